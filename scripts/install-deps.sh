@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every package the build, the tests, the demo and the benchmarks need.
+# Idempotent: packages already present are not touched, and apt is only asked when something is missing.
+set -euo pipefail
+
+native_pkgs=(
+  cmake make g++ clang python3 python3-pytest pkg-config imagemagick x11-apps
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  zlib1g-dev libdeflate-dev libzip-dev
+  libgtest-dev libbenchmark-dev libfuzzer-14-dev
+  wine xvfb xauth
+  zip unzip 7zip libarchive-tools
+)
+i386_pkgs=(wine32:i386)
+
+missing=()
+for p in "${native_pkgs[@]}" "${i386_pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "Installing: ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null

@@ -1,0 +1,155 @@
+// The record walk over the attached archive: one 4-byte signature after another, from the
+// first local header to the end record. The central directory is only stepped over; nothing
+// is located through it.
+#include "archive.h"
+
+#include <string.h>
+
+#include "extract.h"
+#include "failure.h"
+#include "globals.h"
+#include "message_ids.h"
+#include "volume.h"
+
+EntryHeader entry_header;
+int64_t compressed_size_as_read;
+char entry_name[PATH_CAPACITY];
+char display_name[PATH_CAPACITY];
+int entry_encrypted;
+int descriptor_follows;
+
+// The decoder counts the current entry's compressed bytes down in the header itself.
+uint32_t& source_remaining = entry_header.compressed_size;
+
+enum { READ_ERROR_CODE_CAPACITY = 32 };
+
+void report_read_error(int site)
+{
+    char code[READ_ERROR_CODE_CAPACITY];
+    format_checked(code, sizeof code, 2370, 2370, " <%d>", site);
+    format_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, 2372, 2374, message_text(MSG_READ_ERROR), self_path);
+    append_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, code, 2373);
+    fatal_error(message_buffer);
+}
+
+static uint16_t get_u16(const uint8_t* p)
+{
+    return (uint16_t)(p[0] | p[1] << 8);
+}
+
+static uint32_t get_u32(const uint8_t* p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+// Reads a record of `size` bytes. In a spanned archive a short read moves to the next disk and
+// reads the record again from the start of its file; the bytes of the partial read are dropped.
+static void read_record(void* record, UINT size, int site, int site_next_disk)
+{
+    if (_lread(archive_handle, record, size) == size)
+        return;
+    if (!multi_volume)
+        report_read_error(site);
+    open_volume((uint16_t)(disk_number + 1), exe_volumes);
+    if (_lread(archive_handle, record, size) != size)
+        report_read_error(site_next_disk);
+}
+
+// Moves forward over bytes nothing reads. A seek past the end of the file shows up at the
+// next signature read, which reports it (or changes disks).
+static void skip_bytes(uint32_t count)
+{
+    _llseek(archive_handle, (LONG)count, FILE_CURRENT);
+}
+
+static void read_entry_name(uint16_t length, char* name)
+{
+    if (_lread(archive_handle, name, length) != length)
+        report_read_error(READ_ERROR_NAME);
+    name[length] = '\0';
+}
+
+static void decode_local_header(const uint8_t* raw)
+{
+    entry_header.version_needed = raw[0];
+    entry_header.version_host = raw[1];
+    entry_header.gp_flags = get_u16(raw + 2);
+    entry_header.method = get_u16(raw + 4);
+    entry_header.mod_time = get_u16(raw + 6);
+    entry_header.mod_date = get_u16(raw + 8);
+    entry_header.crc32 = get_u32(raw + 10);
+    entry_header.compressed_size = get_u32(raw + 14);
+    entry_header.uncompressed_size = get_u32(raw + 18);
+    entry_header.name_length = get_u16(raw + 22);
+    entry_header.extra_length = get_u16(raw + 24);
+    compressed_size_as_read = entry_header.compressed_size;
+    entry_encrypted = (entry_header.gp_flags & GP_ENCRYPTED) != 0;
+    descriptor_follows = (entry_header.gp_flags & GP_DESCRIPTOR) != 0;
+}
+
+void read_local_header()
+{
+    uint8_t raw[LOCAL_HEADER_SIZE];
+    read_record(raw, sizeof raw, READ_ERROR_LOCAL_HEADER, READ_ERROR_LOCAL_HEADER_NEXT_DISK);
+    decode_local_header(raw);
+    if (entry_header.name_length > MAX_NAME_LENGTH)
+        fatal_error(message_text(MSG_NAME_TOO_LONG));
+    read_entry_name(entry_header.name_length, entry_name);
+    skip_bytes(entry_header.extra_length);
+    // Method 99 marks the AES scheme, which this program does not decrypt: it stays method
+    // 99 and fails as an unsupported method instead of being read as stored data.
+}
+
+void skip_central_header()
+{
+    uint8_t raw[CENTRAL_HEADER_SIZE];
+    if (_lread(archive_handle, raw, sizeof raw) != sizeof raw)
+        report_read_error(READ_ERROR_CENTRAL_HEADER);
+    uint16_t name_length = get_u16(raw + 24);
+    if (name_length > MAX_NAME_LENGTH)
+        fatal_error(message_text(MSG_NAME_TOO_LONG));
+    read_entry_name(name_length, entry_name);
+    skip_bytes((uint32_t)get_u16(raw + 26) + get_u16(raw + 28));
+}
+
+void finish_at_end_record()
+{
+    uint8_t rest[END_RECORD_SIZE];
+    if (_lread(archive_handle, rest, sizeof rest) != sizeof rest)
+        report_read_error(READ_ERROR_END_RECORD);
+}
+
+static void read_signature(char* signature)
+{
+    read_record(signature, 4, READ_ERROR_SIGNATURE, READ_ERROR_SIGNATURE_NEXT_DISK);
+}
+
+static bool is_signature(const char* bytes, const char* signature)
+{
+    return memcmp(bytes, signature, 4) == 0;
+}
+
+void walk_archive()
+{
+    for (;;) {
+        char signature[4];
+        read_signature(signature);
+        if (is_signature(signature, sig_local_header)) {
+            extract_entry();
+        } else if (is_signature(signature, sig_end_record) || is_signature(signature, sig_digital_signature)) {
+            finish_at_end_record();
+            return;
+        } else if (is_signature(signature, sig_central_header)) {
+            // A spanned archive ends at its central directory, so the last disk is never asked for.
+            if (multi_volume)
+                return;
+            skip_central_header();
+        } else if (is_signature(signature, sig_single_volume)) {
+            // a temporary spanning marker: nothing to do
+        } else if (!multi_volume) {
+            // The spanning signature and anything else are invalid in a single-volume archive;
+            // a spanned archive steps over them four bytes at a time.
+            fatal_error(message_text(MSG_INVALID_HEADER));
+        }
+    }
+}

@@ -1,0 +1,121 @@
+// The program's entry: the process start-up code, and the entry function that prepares the
+// process, runs start-up and then the run sequence up to the main dialog and the clean-up.
+#include <string.h>
+
+#include "archive.h"
+#include "config.h"
+#include "failure.h"
+#include "globals.h"
+#include "main_dialog.h"
+#include "message_ids.h"
+#include "meter.h"
+#include "resource_data.h"
+#include "selfcheck.h"
+#include "startup.h"
+
+enum { DIALOG_TEMPLATE_COPY_SIZE = 1024 };
+
+// The start-up prompt; true when the run goes on.
+static bool confirm_startup_prompt()
+{
+    if (startup_prompt == NULL || flag_set(SFX_HIDDEN))
+        return true;
+    const char* caption = text_caption;
+    if (flag_set(SFX_USE_TITLE) && title_text[0] != '\0')
+        caption = title_text;
+    UINT type = MB_OK;
+    if (flag_set(SFX_PROMPT_ASK))
+        type = flag_set(SFX_PROMPT_OKCANCEL) ? MB_OKCANCEL : MB_YESNO;
+    int answer = MessageBoxA(NULL, startup_prompt, caption, MB_TASKMODAL | type);
+    if (answer == IDNO || answer == IDCANCEL)
+        return false;
+    LocalFree(startup_prompt);  // the pointer keeps its value; nothing reads it again
+    return true;
+}
+
+// Runs the main dialog from the template stored behind the message texts.
+static void run_main_dialog()
+{
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, DIALOG_TEMPLATE_COPY_SIZE);
+    if (memory == NULL)
+        return;
+    void* dialog_template = GlobalLock(memory);
+    if (dialog_template != NULL) {
+        memcpy(dialog_template, message_text(MSG_MAIN_DIALOG), DIALOG_TEMPLATE_COPY_SIZE);
+        DialogBoxIndirectParamA(instance, (LPCDLGTEMPLATEA)dialog_template, NULL, main_dialog_proc, 0);
+        GlobalUnlock(memory);
+    }
+    GlobalFree(memory);
+}
+
+static void clean_up()
+{
+    close_all();
+    free_text_buffers();
+}
+
+// Everything after start-up. Returns the process exit code, always 0; an internal error
+// ends the process with 1 before it gets here.
+static int run_sequence(char* command_line)
+{
+    if (!check_entry_point()) {
+        show_box(message_text(MSG_ARCHIVE_DAMAGED), MB_ICONERROR);
+        return 0;
+    }
+    memset(extra_args, 0, EXTRA_ARGS_CAPACITY);
+    if (!handle_command_line(command_line))
+        return 0;
+    if (LOBYTE(LOWORD(windows_version)) < 4) {
+        MessageBoxA(NULL, message_text(MSG_WINDOWS_VERSION), text_caption, MB_OK);
+        return 0;
+    }
+    if (stub_record.complete == 0) {
+        show_box(message_text(MSG_INCOMPLETE), MB_ICONERROR);
+        return 0;
+    }
+    overwrite_silently = flag_set(SFX_OVERWRITE);
+    entry_encrypted = flag_set(SFX_PASSWORD_FIRST);
+    register_meter_class(instance);
+    if (!confirm_startup_prompt())
+        return 0;
+    if (flag_set(SFX_AUTO))
+        auto_mode = 1;
+    parse_auto_switch(command_line);
+    run_main_dialog();
+    clean_up();
+    return 0;
+}
+
+static int sfx_main(HINSTANCE module, char* command_line)
+{
+    if (!prepare_process(module)) {
+        // No buffers: stop before anything else runs (the abort point is not armed yet).
+        MessageBoxA(NULL, text_header_error, text_caption, MB_ICONERROR);
+        return 0;
+    }
+    // A fatal error before the main dialog, or one outside an extraction run, ends here.
+    if (setjmp(abort_point) != 0)
+        return 0;
+    startup();
+    return run_sequence(command_line);
+}
+
+// The process entry point (the image is linked without the C runtime's start-up code).
+// It hands the entry function the argument part of the command line: the program name,
+// quoted or not, and then every character up to 0x20 are skipped.
+extern "C" void __stdcall process_start()
+{
+    unsigned char* p = (unsigned char*)GetCommandLineA();
+    if (*p == '"') {
+        for (++p; *p && *p != '"'; ++p) {
+        }
+        if (*p == '"')
+            ++p;
+    } else {
+        while (*p > ' ')
+            ++p;
+    }
+    while (*p && *p <= ' ')
+        ++p;
+    ExitProcess(sfx_main(GetModuleHandleA(NULL), (char*)p));
+}

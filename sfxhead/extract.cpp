@@ -1,0 +1,284 @@
+// The extraction driver: the run over all entries and the decisions for one entry (folders,
+// output path, overwrite question, password gate) before its data goes to the pipeline.
+#include "extract.h"
+
+#include <string.h>
+
+#include "archive.h"
+#include "failure.h"
+#include "globals.h"
+#include "message_ids.h"
+#include "meter.h"
+#include "password.h"
+#include "paths.h"
+#include "pipeline.h"
+#include "volume.h"
+
+int extracting;
+int files_extracted;
+
+enum { WORK_PATH_CAPACITY = 517, QUESTION_CAPACITY = 320, MAX_PASSWORD_LENGTH = 99 };
+enum { METER_CONTROL_ID = 201 };
+
+// --- names that would leave the target folder ------------------------------------------------
+
+// A component of dots alone (and blanks, which Windows drops at a name's end) climbs out of
+// its folder when it holds two dots or more.
+static bool is_parent_component(const char* start, const char* end)
+{
+    int dots = 0;
+    for (const char* p = start; p < end; ++p) {
+        if (*p == '.')
+            ++dots;
+        else if (*p != ' ')
+            return false;
+    }
+    return dots >= 2;
+}
+
+// True when the name, joined to the target folder, would point outside it: a drive prefix,
+// a name that is still absolute after its one leading separator is dropped (a network path
+// among them), or a parent-folder component.
+static bool name_leaves_target(const char* name)
+{
+    if (is_separator(*name))
+        ++name;
+    if (is_separator(*name) || (is_drive_letter(name[0]) && name[1] == ':'))
+        return true;
+    const char* component = name;
+    for (const char* p = name;; p = CharNextA(p)) {
+        if (*p == '\0' || is_separator(*p)) {
+            if (is_parent_component(component, p))
+                return true;
+            if (*p == '\0')
+                return false;
+            component = p + 1;
+        }
+    }
+}
+
+static void refuse_output_name()
+{
+    fatal_message(2191, 2192, MSG_CANNOT_CREATE_OUTPUT, entry_name);
+}
+
+// --- output path and folders -----------------------------------------------------------------
+
+static bool is_directory_entry()
+{
+    return entry_name[0] != '\0' && is_separator(*last_char(entry_name));
+}
+
+void make_output_path()
+{
+    if (target_folder[0] != '\0') {
+        char path[WORK_PATH_CAPACITY];
+        copy_checked(path, sizeof path, target_folder, 2180);
+        if (!is_separator(*last_char(path)))
+            append_checked(path, sizeof path, "\\", 541);
+        const char* name = is_separator(entry_name[0]) ? entry_name + 1 : entry_name;
+        if (strlen(name) + strlen(path) + 1 > MAX_NAME_LENGTH)
+            refuse_output_name();
+        append_checked(path, sizeof path, name, 2197);
+        copy_checked(entry_name, PATH_CAPACITY, path, 2199);
+    }
+    for (char* p = entry_name; *p; p = CharNextA(p)) {
+        if (*p == '/')
+            *p = '\\';
+    }
+}
+
+static void check_drive(char* path)
+{
+    if (!is_drive_letter(path[0]) || path[1] != ':')
+        return;
+    char root[4] = {path[0], ':', '\\', '\0'};
+    UINT type = GetDriveTypeA(root);
+    if (type == DRIVE_UNKNOWN || type == DRIVE_NO_ROOT_DIR) {
+        path[1] = '\0';
+        fatal_message(1461, 1462, MSG_INVALID_DRIVE, path);
+    }
+}
+
+// Where folder creation starts: behind the server and share of a network path, and behind one
+// separator. A drive prefix is met as the first component and never created.
+static char* first_created_component(char* path)
+{
+    char* p = path;
+    if (is_separator(p[0]) && is_separator(p[1])) {
+        p += 2;
+        for (int part = 0; part < 2; ++part) {
+            while (*p && !is_separator(*p))
+                p = CharNextA(p);
+            if (part == 0 && *p)
+                ++p;
+        }
+    }
+    if (is_separator(*p))
+        ++p;
+    return p;
+}
+
+static bool path_exists(const char* path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
+static void create_folder(char* path)
+{
+    bool drive_only = is_drive_letter(path[0]) && path[1] == ':' && path[2] == '\0';
+    if (path_exists(path) || drive_only)
+        return;
+    if (!CreateDirectoryA(path, NULL))
+        fatal_message(1557, 1558, MSG_CANNOT_CREATE_FOLDER, path);
+}
+
+// Builds the path whose folders are created: for a directory entry the target folder and the
+// name as read, for a file entry the output path.
+static void make_folder_path(char* path, bool directory)
+{
+    if (!directory) {
+        copy_checked(path, WORK_PATH_CAPACITY, entry_name, 1451);
+        return;
+    }
+    copy_checked(path, WORK_PATH_CAPACITY, target_folder, 1425);
+    if (path[0] != '\0' && !is_separator(*last_char(path)))
+        append_checked(path, WORK_PATH_CAPACITY, "\\", 1432);
+    if (strlen(entry_name) + strlen(path) + 1 > MAX_NAME_LENGTH)
+        fatal_message(1438, 1439, MSG_CANNOT_CREATE_FOLDER, entry_name);
+    append_checked(path, WORK_PATH_CAPACITY, entry_name, 1445);
+}
+
+void create_entry_folders()
+{
+    char path[WORK_PATH_CAPACITY];
+    make_folder_path(path, is_directory_entry());
+    check_drive(path);
+    char* end = (char*)file_name_part(path);  // just after the last separator
+    for (char* p = first_created_component(path); p < end; p = CharNextA(p)) {
+        if (!is_separator(*p))
+            continue;
+        *p = '\0';
+        create_folder(path);
+        *p = '\\';
+    }
+}
+
+// --- overwrite question ----------------------------------------------------------------------
+
+static void refresh_meter()
+{
+    if (!meter_visible || flag_set(SFX_HIDDEN))
+        return;
+    HWND meter = GetDlgItem(main_window, METER_CONTROL_ID);
+    SendMessageA(meter, METER_SETPOS, progress_percentage(), 0);
+    InvalidateRect(meter, NULL, FALSE);
+    UpdateWindow(main_window);
+}
+
+// True: extract the entry; false: step over it. Cancel ends the whole run.
+bool confirm_overwrite()
+{
+    if (overwrite_silently || !path_exists(entry_name))
+        return true;
+    refresh_meter();
+    copy_checked(display_name, PATH_CAPACITY, entry_name, 2240);
+    char question[QUESTION_CAPACITY];
+    format_checked(question, sizeof question, 2242, 2243, message_text(MSG_FILE_EXISTS), display_name);
+    int answer = show_box(question, MB_YESNOCANCEL);
+    if (answer == IDCANCEL)
+        abort_run(ABORT_CANCELLED);
+    return answer == IDYES;
+}
+
+// --- one entry -------------------------------------------------------------------------------
+
+static void skip_entry()
+{
+    if (multi_volume) {
+        while (skip_entry_data() != 0) {
+        }
+        return;
+    }
+    _llseek(archive_handle, (LONG)entry_header.compressed_size, FILE_CURRENT);
+}
+
+static void pass_password_gate()
+{
+    if (password != NULL && strlen(password) > MAX_PASSWORD_LENGTH)
+        fatal_message(4237, 4237, MSG_WRONG_PASSWORD);
+    if (check_encryption_header() != 0) {
+        if (password == NULL)
+            fatal_message(4247, 4247, MSG_NO_PASSWORD);
+        fatal_message(4250, 4250, MSG_WRONG_PASSWORD);
+    }
+}
+
+void extract_entry()
+{
+    read_local_header();
+    if (name_leaves_target(entry_name))
+        refuse_output_name();
+    if (is_directory_entry()) {
+        copy_checked(display_name, PATH_CAPACITY, entry_name, 4188);
+        create_entry_folders();
+        // A directory has no data of its own; whatever a writer stored for it is stepped over.
+        _llseek(archive_handle, (LONG)entry_header.compressed_size, FILE_CURRENT);
+    } else {
+        copy_checked(display_name, PATH_CAPACITY, entry_name, 4222);
+        make_output_path();
+        create_entry_folders();
+        if (!confirm_overwrite()) {
+            skip_entry();
+        } else {
+            if (entry_encrypted)
+                pass_password_gate();
+            extract_entry_data();
+        }
+    }
+    if (descriptor_follows)
+        _llseek(archive_handle, DESCRIPTOR_SIZE, FILE_CURRENT);
+}
+
+// --- the run ---------------------------------------------------------------------------------
+
+static void position_at_archive_start()
+{
+    LONG start = (LONG)stub_record.archive_offset;
+    if (multi_volume) {
+        open_volume(1, exe_volumes);
+        if (!exe_volumes)
+            return;
+    }
+    if (_llseek(archive_handle, start, FILE_BEGIN) != start)
+        fatal_error(message_text(MSG_FILE_IO_ERROR));
+}
+
+int extract_all()
+{
+    // The run arms the abort point for itself; the entry function's arming is back in force
+    // when it returns.
+    jmp_buf outer_abort_point;
+    memcpy(outer_abort_point, abort_point, sizeof(jmp_buf));
+    extracting = 1;
+    SetCursor(wait_cursor);
+    volatile int result = setjmp(abort_point);
+    if (result == 0) {
+        position_at_archive_start();
+        walk_archive();
+    } else if (output_handle != 0) {
+        // The partly written file stays on disk as far as it was written.
+        if (output_handle != HFILE_ERROR)
+            _lclose(output_handle);
+        output_handle = 0;
+    }
+    SetCursor(arrow_cursor);
+    extracting = 0;
+    memcpy(abort_point, outer_abort_point, sizeof(jmp_buf));
+    return result;
+}

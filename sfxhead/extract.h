@@ -1,0 +1,14 @@
+// The extraction run: every entry of the archive, in archive order, into the target folder.
+#ifndef TVSFX_EXTRACT_H
+#define TVSFX_EXTRACT_H
+
+extern int extracting;       // 1 while extract_all runs
+extern int files_extracted;  // file entries handed to the pipeline in this run
+
+// Runs the whole archive; 0 when the end was reached, else the abort value (1 cancelled at
+// an overwrite question, 2 fatal error, abandoned disk prompt or confirmed cancel).
+int extract_all();
+// Handles one entry whose local header signature has just been read.
+void extract_entry();
+
+#endif

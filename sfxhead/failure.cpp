@@ -1,0 +1,182 @@
+// Error boxes, the abort point jump and the internal-error report.
+#include "failure.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "globals.h"
+#include "message_ids.h"
+#include "paths.h"
+#include "resource_data.h"
+
+static int internal_error_count;
+
+enum { REPORT_LINE_CAPACITY = 401, MODULE_NAME_CAPACITY = 261 };
+
+int show_box(const char* text, unsigned type)
+{
+    return MessageBoxA(main_window, text, text_caption, type);
+}
+
+void abort_run(int value)
+{
+    longjmp(abort_point, value);
+}
+
+void fatal_error(const char* text)
+{
+    show_box(text, MB_ICONERROR);
+    abort_run(ABORT_FATAL);
+}
+
+void fatal_header_error()
+{
+    fatal_error(text_header_error);
+}
+
+void fatal_message(int fail_line, int full_line, int id, ...)
+{
+    va_list args;
+    va_start(args, id);
+    int length = _vsnprintf(message_buffer, MESSAGE_BUFFER_CAPACITY, message_text(id), args);
+    va_end(args);
+    if (length < 0)
+        internal_error_at(fail_line);
+    if (length >= MESSAGE_BUFFER_CAPACITY)
+        internal_error_at(full_line);
+    fatal_error(message_buffer);
+}
+
+// --- checked string helpers ------------------------------------------------------------------
+
+void copy_checked(char* dest, size_t capacity, const char* src, int line)
+{
+    size_t length = strlen(src);
+    if (length >= capacity)
+        internal_error_at(line);
+    memcpy(dest, src, length + 1);
+}
+
+void append_checked(char* dest, size_t capacity, const char* src, int line)
+{
+    size_t used = strlen(dest);
+    if (used >= capacity)
+        internal_error_at(line);
+    copy_checked(dest + used, capacity - used, src, line);
+}
+
+// _vsnprintf returns a negative value when the text is longer than the buffer and the full
+// buffer without a NUL when it is exactly as long: both leave no terminated text.
+int format_checked(char* dest, size_t capacity, int fail_line, int full_line, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int length = _vsnprintf(dest, capacity, format, args);
+    va_end(args);
+    if (length < 0)
+        internal_error_at(fail_line);
+    if ((size_t)length >= capacity)
+        internal_error_at(full_line);
+    return length;
+}
+
+void append_backslash(char* path, size_t capacity)
+{
+    if (path[0] == '\0') {
+        append_checked(path, capacity, "\\", 533);
+        return;
+    }
+    const char* last = last_char(path);
+    if (*last != '\\' && *last != '/')
+        append_checked(path, capacity, "\\", 541);
+}
+
+// --- internal-error report -------------------------------------------------------------------
+
+static void write_text(HANDLE file, const char* text)
+{
+    DWORD written;
+    WriteFile(file, text, (DWORD)strlen(text), &written, NULL);
+}
+
+static void write_report_line(HANDLE file, int line, const char* format, ...)
+{
+    char buffer[REPORT_LINE_CAPACITY];
+    va_list args;
+    va_start(args, format);
+    int length = _vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (length < 0 || length >= (int)sizeof buffer)
+        internal_error_at(line);
+    write_text(file, buffer);
+}
+
+static const char* platform_line()
+{
+    if ((windows_version & 0x80000000u) == 0)
+        return "Windows NT\r\n";
+    return LOBYTE(LOWORD(windows_version)) < 4 ? "Win32s\r\n" : "Windows 95/98\r\n";
+}
+
+static int platform_line_number()
+{
+    if ((windows_version & 0x80000000u) == 0)
+        return 3254;
+    return LOBYTE(LOWORD(windows_version)) < 4 ? 3257 : 3260;
+}
+
+void write_report_body(HANDLE file)
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    write_report_line(file, 3228, "\nCurrent date/time: %02d/%02d/%04d %02d:%02d\r\n", now.wMonth, now.wDay,
+                      now.wYear, now.wHour, now.wMinute);
+
+    char module_name[MODULE_NAME_CAPACITY];
+    module_name[0] = '\0';
+    GetModuleFileNameA(instance, module_name, sizeof module_name);
+    write_report_line(file, 3238, "Module name = %s\r\n", module_name);
+
+    write_report_line(file, 3245, "\nOperating System Version %d.%02d\r\n", (int)version_info.dwMajorVersion,
+                      (int)version_info.dwMinorVersion);
+    write_report_line(file, platform_line_number(), "%s", platform_line());
+    write_report_line(file, 3265, " Version %d.%d\r\n", LOBYTE(LOWORD(windows_version)),
+                      HIBYTE(LOWORD(windows_version)));
+
+    MEMORYSTATUS memory;
+    memory.dwLength = 32;
+    GlobalMemoryStatus(&memory);
+    write_report_line(file, 3272, "Memory in use = %ld%%\r\n", (long)memory.dwMemoryLoad);
+    write_report_line(file, 3276, "Total physical memory = %ld Kbytes\r\n", (long)(memory.dwTotalPhys >> 10));
+    write_report_line(file, 3280, "Physical memory available = %ld Kbytes\r\n", (long)(memory.dwAvailPhys >> 10));
+    write_report_line(file, 3284, "Total virtual memory = %ld Kbytes\r\n", (long)(memory.dwTotalVirtual >> 10));
+    write_report_line(file, 3288, "Virtual memory available = %ld Kbytes\r\n",
+                      (long)(memory.dwAvailVirtual >> 10));
+}
+
+void internal_error(const char* module, int line)
+{
+    // A second internal error (also one raised while the report is written) ends at once.
+    if (internal_error_count++ != 0)
+        ExitProcess(1);
+
+    char text[REPORT_LINE_CAPACITY];
+    int length = _snprintf(text, sizeof text, "Tarvel internal error in file %s line %d", module, line);
+    if (length < 0 || length >= (int)sizeof text)
+        internal_error_at(3189);
+    show_box(text, MB_ICONWARNING);
+
+    HANDLE file = CreateFileA("TVSFX32.RPT", GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_ARCHIVE, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        ExitProcess(1);
+    append_checked(text, sizeof text, "\r\n", 3198);
+    write_text(file, text);
+    write_report_body(file);
+    CloseHandle(file);
+
+    copy_checked(text, sizeof text, text_report_notice, 3211);
+    show_box(text, MB_ICONWARNING);
+    ExitProcess(1);
+}

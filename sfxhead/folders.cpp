@@ -1,0 +1,76 @@
+// The target folder: the temporary-folder default, the folder browser and the change into
+// the folder before the command after extraction.
+#include "folders.h"
+
+#include <shlobj.h>
+#include <string.h>
+
+#include "failure.h"
+#include "globals.h"
+#include "message_ids.h"
+#include "paths.h"
+
+enum { WINDOWS_FOLDER_LIMIT = 250, DISPLAY_NAME_CAPACITY = 512, FOLDER_FIELD_ID = 106 };
+
+int read_env_folder(const char* name, char* buffer)
+{
+    // A value too long for the buffer is reported by its needed size and treated as absent.
+    DWORD length = GetEnvironmentVariableA(name, buffer, PATH_CAPACITY);
+    if (length == 0 || length >= PATH_CAPACITY)
+        return 0;
+    return buffer[0] != '\0';
+}
+
+int windows_temp_folder(char* buffer, size_t capacity)
+{
+    if (GetWindowsDirectoryA(buffer, WINDOWS_FOLDER_LIMIT) == 0)
+        return 0;
+    append_backslash(buffer, capacity);
+    append_checked(buffer, capacity, message_text(MSG_TEMP), 1661);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(buffer, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return CreateDirectoryA(buffer, NULL) ? 1 : 0;
+    FindClose(search);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+}
+
+int find_temp_folder(char* destination, size_t capacity)
+{
+    char folder[PATH_CAPACITY];
+    if (!read_env_folder("TMP", folder) && !read_env_folder("TEMP", folder) &&
+        !windows_temp_folder(folder, sizeof folder))
+        return 0;
+    strip_trailing_separator(folder);
+    copy_checked(destination, capacity, folder, 1702);
+    return 1;
+}
+
+int change_to_folder(char* path, size_t capacity)
+{
+    int stripped = strip_trailing_separator(path);
+    BOOL changed = SetCurrentDirectoryA(path);
+    if (stripped)
+        append_backslash(path, capacity);
+    return changed == 1 ? 0 : 1;
+}
+
+void browse_for_folder(HWND dialog)
+{
+    IMalloc* allocator;
+    if (SHGetMalloc(&allocator) != NOERROR)
+        return;
+    char display_name[DISPLAY_NAME_CAPACITY];
+    BROWSEINFOA browse = {};
+    browse.hwndOwner = dialog;
+    browse.pszDisplayName = display_name;
+    browse.lpszTitle = message_text(MSG_EXTRACT_TO);
+    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS;
+    LPITEMIDLIST chosen = SHBrowseForFolderA(&browse);
+    if (chosen != NULL) {
+        if (SHGetPathFromIDListA(chosen, target_folder))
+            SetDlgItemTextA(dialog, FOLDER_FIELD_ID, target_folder);
+        allocator->Free(chosen);
+    }
+    allocator->Release();
+}

@@ -1,0 +1,45 @@
+// Definitions of the global state declared in globals.h.
+#include "globals.h"
+
+// The stub record, filled in by the builder. It lives in writable initialised data so that
+// the builder finds it in the file by its marker; nothing in the image before it forms the
+// marker. The reserved fields hold 0, 0, 0, 8, 0, 0 as builders write them.
+__attribute__((used, section(".data"))) StubRecord stub_record = {
+    {STUB_MARKER_BYTES}, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0,
+};
+
+HINSTANCE instance;
+HWND main_window;
+HCURSOR wait_cursor;
+HCURSOR arrow_cursor;
+DWORD windows_version;
+OSVERSIONINFOA version_info;
+
+char self_path[PATH_CAPACITY];
+char target_folder[PATH_CAPACITY];
+char extra_args[EXTRA_ARGS_CAPACITY];
+char* title_text;
+char* command_text;
+char* command_params;
+char* info_option_text;
+char* about_text;
+char* message_buffer;
+char* startup_prompt;
+char* messages;
+
+int auto_mode;
+int overwrite_silently;
+int multi_volume;
+int exe_volumes;
+
+HFILE archive_handle;
+HFILE output_handle;
+
+jmp_buf abort_point;
+
+char sig_local_header[SIGNATURE_CAPACITY];
+char sig_central_header[SIGNATURE_CAPACITY];
+char sig_end_record[SIGNATURE_CAPACITY];
+char sig_digital_signature[SIGNATURE_CAPACITY];
+char sig_single_volume[SIGNATURE_CAPACITY];
+char sig_spanning[SIGNATURE_CAPACITY];

@@ -1,0 +1,80 @@
+// Global state of the stub. Everything is single-instance: one process, one thread, one
+// extraction run at a time. Buffers are allocated zero-filled at start-up and released by the
+// clean-up at the end of the run sequence.
+#ifndef TVSFX_GLOBALS_H
+#define TVSFX_GLOBALS_H
+
+#include <windows.h>
+#include <setjmp.h>
+#include <stdint.h>
+
+#include "stub_record.h"
+
+// Buffer capacities, each including the terminating NUL. A path has at most 259 characters.
+enum {
+    PATH_CAPACITY = 261,
+    TITLE_CAPACITY = 65,
+    COMMAND_CAPACITY = 257,
+    INFO_OPTION_CAPACITY = 512,
+    ABOUT_CAPACITY = 516,
+    MESSAGE_BUFFER_CAPACITY = 500,
+    PROMPT_CAPACITY = 514,
+    EXTRA_ARGS_CAPACITY = 257,
+    SIGNATURE_CAPACITY = 5,  // four signature bytes and a NUL
+};
+
+// Filled by the builder; read from memory as loaded from the file, never written at run time.
+extern StubRecord stub_record;
+
+// --- process -------------------------------------------------------------------------------
+extern HINSTANCE instance;
+extern HWND main_window;          // the main dialog; null until it exists (owner of boxes)
+extern HCURSOR wait_cursor;       // shown while extracting
+extern HCURSOR arrow_cursor;
+extern DWORD windows_version;     // GetVersion() as remembered at start-up
+extern OSVERSIONINFOA version_info;  // for the internal-error report
+
+// --- texts and paths -------------------------------------------------------------------------
+extern char self_path[PATH_CAPACITY];       // the program's file, last component in its long form
+extern char target_folder[PATH_CAPACITY];
+extern char extra_args[EXTRA_ARGS_CAPACITY];  // from "-args=" on the command line
+extern char* title_text;                    // TITLE_CAPACITY, global memory
+extern char* command_text;                  // COMMAND_CAPACITY
+extern char* command_params;                // COMMAND_CAPACITY
+extern char* info_option_text;              // INFO_OPTION_CAPACITY
+extern char* about_text;                    // ABOUT_CAPACITY
+extern char* message_buffer;                // MESSAGE_BUFFER_CAPACITY, scratch for error texts
+extern char* startup_prompt;                // PROMPT_CAPACITY local block, or null
+extern char* messages;                      // the loaded message table
+
+// --- modes -----------------------------------------------------------------------------------
+extern int auto_mode;
+extern int overwrite_silently;
+extern int multi_volume;
+extern int exe_volumes;
+
+// --- files -----------------------------------------------------------------------------------
+// 16-bit-style handles; 0 means none is open.
+extern HFILE archive_handle;  // the program's own file, or the current disk's file
+extern HFILE output_handle;   // the output file while one entry is written
+
+// --- recovery --------------------------------------------------------------------------------
+// The one target of the non-local jump that fatal errors and cancels perform. The value that
+// comes back from setjmp is 1 (cancelled at an overwrite question) or 2 (fatal error or abort).
+extern jmp_buf abort_point;
+
+// --- record signatures, assembled at start-up so the image never holds them whole ------------
+extern char sig_local_header[SIGNATURE_CAPACITY];
+extern char sig_central_header[SIGNATURE_CAPACITY];
+extern char sig_end_record[SIGNATURE_CAPACITY];
+extern char sig_digital_signature[SIGNATURE_CAPACITY];
+extern char sig_single_volume[SIGNATURE_CAPACITY];
+extern char sig_spanning[SIGNATURE_CAPACITY];
+
+// Message k of the loaded table (ids in message_ids.h).
+extern const uint32_t message_offsets[];
+inline char* message_text(int id) { return messages + message_offsets[id]; }
+
+inline bool flag_set(uint32_t mask) { return (stub_record.flags & mask) != 0; }
+
+#endif

@@ -1,0 +1,27 @@
+// The Info box (the archive's description and the product text) and the Help box.
+#include "info.h"
+
+#include "failure.h"
+#include "globals.h"
+#include "message_ids.h"
+#include "paths.h"
+#include "resource_data.h"
+
+enum { INFO_TEXT_CAPACITY = 512, HELP_TEXT_CAPACITY = 500 };
+
+void show_info()
+{
+    char text[INFO_TEXT_CAPACITY];
+    if (about_text[0] != '\0')
+        format_checked(text, sizeof text, 5804, 5804, message_text(MSG_INFO_LAYOUT), about_text, text_product_info);
+    else
+        format_checked(text, sizeof text, 5808, 5808, text_product_info);
+    show_box(text, MB_OK);
+}
+
+void show_help()
+{
+    char text[HELP_TEXT_CAPACITY];
+    format_checked(text, sizeof text, 4658, 4658, message_text(MSG_HELP), file_name_part(self_path));
+    show_box(text, MB_OK);
+}

@@ -1,0 +1,101 @@
+// The password dialog and the password test of an encrypted entry.
+#include "password.h"
+
+#include <string.h>
+
+#include "archive.h"
+#include "crypt.h"
+#include "failure.h"
+#include "globals.h"
+#include "inflate.h"
+#include "resource_data.h"
+
+char* password;
+
+enum { PASSWORD_TEMPLATE_CAPACITY = 600, PASSWORD_TEXT_CAPACITY = 255, PASSWORD_EDIT_ID = 402 };
+
+int check_encryption_header()
+{
+    if (password == NULL)
+        return 1;
+    uint8_t header[ENCRYPTION_HEADER_SIZE];
+    if (_lread(archive_handle, header, sizeof header) != sizeof header)
+        report_read_error(READ_ERROR_ENCRYPTION_HEADER);
+    entry_header.compressed_size -= ENCRYPTION_HEADER_SIZE;
+    init_keys(password);
+    decrypt_buffer(header, sizeof header);
+    // Writers that stream the data do not know the CRC when they write the header, so with a
+    // data descriptor the check byte is the high byte of the time instead.
+    uint8_t check = descriptor_follows ? (uint8_t)(entry_header.mod_time >> 8) : (uint8_t)(entry_header.crc32 >> 24);
+    return header[ENCRYPTION_HEADER_SIZE - 1] == check ? 0 : 1;
+}
+
+void center_window(HWND window)
+{
+    RECT rect;
+    GetWindowRect(window, &rect);
+    int x = (GetSystemMetrics(SM_CXSCREEN) - (rect.right - rect.left)) / 2;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - (rect.bottom - rect.top)) / 2;
+    SetWindowPos(window, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// OK with a text: it becomes the password (replacing an earlier one) and the dialog ends.
+static void take_password(HWND dialog)
+{
+    char text[PASSWORD_TEXT_CAPACITY];
+    GetDlgItemTextA(dialog, PASSWORD_EDIT_ID, text, sizeof text);
+    if (text[0] == '\0')
+        return;
+    if (password != NULL)
+        GlobalFree(password);
+    size_t size = strlen(text) + 1;
+    password = (char*)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, size);
+    if (password == NULL)
+        return;
+    copy_checked(password, size, text, 4953);
+    SecureZeroMemory(text, sizeof text);
+    EndDialog(dialog, 1);
+}
+
+INT_PTR CALLBACK password_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        center_window(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        // A button click carries notification code 0, so the whole wParam is the button id.
+        if (wparam == IDOK) {
+            take_password(dialog);
+            return TRUE;
+        }
+        if (wparam == IDCANCEL) {
+            EndDialog(dialog, 0);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
+
+BYTE password_dialog(HWND owner)
+{
+    if (!entry_encrypted)
+        return 1;
+    uint8_t* block = (uint8_t*)LocalAlloc(LMEM_ZEROINIT, PASSWORD_TEMPLATE_CAPACITY);
+    if (block == NULL)
+        fatal_error(text_no_memory_resources);
+    inflate_memory(password_template_blob, password_template_blob_size, block, PASSWORD_TEMPLATE_CAPACITY);
+    INT_PTR result = 0;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, PASSWORD_TEMPLATE_CAPACITY);
+    void* dialog_template = memory ? GlobalLock(memory) : NULL;
+    if (dialog_template != NULL) {
+        memcpy(dialog_template, block, PASSWORD_TEMPLATE_CAPACITY);
+        result = DialogBoxIndirectParamA(instance, (LPCDLGTEMPLATEA)dialog_template, owner, password_dialog_proc, 0);
+        GlobalUnlock(memory);
+    }
+    if (memory)
+        GlobalFree(memory);
+    LocalFree(block);
+    return (BYTE)result;
+}

@@ -1,0 +1,18 @@
+// The password: its dialog and the test of an encrypted entry's 12-byte header.
+#ifndef TVSFX_PASSWORD_H
+#define TVSFX_PASSWORD_H
+
+#include <windows.h>
+
+extern char* password;  // the entered password (global memory block), or null
+
+// Asks for the password when the current entry flag says encrypted; 0 when the user cancelled.
+BYTE password_dialog(HWND owner);
+INT_PTR CALLBACK password_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+// Reads and decrypts the encryption header at the archive position; 0 when the password
+// passes, 1 when there is none or it is rejected. On success the keys are ready for the data.
+int check_encryption_header();
+// Moves a dialog to the middle of the screen without changing its size or activation.
+void center_window(HWND window);
+
+#endif

@@ -1,0 +1,271 @@
+// The entry data pipeline: the output file, the compressed input (read, decrypted, across
+// disks), the stored copy or the decoder, the CRC-32, progress, cancel and the file time.
+#include "pipeline.h"
+
+#include <stdio.h>
+
+#include "archive.h"
+#include "crc32.h"
+#include "crypt.h"
+#include "extract.h"
+#include "failure.h"
+#include "globals.h"
+#include "message_ids.h"
+#include "meter.h"
+#include "paths.h"
+#include "volume.h"
+
+uint8_t* input_buffer;
+uint8_t* output_buffer;
+uint32_t bytes_written;
+uint32_t meter_mark;
+int meter_visible;
+
+enum { METER_CONTROL_ID = 201, STATUS_LINE_ID = 109, STATUS_TEXT_CAPACITY = 290 };
+// The meter moves at most once per this many bytes of output.
+enum { METER_STEP = 65536 };
+
+// --- progress --------------------------------------------------------------------------------
+
+WORD progress_percentage()
+{
+    uint32_t total = stub_record.total_size;
+    // An archive whose sizes add up to nothing is complete as soon as anything was written.
+    if (total == 0)
+        return bytes_written == 0 ? 0 : 100;
+    if (total < 100)
+        return (WORD)(bytes_written * 100 / total);
+    return (WORD)(bytes_written / (total / 100));
+}
+
+int format_extract_status(char* buffer, size_t capacity)
+{
+    int length = _snprintf(buffer, capacity, message_text(MSG_EXTRACTING), file_name_part(display_name));
+    if (length < 0 || (size_t)length >= capacity)
+        return -1;
+    return length;
+}
+
+static void show_extract_status()
+{
+    char text[STATUS_TEXT_CAPACITY];
+    if (format_extract_status(text, sizeof text) < 0)
+        internal_error_at(1579);
+    if (meter_visible || flag_set(SFX_HIDDEN))
+        return;
+    HWND status_line = GetDlgItem(main_window, STATUS_LINE_ID);
+    SetWindowTextA(status_line, text);
+    InvalidateRect(status_line, NULL, FALSE);
+}
+
+// --- cancel ----------------------------------------------------------------------------------
+
+static bool is_user_input(const MSG* message)
+{
+    switch (message->message) {
+    case WM_KEYDOWN:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_NCLBUTTONDOWN:
+    case WM_NCLBUTTONDBLCLK:
+    case WM_VKEYTOITEM:
+        return true;
+    case WM_CHAR:
+        return (message->lParam & 0x80000000) != 0;
+    }
+    return false;
+}
+
+static bool is_dialog_window(HWND window)
+{
+    return window != NULL && (window == main_window || GetParent(window) == main_window);
+}
+
+// Pumps the queue between two writes: painting and timers go on, while a click or key aimed
+// at the dialog asks whether to cancel. True when the user chose to cancel.
+bool poll_cancel()
+{
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+        UINT id = message.message;
+        if (id == WM_SETCURSOR || id == WM_MOUSEMOVE || id == WM_NCMOUSEMOVE) {
+            SetCursor(wait_cursor);
+            continue;
+        }
+        if (id == WM_CHAR && !is_user_input(&message))
+            continue;
+        if (is_user_input(&message)) {
+            if (!is_dialog_window(message.hwnd))
+                continue;
+            int answer = show_box(message_text(MSG_CANCEL_QUESTION), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+            return answer == IDYES;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return false;
+}
+
+// --- output ----------------------------------------------------------------------------------
+
+static void check_write(UINT result)
+{
+    if (result != (UINT)HFILE_ERROR && result == output_count) {
+        if (poll_cancel())
+            abort_run(ABORT_FATAL);
+        return;
+    }
+    fatal_message(2353, 2354, MSG_WRITE_ERROR, display_name);
+}
+
+static void write_output()
+{
+    update_crc(output_buffer, output_count);
+    check_write(_lwrite(output_handle, (LPCCH)output_buffer, output_count));
+}
+
+static void move_meter()
+{
+    if (bytes_written < meter_mark + METER_STEP)
+        return;
+    meter_mark = bytes_written;
+    if (flag_set(SFX_HIDDEN))
+        return;
+    HWND meter = GetDlgItem(main_window, METER_CONTROL_ID);
+    if (meter_visible)
+        SendMessageA(meter, METER_SETPOS, progress_percentage(), 0);
+    InvalidateRect(meter, NULL, FALSE);
+    UpdateWindow(main_window);
+}
+
+void flush_output()
+{
+    if (memory_mode) {
+        output_count = 0;
+        return;
+    }
+    bytes_written += output_count;
+    move_meter();
+    write_output();
+    output_cursor = output_buffer;
+    output_count = 0;
+}
+
+static void create_output_file()
+{
+    copy_checked(display_name, PATH_CAPACITY, entry_name, 994);
+    output_handle = _lcreat(display_name, 0);
+    if (output_handle == HFILE_ERROR)
+        fatal_message(1003, 1004, MSG_CANNOT_CREATE_OUTPUT, display_name);
+}
+
+// --- input -----------------------------------------------------------------------------------
+
+uint32_t refill_input()
+{
+    memset(input_buffer, 0, OUTPUT_PIECE_SIZE);
+    if ((int32_t)entry_header.compressed_size <= 0) {
+        input_avail = 0;
+        return 0;
+    }
+    UINT want = entry_header.compressed_size < OUTPUT_PIECE_SIZE ? entry_header.compressed_size : OUTPUT_PIECE_SIZE;
+    UINT count = _lread(archive_handle, input_buffer, want);
+    // A short read at the end of a disk continues on the next one: an empty read is repeated
+    // there, a partial chunk is used as it is and the rest follows with the next refill.
+    if (multi_volume && count != (UINT)HFILE_ERROR && count != want) {
+        open_volume((uint16_t)(disk_number + 1), exe_volumes);
+        if (count == 0) {
+            count = _lread(archive_handle, input_buffer, want);
+            if (count != (UINT)HFILE_ERROR)
+                want = count;
+        } else {
+            want = count;
+        }
+    }
+    if (count != want)
+        report_read_error(READ_ERROR_DATA);
+    input_cursor = input_buffer;
+    if (entry_encrypted)
+        decrypt_buffer(input_buffer, count);
+    input_avail = (int32_t)count - 1;
+    return count;
+}
+
+// --- file time -------------------------------------------------------------------------------
+
+static void set_file_time(HFILE file, WORD dos_date, WORD dos_time)
+{
+    FILETIME local_time, utc_time;
+    DosDateTimeToFileTime(dos_date, dos_time, &local_time);
+    LocalFileTimeToFileTime(&local_time, &utc_time);
+    SetFileTime((HANDLE)(INT_PTR)file, &utc_time, &utc_time, &utc_time);
+}
+
+// Out-of-range DOS fields are clamped field by field so that every entry gets a valid time.
+static void set_output_time()
+{
+    WORD time = entry_header.mod_time;
+    WORD date = entry_header.mod_date;
+    if ((time & 0x1F) > 29)
+        time = (WORD)((time & ~0x1F) | 29);
+    if (((time >> 5) & 0x3F) > 59)
+        time = (WORD)((time & ~(0x3F << 5)) | (59 << 5));
+    if ((time >> 11) > 23)
+        time = (WORD)((time & 0x07FF) | (23 << 11));
+    if ((date & 0x1F) == 0)
+        date = (WORD)(date | 1);
+    WORD month = (date >> 5) & 0x0F;
+    if (month == 0)
+        date = (WORD)((date & ~(0x0F << 5)) | (1 << 5));
+    else if (month > 12)
+        date = (WORD)((date & ~(0x0F << 5)) | (12 << 5));
+    set_file_time(output_handle, date, time);
+}
+
+// --- one entry -------------------------------------------------------------------------------
+
+static void copy_stored_data()
+{
+    uint8_t byte;
+    while (fetch_byte(&byte) != 0) {
+        *output_cursor++ = byte;
+        if (++output_count == OUTPUT_PIECE_SIZE)
+            flush_output();
+    }
+}
+
+static void decode_entry_data()
+{
+    switch (entry_header.method) {
+    case 0:
+        show_extract_status();
+        copy_stored_data();
+        break;
+    case 8:
+    case 9:
+        show_extract_status();
+        inflate_stream(entry_header.method == 9);
+        break;
+    default:
+        fatal_error(message_text(MSG_UNSUPPORTED_METHOD));
+    }
+}
+
+void extract_entry_data()
+{
+    output_cursor = output_buffer;
+    output_count = 0;
+    crc_register = 0xFFFFFFFFu;
+    input_avail = 0;
+    create_output_file();
+    if (compressed_size_as_read > 0)
+        decode_entry_data();
+    ++files_extracted;
+    if (output_count > 0)
+        write_output();
+    set_output_time();
+    _lclose(output_handle);
+    output_handle = 0;
+    if (~crc_register != entry_header.crc32)
+        fatal_message(4096, 4096, MSG_BAD_CRC, display_name);
+}

@@ -1,0 +1,30 @@
+// The entry data pipeline: from an entry's compressed data in the archive to its output file.
+#ifndef TVSFX_PIPELINE_H
+#define TVSFX_PIPELINE_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <windows.h>
+
+#include "inflate.h"
+
+// Input and output buffers: OUTPUT_PIECE_SIZE (28,672) bytes used, allocated with 20 spare.
+enum { IO_BUFFER_CAPACITY = 28692 };
+
+extern uint8_t* input_buffer;
+extern uint8_t* output_buffer;
+
+extern uint32_t bytes_written;  // bytes passed through full-buffer flushes in this run
+extern uint32_t meter_mark;     // bytes_written at the last meter update
+extern int meter_visible;       // the dialog shows the meter instead of the status line
+
+// Writes the current entry's data to its output file (the whole pipeline for one entry).
+void extract_entry_data();
+// The progress percentage of the meter, from bytes_written and the stub record's total_size.
+WORD progress_percentage();
+
+// Formats "Extrahiere <name>" with the last path component of display_name; the formatting
+// result, negative on failure. Also used by the meter's painting.
+int format_extract_status(char* buffer, size_t capacity);
+
+#endif

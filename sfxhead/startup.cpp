@@ -1,0 +1,176 @@
+// Start-up: the preparation half of the entry function, `startup`, which opens and checks the
+// program's own file and loads the message table and the configuration, and `close_all`.
+#include "startup.h"
+
+#include <commctrl.h>
+#include <string.h>
+
+#include "config.h"
+#include "crc32.h"
+#include "failure.h"
+#include "globals.h"
+#include "inflate.h"
+#include "messages.h"
+#include "pipeline.h"
+#include "paths.h"
+#include "resource_data.h"
+#include "selfcheck.h"
+#include "volume.h"
+
+enum { MODULE_PATH_CAPACITY = 512 };
+
+// Makes the program's own folder the current directory, so that a target folder "." and the
+// report file of an internal error both refer to it.
+static void change_to_program_folder()
+{
+    char path[MODULE_PATH_CAPACITY];
+    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+    if (length == 0 || length >= sizeof path)
+        return;
+    char* name = (char*)file_name_part(path);
+    if (name == path)
+        return;
+    // Keep the separator of a drive root: "C:" alone would name that drive's current folder.
+    if (name - path == 3 && path[1] == ':')
+        *name = '\0';
+    else
+        name[-1] = '\0';
+    SetCurrentDirectoryA(path);
+}
+
+static char* allocate_global_text(SIZE_T capacity)
+{
+    HGLOBAL memory = GlobalAlloc(GMEM_ZEROINIT, capacity);
+    return memory ? (char*)GlobalLock(memory) : NULL;
+}
+
+static bool allocate_text_buffers()
+{
+    title_text = allocate_global_text(TITLE_CAPACITY);
+    command_text = allocate_global_text(COMMAND_CAPACITY);
+    command_params = allocate_global_text(COMMAND_CAPACITY);
+    info_option_text = allocate_global_text(INFO_OPTION_CAPACITY);
+    about_text = allocate_global_text(ABOUT_CAPACITY);
+    message_buffer = allocate_global_text(MESSAGE_BUFFER_CAPACITY);
+    return title_text && command_text && command_params && info_option_text && about_text && message_buffer;
+}
+
+static void free_global_text(char* text)
+{
+    if (text == NULL)
+        return;
+    HGLOBAL memory = GlobalHandle(text);
+    GlobalUnlock(memory);
+    GlobalFree(memory);
+}
+
+void free_text_buffers()
+{
+    free_global_text(title_text);
+    free_global_text(command_text);
+    free_global_text(command_params);
+    free_global_text(info_option_text);
+    free_global_text(about_text);
+    free_global_text(message_buffer);
+    free_global_text(messages);
+}
+
+// self_path: the module's file name with its last component replaced by the long file name.
+static void find_self_path()
+{
+    GetModuleFileNameA(NULL, self_path, PATH_CAPACITY);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(self_path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    FindClose(search);
+    char* name = (char*)file_name_part(self_path);
+    copy_checked(name, PATH_CAPACITY - (name - self_path), found.cFileName, 2617);
+}
+
+bool prepare_process(HINSTANCE module)
+{
+    InitCommonControls();
+    wait_cursor = LoadCursorA(NULL, IDC_WAIT);
+    arrow_cursor = LoadCursorA(NULL, IDC_ARROW);
+    change_to_program_folder();
+    instance = module;
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    windows_version = GetVersion();
+    version_info.dwOSVersionInfoSize = sizeof version_info;
+    GetVersionExA(&version_info);
+    if (!allocate_text_buffers())
+        return false;
+    find_self_path();
+    return true;
+}
+
+// The image never holds a signature whole: each is a 'P' and a three-byte constant.
+static void assemble_signature(char* signature, const char* tail, int line)
+{
+    signature[0] = 'P';
+    copy_checked(signature + 1, SIGNATURE_CAPACITY - 1, tail, line);
+}
+
+static void assemble_signatures()
+{
+    assemble_signature(sig_local_header, "K\x03\x04", 6022);
+    assemble_signature(sig_central_header, "K\x01\x02", 6023);
+    assemble_signature(sig_end_record, "K\x05\x06", 6024);
+    assemble_signature(sig_digital_signature, "K\x05\x05", 6025);
+    assemble_signature(sig_single_volume, "K00", 6026);
+    assemble_signature(sig_spanning, "K\x07\x08", 6029);
+}
+
+static void allocate_decoder_buffers()
+{
+    window = (uint8_t*)LocalAlloc(LMEM_ZEROINIT, WINDOW_ALLOC_SIZE);
+    input_buffer = (uint8_t*)LocalAlloc(LMEM_ZEROINIT, IO_BUFFER_CAPACITY);
+    output_buffer = (uint8_t*)LocalAlloc(LMEM_ZEROINIT, IO_BUFFER_CAPACITY);
+    if (window == NULL || input_buffer == NULL || output_buffer == NULL)
+        fatal_header_error();
+}
+
+void startup()
+{
+    assemble_signatures();
+    build_crc_table();
+    archive_handle = _lopen(self_path, OF_READ | OF_SHARE_DENY_WRITE);
+    if (archive_handle == HFILE_ERROR) {
+        archive_handle = 0;
+        fatal_header_error();
+    }
+    if (stub_record.stub_crc != 0)
+        check_stub_crc(stub_record.archive_offset, stub_record.stub_crc, stub_record.marker);
+    multi_volume = flag_set(SFX_MULTI_VOLUME);
+    exe_volumes = flag_set(SFX_EXE_VOLUMES);
+    allocate_decoder_buffers();
+    load_messages();
+    if (multi_volume)
+        open_volume(1, true);
+    read_configuration();
+    if (multi_volume)
+        return;
+    if (stub_record.end_record_offset != 0)
+        check_archive_end();
+}
+
+static void free_local(uint8_t** block)
+{
+    if (*block)
+        LocalFree(*block);
+    *block = NULL;
+}
+
+void close_all()
+{
+    free_local(&window);
+    free_local(&input_buffer);
+    free_local(&output_buffer);
+    if (archive_handle != 0)
+        _lclose(archive_handle);
+    archive_handle = 0;
+    if (output_handle != 0)
+        _lclose(output_handle);
+    output_handle = 0;
+}
