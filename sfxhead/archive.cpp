@@ -27,7 +27,7 @@ void report_read_error(int site)
 {
     char code[READ_ERROR_CODE_CAPACITY];
     format_checked(code, sizeof code, 2370, 2370, " <%d>", site);
-    format_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, 2372, 2374, message_text(MSG_READ_ERROR), self_path);
+    format_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, 2372, 2374, message_text(MSG_READ_FAILED), self_path);
     append_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, code, 2373);
     fatal_error(message_buffer);
 }
@@ -93,7 +93,7 @@ void read_local_header()
     read_record(raw, sizeof raw, READ_ERROR_LOCAL_HEADER, READ_ERROR_LOCAL_HEADER_NEXT_DISK);
     decode_local_header(raw);
     if (entry_header.name_length > MAX_NAME_LENGTH)
-        fatal_error(message_text(MSG_NAME_TOO_LONG));
+        fatal_error(message_text(MSG_NAMES_TOO_LONG));
     read_entry_name(entry_header.name_length, entry_name);
     skip_bytes(entry_header.extra_length);
     // Method 99 marks the AES scheme, which this program does not decrypt: it stays method
@@ -107,7 +107,7 @@ void skip_central_header()
         report_read_error(READ_ERROR_CENTRAL_HEADER);
     uint16_t name_length = get_u16(raw + 24);
     if (name_length > MAX_NAME_LENGTH)
-        fatal_error(message_text(MSG_NAME_TOO_LONG));
+        fatal_error(message_text(MSG_NAMES_TOO_LONG));
     read_entry_name(name_length, entry_name);
     skip_bytes((uint32_t)get_u16(raw + 26) + get_u16(raw + 28));
 }
@@ -149,7 +149,7 @@ void walk_archive()
         } else if (!multi_volume) {
             // The spanning signature and anything else are invalid in a single-volume archive;
             // a spanned archive steps over them four bytes at a time.
-            fatal_error(message_text(MSG_INVALID_HEADER));
+            fatal_error(message_text(MSG_BAD_HEADER));
         }
     }
 }

@@ -59,7 +59,7 @@ static bool name_leaves_target(const char* name)
 
 static void refuse_output_name()
 {
-    fatal_message(2191, 2192, MSG_CANNOT_CREATE_OUTPUT, entry_name);
+    fatal_message(2191, 2192, MSG_CREATE_OUTPUT_FAILED, entry_name);
 }
 
 // --- output path and folders -----------------------------------------------------------------
@@ -135,7 +135,7 @@ static void create_folder(char* path)
     if (path_exists(path) || drive_only)
         return;
     if (!CreateDirectoryA(path, NULL))
-        fatal_message(1557, 1558, MSG_CANNOT_CREATE_FOLDER, path);
+        fatal_message(1557, 1558, MSG_CREATE_FOLDER_FAILED, path);
 }
 
 // Builds the path whose folders are created: for a directory entry the target folder and the
@@ -150,7 +150,7 @@ static void make_folder_path(char* path, bool directory)
     if (path[0] != '\0' && !is_separator(*last_char(path)))
         append_checked(path, WORK_PATH_CAPACITY, "\\", 1432);
     if (strlen(entry_name) + strlen(path) + 1 > MAX_NAME_LENGTH)
-        fatal_message(1438, 1439, MSG_CANNOT_CREATE_FOLDER, entry_name);
+        fatal_message(1438, 1439, MSG_CREATE_FOLDER_FAILED, entry_name);
     append_checked(path, WORK_PATH_CAPACITY, entry_name, 1445);
 }
 
@@ -189,7 +189,7 @@ bool confirm_overwrite()
     refresh_meter();
     copy_checked(display_name, PATH_CAPACITY, entry_name, 2240);
     char question[QUESTION_CAPACITY];
-    format_checked(question, sizeof question, 2242, 2243, message_text(MSG_FILE_EXISTS), display_name);
+    format_checked(question, sizeof question, 2242, 2243, message_text(MSG_ASK_OVERWRITE), display_name);
     int answer = show_box(question, MB_YESNOCANCEL);
     if (answer == IDCANCEL)
         abort_run(ABORT_CANCELLED);
@@ -256,7 +256,7 @@ static void position_at_archive_start()
             return;
     }
     if (_llseek(archive_handle, start, FILE_BEGIN) != start)
-        fatal_error(message_text(MSG_FILE_IO_ERROR));
+        fatal_error(message_text(MSG_IO_ERROR));
 }
 
 int extract_all()

@@ -26,7 +26,7 @@ int windows_temp_folder(char* buffer, size_t capacity)
     if (GetWindowsDirectoryA(buffer, WINDOWS_FOLDER_LIMIT) == 0)
         return 0;
     append_backslash(buffer, capacity);
-    append_checked(buffer, capacity, message_text(MSG_TEMP), 1661);
+    append_checked(buffer, capacity, message_text(MSG_TEMP_NAME), 1661);
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(buffer, &found);
     if (search == INVALID_HANDLE_VALUE)

@@ -52,7 +52,7 @@ static void set_prompt_and_caption(HWND dialog)
     const char* name = file_name_part(self_path);
     const char* shown = strlen(name) <= MAX_PROMPT_NAME_LENGTH ? name : message_text(MSG_THIS_ARCHIVE);
     char text[DIALOG_TEXT_CAPACITY];
-    format_checked(text, sizeof text, 5156, 5156, message_text(MSG_PROMPT_LINE), shown);
+    format_checked(text, sizeof text, 5156, 5156, message_text(MSG_EXTRACT_HINT), shown);
     SetDlgItemTextA(dialog, ID_PROMPT_LINE, text);
 
     format_checked(text, sizeof text, 5169, 5169, "%s - %s", text_caption, name);
@@ -231,7 +231,7 @@ static bool main_on_extract(HWND dialog)
     finish_progress(dialog);
     SetDlgItemTextA(dialog, ID_STATUS_LINE, "");
     if (result != 0) {
-        SetDlgItemTextA(dialog, ID_STATUS_LINE, message_text(MSG_CANCELLED));
+        SetDlgItemTextA(dialog, ID_STATUS_LINE, message_text(MSG_EXTRACTION_CANCELLED));
         EndDialog(dialog, 1);
     } else {
         report_success(dialog);

@@ -97,7 +97,7 @@ bool poll_cancel()
         if (is_user_input(&message)) {
             if (!is_dialog_window(message.hwnd))
                 continue;
-            int answer = show_box(message_text(MSG_CANCEL_QUESTION), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+            int answer = show_box(message_text(MSG_ASK_CANCEL), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
             return answer == IDYES;
         }
         TranslateMessage(&message);
@@ -115,7 +115,7 @@ static void check_write(UINT result)
             abort_run(ABORT_FATAL);
         return;
     }
-    fatal_message(2353, 2354, MSG_WRITE_ERROR, display_name);
+    fatal_message(2353, 2354, MSG_WRITE_FAILED, display_name);
 }
 
 static void write_output()
@@ -156,7 +156,7 @@ static void create_output_file()
     copy_checked(display_name, PATH_CAPACITY, entry_name, 994);
     output_handle = _lcreat(display_name, 0);
     if (output_handle == HFILE_ERROR)
-        fatal_message(1003, 1004, MSG_CANNOT_CREATE_OUTPUT, display_name);
+        fatal_message(1003, 1004, MSG_CREATE_OUTPUT_FAILED, display_name);
 }
 
 // --- input -----------------------------------------------------------------------------------

@@ -1,0 +1,280 @@
+#!/usr/bin/env python3
+"""Builds the stub's resource data: resource_data.cpp and the application icon.
+
+resource_data.cpp defines what resource_data.h declares:
+  - the message table: the offsets of the 54 texts and of the main dialog template, and one raw
+    Deflate stream of the texts (code page 850, each NUL-terminated) followed by the template;
+  - the password dialog template as a second raw Deflate stream;
+  - the fixed texts of fixed_texts.txt in Windows-1252.
+
+The stub's image must not hold a ZIP record signature or the stub record's marker anywhere
+before the real ones: the archive walk and the checksum's marker scan take the first match.
+Every byte array written here is checked for them; a compressed stream that contains one is
+made again with other settings, and data that cannot avoid one stops the build.
+
+Usage: gen_resources.py MESSAGES FIXED_TEXTS OUT_DIR
+"""
+
+import os
+import re
+import sys
+import zlib
+
+import dialog_templates
+import icon
+
+MESSAGE_TEXT_COUNT = 54          # ids 0..53; id 54 is the main dialog template
+FIXED_TEXT_NAMES = ("caption", "header_error", "no_memory", "no_memory_resources",
+                    "product_info", "report_notice")
+
+# The loaded table is a 6117-byte block with two guard bytes at 6115 and 6116. The entry function
+# copies 1024 bytes from the template's offset, so text part + 1024 must stay below the guards.
+MESSAGE_BLOCK_GUARD_OFFSET = 6115
+MAIN_TEMPLATE_COPY_SIZE = 1024
+PASSWORD_TEMPLATE_BLOCK_SIZE = 600
+
+FORBIDDEN_SEQUENCES = {
+    "local header signature": b"PK\x03\x04",
+    "central header signature": b"PK\x01\x02",
+    "end record signature": b"PK\x05\x06",
+    "digital signature record": b"PK\x05\x05",
+    "single-volume marker": b"PK00",
+    "spanning marker": b"PK\x07\x08",
+    "stub record marker": b"TVK\x01sfx\x02",
+}
+
+# Raw Deflate settings, best first: (level, memory level, strategy).
+DEFLATE_SETTINGS = [(level, mem_level, strategy)
+                    for level in (9, 8, 7, 6)
+                    for strategy in (zlib.Z_DEFAULT_STRATEGY, zlib.Z_FILTERED, zlib.Z_FIXED)
+                    for mem_level in (9, 8)]
+
+LINE_PATTERN = re.compile(r'^\s*(\S+)\s+"(.*)"\s*$')
+
+
+def fail(text):
+    sys.exit("gen_resources: " + text)
+
+
+def unescape(text, where):
+    """Turns \\n into a line feed and \\\\ into one backslash; any other escape is an error."""
+    parts = re.split(r"(\\.?)", text)
+    for index in range(1, len(parts), 2):
+        if parts[index] not in ("\\n", "\\\\"):
+            fail(where + ": only \\n and \\\\ may follow a backslash")
+        parts[index] = "\n" if parts[index] == "\\n" else "\\"
+    return "".join(parts)
+
+
+def read_entries(path):
+    """(key, text) for every non-comment line of a texts file, in file order."""
+    entries = []
+    with open(path, encoding="utf-8") as source:
+        for number, line in enumerate(source, 1):
+            if not line.strip() or line.lstrip().startswith("#"):
+                continue
+            match = LINE_PATTERN.match(line.rstrip("\n"))
+            where = "%s:%d" % (os.path.basename(path), number)
+            if not match:
+                fail(where + ": expected a key and a text in double quotes")
+            entries.append((match.group(1), unescape(match.group(2), where)))
+    return entries
+
+
+def read_messages(path):
+    entries = read_entries(path)
+    ids = [key for key, _ in entries]
+    if ids != [str(i) for i in range(MESSAGE_TEXT_COUNT)]:
+        fail("%s must list the ids 0..%d once each, in order" % (path, MESSAGE_TEXT_COUNT - 1))
+    return [text for _, text in entries]
+
+
+def read_fixed_texts(path):
+    texts = dict(read_entries(path))
+    if sorted(texts) != sorted(FIXED_TEXT_NAMES):
+        fail("%s must define exactly: %s" % (path, ", ".join(FIXED_TEXT_NAMES)))
+    return texts
+
+
+def encode_text(text, codec, name):
+    if "\0" in text or "\r" in text:
+        fail("%s: texts hold no NUL and no carriage return" % name)
+    try:
+        return text.encode(codec)
+    except UnicodeEncodeError as error:
+        fail("%s: %r has no %s form" % (name, text[error.start:error.end], codec))
+
+
+def find_forbidden(data):
+    for name, sequence in FORBIDDEN_SEQUENCES.items():
+        if sequence in data:
+            return name
+    return None
+
+
+def require_clean(data, name):
+    found = find_forbidden(data)
+    if found:
+        fail("%s contains the %s" % (name, found))
+
+
+def deflate_raw(data, level, mem_level, strategy):
+    encoder = zlib.compressobj(level, zlib.DEFLATED, -15, mem_level, strategy)
+    return encoder.compress(data) + encoder.flush()
+
+
+def inflates_to(stream, data):
+    decoder = zlib.decompressobj(-15)
+    return decoder.decompress(stream) == data and decoder.eof and not decoder.unused_data
+
+
+def compress_clean(data, name):
+    """The first raw Deflate stream, best settings first, that holds no forbidden sequence."""
+    for settings in DEFLATE_SETTINGS:
+        stream = deflate_raw(data, *settings)
+        if not find_forbidden(stream):
+            if not inflates_to(stream, data):
+                fail("%s does not inflate back to its data" % name)
+            return stream
+    fail("every tried Deflate setting puts a forbidden sequence into " + name)
+
+
+def build_checked_template(dialog, expected_size, name):
+    template = dialog_templates.build_template(dialog)
+    if len(template) != expected_size:
+        fail("the %s dialog template is %d bytes, not %d" % (name, len(template), expected_size))
+    return template
+
+
+def build_message_data(texts):
+    """The table's decompressed bytes and the 55 offsets (54 texts, then the template)."""
+    data = bytearray()
+    offsets = []
+    for number, text in enumerate(texts):
+        offsets.append(len(data))
+        data += encode_text(text, "cp850", "message %d" % number) + b"\0"
+    offsets.append(len(data))
+    data += build_checked_template(dialog_templates.MAIN_DIALOG,
+                                   dialog_templates.MAIN_TEMPLATE_SIZE, "main")
+    return bytes(data), offsets
+
+
+def check_limits(data, offsets, main_template_size, password_template_size):
+    text_size = offsets[MESSAGE_TEXT_COUNT]
+    if text_size + MAIN_TEMPLATE_COPY_SIZE > MESSAGE_BLOCK_GUARD_OFFSET:
+        fail("text part of %d bytes leaves no room for the %d-byte template copy"
+             % (text_size, MAIN_TEMPLATE_COPY_SIZE))
+    if len(data) > MESSAGE_BLOCK_GUARD_OFFSET:
+        fail("message data of %d bytes reaches the guard bytes" % len(data))
+    if main_template_size > MAIN_TEMPLATE_COPY_SIZE:
+        fail("main dialog template is larger than its %d-byte copy" % MAIN_TEMPLATE_COPY_SIZE)
+    if password_template_size > PASSWORD_TEMPLATE_BLOCK_SIZE:
+        fail("password dialog template is larger than its %d-byte block"
+             % PASSWORD_TEMPLATE_BLOCK_SIZE)
+
+
+# --- C++ output ------------------------------------------------------------------------------
+
+def byte_rows(data, indent="    ", per_row=16):
+    rows = []
+    for start in range(0, len(data), per_row):
+        rows.append(indent + ", ".join("0x%02x" % b for b in data[start:start + per_row]) + ",")
+    return "\n".join(rows)
+
+
+def word_rows(values, per_row=8):
+    rows = []
+    for start in range(0, len(values), per_row):
+        rows.append("    " + ", ".join("%5d" % v for v in values[start:start + per_row]) + ",")
+    return "\n".join(rows)
+
+
+def c_string(data):
+    """A string literal; octal escapes, because a hex escape would swallow following digits."""
+    out = []
+    for b in data:
+        if b == 0x0A:
+            out.append("\\n")
+        elif b in (0x22, 0x5C):
+            out.append("\\" + chr(b))
+        elif 0x20 <= b < 0x7F and b != 0x3F:  # "?" escaped: no trigraphs
+            out.append(chr(b))
+        else:
+            out.append("\\%03o" % b)
+    return '"' + "".join(out) + '"'
+
+
+def render_cpp(offsets, message_blob, data_size, main_template_size,
+               password_blob, password_template_size, fixed_encoded):
+    lines = [
+        "// Generated by gen_resources.py from messages.txt, fixed_texts.txt and the dialog",
+        "// tables in dialog_templates.py. Edit those, not this file.",
+        '#include "resource_data.h"',
+        "",
+        "const uint32_t message_offsets[MESSAGE_OFFSET_COUNT] = {",
+        word_rows(offsets),
+        "};",
+        "",
+        "const uint8_t message_blob[%d] = {" % len(message_blob),
+        byte_rows(message_blob),
+        "};",
+        "const uint32_t message_blob_size = %d;" % len(message_blob),
+        "const uint32_t message_data_size = %d;" % data_size,
+        "const uint32_t main_template_size = %d;" % main_template_size,
+        "",
+        "const uint8_t password_template_blob[%d] = {" % len(password_blob),
+        byte_rows(password_blob),
+        "};",
+        "const uint32_t password_template_blob_size = %d;" % len(password_blob),
+        "const uint32_t password_template_size = %d;" % password_template_size,
+        "",
+    ]
+    for name in FIXED_TEXT_NAMES:
+        # The literal's own NUL terminates the text.
+        lines.append("const char text_%s[] = %s;" % (name, c_string(fixed_encoded[name][:-1])))
+    return "\n".join(lines) + "\n"
+
+
+def offsets_as_bytes(offsets):
+    return b"".join(v.to_bytes(4, "little") for v in offsets)
+
+
+def write_file(path, content):
+    with open(path, "wb") as target:
+        target.write(content)
+
+
+def main(argv):
+    if len(argv) != 4:
+        fail("usage: gen_resources.py MESSAGES FIXED_TEXTS OUT_DIR")
+    messages_path, fixed_path, out_dir = argv[1:]
+
+    data, offsets = build_message_data(read_messages(messages_path))
+    main_template_size = len(data) - offsets[MESSAGE_TEXT_COUNT]
+    password_template = build_checked_template(dialog_templates.PASSWORD_DIALOG,
+                                               dialog_templates.PASSWORD_TEMPLATE_SIZE, "password")
+    check_limits(data, offsets, main_template_size, len(password_template))
+    message_blob = compress_clean(data, "the message blob")
+    password_blob = compress_clean(password_template, "the password template blob")
+
+    fixed = read_fixed_texts(fixed_path)
+    fixed_encoded = {name: encode_text(fixed[name], "cp1252", name) + b"\0"
+                     for name in FIXED_TEXT_NAMES}
+    for name, encoded in fixed_encoded.items():
+        require_clean(encoded, "text_" + name)
+    require_clean(offsets_as_bytes(offsets), "message_offsets")
+    icon_data = icon.build_icon()
+    require_clean(icon_data, "the icon")
+
+    cpp = render_cpp(offsets, message_blob, len(data), main_template_size,
+                     password_blob, len(password_template), fixed_encoded)
+    os.makedirs(out_dir, exist_ok=True)
+    write_file(os.path.join(out_dir, "resource_data.cpp"), cpp.encode("ascii"))
+    write_file(os.path.join(out_dir, "tarvel.ico"), icon_data)
+    print("resources: messages %d -> %d bytes (template at %d), password template %d -> %d bytes"
+          % (len(data), len(message_blob), offsets[MESSAGE_TEXT_COUNT],
+             len(password_template), len(password_blob)))
+
+
+if __name__ == "__main__":
+    main(sys.argv)
