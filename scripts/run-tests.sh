@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs every test: the native unit tests (CTest) and the Wine end-to-end tests (pytest).
+# Both always run; the exit status is non-zero when either failed.
+# Extra arguments go to pytest, e.g. scripts/run-tests.sh -k floppy
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+status=0
+
+echo "== unit tests (ctest)"
+ctest --test-dir build/host --output-on-failure || status=1
+
+echo "== Wine tests (pytest)"
+# Debian's interpreter: python3-pytest is installed for /usr/bin/python3, not for others on PATH.
+/usr/bin/python3 -m pytest tests/wine -p no:cacheprovider "$@" </dev/null || status=1
+
+exit $status

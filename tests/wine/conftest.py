@@ -1,0 +1,41 @@
+"""Fixtures of the Wine test bench; see README.md and winebench.py."""
+
+import time
+
+import pytest
+
+from winebench import Bench, WineSession
+
+_timings = {}
+
+
+@pytest.fixture(scope="session")
+def wine_session():
+    """Display, fresh Wine prefix and persistent wineserver, once per test run."""
+    session = WineSession()
+    try:
+        session.start()
+        _timings["session setup"] = session.setup_seconds
+        yield session
+    finally:
+        session.stop()
+
+
+@pytest.fixture
+def bench(wine_session, tmp_path):
+    """The per-test helper. Every program a test started is killed when the test ends."""
+    helper = Bench(wine_session, tmp_path)
+    yield helper
+    started = time.monotonic()
+    helper.close()
+    _timings.setdefault("teardown", []).append(time.monotonic() - started)
+
+
+def pytest_terminal_summary(terminalreporter):
+    if "session setup" not in _timings:
+        return
+    line = f"wine bench: session setup {_timings['session setup']:.1f} s"
+    teardowns = _timings.get("teardown", [])
+    if teardowns:
+        line += f", test teardown {sum(teardowns) / len(teardowns):.2f} s on average"
+    terminalreporter.write_line(line)

@@ -1,0 +1,91 @@
+/* argecho.exe: records how it was started, for tests of the command run after extraction.
+ *
+ * Appends one JSON line {"cmdline":..,"args":..,"cwd":..,"exe":..,"tmp":..,"temp":..} to the
+ * file named by the environment variable ARGECHO_LOG, or to argecho.log in its current
+ * folder, and exits 0. TMP and TEMP are recorded because the stub's default folder comes
+ * from them; an unset variable is logged as null.
+ * A GUI program, like the setup programs the stub usually starts, so no console appears. */
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+enum { TEXT_CAPACITY = 32768 };
+
+/* The argument part the way the C runtime and WinMain's lpCmdLine cut it: the program token
+ * (quoted or up to the first blank) and the blanks after it are skipped. */
+static const wchar_t *argument_part(const wchar_t *command_line)
+{
+    const wchar_t *cursor = command_line;
+    if (*cursor == L'"') {
+        cursor++;
+        while (*cursor && *cursor != L'"') cursor++;
+        if (*cursor) cursor++;
+    } else {
+        while (*cursor && *cursor != L' ' && *cursor != L'\t') cursor++;
+    }
+    while (*cursor == L' ' || *cursor == L'\t') cursor++;
+    return cursor;
+}
+
+/* Appends "key":"text" (UTF-8, JSON-escaped) to line. */
+static void append_field(char *line, size_t capacity, const char *key, const wchar_t *text)
+{
+    static char utf8[4 * TEXT_CAPACITY];
+    size_t length = strlen(line);
+    if (!WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, NULL, NULL)) utf8[0] = 0;
+    length += snprintf(line + length, capacity - length, "%s\"%s\":\"", length > 1 ? "," : "", key);
+    for (const unsigned char *c = (const unsigned char *)utf8; *c && length + 8 < capacity; c++) {
+        if (*c == '"' || *c == '\\') length += snprintf(line + length, capacity - length, "\\%c", *c);
+        else if (*c < 0x20) length += snprintf(line + length, capacity - length, "\\u%04x", *c);
+        else line[length++] = (char)*c;
+    }
+    line[length] = 0;
+    snprintf(line + length, capacity - length, "\"");
+}
+
+/* Appends "key":"value" of an environment variable, or "key":null when it is not set. */
+static void append_variable(char *line, size_t capacity, const char *key, const wchar_t *name)
+{
+    static wchar_t value[TEXT_CAPACITY];
+    SetLastError(0); /* an empty value also returns 0, but leaves no error */
+    if (GetEnvironmentVariableW(name, value, TEXT_CAPACITY) || GetLastError() != ERROR_ENVVAR_NOT_FOUND) {
+        append_field(line, capacity, key, value);
+    } else {
+        size_t length = strlen(line);
+        snprintf(line + length, capacity - length, ",\"%s\":null", key);
+    }
+}
+
+static void append_to_log(const char *line)
+{
+    wchar_t path[MAX_PATH];
+    DWORD written;
+    if (!GetEnvironmentVariableW(L"ARGECHO_LOG", path, MAX_PATH)) wcscpy(path, L"argecho.log");
+    HANDLE log = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (log == INVALID_HANDLE_VALUE) return;
+    WriteFile(log, line, (DWORD)strlen(line), &written, NULL);
+    CloseHandle(log);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR ansi_arguments, int show)
+{
+    static char line[8 * TEXT_CAPACITY];
+    static wchar_t cwd[TEXT_CAPACITY], exe[TEXT_CAPACITY];
+    (void)instance; (void)previous; (void)ansi_arguments; (void)show;
+    const wchar_t *command_line = GetCommandLineW();
+    GetCurrentDirectoryW(TEXT_CAPACITY, cwd);
+    GetModuleFileNameW(NULL, exe, TEXT_CAPACITY);
+    strcpy(line, "{");
+    append_field(line, sizeof line, "cmdline", command_line);
+    append_field(line, sizeof line, "args", argument_part(command_line));
+    append_field(line, sizeof line, "cwd", cwd);
+    append_field(line, sizeof line, "exe", exe);
+    append_variable(line, sizeof line, "tmp", L"TMP");
+    append_variable(line, sizeof line, "temp", L"TEMP");
+    strcat(line, "}\n");
+    append_to_log(line);
+    return 0;
+}
