@@ -17,11 +17,11 @@ deps:
 stub: deps
 	@cmake -S sfxhead -B $(STUB_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake \
 	  -DCMAKE_BUILD_TYPE=MinSizeRel -DTVSFX_OUT_DIR=$(CURDIR)/build >/dev/null
-	@cmake --build $(STUB_DIR) -j $(JOBS)
+	@cmake --build $(STUB_DIR) -j $(JOBS) -- --no-print-directory
 
 host: deps
 	@cmake -S . -B $(HOST_DIR) -DCMAKE_BUILD_TYPE=Release -DTVSFX_OUT_DIR=$(CURDIR)/build >/dev/null
-	@cmake --build $(HOST_DIR) -j $(JOBS)
+	@cmake --build $(HOST_DIR) -j $(JOBS) -- --no-print-directory
 
 test: all
 	@bash scripts/run-tests.sh

@@ -168,7 +168,7 @@ uint32_t refill_input()
         input_avail = 0;
         return 0;
     }
-    UINT want = entry_header.compressed_size < OUTPUT_PIECE_SIZE ? entry_header.compressed_size : OUTPUT_PIECE_SIZE;
+    UINT want = entry_header.compressed_size < (uint32_t)OUTPUT_PIECE_SIZE ? entry_header.compressed_size : (UINT)OUTPUT_PIECE_SIZE;
     UINT count = _lread(archive_handle, input_buffer, want);
     // A short read at the end of a disk continues on the next one: an empty read is repeated
     // there, a partial chunk is used as it is and the rest follows with the next refill.
