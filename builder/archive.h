@@ -1,0 +1,76 @@
+// The archive as the builder writes it: one list of entries, whether they come from an
+// input ZIP (raw data copied byte for byte) or from a folder (compressed here).
+#ifndef TVSFX_ARCHIVE_H
+#define TVSFX_ARCHIVE_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class OutputFile;
+
+enum : uint16_t {
+    GP_ENCRYPTED = 0x0001,
+    GP_DESCRIPTOR = 0x0008,
+    GP_STRONG_ENCRYPTION = 0x0040,
+    GP_UTF8_NAME = 0x0800,
+    GP_ENCRYPTED_DIRECTORY = 0x2000,
+};
+
+enum : uint16_t { METHOD_STORED = 0, METHOD_DEFLATE = 8, METHOD_DEFLATE64 = 9, METHOD_AES = 99 };
+
+// The longest name the stub can join to a target folder: its paths hold 259 characters.
+enum { MAX_ENTRY_NAME = 259 };
+
+// Fills `buffer` with up to `capacity` payload bytes; 0 at the end. Throws BuildError.
+using PayloadReader = std::function<size_t(uint8_t* buffer, size_t capacity)>;
+
+struct ArchiveEntry {
+    std::string name;  // raw name bytes, as stored in the headers
+    uint16_t version_made_by = 20;
+    uint16_t version_needed = 20;
+    uint16_t gp_flags = 0;
+    uint16_t method = METHOD_STORED;
+    uint16_t dos_time = 0;
+    uint16_t dos_date = 0;
+    uint32_t crc32 = 0;
+    uint64_t compressed_size = 0;  // payload bytes; includes the 12-byte header when already encrypted
+    uint64_t uncompressed_size = 0;
+    uint16_t internal_attributes = 0;
+    uint32_t external_attributes = 0;
+    std::vector<uint8_t> local_extra;
+    std::vector<uint8_t> central_extra;
+    std::vector<uint8_t> comment;
+    // Called just before the entry is written; may settle method, CRC and sizes (a folder
+    // file is compressed here, so only one entry's data is in memory at a time).
+    std::function<PayloadReader(ArchiveEntry&)> open_payload;
+
+    bool encrypted() const { return (gp_flags & GP_ENCRYPTED) != 0; }
+    bool is_directory() const { return !name.empty() && (name.back() == '/' || name.back() == '\\'); }
+};
+
+struct ArchiveInput {
+    std::vector<ArchiveEntry> entries;
+    std::vector<uint8_t> comment;  // the archive comment, kept in front of the padding
+};
+
+struct WrittenArchive {
+    uint64_t end_record_offset = 0;
+    uint64_t data_end = 0;  // end of the end record and the input's comment, before padding
+    uint64_t file_end = 0;  // after the padding: aligned like the section's raw size
+    uint64_t total_size = 0;
+    size_t encrypted_entries = 0;
+};
+
+// True when --password would encrypt this entry: it has data of its own to protect.
+bool will_encrypt(const ArchiveEntry& entry, const std::string& password);
+
+// Writes the entries, the central directory and the end record at the output's current
+// position, all offsets absolute in the output file. The file then ends on a multiple of
+// `alignment` counted from `section_start`: the padding is the tail of the archive comment,
+// so ZIP tools see no stray bytes behind the end record.
+WrittenArchive write_archive(OutputFile& out, std::vector<ArchiveEntry>& entries, std::vector<uint8_t> comment,
+                             const std::string& password, uint64_t section_start, uint32_t alignment);
+
+#endif

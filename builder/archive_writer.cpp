@@ -1,0 +1,200 @@
+// Writes the ZIP archive into the output file. Every local header carries the real CRC and
+// sizes, because the stub takes them from there and never reads a data descriptor; offsets
+// in the central directory and end record are absolute, so ZIP tools read the .exe as it is.
+#include "archive.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "build_error.h"
+#include "byte_order.h"
+#include "output_file.h"
+#include "zip_crypto.h"
+
+namespace {
+
+enum : uint32_t {
+    SIG_LOCAL = 0x04034B50,
+    SIG_CENTRAL = 0x02014B50,
+    SIG_END = 0x06054B50,
+    SIG_DESCRIPTOR = 0x08074B50,
+    ZIP32_LIMIT = 0xFFFFFFFFu,
+};
+
+// What the central directory needs to repeat about a written entry.
+struct WrittenEntry {
+    uint16_t version_needed;
+    uint16_t gp_flags;
+    uint64_t stored_size;
+    uint64_t local_offset;
+};
+
+std::vector<uint8_t> local_header(const ArchiveEntry& e, const WrittenEntry& w)
+{
+    std::vector<uint8_t> h;
+    append_u32(h, SIG_LOCAL);
+    append_u16(h, w.version_needed);
+    append_u16(h, w.gp_flags);
+    append_u16(h, e.method);
+    append_u16(h, e.dos_time);
+    append_u16(h, e.dos_date);
+    append_u32(h, e.crc32);
+    append_u32(h, uint32_t(w.stored_size));
+    append_u32(h, uint32_t(e.uncompressed_size));
+    append_u16(h, uint16_t(e.name.size()));
+    append_u16(h, uint16_t(e.local_extra.size()));
+    append_bytes(h, e.name.data(), e.name.size());
+    append_bytes(h, e.local_extra.data(), e.local_extra.size());
+    return h;
+}
+
+void append_central_header(std::vector<uint8_t>& h, const ArchiveEntry& e, const WrittenEntry& w)
+{
+    append_u32(h, SIG_CENTRAL);
+    append_u16(h, e.version_made_by);
+    append_u16(h, w.version_needed);
+    append_u16(h, w.gp_flags);
+    append_u16(h, e.method);
+    append_u16(h, e.dos_time);
+    append_u16(h, e.dos_date);
+    append_u32(h, e.crc32);
+    append_u32(h, uint32_t(w.stored_size));
+    append_u32(h, uint32_t(e.uncompressed_size));
+    append_u16(h, uint16_t(e.name.size()));
+    append_u16(h, uint16_t(e.central_extra.size()));
+    append_u16(h, uint16_t(e.comment.size()));
+    append_u16(h, 0);  // disk number start
+    append_u16(h, e.internal_attributes);
+    append_u32(h, e.external_attributes);
+    append_u32(h, uint32_t(w.local_offset));
+    append_bytes(h, e.name.data(), e.name.size());
+    append_bytes(h, e.central_extra.data(), e.central_extra.size());
+    append_bytes(h, e.comment.data(), e.comment.size());
+}
+
+// Copies the payload, encrypting it on the way when `cipher` is given, and insists on
+// exactly the announced number of bytes: the local header was already written.
+void copy_payload(OutputFile& out, const ArchiveEntry& e, PayloadReader& reader, ZipCipher* cipher)
+{
+    static uint8_t chunk[1 << 16];
+    uint64_t copied = 0;
+    for (;;) {
+        size_t n = reader(chunk, sizeof chunk);
+        if (n == 0)
+            break;
+        if (cipher != nullptr)
+            encrypt_bytes(*cipher, chunk, n);
+        out.write(chunk, n);
+        copied += n;
+    }
+    if (copied != e.compressed_size)
+        fail("entry " + e.name + ": " + std::to_string(copied) + " data bytes instead of " +
+             std::to_string(e.compressed_size));
+}
+
+WrittenEntry write_entry(OutputFile& out, ArchiveEntry& e, const std::string& password)
+{
+    PayloadReader reader = e.open_payload ? e.open_payload(e) : PayloadReader([](uint8_t*, size_t) { return size_t(0); });
+    bool encrypt = will_encrypt(e, password);
+    WrittenEntry w;
+    w.local_offset = out.position();
+    w.gp_flags = e.gp_flags;
+    w.version_needed = e.version_needed;
+    // Bit 3 stays only on entries that arrive encrypted: their check byte was made from the
+    // time field because of it. Everything else gets its real sizes and no descriptor.
+    if (!e.encrypted())
+        w.gp_flags &= ~GP_DESCRIPTOR;
+    if (encrypt) {
+        w.gp_flags |= GP_ENCRYPTED;
+        w.version_needed = std::max<uint16_t>(w.version_needed, 20);
+    }
+    w.stored_size = e.compressed_size + (encrypt ? ENCRYPTION_HEADER_SIZE : 0);
+    if (w.stored_size > ZIP32_LIMIT || e.uncompressed_size > ZIP32_LIMIT || w.local_offset > ZIP32_LIMIT)
+        fail("entry " + e.name + ": the archive would need ZIP64, which the stub cannot read (over 4 GiB)");
+
+    std::vector<uint8_t> header = local_header(e, w);
+    out.write(header.data(), header.size());
+    ZipCipher cipher;
+    if (encrypt) {
+        // Written without bit 3, so the stub compares the check byte with the CRC's high byte.
+        auto encryption_header = make_encryption_header(cipher, password, uint8_t(e.crc32 >> 24));
+        out.write(encryption_header.data(), encryption_header.size());
+    }
+    copy_payload(out, e, reader, encrypt ? &cipher : nullptr);
+    if (w.gp_flags & GP_DESCRIPTOR) {
+        // The stub steps over exactly 16 bytes, so the descriptor carries its signature.
+        std::vector<uint8_t> d;
+        append_u32(d, SIG_DESCRIPTOR);
+        append_u32(d, e.crc32);
+        append_u32(d, uint32_t(w.stored_size));
+        append_u32(d, uint32_t(e.uncompressed_size));
+        out.write(d.data(), d.size());
+    }
+    return w;
+}
+
+std::vector<uint8_t> end_record(size_t count, uint64_t directory_size, uint64_t directory_offset, size_t comment_size)
+{
+    std::vector<uint8_t> r;
+    append_u32(r, SIG_END);
+    append_u16(r, 0);  // this disk
+    append_u16(r, 0);  // disk of the central directory
+    append_u16(r, uint16_t(count));
+    append_u16(r, uint16_t(count));
+    append_u32(r, uint32_t(directory_size));
+    append_u32(r, uint32_t(directory_offset));
+    append_u16(r, uint16_t(comment_size));
+    return r;
+}
+
+}  // namespace
+
+bool will_encrypt(const ArchiveEntry& entry, const std::string& password)
+{
+    // Directory entries have no data; encrypting them would only add a header to skip.
+    return !password.empty() && !entry.encrypted() && !entry.is_directory();
+}
+
+WrittenArchive write_archive(OutputFile& out, std::vector<ArchiveEntry>& entries, std::vector<uint8_t> comment,
+                             const std::string& password, uint64_t section_start, uint32_t alignment)
+{
+    if (entries.size() > 0xFFFF)
+        fail("more than 65535 entries need ZIP64, which the stub cannot read");
+    WrittenArchive result;
+    std::vector<WrittenEntry> written;
+    for (ArchiveEntry& e : entries) {
+        written.push_back(write_entry(out, e, password));
+        result.total_size += e.uncompressed_size;
+        result.encrypted_entries += (written.back().gp_flags & GP_ENCRYPTED) ? 1 : 0;
+        e.open_payload = nullptr;  // releases the input's resources early
+    }
+    if (result.total_size > ZIP32_LIMIT)
+        fail("the files add up to " + std::to_string(result.total_size) +
+             " bytes; the stub's progress counter holds at most 4 GiB - 1");
+
+    uint64_t directory_offset = out.position();
+    std::vector<uint8_t> directory;
+    for (size_t i = 0; i < entries.size(); ++i)
+        append_central_header(directory, entries[i], written[i]);
+    out.write(directory.data(), directory.size());
+
+    result.end_record_offset = out.position();
+    if (result.end_record_offset > ZIP32_LIMIT)
+        fail("the archive is larger than 4 GiB, which needs ZIP64");
+    result.data_end = result.end_record_offset + 22 + comment.size();
+    uint64_t used = result.data_end - section_start;
+    uint64_t padding = align_up(used, alignment) - used;
+    if (comment.size() + padding > 0xFFFF) {
+        warn("the archive comment was dropped: with the section padding it would exceed 65535 bytes");
+        result.data_end -= comment.size();
+        comment.clear();
+        used = result.data_end - section_start;
+        padding = align_up(used, alignment) - used;
+    }
+    comment.resize(comment.size() + padding, 0);
+    std::vector<uint8_t> end = end_record(entries.size(), directory.size(), directory_offset, comment.size());
+    out.write(end.data(), end.size());
+    out.write(comment.data(), comment.size());
+    result.file_end = out.position();
+    return result;
+}

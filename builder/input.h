@@ -1,0 +1,17 @@
+// The two kinds of input: an existing ZIP archive or a folder.
+#ifndef TVSFX_INPUT_H
+#define TVSFX_INPUT_H
+
+#include <string>
+
+#include "archive.h"
+
+// Reads an input ZIP with libzip; headers the builder must keep exactly (DOS time, flags,
+// extra fields) are taken from the archive's own bytes. Refuses what the stub cannot read.
+ArchiveInput read_input_zip(const std::string& path);
+
+// Collects a folder's files in sorted order; each is compressed when it is written.
+// Names are converted to `codepage` because the stub creates files with their bytes.
+ArchiveInput read_input_folder(const std::string& path, const std::string& codepage);
+
+#endif

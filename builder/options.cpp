@@ -1,0 +1,273 @@
+// Option parsing in the GNU style (getopt_long: "--opt VALUE" and "--opt=VALUE", options
+// and the input in any order) and the checks that keep every value inside what the stub's
+// fixed buffers and flag logic can take.
+#include "options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+#include <vector>
+
+#include "build_error.h"
+#include "stub_record_io.h"
+
+namespace {
+
+// One configuration field per option; fields 3 (ignored by the stub) has none.
+struct FieldOption {
+    const char* name;
+    int field;
+    bool multiline;        // line breaks and tabs are fine in message box texts
+    const char* forbidden; // characters the stub cannot use in this field
+};
+
+const FieldOption field_options[] = {
+    // The folder becomes a Windows path as it stands: characters Windows forbids in
+    // paths make every folder creation fail.
+    {"folder", 0, false, "\"<>|*?"},
+    // The command is handed to the shell as one file name, unquoted, so a double quote
+    // can never work; parameters belong in --params.
+    {"command", 1, false, "\""},
+    {"params", 2, false, ""},
+    {"prompt", 4, true, ""},
+    {"title", 5, false, ""},
+    {"about", 6, true, ""},
+    {"info", 7, true, ""},
+};
+
+enum OptionId {
+    OPT_OUTPUT = 'o',
+    OPT_HELP = 'h',
+    OPT_FIELD = 1000,  // + index in field_options
+    OPT_FLAG = 2000,   // + index in flag_names
+    OPT_RAW_FLAGS = 3000,
+    OPT_NO_STUB_CRC,
+    OPT_CRC_FROM_START,
+    OPT_STUB,
+    OPT_PASSWORD,
+    OPT_NO_PASSWORD_FIRST,
+    OPT_CODEPAGE,
+};
+
+// The Info box formats the description, two line breaks, the stub's product text and a
+// final line break into 511 characters (product_info in resources/fixed_texts.txt, 113
+// bytes). A longer description fits the configuration but stops the stub with an
+// internal error when Info is pressed.
+constexpr size_t INFO_BOX_TEXT = 511;
+constexpr size_t PRODUCT_TEXT_LENGTH = 113;
+constexpr size_t ABOUT_SHOWN_MAX = INFO_BOX_TEXT - 3 - PRODUCT_TEXT_LENGTH;
+
+std::vector<option> option_table()
+{
+    std::vector<option> table;
+    for (size_t i = 0; i < sizeof field_options / sizeof field_options[0]; ++i)
+        table.push_back({field_options[i].name, required_argument, nullptr, OPT_FIELD + int(i)});
+    for (size_t i = 0; i < flag_name_count; ++i) {
+        if (flag_names[i].option != nullptr)
+            table.push_back({flag_names[i].option, no_argument, nullptr, OPT_FLAG + int(i)});
+    }
+    table.push_back({"output", required_argument, nullptr, OPT_OUTPUT});
+    table.push_back({"flags", required_argument, nullptr, OPT_RAW_FLAGS});
+    table.push_back({"no-stub-crc", no_argument, nullptr, OPT_NO_STUB_CRC});
+    table.push_back({"crc-from-start", no_argument, nullptr, OPT_CRC_FROM_START});
+    table.push_back({"stub", required_argument, nullptr, OPT_STUB});
+    table.push_back({"password", required_argument, nullptr, OPT_PASSWORD});
+    table.push_back({"no-password-first", no_argument, nullptr, OPT_NO_PASSWORD_FIRST});
+    table.push_back({"codepage", required_argument, nullptr, OPT_CODEPAGE});
+    table.push_back({"help", no_argument, nullptr, OPT_HELP});
+    table.push_back({nullptr, 0, nullptr, 0});
+    return table;
+}
+
+bool parse_hex_flags(const char* text, uint32_t& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long parsed = std::strtoull(text, &end, 16);
+    if (*text == '\0' || *text == '-' || *end != '\0' || errno != 0 || parsed > 0xFFFFFFFFull)
+        return false;
+    value = uint32_t(parsed);
+    return true;
+}
+
+bool apply_option(int id, const char* arg, BuildOptions& o)
+{
+    if (id >= OPT_FIELD && id < OPT_FIELD + int(sizeof field_options / sizeof field_options[0])) {
+        const FieldOption& f = field_options[id - OPT_FIELD];
+        o.fields[size_t(f.field)] = arg;
+        o.title_given |= f.field == 5;
+        return true;
+    }
+    if (id >= OPT_FLAG && id < OPT_FLAG + int(flag_name_count)) {
+        o.flags |= flag_names[id - OPT_FLAG].mask;
+        return true;
+    }
+    switch (id) {
+    case OPT_OUTPUT: o.output = arg; return true;
+    case OPT_NO_STUB_CRC: o.no_stub_crc = true; return true;
+    case OPT_CRC_FROM_START: o.crc_from_start = true; return true;
+    case OPT_STUB: o.stub = arg; return true;
+    case OPT_PASSWORD: o.password = arg; o.password_given = true; return true;
+    case OPT_NO_PASSWORD_FIRST: o.no_password_first = true; return true;
+    case OPT_CODEPAGE: o.codepage = arg; return true;
+    case OPT_RAW_FLAGS: {
+        uint32_t bits = 0;
+        if (!parse_hex_flags(arg, bits)) {
+            std::fprintf(stderr, "tvsfx build: --flags needs a hexadecimal number of up to 32 bits, not '%s'\n", arg);
+            return false;
+        }
+        o.raw_flags |= bits;
+        return true;
+    }
+    }
+    return false;
+}
+
+void check_field_text(const FieldOption& f, const std::string& text)
+{
+    size_t limit = config_field_capacity[f.field] - 1u;
+    if (text.size() > limit)
+        fail("--" + std::string(f.name) + " is " + std::to_string(text.size()) +
+             " bytes long; the stub accepts at most " + std::to_string(limit));
+    for (unsigned char c : text) {
+        bool line_break = c == '\n' || c == '\r' || c == '\t';
+        if ((c < 0x20 && !(f.multiline && line_break)) || (c != 0 && std::strchr(f.forbidden, c) != nullptr))
+            fail("--" + std::string(f.name) + " holds a character the stub cannot use there (" +
+                 (c < 0x20 ? "a control character" : std::string("'") + char(c) + "'") + ")");
+    }
+    if (f.field == 6 && text.size() > ABOUT_SHOWN_MAX)
+        warn("--about is " + std::to_string(text.size()) + " bytes, but the Info box shows at most " +
+             std::to_string(ABOUT_SHOWN_MAX) + " beside the product text; the stub stops with an internal "
+             "error when Info is pressed");
+}
+
+uint32_t settle_flags(const BuildOptions& o)
+{
+    uint32_t flags = o.flags | o.raw_flags;
+    if (o.title_given)
+        flags |= SFX_USE_TITLE;
+    if (!o.crc_from_start)
+        flags |= SFX_CRC_AFTER_HEADERS;
+    else if (o.raw_flags & SFX_CRC_AFTER_HEADERS)
+        fail("--crc-from-start contradicts --flags, which sets SFX_CRC_AFTER_HEADERS");
+    return flags;
+}
+
+void check_flag_combinations(uint32_t flags, const ConfigFields& fields)
+{
+    if ((flags & SFX_EXE_VOLUMES) && !(flags & SFX_MULTI_VOLUME))
+        fail("--exe-volumes needs --multi-volume: it names the volumes of a spanned archive");
+    if ((flags & SFX_PROMPT_OKCANCEL) && !(flags & SFX_PROMPT_ASK))
+        warn("--prompt-okcancel has no effect without --prompt-ask (the prompt stays OK only)");
+    if ((flags & (SFX_PROMPT_ASK | SFX_PROMPT_OKCANCEL)) && fields[4].empty())
+        warn("--prompt-ask and --prompt-okcancel have no effect without a --prompt text");
+    if ((flags & SFX_HIDDEN) && !fields[4].empty())
+        warn("--hidden suppresses the start-up prompt; the --prompt text is never shown");
+    if ((flags & SFX_VERB_INSTALL) && fields[1].empty())
+        warn("--verb-install has no effect without --command");
+    if (flags & SFX_MULTI_VOLUME)
+        warn("--multi-volume: the builder writes one file; the stub will ask for disks "
+             "holding the archive's volumes and will not check the end record");
+}
+
+}  // namespace
+
+void print_build_help(std::FILE* to)
+{
+    std::fputs(
+        "usage: tvsfx build -o OUT.exe [options] INPUT\n"
+        "       tvsfx inspect FILE.exe\n"
+        "\n"
+        "INPUT is a .zip archive (entries are copied, never recompressed) or a folder\n"
+        "(compressed with Deflate).\n"
+        "\n"
+        "Texts (converted to the --codepage; the stub's limits in bytes):\n"
+        "  --folder DIR        default target folder (260; \".\" = the program's folder,\n"
+        "                      empty = a temporary folder)\n"
+        "  --command FILE      file to start after extraction (256)\n"
+        "  --params TEXT       its parameters (256)\n"
+        "  --prompt TEXT       start-up prompt (513)\n"
+        "  --title TEXT        title of the prompt and dialog (64); sets SFX_USE_TITLE\n"
+        "  --about TEXT        text of the Info button (515)\n"
+        "  --info TEXT         text shown for the -info command-line option (511)\n"
+        "  --codepage CP       Windows code page of the texts and file names (default " DEFAULT_CODEPAGE ",\n"
+        "                      any iconv name; raw = bytes as given)\n"
+        "\n"
+        "Flags:\n"
+        "  --overwrite         overwrite files without asking (initial state)\n"
+        "  --auto              start extracting at once, close afterwards\n"
+        "  --hidden            no prompt, no dialog, no progress: silent extraction\n"
+        "  --password-first    ask for the password before the first entry\n"
+        "  --no-password-first do not set that automatically for encrypted archives\n"
+        "  --title-caption     use the title as the dialog's caption\n"
+        "  --prompt-ask        the prompt asks Yes/No; with --prompt-okcancel OK/Cancel\n"
+        "  --prompt-okcancel\n"
+        "  --verb-install      start the command with the shell verb \"Install\"\n"
+        "  --multi-volume      the archive spans removable disks\n"
+        "  --exe-volumes       with --multi-volume: the volumes are .EXE files\n"
+        "  --flags=HEX         further flag bits, OR'ed in\n"
+        "\n"
+        "Integrity:\n"
+        "  --no-stub-crc       write stub_crc 0 (the stub then skips its checksum)\n"
+        "  --crc-from-start    checksum from file offset 0 instead of after the PE\n"
+        "                      headers (then signing breaks it; the PE CheckSum is 0)\n"
+        "\n"
+        "Other:\n"
+        "  -o, --output FILE   the .exe to write (replaced only when the build succeeds)\n"
+        "  --stub PATH         the stub (default: tvsfx32.exe beside tvsfx)\n"
+        "  --password PW       encrypt all entries the builder writes (1..99 characters,\n"
+        "                      traditional ZIP encryption)\n"
+        "  -h, --help          this text\n",
+        to);
+}
+
+ParseResult parse_build_options(int argc, char** argv, BuildOptions& o)
+{
+    std::vector<option> table = option_table();
+    static char program_name[] = "tvsfx build";  // getopt names argv[0] in its messages
+    argv[0] = program_name;
+    optind = 1;
+    opterr = 1;
+    int id;
+    while ((id = getopt_long(argc, argv, "o:h", table.data(), nullptr)) != -1) {
+        if (id == OPT_HELP)
+            return PARSE_HELP;
+        if (id == '?' || !apply_option(id, optarg, o))
+            return PARSE_ERROR;
+    }
+    if (argc - optind != 1) {
+        std::fprintf(stderr, argc - optind == 0 ? "tvsfx build: no INPUT given\n" : "tvsfx build: more than one INPUT given\n");
+        return PARSE_ERROR;
+    }
+    o.input = argv[optind];
+    if (o.output.empty()) {
+        std::fprintf(stderr, "tvsfx build: no output given (-o OUT.exe)\n");
+        return PARSE_ERROR;
+    }
+    return PARSE_OK;
+}
+
+StubSettings settle_options(const BuildOptions& o)
+{
+    check_codepage(o.codepage);
+    StubSettings s;
+    for (const FieldOption& f : field_options) {
+        const std::string& given = o.fields[size_t(f.field)];
+        std::string text = to_stub_codepage(given, o.codepage, "--" + std::string(f.name));
+        check_field_text(f, text);
+        s.fields[size_t(f.field)] = text;
+    }
+    s.flags = settle_flags(o);
+    check_flag_combinations(s.flags, s.fields);
+    if (o.password_given) {
+        s.password = to_stub_codepage(o.password, o.codepage, "--password");
+        // The stub rejects a password over 99 characters before it even tries it.
+        if (s.password.empty() || s.password.size() > 99)
+            fail("--password must have 1 to 99 characters (it has " + std::to_string(s.password.size()) + ")");
+    }
+    s.with_stub_crc = !o.no_stub_crc;
+    s.no_password_first = o.no_password_first;
+    return s;
+}

@@ -1,0 +1,47 @@
+// The command line of `tvsfx build` and what the stub can accept of it.
+#ifndef TVSFX_OPTIONS_H
+#define TVSFX_OPTIONS_H
+
+#include <cstdint>
+#include <string>
+
+#include "config_block.h"
+#include "text_encoding.h"
+
+struct BuildOptions {
+    std::string output;
+    std::string input;
+    std::string stub;  // empty: tvsfx32.exe beside the builder
+    std::string password;
+    bool password_given = false;
+    std::string codepage = DEFAULT_CODEPAGE;
+    ConfigFields fields;       // as given on the command line
+    bool title_given = false;  // --title also sets SFX_USE_TITLE, even for an empty title
+    uint32_t flags = 0;        // bits from the named flag options
+    uint32_t raw_flags = 0;    // --flags=HEX
+    bool no_stub_crc = false;
+    bool crc_from_start = false;
+    bool no_password_first = false;
+};
+
+// What goes into the file: texts in the stub's code page, the final flags word.
+struct StubSettings {
+    ConfigFields fields;
+    std::string password;  // empty: no encryption
+    uint32_t flags = 0;
+    bool with_stub_crc = true;
+    bool no_password_first = false;
+};
+
+enum ParseResult { PARSE_OK, PARSE_HELP, PARSE_ERROR };
+
+// Parses `tvsfx build`'s arguments (argv[0] is the word "build"); prints its own errors.
+ParseResult parse_build_options(int argc, char** argv, BuildOptions& options);
+
+// Converts and checks the texts and flags; refuses what the stub cannot use and warns
+// about combinations that would have no effect.
+StubSettings settle_options(const BuildOptions& options);
+
+void print_build_help(std::FILE* to);
+
+#endif

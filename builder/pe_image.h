@@ -1,0 +1,88 @@
+// Reading the stub's PE32 headers and adding the attached-data section `_tarvel_` to them.
+#ifndef TVSFX_PE_IMAGE_H
+#define TVSFX_PE_IMAGE_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Offsets from the PE signature (e_lfanew). The file header follows the 4-byte signature,
+// the 32-bit optional header follows the 20-byte file header.
+enum PeField : uint32_t {
+    PE_MACHINE = 4,
+    PE_SECTION_COUNT = 6,
+    PE_SYMBOL_TABLE = 12,
+    PE_OPTIONAL_HEADER_SIZE = 20,
+    PE_OPTIONAL_MAGIC = 24,
+    PE_SIZE_OF_INITIALIZED_DATA = 32,
+    PE_ENTRY_POINT = 40,
+    PE_IMAGE_BASE = 52,
+    PE_SECTION_ALIGNMENT = 56,
+    PE_FILE_ALIGNMENT = 60,
+    PE_SIZE_OF_IMAGE = 80,
+    PE_SIZE_OF_HEADERS = 84,
+    PE_CHECKSUM = 88,
+    PE_DIRECTORY_COUNT = 116,
+    PE_CERTIFICATE_DIRECTORY = 120 + 4 * 8,  // data directory 4: the Authenticode signature
+    PE_OPTIONAL_BODY = 24,                   // the optional header starts here
+};
+
+enum : uint32_t {
+    DOS_E_LFANEW = 0x3C,
+    PE_MACHINE_I386 = 0x014C,
+    PE32_MAGIC = 0x010B,
+    SECTION_HEADER_SIZE = 40,
+};
+
+struct PeSection {
+    std::string name;  // up to 8 bytes, without the padding NULs
+    uint32_t virtual_size;
+    uint32_t virtual_address;
+    uint32_t raw_size;
+    uint32_t raw_pointer;
+    uint32_t characteristics;
+};
+
+struct PeImage {
+    uint32_t pe_offset = 0;            // e_lfanew
+    uint32_t section_table_offset = 0; // file offset of the first section header
+    uint32_t image_base = 0;
+    uint32_t entry_point = 0;          // AddressOfEntryPoint
+    uint32_t section_alignment = 0;
+    uint32_t file_alignment = 0;
+    uint32_t size_of_headers = 0;
+    uint32_t raw_end = 0;              // end of the last section's raw data in the file
+    std::vector<PeSection> sections;
+};
+
+// Where the new section goes: config_offset is its raw start.
+struct AttachedSection {
+    uint32_t raw_pointer;
+    uint32_t raw_size;
+    uint32_t virtual_address;
+    uint32_t virtual_size;
+};
+
+// Reads the headers of a 32-bit i386 image. A file that is not one fails with a message
+// naming `what` (the stub path); inspect uses the lenient form, which only reports.
+PeImage parse_pe_image(const std::vector<uint8_t>& file, const std::string& what);
+bool try_parse_pe_image(const std::vector<uint8_t>& file, PeImage& image, std::string& error);
+
+// Refuses a stub that cannot take one more section header or already carries `_tarvel_`.
+void check_room_for_section(const std::vector<uint8_t>& file, const PeImage& image,
+                            const std::string& what);
+
+// Places `data_size` bytes of attached data behind the image's last section.
+AttachedSection plan_attached_section(const PeImage& image, uint32_t data_size);
+
+// Writes the section header and updates NumberOfSections, SizeOfImage and
+// SizeOfInitializedData in `headers` (the stub's bytes; CheckSum is left alone).
+void add_attached_section(std::vector<uint8_t>& headers, const PeImage& image,
+                          const AttachedSection& section);
+
+// The PE image checksum (as CheckSumMappedFile computes it) of an open file of `size`
+// bytes, skipping the 4 CheckSum bytes at `checksum_offset`.
+uint32_t compute_pe_checksum(std::FILE* file, uint64_t size, uint32_t checksum_offset);
+
+#endif

@@ -1,0 +1,62 @@
+#include "text_encoding.h"
+
+#include <cerrno>
+#include <iconv.h>
+#include <vector>
+
+#include "build_error.h"
+
+bool is_ascii(const std::string& text)
+{
+    for (unsigned char c : text) {
+        if (c >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+bool is_valid_utf8(const std::string& text)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        unsigned char c = text[i];
+        size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+void check_codepage(const std::string& codepage)
+{
+    if (codepage == RAW_CODEPAGE)
+        return;
+    iconv_t cd = iconv_open(codepage.c_str(), "UTF-8");
+    if (cd == iconv_t(-1))
+        fail("unknown code page " + codepage + " (use an iconv name such as CP1252, or raw)");
+    iconv_close(cd);
+}
+
+std::string to_stub_codepage(const std::string& text, const std::string& codepage, const std::string& what)
+{
+    if (codepage == RAW_CODEPAGE || is_ascii(text) || !is_valid_utf8(text))
+        return text;
+    iconv_t cd = iconv_open(codepage.c_str(), "UTF-8");
+    if (cd == iconv_t(-1))
+        fail("unknown code page " + codepage);
+    std::vector<char> out(text.size() * 4 + 4);
+    char* in_ptr = const_cast<char*>(text.data());
+    size_t in_left = text.size();
+    char* out_ptr = out.data();
+    size_t out_left = out.size();
+    size_t result = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    iconv_close(cd);
+    if (result == size_t(-1))
+        fail(what + " has a character that code page " + codepage + " cannot hold");
+    return std::string(out.data(), out.size() - out_left);
+}

@@ -1,0 +1,24 @@
+// The stub shows and uses every text byte for byte in the Windows ANSI code page; the
+// builder's arguments and file names arrive in UTF-8. Texts are converted here once.
+#ifndef TVSFX_TEXT_ENCODING_H
+#define TVSFX_TEXT_ENCODING_H
+
+#include <string>
+
+// The code page for German Windows, the stub's audience.
+#define DEFAULT_CODEPAGE "CP1252"
+// Passes texts through unchanged.
+#define RAW_CODEPAGE "raw"
+
+bool is_valid_utf8(const std::string& text);
+bool is_ascii(const std::string& text);
+
+// Converts UTF-8 `text` to `codepage` (an iconv name such as CP1252 or CP1250). Text that
+// is not valid UTF-8 is taken to be in the target code page already and kept. A character
+// the code page lacks fails with a message naming `what`.
+std::string to_stub_codepage(const std::string& text, const std::string& codepage, const std::string& what);
+
+// Checks once, up front, that iconv knows the code page.
+void check_codepage(const std::string& codepage);
+
+#endif

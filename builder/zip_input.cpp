@@ -1,0 +1,340 @@
+// Input ZIP archives. libzip opens the archive, cross-checks it and hands out each entry's
+// raw (still compressed, still encrypted) data; the builder never recompresses an entry.
+// libzip normalises some header fields (it converts the DOS time, drops flags and several
+// extra fields), so the central directory and local headers are also parsed here and their
+// fields kept byte for byte.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <zip.h>
+
+#include "build_error.h"
+#include "byte_order.h"
+#include "input.h"
+#include "text_encoding.h"
+
+namespace {
+
+enum : uint32_t {
+    SIG_LOCAL = 0x04034B50,
+    SIG_CENTRAL = 0x02014B50,
+    SIG_END = 0x06054B50,
+    SIG_ZIP64_LOCATOR = 0x07064B50,
+    END_RECORD_SIZE = 22,
+    CENTRAL_HEADER_SIZE = 46,
+    LOCAL_HEADER_SIZE = 30,
+};
+
+enum : uint16_t { EXTRA_ZIP64 = 0x0001, EXTRA_AES = 0x9901 };
+
+using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
+using ZipPtr = std::shared_ptr<zip_t>;
+
+struct EndRecord {
+    uint64_t position;  // where it was found
+    uint16_t disk, directory_disk, entries_here, entries_total;
+    uint32_t directory_size, directory_offset;
+    std::vector<uint8_t> comment;
+};
+
+std::vector<uint8_t> read_at(std::FILE* f, uint64_t offset, size_t size, const std::string& what)
+{
+    std::vector<uint8_t> bytes(size);
+    if (fseeko(f, off_t(offset), SEEK_SET) != 0 || std::fread(bytes.data(), 1, size, f) != size)
+        fail(what);
+    return bytes;
+}
+
+// The end record is the last "PK 5 6" whose comment fits in the rest of the file.
+EndRecord find_end_record(std::FILE* f, uint64_t file_size, const std::string& path)
+{
+    uint64_t tail_size = std::min<uint64_t>(file_size, 0xFFFF + END_RECORD_SIZE);
+    std::vector<uint8_t> tail = read_at(f, file_size - tail_size, size_t(tail_size), "cannot read " + path);
+    for (size_t i = tail.size() >= END_RECORD_SIZE ? tail.size() - END_RECORD_SIZE + 1 : 0; i-- > 0;) {
+        const uint8_t* r = tail.data() + i;
+        if (get_u32(r) != SIG_END || i + END_RECORD_SIZE + get_u16(r + 20) > tail.size())
+            continue;
+        EndRecord end;
+        end.position = file_size - tail_size + i;
+        end.disk = get_u16(r + 4);
+        end.directory_disk = get_u16(r + 6);
+        end.entries_here = get_u16(r + 8);
+        end.entries_total = get_u16(r + 10);
+        end.directory_size = get_u32(r + 12);
+        end.directory_offset = get_u32(r + 16);
+        end.comment.assign(r + END_RECORD_SIZE, r + END_RECORD_SIZE + get_u16(r + 20));
+        return end;
+    }
+    fail(path + ": not a ZIP archive (no end of central directory record)");
+}
+
+void check_end_record(std::FILE* f, const EndRecord& end, const std::string& path)
+{
+    bool zip64_locator = false;
+    if (end.position >= 20) {
+        std::vector<uint8_t> locator = read_at(f, end.position - 20, 4, "cannot read " + path);
+        zip64_locator = get_u32(locator.data()) == SIG_ZIP64_LOCATOR;
+    }
+    if (zip64_locator || end.entries_total == 0xFFFF || end.directory_size == 0xFFFFFFFF ||
+        end.directory_offset == 0xFFFFFFFF)
+        fail(path + ": ZIP64 archives are not supported (the stub reads only classic ZIP)");
+    if (end.disk != 0 || end.directory_disk != 0 || end.entries_here != end.entries_total)
+        fail(path + ": multi-disk (spanned or split) archives are not supported as input");
+    if (uint64_t(end.directory_offset) + end.directory_size > end.position)
+        fail(path + ": damaged ZIP (the central directory overlaps its end record)");
+}
+
+// Splits an extra field block into records, dropping ZIP64 ones (the builder writes no
+// ZIP64 data, so they would describe sizes that are not there). A block that does not
+// parse as records is kept as it is. Sets `has_zip64` / `has_aes` when those occur.
+std::vector<uint8_t> filter_extra(const std::vector<uint8_t>& extra, bool& has_zip64, bool& has_aes)
+{
+    std::vector<uint8_t> kept;
+    size_t at = 0;
+    while (at + 4 <= extra.size()) {
+        uint16_t id = get_u16(extra.data() + at);
+        size_t size = get_u16(extra.data() + at + 2);
+        if (at + 4 + size > extra.size())
+            return extra;
+        has_zip64 |= id == EXTRA_ZIP64;
+        has_aes |= id == EXTRA_AES;
+        if (id != EXTRA_ZIP64)
+            kept.insert(kept.end(), extra.begin() + at, extra.begin() + at + 4 + size);
+        at += 4 + size;
+    }
+    return at == extra.size() ? kept : extra;
+}
+
+// The raw fields of one central directory record; returns its size.
+size_t parse_central_header(const std::vector<uint8_t>& dir, size_t at, ArchiveEntry& e, uint64_t& local_offset,
+                            bool& zip64, const std::string& path)
+{
+    if (at + CENTRAL_HEADER_SIZE > dir.size() || get_u32(dir.data() + at) != SIG_CENTRAL)
+        fail(path + ": damaged ZIP (bad central directory record at offset " + std::to_string(at) + ")");
+    const uint8_t* h = dir.data() + at;
+    size_t name_size = get_u16(h + 28), extra_size = get_u16(h + 30), comment_size = get_u16(h + 32);
+    size_t total = CENTRAL_HEADER_SIZE + name_size + extra_size + comment_size;
+    if (at + total > dir.size())
+        fail(path + ": damaged ZIP (central directory record runs past its end)");
+    e.version_made_by = get_u16(h + 4);
+    e.version_needed = get_u16(h + 6);
+    e.gp_flags = get_u16(h + 8);
+    e.method = get_u16(h + 10);
+    e.dos_time = get_u16(h + 12);
+    e.dos_date = get_u16(h + 14);
+    e.crc32 = get_u32(h + 16);
+    e.compressed_size = get_u32(h + 20);
+    e.uncompressed_size = get_u32(h + 24);
+    e.internal_attributes = get_u16(h + 36);
+    e.external_attributes = get_u32(h + 38);
+    local_offset = get_u32(h + 42);
+    e.name.assign(reinterpret_cast<const char*>(h + 46), name_size);
+    std::vector<uint8_t> extra(h + 46 + name_size, h + 46 + name_size + extra_size);
+    bool aes = false;
+    e.central_extra = filter_extra(extra, zip64, aes);
+    if (aes)
+        e.method = METHOD_AES;
+    e.comment.assign(h + 46 + name_size + extra_size, h + total);
+    zip64 |= e.compressed_size == 0xFFFFFFFF || e.uncompressed_size == 0xFFFFFFFF || local_offset == 0xFFFFFFFF ||
+             get_u16(h + 34) == 0xFFFF;
+    return total;
+}
+
+std::string entry_label(const ArchiveEntry& e)
+{
+    return "entry \"" + e.name + "\"";
+}
+
+// What the stub cannot extract is refused here, naming the entry.
+void check_entry_supported(const ArchiveEntry& e, bool zip64, const std::string& path)
+{
+    if (e.name.empty())
+        fail(path + ": an entry has an empty name");
+    if (zip64)
+        fail(path + ": " + entry_label(e) + " is a ZIP64 entry, which the stub cannot read");
+    if (e.method == METHOD_AES || (e.gp_flags & (GP_STRONG_ENCRYPTION | GP_ENCRYPTED_DIRECTORY)))
+        fail(path + ": " + entry_label(e) +
+             " uses AES or strong encryption; the stub knows only traditional ZIP encryption");
+    if (e.method != METHOD_STORED && e.method != METHOD_DEFLATE && e.method != METHOD_DEFLATE64)
+        fail(path + ": " + entry_label(e) + " uses compression method " + std::to_string(e.method) +
+             "; the stub extracts only stored, Deflate and Deflate64");
+    if (e.name.size() > MAX_ENTRY_NAME)
+        fail(path + ": " + entry_label(e) + " has a name of " + std::to_string(e.name.size()) +
+             " bytes; the stub takes at most " + std::to_string(int(MAX_ENTRY_NAME)));
+}
+
+void warn_about_name(const ArchiveEntry& e)
+{
+    const std::string& n = e.name;
+    bool absolute = n[0] == '/' || n[0] == '\\' || (n.size() > 1 && n[1] == ':');
+    bool climbs = ("/" + n + "/").find("/../") != std::string::npos || n.find("..\\") != std::string::npos;
+    if (absolute || climbs)
+        warn(entry_label(e) + " would be extracted outside the target folder");
+    if ((e.gp_flags & GP_UTF8_NAME) && !is_ascii(n))
+        warn(entry_label(e) + " has a UTF-8 name; the stub uses names as ANSI bytes, so it will look different");
+}
+
+// Reads the local header: DOS time, flags and extra field come from here, because the
+// stub reads these very bytes (for an encrypted entry with bit 3 its check byte is the
+// local time's high byte). Sizes and CRC stay those of the central directory, since
+// streamed entries leave them zero here.
+// Returns the offset of the entry's data.
+uint64_t read_local_header(std::FILE* f, uint64_t offset, ArchiveEntry& e, bool& zip64, const std::string& path)
+{
+    std::vector<uint8_t> h = read_at(f, offset, LOCAL_HEADER_SIZE, path + ": " + entry_label(e) + ": local header missing");
+    if (get_u32(h.data()) != SIG_LOCAL)
+        fail(path + ": " + entry_label(e) + ": no local header at offset " + std::to_string(offset));
+    size_t name_size = get_u16(h.data() + 26), extra_size = get_u16(h.data() + 28);
+    std::vector<uint8_t> rest = read_at(f, offset + LOCAL_HEADER_SIZE, name_size + extra_size,
+                                        path + ": " + entry_label(e) + ": local header truncated");
+    if (std::string(rest.begin(), rest.begin() + name_size) != e.name || get_u16(h.data() + 8) != e.method ||
+        ((get_u16(h.data() + 6) ^ e.gp_flags) & GP_ENCRYPTED))
+        fail(path + ": " + entry_label(e) + ": local header and central directory disagree");
+    e.version_needed = get_u16(h.data() + 4);
+    e.gp_flags = get_u16(h.data() + 6);
+    e.dos_time = get_u16(h.data() + 10);
+    e.dos_date = get_u16(h.data() + 12);
+    bool aes = false;
+    e.local_extra = filter_extra(std::vector<uint8_t>(rest.begin() + name_size, rest.end()), zip64, aes);
+    if (aes)
+        fail(path + ": " + entry_label(e) + " uses AES encryption; the stub knows only traditional ZIP encryption");
+    return offset + LOCAL_HEADER_SIZE + name_size + extra_size;
+}
+
+ZipPtr open_with_libzip(const std::string& path)
+{
+    int code = 0;
+    zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &code);
+    if (za == nullptr) {
+        zip_error_t error;
+        zip_error_init_with_code(&error, code);
+        std::string text = zip_error_strerror(&error);
+        zip_error_fini(&error);
+        fail(path + ": not a readable ZIP archive (" + text + ")");
+    }
+    return ZipPtr(za, zip_discard);
+}
+
+// libzip and the raw parse must see the same entries; a difference means the archive is
+// not what either reader thinks, and copying it would be a guess.
+void cross_check(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, const std::string& path)
+{
+    zip_stat_t st;
+    zip_stat_init(&st);
+    const char* name = zip_get_name(za, index, ZIP_FL_ENC_RAW);
+    if (name == nullptr || zip_stat_index(za, index, 0, &st) != 0 || e.name != name ||
+        st.comp_size != e.compressed_size || st.size != e.uncompressed_size || st.crc != e.crc32)
+        fail(path + ": " + entry_label(e) + ": the archive's headers are inconsistent");
+}
+
+// Decompresses a stored or Deflate entry once and lets libzip compare its CRC, so a
+// damaged input is refused here instead of failing on the user's machine. (libzip cannot
+// decode Deflate64, and encrypted entries need their password; those are copied as they are.)
+void verify_entry_data(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, const std::string& path)
+{
+    if (e.encrypted() || (e.method != METHOD_STORED && e.method != METHOD_DEFLATE))
+        return;
+    zip_file_t* file = zip_fopen_index(za, index, 0);
+    if (file == nullptr)
+        fail(path + ": " + entry_label(e) + ": " + zip_strerror(za));
+    static char chunk[1 << 16];
+    zip_int64_t n;
+    while ((n = zip_fread(file, chunk, sizeof chunk)) > 0) {
+    }
+    std::string error = n < 0 ? zip_file_strerror(file) : "";
+    zip_fclose(file);
+    if (n < 0)
+        fail(path + ": " + entry_label(e) + " is damaged (" + error + ")");
+}
+
+// libzip checks the CRC of a stored entry even when asked for its raw bytes, which fails
+// for an encrypted one (its raw bytes are not the plain data). Those few are read straight
+// from the file at the offset the local header gives.
+PayloadReader direct_payload_reader(const std::string& path, uint64_t offset, const std::string& label)
+{
+    std::shared_ptr<std::FILE> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!f || fseeko(f.get(), off_t(offset), SEEK_SET) != 0)
+        fail(label + ": cannot read its data");
+    return [f, label](uint8_t* buffer, size_t capacity) {
+        size_t n = std::fread(buffer, 1, capacity, f.get());
+        if (n == 0 && std::ferror(f.get()))
+            fail(label + ": cannot read its data");
+        return n;
+    };
+}
+
+// Payload readers stop after exactly `size` bytes; the writer checks that all arrived.
+PayloadReader limited(PayloadReader reader, uint64_t size)
+{
+    auto left = std::make_shared<uint64_t>(size);
+    return [reader, left](uint8_t* buffer, size_t capacity) {
+        size_t n = *left == 0 ? 0 : reader(buffer, size_t(std::min<uint64_t>(capacity, *left)));
+        *left -= n;
+        return n;
+    };
+}
+
+PayloadReader raw_payload_reader(const ZipPtr& za, zip_uint64_t index, const std::string& label)
+{
+    zip_flags_t flags = ZIP_FL_COMPRESSED | ZIP_FL_ENCRYPTED;
+    std::shared_ptr<zip_file_t> file(zip_fopen_index(za.get(), index, flags), zip_fclose);
+    if (!file)
+        fail(label + ": " + zip_strerror(za.get()));
+    return [za, file, label](uint8_t* buffer, size_t capacity) {
+        zip_int64_t n = zip_fread(file.get(), buffer, capacity);
+        if (n < 0)
+            fail(label + ": " + zip_file_strerror(file.get()));
+        return size_t(n);
+    };
+}
+
+}  // namespace
+
+ArchiveInput read_input_zip(const std::string& path)
+{
+    FilePtr f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!f)
+        fail("cannot open " + path + ": " + std::strerror(errno));
+    if (fseeko(f.get(), 0, SEEK_END) != 0)
+        fail("cannot read " + path);
+    uint64_t file_size = uint64_t(ftello(f.get()));
+    EndRecord end = find_end_record(f.get(), file_size, path);
+    check_end_record(f.get(), end, path);
+    // Bytes in front of the archive (an archive appended to something else) shift every
+    // stored offset by the same amount.
+    uint64_t shift = end.position - end.directory_offset - end.directory_size;
+    std::vector<uint8_t> directory = read_at(f.get(), shift + end.directory_offset, end.directory_size,
+                                             path + ": damaged ZIP (central directory unreadable)");
+    ZipPtr za = open_with_libzip(path);
+    if (zip_get_num_entries(za.get(), 0) != end.entries_total)
+        fail(path + ": the archive's entry count is inconsistent");
+
+    ArchiveInput input;
+    // Trailing NULs are padding (a built file as input carries its section padding there).
+    input.comment = end.comment;
+    while (!input.comment.empty() && input.comment.back() == 0)
+        input.comment.pop_back();
+    size_t at = 0;
+    for (zip_uint64_t i = 0; i < end.entries_total; ++i) {
+        ArchiveEntry e;
+        uint64_t local_offset = 0;
+        bool zip64 = false;
+        at += parse_central_header(directory, at, e, local_offset, zip64, path);
+        check_entry_supported(e, zip64, path);
+        uint64_t data_offset = read_local_header(f.get(), shift + local_offset, e, zip64, path);
+        check_entry_supported(e, zip64, path);
+        cross_check(za.get(), i, e, path);
+        warn_about_name(e);
+        e.open_payload = [za, i, path, data_offset](ArchiveEntry& entry) {
+            verify_entry_data(za.get(), i, entry, path);
+            std::string label = path + ": " + entry_label(entry);
+            if (entry.encrypted() && entry.method == METHOD_STORED)
+                return limited(direct_payload_reader(path, data_offset, label), entry.compressed_size);
+            return raw_payload_reader(za, i, label);
+        };
+        input.entries.push_back(std::move(e));
+    }
+    return input;
+}

@@ -1,0 +1,134 @@
+// Shared helpers of the builder tests: running programs, temporary folders, and small
+// independent readers for the PE headers, the stub record and the ZIP records, so the
+// tests check the builder's output without reusing the builder's own code.
+#ifndef TVSFX_BUILDER_TEST_SUPPORT_H
+#define TVSFX_BUILDER_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+using Bytes = std::vector<uint8_t>;
+
+struct RunResult {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+    std::string all() const { return out + err; }
+};
+
+// Runs argv[0] (looked up in PATH) with the rest as arguments; stdin is /dev/null.
+RunResult run(const std::vector<std::string>& argv);
+// Runs a shell command line (for pipes and redirections).
+RunResult run_shell(const std::string& command);
+bool have_program(const std::string& name);
+
+std::string tvsfx_path();
+// The real stub when it has been built, the test fixture stub otherwise.
+std::string stub_path();
+std::string fixture_stub_path();
+
+Bytes read_bytes(const std::string& path);
+void write_bytes(const std::string& path, const Bytes& bytes);
+void write_text(const std::string& path, const std::string& text);
+bool exists(const std::string& path);
+std::vector<std::string> list_folder(const std::string& path);
+
+inline uint16_t le16(const Bytes& b, size_t at) { return uint16_t(b.at(at) | b.at(at + 1) << 8); }
+inline uint32_t le32(const Bytes& b, size_t at) { return uint32_t(le16(b, at)) | uint32_t(le16(b, at + 2)) << 16; }
+inline void put_le32(Bytes& b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.at(at + i) = uint8_t(v >> (8 * i));
+}
+
+uint32_t crc32_of(const uint8_t* data, size_t size);
+
+struct Section {
+    std::string name;
+    uint32_t virtual_size, virtual_address, raw_size, raw_pointer, characteristics;
+};
+
+struct PeView {
+    uint32_t pe_offset;
+    uint16_t section_count;
+    uint32_t entry_point, section_alignment, file_alignment, size_of_image, size_of_headers;
+    uint32_t checksum, size_of_initialized_data;
+    std::vector<Section> sections;
+};
+PeView read_pe(const Bytes& file);
+
+// The PE image checksum as Windows defines it, skipping the CheckSum field.
+uint32_t pe_checksum(const Bytes& file, uint32_t checksum_offset);
+
+struct RecordView {
+    size_t offset;  // of the marker in the file
+    uint32_t stub_crc, archive_offset, config_offset, end_record_offset, total_size, flags;
+    uint32_t reserved1, reserved2, reserved3, reserved4, reserved5, reserved6;
+    uint16_t complete;
+    uint32_t entry_point;
+};
+// The record at the first marker occurrence; fails the test when there is none.
+RecordView read_record(const Bytes& file);
+long find_marker(const Bytes& file);
+
+// One local header as the stub walks it.
+struct LocalEntry {
+    size_t offset;
+    uint16_t version_needed, flags, method, time, date;
+    uint32_t crc, compressed_size, uncompressed_size;
+    std::string name;
+    Bytes extra;
+    size_t data_offset;
+    bool descriptor_with_signature;  // bit 3 and 50 4B 07 08 right after the data
+};
+// Walks the local headers from `start` to the first record that is not one.
+std::vector<LocalEntry> walk_local_headers(const Bytes& file, size_t start);
+
+struct CentralEntry {
+    uint16_t flags, method, time, date;
+    uint32_t crc, compressed_size, uncompressed_size, local_offset;
+    std::string name;
+};
+struct CentralView {
+    size_t end_record;
+    uint32_t directory_offset, directory_size;
+    uint16_t comment_size;
+    std::vector<CentralEntry> entries;
+};
+CentralView read_central_directory(const Bytes& file);
+
+// Inflates a raw Deflate stream with zlib; empty and `ok` false when it is not one.
+Bytes inflate_raw(const uint8_t* data, size_t size, bool& ok);
+// The configuration block of a built file split into its NUL-terminated strings.
+std::vector<std::string> read_config_fields(const Bytes& file);
+
+// Decrypts the 12-byte traditional encryption header; returns its last plain byte.
+uint8_t decrypted_check_byte(const std::string& password, const uint8_t* header);
+
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Base fixture: a fresh folder per test and a one-call build.
+class BuilderTest : public ::testing::Test {
+protected:
+    TempFolder dir;
+    std::string at(const std::string& name) const { return dir / name; }
+    // Runs `tvsfx build --stub STUB -o OUT args... INPUT`.
+    RunResult build(const std::string& input, const std::string& output, const std::vector<std::string>& args = {},
+                    const std::string& stub = stub_path());
+    // A small folder with a compressible file, a tiny one, a nested one and an empty folder.
+    std::string make_sample_folder(const std::string& name = "in");
+};
+
+#endif

@@ -1,0 +1,178 @@
+// Folder input: the builder writes the ZIP itself. The round trip through unzip must give
+// back the tree, empty folders and modification times (to the 2 seconds of DOS times).
+#include "builder_test_support.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+time_t modification_time(const std::string& path)
+{
+    struct stat st;
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st.st_mtime;
+}
+
+void set_modification_time(const std::string& path, time_t when)
+{
+    struct timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+// Relative paths of every file and folder under root, sorted.
+std::vector<std::string> tree_of(const std::string& root)
+{
+    std::vector<std::string> paths;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        paths.push_back(fs::relative(e.path(), root).string() + (e.is_directory() ? "/" : ""));
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+TEST_F(BuilderTest, FolderRoundTripKeepsTreeEmptyFoldersAndTimes)
+{
+    std::string in = make_sample_folder();
+    Bytes noise(5000);
+    uint32_t x = 7;
+    for (uint8_t& b : noise)
+        b = uint8_t((x = x * 1664525u + 1013904223u) >> 24);
+    write_bytes(in + "/docs/noise.bin", noise);
+    write_text(in + "/docs/zero.txt", "");
+    // An odd second: DOS times have 2-second steps and zip rounds up.
+    const time_t odd = 1700000001, even = 1700000000 + 86400 * 3;
+    for (const std::string& name : {"readme.txt", "docs/note.txt", "docs/noise.bin", "docs/zero.txt"})
+        set_modification_time(in + "/" + name, name == "readme.txt" ? even : odd);
+
+    RunResult r = build(in, at("out.exe"));
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    RunResult unzipped = run({"unzip", "-q", at("out.exe"), "-d", at("extracted")});
+    ASSERT_EQ(unzipped.exit_code, 0) << unzipped.all();
+
+    EXPECT_EQ(tree_of(at("extracted")), tree_of(in));
+    for (const std::string& name : {"readme.txt", "docs/note.txt", "docs/noise.bin", "docs/deep/data.txt"})
+        EXPECT_EQ(read_bytes(at("extracted/" + name)), read_bytes(in + "/" + name)) << name;
+    EXPECT_EQ(modification_time(at("extracted/readme.txt")), even);
+    EXPECT_EQ(modification_time(at("extracted/docs/note.txt")), odd + 1);
+
+    RunResult seven = run({"7zz", "x", "-tzip", "-o" + at("by7z"), at("out.exe")});
+    ASSERT_EQ(seven.exit_code, 0) << seven.all();
+    EXPECT_EQ(tree_of(at("by7z")), tree_of(in));
+    EXPECT_EQ(read_bytes(at("by7z/docs/noise.bin")), noise);
+}
+
+TEST_F(BuilderTest, FolderEntriesAreSortedCompressedWhenItHelpsAndPlain)
+{
+    std::string in = make_sample_folder();
+    Bytes noise(5000);
+    uint32_t x = 99;
+    for (uint8_t& b : noise)
+        b = uint8_t((x = x * 1664525u + 1013904223u) >> 24);
+    write_bytes(in + "/noise.bin", noise);
+    ASSERT_EQ(build(in, at("out.exe")).exit_code, 0);
+    Bytes f = read_bytes(at("out.exe"));
+    std::vector<LocalEntry> locals = walk_local_headers(f, read_record(f).archive_offset);
+    std::vector<std::string> names;
+    for (const LocalEntry& e : locals)
+        names.push_back(e.name);
+    EXPECT_EQ(names, std::vector<std::string>({"docs/deep/data.txt", "docs/note.txt", "empty/", "noise.bin",
+                                               "readme.txt"}));
+    for (const LocalEntry& e : locals) {
+        SCOPED_TRACE(e.name);
+        bool compressible = e.name == "readme.txt" || e.name == "docs/deep/data.txt";
+        EXPECT_EQ(e.method, compressible ? 8 : 0);
+        if (e.method == 8)
+            EXPECT_LT(e.compressed_size, e.uncompressed_size);
+        EXPECT_EQ(e.flags, 0) << "no encryption, no descriptor";
+        EXPECT_TRUE(e.extra.empty());
+    }
+}
+
+TEST_F(BuilderTest, FolderNamesAreConvertedToTheCodePage)
+{
+    std::string in = at("in");
+    fs::create_directories(in);
+    write_text(in + "/Müller.txt", "x");
+    ASSERT_EQ(build(in, at("out.exe")).exit_code, 0);
+    Bytes f = read_bytes(at("out.exe"));
+    EXPECT_EQ(walk_local_headers(f, read_record(f).archive_offset).at(0).name, "M\xFCller.txt");
+}
+
+TEST_F(BuilderTest, SymbolicLinkInsideTheFolderIsStoredAsItsTarget)
+{
+    std::string in = make_sample_folder();
+    fs::create_symlink("readme.txt", in + "/link.txt");
+    fs::create_directory_symlink("docs", in + "/docs-link");
+    ASSERT_EQ(build(in, at("out.exe")).exit_code, 0);
+    ASSERT_EQ(run({"unzip", "-q", at("out.exe"), "-d", at("x")}).exit_code, 0);
+    EXPECT_EQ(read_bytes(at("x/link.txt")), read_bytes(in + "/readme.txt"));
+    EXPECT_EQ(read_bytes(at("x/docs-link/note.txt")), read_bytes(in + "/docs/note.txt"));
+}
+
+struct BadFolderCase {
+    const char* name;
+    void (*prepare)(const std::string& folder, const std::string& outside);
+    const char* message;
+};
+
+void PrintTo(const BadFolderCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class BadFolderTest : public BuilderTest, public ::testing::WithParamInterface<BadFolderCase> {};
+
+TEST_P(BadFolderTest, IsRefusedNamingTheFile)
+{
+    std::string in = make_sample_folder();
+    write_text(at("outside.txt"), "secret");
+    GetParam().prepare(in, at("outside.txt"));
+    RunResult r = build(in, at("out.exe"));
+    EXPECT_EQ(r.exit_code, 1) << r.all();
+    EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
+    EXPECT_FALSE(exists(at("out.exe")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, BadFolderTest,
+    ::testing::Values(
+        BadFolderCase{"LinkOutside", [](const std::string& in, const std::string& outside) {
+                          fs::create_symlink(outside, in + "/escape.txt");
+                      },
+                      "escape.txt: symbolic link to"},
+        BadFolderCase{"BrokenLink", [](const std::string& in, const std::string&) {
+                          fs::create_symlink("nowhere", in + "/broken.txt");
+                      },
+                      "broken.txt: broken symbolic link"},
+        BadFolderCase{"LinkLoop", [](const std::string& in, const std::string&) {
+                          fs::create_directory_symlink("..", in + "/docs/up");
+                      },
+                      "docs/up: symbolic link loop"},
+        BadFolderCase{"NameTooLong", [](const std::string& in, const std::string&) {
+                          std::string path = in + "/" + std::string(200, 'a');
+                          fs::create_directories(path);
+                          write_text(path + "/" + std::string(55, 'b') + ".txt", "x");
+                      },
+                      "the stub takes at most 259"},
+        BadFolderCase{"Fifo", [](const std::string& in, const std::string&) {
+                          ASSERT_EQ(mkfifo((in + "/pipe").c_str(), 0600), 0);
+                      },
+                      "pipe: neither a file nor a folder"},
+        BadFolderCase{"WindowsForbiddenName", [](const std::string& in, const std::string&) {
+                          write_text(in + "/time 12:30.txt", "x");
+                      },
+                      "time 12:30.txt: the name holds a character Windows does not allow"},
+        BadFolderCase{"TooLargeForTheProgressCounter", [](const std::string& in, const std::string&) {
+                          // Sparse files: 4.5 GiB in all without using the disk space.
+                          for (const char* name : {"/big1.bin", "/big2.bin"}) {
+                              write_text(in + name, "");
+                              fs::resize_file(in + name, 0x90000000u);
+                          }
+                      },
+                      "at most 4 GiB - 1"}),
+    [](const ::testing::TestParamInfo<BadFolderCase>& info) { return std::string(info.param.name); });
+
+}  // namespace

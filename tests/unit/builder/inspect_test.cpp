@@ -1,0 +1,105 @@
+// `tvsfx inspect`: reports the record, the configuration and the entries, and runs the
+// stub's start-up checks; each kind of damage must fail its own check.
+#include "builder_test_support.h"
+
+namespace {
+
+class InspectTest : public BuilderTest {
+protected:
+    void SetUp() override
+    {
+        RunResult r = build(make_sample_folder(), at("good.exe"), {"--title", "Titel", "--overwrite"});
+        ASSERT_EQ(r.exit_code, 0) << r.all();
+    }
+    RunResult inspect(const std::string& name) { return run({tvsfx_path(), "inspect", at(name)}); }
+};
+
+bool has_line(const std::string& text, const std::string& line)
+{
+    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
+}
+
+// A failed check names its reason after the verdict.
+bool has_failed_check(const std::string& text, const std::string& check)
+{
+    return ("\n" + text).find("\ncheck " + check + ": FAILED") != std::string::npos;
+}
+
+TEST_F(InspectTest, PassesOnABuiltFileAndShowsItsContents)
+{
+    RunResult r = inspect("good.exe");
+    EXPECT_EQ(r.exit_code, 0) << r.all();
+    RecordView rec = read_record(read_bytes(at("good.exe")));
+    char line[64];
+    std::snprintf(line, sizeof line, "archive_offset: 0x%08X", rec.archive_offset);
+    EXPECT_TRUE(has_line(r.out, line)) << r.out;
+    EXPECT_TRUE(has_line(r.out, "flags: 0x00000812 (SFX_OVERWRITE | SFX_USE_TITLE | SFX_CRC_AFTER_HEADERS)"))
+        << r.out;
+    EXPECT_TRUE(has_line(r.out, "config 5 title: \"Titel\"")) << r.out;
+    EXPECT_TRUE(has_line(r.out, "entry: method=0 compressed=6 uncompressed=6 encrypted=no name=\"docs/note.txt\""))
+        << r.out;
+    for (const char* check : {"stub checksum", "entry point", "end record", "complete mark"})
+        EXPECT_TRUE(has_line(r.out, std::string("check ") + check + ": ok")) << r.out;
+    EXPECT_TRUE(has_line(r.out, "check archive walk: ok (4 entries)")) << r.out;
+}
+
+struct DamageCase {
+    const char* name;
+    void (*damage)(Bytes& file);
+    const char* failing_check;
+};
+
+void PrintTo(const DamageCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class DamagedFileTest : public InspectTest, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(DamagedFileTest, FailsTheMatchingCheck)
+{
+    Bytes f = read_bytes(at("good.exe"));
+    GetParam().damage(f);
+    write_bytes(at("bad.exe"), f);
+    RunResult r = inspect("bad.exe");
+    EXPECT_EQ(r.exit_code, 1) << r.out;
+    EXPECT_TRUE(has_failed_check(r.out, GetParam().failing_check)) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, DamagedFileTest,
+    ::testing::Values(
+        DamageCase{"StubByte", [](Bytes& f) { f[read_pe(f).sections[0].raw_pointer + 16] ^= 0x01; }, "stub checksum"},
+        DamageCase{"EntryPoint", [](Bytes& f) { put_le32(f, le32(f, 0x3C) + 40, read_pe(f).entry_point + 1); },
+                   "entry point"},
+        DamageCase{"TruncatedEnd", [](Bytes& f) { f.resize(read_record(f).end_record_offset + 2); }, "end record"},
+        DamageCase{"IncompleteMark", [](Bytes& f) { f[read_record(f).offset + 0x2A] = f[read_record(f).offset + 0x2B] = 0; },
+                   "complete mark"},
+        DamageCase{"BytesBetweenEntries", [](Bytes& f) { f[read_record(f).archive_offset] = 'X'; }, "archive walk"}),
+    [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+
+// Only the damaged part fails: a changed entry point leaves the checksum, which starts
+// after the PE headers, intact.
+TEST_F(InspectTest, EntryPointChangeLeavesTheChecksumValid)
+{
+    Bytes f = read_bytes(at("good.exe"));
+    put_le32(f, le32(f, 0x3C) + 40, read_pe(f).entry_point + 1);
+    write_bytes(at("bad.exe"), f);
+    EXPECT_TRUE(has_line(inspect("bad.exe").out, "check stub checksum: ok"));
+}
+
+TEST_F(InspectTest, SkipsTheChecksumWhenItIsZero)
+{
+    ASSERT_EQ(build(at("in"), at("plain.exe"), {"--no-stub-crc"}).exit_code, 0);
+    RunResult r = inspect("plain.exe");
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_TRUE(has_line(r.out, "check stub checksum: skipped")) << r.out;
+}
+
+TEST_F(InspectTest, RefusesAFileWithoutRecord)
+{
+    write_text(at("text.exe"), "not a program");
+    EXPECT_EQ(inspect("text.exe").exit_code, 2);
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// The configuration block and the option checks: what goes into the eight strings and
+// the flags word, and what the builder refuses because the stub could not use it.
+#include "builder_test_support.h"
+
+namespace {
+
+TEST_F(BuilderTest, ConfigurationBlockHoldsTheEightFields)
+{
+    RunResult r = build(make_sample_folder(), at("out.exe"),
+                        {"--folder", "C:\\Ziel", "--command=setup.exe", "--params", "/quiet \"x y\"", "--prompt",
+                         "Weiter?\nJa", "--title", "Titel", "--about", "Über", "--info=Info-Text"});
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    Bytes f = read_bytes(at("out.exe"));
+    RecordView rec = read_record(f);
+    EXPECT_LE(rec.archive_offset - rec.config_offset, 1256u);
+    EXPECT_EQ(read_config_fields(f), std::vector<std::string>({"C:\\Ziel", "setup.exe", "/quiet \"x y\"", "",
+                                                                "Weiter?\nJa", "Titel", "\xDC" "ber", "Info-Text"}));
+    EXPECT_TRUE(rec.flags & 0x10) << "--title sets SFX_USE_TITLE";
+}
+
+TEST_F(BuilderTest, TextsAreWrittenInTheChosenCodePage)
+{
+    std::string in = make_sample_folder();
+    ASSERT_EQ(build(in, at("cp1252.exe"), {"--title", "Grüße €"}).exit_code, 0);
+    ASSERT_EQ(build(in, at("cp1250.exe"), {"--title", "Łódź", "--codepage", "CP1250"}).exit_code, 0);
+    ASSERT_EQ(build(in, at("raw.exe"), {"--title", "Grüße", "--codepage=raw"}).exit_code, 0);
+    EXPECT_EQ(read_config_fields(read_bytes(at("cp1252.exe")))[5], "Gr\xFC\xDF" "e \x80");
+    EXPECT_EQ(read_config_fields(read_bytes(at("cp1250.exe")))[5], "\xA3\xF3" "d\x9F");
+    EXPECT_EQ(read_config_fields(read_bytes(at("raw.exe")))[5], "Grüße");
+}
+
+struct FlagCase {
+    std::vector<std::string> args;
+    uint32_t flags;
+};
+
+void PrintTo(const FlagCase& c, std::ostream* out)
+{
+    for (const std::string& a : c.args)
+        *out << a << ' ';
+}
+
+class FlagOptionTest : public BuilderTest, public ::testing::WithParamInterface<FlagCase> {};
+
+TEST_P(FlagOptionTest, SetsItsBits)
+{
+    RunResult r = build(make_sample_folder(), at("out.exe"), GetParam().args);
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    EXPECT_EQ(read_record(read_bytes(at("out.exe"))).flags, GetParam().flags);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, FlagOptionTest,
+    ::testing::Values(FlagCase{{}, 0x00000800}, FlagCase{{"--crc-from-start"}, 0},
+                      FlagCase{{"--overwrite"}, 0x00000802}, FlagCase{{"--title="}, 0x00000810},
+                      FlagCase{{"--password-first"}, 0x00000900}, FlagCase{{"--auto"}, 0x00000A00},
+                      FlagCase{{"--multi-volume", "--exe-volumes"}, 0x00009800},
+                      FlagCase{{"--verb-install", "--command=a.exe"}, 0x00020800},
+                      FlagCase{{"--title-caption"}, 0x00040800},
+                      FlagCase{{"--prompt=p", "--prompt-ask", "--prompt-okcancel"}, 0x00180800},
+                      FlagCase{{"--hidden"}, 0x00400800}, FlagCase{{"--flags=10000", "--flags", "0x2"}, 0x00010802}));
+
+struct LimitCase {
+    const char* option;
+    int field;
+    size_t limit;
+};
+
+void PrintTo(const LimitCase& c, std::ostream* out)
+{
+    *out << "--" << c.option;
+}
+
+class OptionLimitTest : public BuilderTest, public ::testing::WithParamInterface<LimitCase> {};
+
+TEST_P(OptionLimitTest, AcceptsTheLimitAndRefusesOneMore)
+{
+    const LimitCase& c = GetParam();
+    std::string in = make_sample_folder();
+    std::string longest(c.limit, 'a');
+    RunResult ok = build(in, at("ok.exe"), {std::string("--") + c.option, longest});
+    ASSERT_EQ(ok.exit_code, 0) << ok.all();
+    EXPECT_EQ(read_config_fields(read_bytes(at("ok.exe")))[size_t(c.field)], longest);
+
+    RunResult refused = build(in, at("refused.exe"), {std::string("--") + c.option, longest + "a"});
+    EXPECT_NE(refused.exit_code, 0);
+    EXPECT_NE(refused.err.find(std::string("--") + c.option), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("at most " + std::to_string(c.limit)), std::string::npos) << refused.err;
+    EXPECT_FALSE(exists(at("refused.exe")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, OptionLimitTest,
+                         ::testing::Values(LimitCase{"folder", 0, 260}, LimitCase{"command", 1, 256},
+                                           LimitCase{"params", 2, 256}, LimitCase{"prompt", 4, 513},
+                                           LimitCase{"title", 5, 64}, LimitCase{"about", 6, 515},
+                                           LimitCase{"info", 7, 511}));
+
+// Printable text that Deflate cannot shrink much: a pseudo-random letter sequence.
+std::string incompressible(size_t size, unsigned seed)
+{
+    std::string s;
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        s += char('!' + (seed >> 16) % 90);
+    }
+    return s;
+}
+
+struct RefusalCase {
+    std::vector<std::string> args;
+    const char* message;  // part of the error
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* out)
+{
+    *out << c.message;
+}
+
+class RefusedOptionTest : public BuilderTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusedOptionTest, FailsWithoutWritingAFile)
+{
+    RunResult r = build(make_sample_folder(), at("out.exe"), GetParam().args);
+    EXPECT_NE(r.exit_code, 0);
+    EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
+    EXPECT_FALSE(exists(at("out.exe")));
+    EXPECT_EQ(list_folder(dir.path()), std::vector<std::string>({"in"})) << "no temporary file left";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, RefusedOptionTest,
+    ::testing::Values(
+        RefusalCase{{"--folder", "C:\\\"x\""}, "--folder holds a character"},
+        RefusalCase{{"--folder", "C:\\*"}, "--folder holds a character"},
+        RefusalCase{{"--command", "\"setup.exe\""}, "--command holds a character"},
+        RefusalCase{{"--title", "two\nlines"}, "--title holds a character"},
+        RefusalCase{{"--title", "Ω"}, "cannot hold"},
+        RefusalCase{{"--password", std::string(100, 'p')}, "1 to 99"},
+        RefusalCase{{"--password="}, "1 to 99"},
+        RefusalCase{{"--exe-volumes"}, "--exe-volumes needs --multi-volume"},
+        RefusalCase{{"--flags=xyz"}, "--flags"},
+        RefusalCase{{"--crc-from-start", "--flags=800"}, "contradicts"},
+        RefusalCase{{"--codepage", "NO-SUCH-CP"}, "unknown code page"},
+        RefusalCase{{"--prompt", incompressible(513, 1), "--about", incompressible(515, 2), "--info",
+                     incompressible(511, 3), "--params", incompressible(256, 4), "--title", incompressible(64, 5)},
+                    "the stub reads at most 1256"}));
+
+struct WarningCase {
+    std::vector<std::string> args;
+    const char* warning;
+};
+
+void PrintTo(const WarningCase& c, std::ostream* out)
+{
+    *out << c.warning;
+}
+
+class WarnedOptionTest : public BuilderTest, public ::testing::WithParamInterface<WarningCase> {};
+
+TEST_P(WarnedOptionTest, BuildsButWarns)
+{
+    RunResult r = build(make_sample_folder(), at("out.exe"), GetParam().args);
+    EXPECT_EQ(r.exit_code, 0) << r.all();
+    EXPECT_NE(r.err.find(std::string("warning: ") + GetParam().warning), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Combinations, WarnedOptionTest,
+                         ::testing::Values(WarningCase{{"--prompt=p", "--prompt-okcancel"}, "--prompt-okcancel"},
+                                           WarningCase{{"--prompt-ask"}, "--prompt-ask"},
+                                           WarningCase{{"--hidden", "--prompt=p"}, "--hidden"},
+                                           WarningCase{{"--verb-install"}, "--verb-install"},
+                                           WarningCase{{"--password-first"}, "--password-first"},
+                                           WarningCase{{"--about", std::string(396, 'a')}, "--about"},
+                                           WarningCase{{"--command", "setup.exe"}, "--command setup.exe is not"}));
+
+TEST_F(BuilderTest, CommandFromTheArchiveGivesNoWarning)
+{
+    RunResult r = build(make_sample_folder(), at("out.exe"), {"--command", "docs\\Note.txt"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+}
+
+TEST_F(BuilderTest, DefaultStubLiesBesideTheBuilder)
+{
+    RunResult r = run({tvsfx_path(), "build", "-o", at("out.exe"), make_sample_folder()});
+    std::string beside = tvsfx_path().substr(0, tvsfx_path().rfind('/') + 1) + "tvsfx32.exe";
+    if (exists(beside)) {
+        EXPECT_EQ(r.exit_code, 0) << r.all();
+        EXPECT_EQ(read_pe(read_bytes(at("out.exe"))).section_count, read_pe(read_bytes(beside)).section_count + 1);
+    } else {
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_NE(r.err.find("cannot read stub " + beside), std::string::npos) << r.err;
+    }
+}
+
+TEST(BuilderCommandLine, UsageErrorsAndHelp)
+{
+    EXPECT_EQ(run({tvsfx_path(), "build", "--help"}).exit_code, 0);
+    EXPECT_NE(run({tvsfx_path(), "build", "--help"}).out.find("--folder"), std::string::npos);
+    EXPECT_EQ(run({tvsfx_path(), "build", "in"}).exit_code, 2) << "no -o";
+    EXPECT_EQ(run({tvsfx_path(), "build", "-o", "x.exe"}).exit_code, 2) << "no input";
+    EXPECT_EQ(run({tvsfx_path(), "build", "-o", "x.exe", "--no-such-option", "in"}).exit_code, 2);
+    EXPECT_EQ(run({tvsfx_path(), "frobnicate"}).exit_code, 2);
+}
+
+}  // namespace
