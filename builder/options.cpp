@@ -137,10 +137,11 @@ void check_field_text(const FieldOption& f, const std::string& text)
             fail("--" + std::string(f.name) + " holds a character the stub cannot use there (" +
                  (c < 0x20 ? "a control character" : std::string("'") + char(c) + "'") + ")");
     }
+    // A longer description would not fit the Info box beside the product text: the stub would
+    // stop with an internal error when Info is pressed.
     if (f.field == 6 && text.size() > ABOUT_SHOWN_MAX)
-        warn("--about is " + std::to_string(text.size()) + " bytes, but the Info box shows at most " +
-             std::to_string(ABOUT_SHOWN_MAX) + " beside the product text; the stub stops with an internal "
-             "error when Info is pressed");
+        fail("--about is " + std::to_string(text.size()) + " bytes; the Info box shows at most " +
+             std::to_string(ABOUT_SHOWN_MAX) + " beside the product text");
 }
 
 uint32_t settle_flags(const BuildOptions& o)

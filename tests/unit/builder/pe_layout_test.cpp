@@ -102,7 +102,9 @@ TEST_F(BuilderTest, BuiltImageLoadsAndMapsTheSectionUnderWine)
     if (!have_program("wine"))
         GTEST_SKIP() << "wine is not installed";
     ASSERT_EQ(build(make_sample_folder(), at("out.exe"), {"--title", "Test"}, fixture_stub_path()).exit_code, 0);
-    RunResult r = run({"env", "WINEDEBUG=-all", "wine", at("out.exe")});
+    // A prefix of the test's own, so the run never touches the user's Wine set-up.
+    RunResult r = run({"env", "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=", "WINEPREFIX=" WINE_PREFIX_PATH, "wine",
+                       at("out.exe")});
     EXPECT_EQ(r.exit_code, 0) << "fixture result (3 entry point, 4 no section, 5 raw start, 7 memory differs): "
                               << r.all();
 }
