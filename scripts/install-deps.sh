@@ -8,7 +8,7 @@ native_pkgs=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   zlib1g-dev libdeflate-dev libzip-dev
   libgtest-dev libbenchmark-dev libfuzzer-14-dev
-  wine xvfb xauth
+  wine fonts-wine xvfb xauth
   zip unzip 7zip libarchive-tools
 )
 i386_pkgs=(wine32:i386)
