@@ -3,6 +3,10 @@
 # then lists what it extracted.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Wine needs a display: without one, the whole demo runs on a virtual one.
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a bash "$0" "$@"
+fi
 root=$(pwd)
 demo="$root/build/demo"
 rm -rf "$demo"
@@ -30,16 +34,13 @@ if [ ! -d "$WINEPREFIX" ]; then
   wineboot -i >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 fi
+wineserver -w
 echo "== running demo.exe under Wine (automatic mode)"
-if [ -n "${DISPLAY:-}" ]; then
-  wine "$demo/demo.exe"
-else
-  xvfb-run -a wine "$demo/demo.exe"
-fi
-wineserver -w || true
+wine "$demo/demo.exe"
+wineserver -w
 
 echo "== extracted into $demo/out:"
-(cd "$demo/out" && find . -printf '%M %10s %TY-%Tm-%Td %TH:%TM  %p\n' | sort -k6)
+(cd "$demo/out" && find . -mindepth 1 -printf '%M %10s %TY-%Tm-%Td %TH:%TM  %P\n' | sort -k5)
 if diff -r "$demo/sample" "$demo/out" >/dev/null; then
   echo "== identical to the packed folder"
 else
