@@ -21,6 +21,7 @@
 #include "output_file.h"
 #include "pe_image.h"
 #include "stub_record_io.h"
+#include "volumes.h"
 
 namespace {
 
@@ -181,6 +182,22 @@ void run_build(const BuildOptions& options)
     std::vector<uint8_t> stub_part = stub.bytes;
     stub_part.resize(config_offset, 0);
     stub_part.insert(stub_part.end(), config.begin(), config.end());
+
+    if (options.span != 0) {
+        VolumeJob job;
+        job.output_dir = options.output;
+        job.name = choose_volume_name(options.volume_name, options.output);
+        job.span = options.span;
+        job.stub_part = std::move(stub_part);
+        job.image = stub.image;
+        job.record_offset = stub.record_offset;
+        job.config_offset = config_offset;
+        job.flags = flags;
+        job.with_stub_crc = settings.with_stub_crc;
+        job.password = settings.password;
+        write_volumes(job, input);
+        return;
+    }
 
     OutputFile out(options.output);
     out.write(stub_part.data(), stub_part.size());

@@ -12,6 +12,7 @@
 
 #include "build_error.h"
 #include "stub_record_io.h"
+#include "volumes.h"
 
 namespace {
 
@@ -49,6 +50,8 @@ enum OptionId {
     OPT_PASSWORD,
     OPT_NO_PASSWORD_FIRST,
     OPT_CODEPAGE,
+    OPT_SPAN,
+    OPT_NAME,
 };
 
 // The Info box formats the description, two line breaks, the stub's product text and a
@@ -76,6 +79,8 @@ std::vector<option> option_table()
     table.push_back({"password", required_argument, nullptr, OPT_PASSWORD});
     table.push_back({"no-password-first", no_argument, nullptr, OPT_NO_PASSWORD_FIRST});
     table.push_back({"codepage", required_argument, nullptr, OPT_CODEPAGE});
+    table.push_back({"span", required_argument, nullptr, OPT_SPAN});
+    table.push_back({"name", required_argument, nullptr, OPT_NAME});
     table.push_back({"help", no_argument, nullptr, OPT_HELP});
     table.push_back({nullptr, 0, nullptr, 0});
     return table;
@@ -112,6 +117,14 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_PASSWORD: o.password = arg; o.password_given = true; return true;
     case OPT_NO_PASSWORD_FIRST: o.no_password_first = true; return true;
     case OPT_CODEPAGE: o.codepage = arg; return true;
+    case OPT_NAME: o.volume_name = arg; return true;
+    case OPT_SPAN:
+        if (!parse_span_size(arg, o.span)) {
+            std::fprintf(stderr, "tvsfx build: --span needs bytes per disk such as 1457664, 1440k, 100M "
+                                 "or floppy, not '%s'\n", arg);
+            return false;
+        }
+        return true;
     case OPT_RAW_FLAGS: {
         uint32_t bits = 0;
         if (!parse_hex_flags(arg, bits)) {
@@ -168,9 +181,26 @@ void check_flag_combinations(uint32_t flags, const ConfigFields& fields)
         warn("--hidden suppresses the start-up prompt; the --prompt text is never shown");
     if ((flags & SFX_VERB_INSTALL) && fields[1].empty())
         warn("--verb-install has no effect without --command");
-    if (flags & SFX_MULTI_VOLUME)
-        warn("--multi-volume: the builder writes one file; the stub will ask for disks "
-             "holding the archive's volumes and will not check the end record");
+}
+
+void check_span_options(const BuildOptions& o, uint32_t flags)
+{
+    if (o.span == 0) {
+        if (!o.volume_name.empty())
+            fail("--name names the program on the disks of --span");
+        if (flags & SFX_MULTI_VOLUME)
+            warn("--multi-volume without --span: the builder writes one file; the stub will ask for disks "
+                 "holding the archive's volumes and will not check the end record");
+        return;
+    }
+    if (!(flags & SFX_MULTI_VOLUME))
+        fail("--span writes the disks of a spanned archive: give --multi-volume too");
+    if (o.span < MIN_SPAN)
+        fail("--span " + std::to_string(o.span) + " is below the smallest disk of " + std::to_string(MIN_SPAN) +
+             " bytes");
+    if (o.span == 1440 * 1024)
+        warn("--span 1440k is more than a formatted 1.44 MB floppy holds (" + std::to_string(FLOPPY_CAPACITY) +
+             " bytes); --span floppy fits");
 }
 
 }  // namespace
@@ -179,6 +209,7 @@ void print_build_help(std::FILE* to)
 {
     std::fputs(
         "usage: tvsfx build -o OUT.exe [options] INPUT\n"
+        "       tvsfx build --multi-volume --span SIZE -o DIR [options] INPUT\n"
         "       tvsfx inspect FILE.exe\n"
         "\n"
         "INPUT is a .zip archive (entries are copied, never recompressed) or a folder\n"
@@ -215,8 +246,16 @@ void print_build_help(std::FILE* to)
         "  --crc-from-start    checksum from file offset 0 instead of after the PE\n"
         "                      headers (then signing breaks it; the PE CheckSum is 0)\n"
         "\n"
+        "Spanned disks:\n"
+        "  --span SIZE         with --multi-volume: write the disks into the folder -o DIR\n"
+        "                      (DIR/disk1, DIR/disk2, ...), SIZE bytes each (k and M\n"
+        "                      suffixes; floppy = 1457664, a formatted 1.44 MB floppy)\n"
+        "  --name NAME         the program's 8.3 name on the disks, without extension\n"
+        "                      (default: DIR's name when it is one, else SETUP)\n"
+        "\n"
         "Other:\n"
-        "  -o, --output FILE   the .exe to write (replaced only when the build succeeds)\n"
+        "  -o, --output FILE   the .exe to write (replaced only when the build succeeds);\n"
+        "                      with --span the folder for the disks\n"
         "  --stub PATH         the stub (default: tvsfx32.exe beside tvsfx)\n"
         "  --password PW       encrypt all entries the builder writes (1..99 characters,\n"
         "                      traditional ZIP encryption)\n"
@@ -262,6 +301,7 @@ StubSettings settle_options(const BuildOptions& o)
     }
     s.flags = settle_flags(o);
     check_flag_combinations(s.flags, s.fields);
+    check_span_options(o, s.flags);
     if (o.password_given) {
         s.password = to_stub_codepage(o.password, o.codepage, "--password");
         // The stub rejects a password over 99 characters before it even tries it.

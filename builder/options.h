@@ -22,6 +22,8 @@ struct BuildOptions {
     bool no_stub_crc = false;
     bool crc_from_start = false;
     bool no_password_first = false;
+    uint64_t span = 0;        // --span: bytes per disk; 0 writes one file
+    std::string volume_name;  // --name: the program's name on the disks
 };
 
 // What goes into the file: texts in the stub's code page, the final flags word.

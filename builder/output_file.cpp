@@ -46,8 +46,8 @@ OutputFile::OutputFile(const std::string& final_path) : final_path_(final_path)
         ::unlink(temp_path_.c_str());
         fail("cannot open the output file: " + std::string(std::strerror(errno)));
     }
-    static char buffer[1 << 20];
-    setvbuf(file_, buffer, _IOFBF, sizeof buffer);
+    // A buffer of each file's own: a spanned build has several output files open at once.
+    setvbuf(file_, nullptr, _IOFBF, 1 << 20);
 }
 
 OutputFile::~OutputFile()

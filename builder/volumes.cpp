@@ -1,0 +1,522 @@
+// Writing a spanned self-extractor. The archive is first written as one stream (the same
+// writer as a single file, behind the spanning signature), then cut into disks and copied
+// out, so encryption, descriptors and compression are exactly those of a single file.
+//
+// Where the stub cannot cross to the next disk (volume.cpp, archive.cpp, pipeline.cpp):
+//   - a record signature and a 26-byte local header are read again from the start of the
+//     next disk when they come up short, so each must start there whole;
+//   - the entry name and the 12-byte encryption header are read only from the current disk;
+//   - extra fields, a directory's data and a data descriptor are stepped over with seeks
+//     that stay on the current disk;
+//   - entry data continues on the next disk after any short read.
+// So a local header with its name, extra field and encryption header is one whole piece,
+// a directory entry is whole with its data, and a descriptor is whole with the last byte
+// of its entry's data (after that byte the stub is still on the descriptor's disk).
+#include "volumes.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+#include "build_error.h"
+#include "byte_order.h"
+#include "output_file.h"
+#include "stub_record_io.h"
+#include "zip_crypto.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum : uint32_t {
+    SIG_LOCAL = 0x04034B50,
+    SIG_CENTRAL = 0x02014B50,
+    SIG_END = 0x06054B50,
+    SIG_SPANNING = 0x08074B50,     // the first bytes of an archive cut into disks
+    SIG_ONE_SEGMENT = 0x30304B50,  // in their place when it all fit on disk 1
+};
+
+enum : uint32_t {
+    LOCAL_HEADER_SIZE = 30,
+    CENTRAL_HEADER_SIZE = 46,
+    END_RECORD_SIZE = 22,
+    DESCRIPTOR_SIZE = 16,  // with its signature, as write_archive writes it
+};
+
+// A floppy's FAT gives each file whole 512-byte sectors: disk 1's self-extractor is counted
+// by the sectors it takes, so it fits beside the archive's first part.
+constexpr uint64_t SECTOR_SIZE = 512;
+
+const char* const LABEL_FILE = ".windows-label";
+
+uint64_t align_down(uint64_t value, uint32_t alignment)
+{
+    return value / alignment * alignment;
+}
+
+// ---- names and sizes ------------------------------------------------------------------------
+
+bool is_valid_base_name(const std::string& name)
+{
+    if (name.empty() || name.size() > 8)
+        return false;
+    for (unsigned char c : name) {
+        if (!std::isupper(c) && !std::isdigit(c) && std::strchr("!#$%&'()-@^_`{}~", c) == nullptr)
+            return false;
+    }
+    return true;
+}
+
+std::string upper_case(std::string text)
+{
+    for (char& c : text)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// ---- the archive stream ---------------------------------------------------------------------
+
+void read_at(std::FILE* f, uint64_t offset, void* buffer, size_t size)
+{
+    if (fseeko(f, off_t(offset), SEEK_SET) != 0 || std::fread(buffer, 1, size, f) != size)
+        fail("cannot read back the archive written for the disks");
+}
+
+uint32_t signature_at(std::FILE* f, uint64_t offset)
+{
+    uint8_t sig[4];
+    read_at(f, offset, sig, sizeof sig);
+    return get_u32(sig);
+}
+
+// Adds the pieces of the local entry at `at`; returns where the next record starts.
+uint64_t add_entry_pieces(std::FILE* f, uint64_t at, std::vector<SpanPiece>& pieces)
+{
+    uint8_t h[LOCAL_HEADER_SIZE];
+    read_at(f, at, h, sizeof h);
+    uint16_t flags = get_u16(h + 6);
+    uint64_t packed = get_u32(h + 18);
+    uint16_t name_size = get_u16(h + 26);
+    uint64_t head = LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 28);
+    uint64_t descriptor = (flags & GP_DESCRIPTOR) ? uint64_t(DESCRIPTOR_SIZE) : 0;
+    char last_char = 0;
+    if (name_size > 0)
+        read_at(f, at + LOCAL_HEADER_SIZE + name_size - 1, &last_char, 1);
+    if (last_char == '/' || last_char == '\\') {
+        pieces.push_back({at, head + packed + descriptor, true});
+        return at + head + packed + descriptor;
+    }
+    uint64_t encryption = (flags & GP_ENCRYPTED) ? std::min<uint64_t>(ENCRYPTION_HEADER_SIZE, packed) : 0;
+    uint64_t first = head + encryption;
+    uint64_t running = packed - encryption;
+    uint64_t last = 0;
+    if (descriptor != 0 && running > 0) {
+        running -= 1;
+        last = 1 + descriptor;
+    } else {
+        first += descriptor;
+    }
+    pieces.push_back({at, first, true});
+    if (running > 0)
+        pieces.push_back({at + first, running, false});
+    if (last > 0)
+        pieces.push_back({at + first + running, last, true});
+    return at + first + running + last;
+}
+
+// Where the central directory's records and the end record lie in the stream.
+struct DirectoryRecords {
+    std::vector<uint64_t> central;
+    uint64_t end = 0;
+};
+
+// Cuts the stream into pieces: the spanning signature, each entry's pieces, and each record
+// of the central directory whole (APPNOTE: no such record is split across disks).
+std::vector<SpanPiece> cut_into_pieces(std::FILE* f, uint64_t size, DirectoryRecords& records)
+{
+    std::vector<SpanPiece> pieces{{0, 4, true}};
+    uint64_t at = 4;
+    while (signature_at(f, at) == SIG_LOCAL)
+        at = add_entry_pieces(f, at, pieces);
+    while (signature_at(f, at) == SIG_CENTRAL) {
+        uint8_t h[CENTRAL_HEADER_SIZE];
+        read_at(f, at, h, sizeof h);
+        uint64_t record = CENTRAL_HEADER_SIZE + uint64_t(get_u16(h + 28)) + get_u16(h + 30) + get_u16(h + 32);
+        pieces.push_back({at, record, true});
+        records.central.push_back(at);
+        at += record;
+    }
+    uint8_t end[END_RECORD_SIZE];
+    read_at(f, at, end, sizeof end);
+    uint64_t record = END_RECORD_SIZE + uint64_t(get_u16(end + 20));
+    if (get_u32(end) != SIG_END || at + record != size)
+        fail("internal error: the archive written for the disks does not end in its end record");
+    pieces.push_back({at, record, true});
+    records.end = at;
+    return pieces;
+}
+
+// Which disk holds a stream offset, and at which offset of that disk's file.
+struct DiskMap {
+    std::vector<uint64_t> starts;
+    uint64_t first_base = 0;  // where the stream starts in disk 1's file
+
+    uint16_t disk_of(uint64_t offset) const
+    {
+        return uint16_t(std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin() - 1);
+    }
+    uint32_t file_offset(uint64_t offset) const
+    {
+        uint16_t disk = disk_of(offset);
+        return uint32_t(offset - starts[disk] + (disk == 0 ? first_base : 0));
+    }
+};
+
+// Puts the disk numbers and the offsets on each disk into the central directory and the end
+// record, as a spanned archive carries them. The stub never reads them; ZIP tools do.
+void patch_directory(OutputFile& stream, std::FILE* f, const DiskMap& map, const DirectoryRecords& records)
+{
+    for (uint64_t at : records.central) {
+        uint8_t h[CENTRAL_HEADER_SIZE];
+        read_at(f, at, h, sizeof h);
+        uint32_t local = get_u32(h + 42);
+        put_u16(h + 34, map.disk_of(local));
+        put_u32(h + 42, map.file_offset(local));
+        stream.write_at(at, h, sizeof h);
+    }
+    uint8_t end[END_RECORD_SIZE];
+    read_at(f, records.end, end, sizeof end);
+    uint16_t last = map.disk_of(records.end);
+    uint64_t directory = records.central.empty() ? records.end : records.central.front();
+    size_t on_last = size_t(std::count_if(records.central.begin(), records.central.end(),
+                                          [&](uint64_t at) { return map.disk_of(at) == last; }));
+    put_u16(end + 4, last);
+    put_u16(end + 6, map.disk_of(directory));
+    put_u16(end + 8, uint16_t(on_last));
+    put_u32(end + 16, map.file_offset(directory));
+    stream.write_at(records.end, end, sizeof end);
+    if (map.starts.size() == 1) {
+        uint8_t marker[4];
+        put_u32(marker, SIG_ONE_SEGMENT);
+        stream.write_at(0, marker, sizeof marker);
+    }
+}
+
+// ---- the disk folders -----------------------------------------------------------------------
+
+bool is_disk_folder_name(const std::string& name)
+{
+    return name.size() > 4 && name.compare(0, 4, "disk") == 0 &&
+           std::all_of(name.begin() + 4, name.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// The disk folders an earlier build left in `dir`; they are replaced as a whole, so no disk
+// of an older, longer set stays behind. A folder that holds folders is not one of ours.
+std::vector<fs::path> earlier_disk_folders(const fs::path& dir)
+{
+    std::vector<fs::path> found;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
+        if (!e.is_directory() || !is_disk_folder_name(e.path().filename().string()))
+            continue;
+        for (const fs::directory_entry& inner : fs::directory_iterator(e.path())) {
+            if (!inner.is_regular_file())
+                fail(e.path().string() + " holds more than disk files; it is not a disk folder of an earlier "
+                                         "build, so it is left alone: choose another output folder");
+        }
+        found.push_back(e.path());
+    }
+    return found;
+}
+
+// A scratch folder inside the output folder, so the final renames stay on one file system.
+// It goes with whatever it still holds when the build ends: after a good build the disks
+// have been moved out of it, after a failure they go with it.
+class WorkFolder {
+public:
+    explicit WorkFolder(const fs::path& dir)
+    {
+        std::string pattern = (dir / ".tvsfx-XXXXXX").string();
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (mkdtemp(name.data()) == nullptr)
+            fail("cannot create a work folder in " + dir.string() + ": " + std::strerror(errno));
+        path_ = name.data();
+    }
+    ~WorkFolder()
+    {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+void copy_range(std::FILE* from, uint64_t offset, uint64_t size, OutputFile& to)
+{
+    static uint8_t chunk[1 << 16];
+    while (size > 0) {
+        size_t n = size_t(std::min<uint64_t>(size, sizeof chunk));
+        read_at(from, offset, chunk, n);
+        to.write(chunk, n);
+        offset += n;
+        size -= n;
+    }
+}
+
+void write_label(const fs::path& disk, unsigned number)
+{
+    std::string label = volume_label(number);
+    std::FILE* f = std::fopen((disk / LABEL_FILE).c_str(), "wb");
+    bool written = f != nullptr && std::fwrite(label.data(), 1, label.size(), f) == label.size();
+    if (f != nullptr && std::fclose(f) != 0)
+        written = false;
+    if (!written)
+        fail("cannot write the label of " + disk.string());
+}
+
+// Fills in disk 1's self-extractor once its bytes are written: the section `_tarvel_` of
+// `section_size` bytes from config_offset, the stub record and the PE checksum.
+void finish_self_extractor(OutputFile& out, const VolumeJob& job, uint64_t section_size, uint32_t total_size)
+{
+    std::vector<uint8_t> headers = job.stub_part;
+    AttachedSection section = plan_attached_section(job.image, uint32_t(section_size));
+    if (section.raw_pointer != job.config_offset || section.raw_pointer + uint64_t(section.raw_size) > out.position())
+        fail("internal error: the section does not match disk 1's self-extractor");
+    add_attached_section(headers, job.image, section);
+    uint32_t checksum_at = job.image.pe_offset + PE_CHECKSUM;
+    put_u32(headers.data() + checksum_at, 0);
+    // The stub skips the end-record check of a spanned archive: the end record is on the last disk.
+    RecordValues record{uint32_t(headers.size()), job.config_offset, 0, total_size, job.flags,
+                        job.image.entry_point, job.with_stub_crc};
+    fill_stub_record(headers, job.record_offset, record);
+    out.write_at(0, headers.data(), headers.size());
+    // As in a single file: a stub checksum from offset 0 covers the CheckSum, which then stays 0.
+    uint8_t value[4] = {0, 0, 0, 0};
+    if (!job.with_stub_crc || (job.flags & SFX_CRC_AFTER_HEADERS))
+        put_u32(value, compute_pe_checksum(out.stream(), out.position(), checksum_at));
+    out.write_at(checksum_at, value, 4);
+}
+
+struct DiskFile {
+    std::string name;
+    uint64_t size;
+};
+
+// Disk 1 with .ZIP volumes: the self-extractor holds the stub and the configuration only
+// (archive_offset is the end of the configuration block); the archive starts at offset 0
+// of the .ZIP file beside it.
+uint64_t write_zip_volume_self_extractor(const fs::path& disk, const VolumeJob& job, uint32_t total_size)
+{
+    OutputFile out((disk / (job.name + ".EXE")).string());
+    out.write(job.stub_part.data(), job.stub_part.size());
+    uint64_t config_size = job.stub_part.size() - job.config_offset;
+    std::vector<uint8_t> padding(align_up(config_size, job.image.file_alignment) - config_size, 0);
+    out.write(padding.data(), padding.size());
+    finish_self_extractor(out, job, config_size, total_size);
+    uint64_t size = out.position();
+    out.commit();
+    return size;
+}
+
+// Disk 1 with .EXE volumes: the self-extractor with the archive's first part behind its
+// configuration (archive_offset is the spanning signature). The part ends where the disk is
+// full, seldom on the file alignment, so the section covers the whole alignment blocks and
+// the rest follows outside any section: the loader ignores it, the stub reads its file.
+uint64_t write_exe_volume_self_extractor(const fs::path& disk, const VolumeJob& job, std::FILE* stream,
+                                         uint64_t part_size, uint32_t total_size)
+{
+    OutputFile out((disk / (job.name + ".EXE")).string());
+    out.write(job.stub_part.data(), job.stub_part.size());
+    copy_range(stream, 0, part_size, out);
+    uint64_t config_size = job.stub_part.size() - job.config_offset;
+    uint64_t section_size = align_down(out.position() - job.config_offset, job.image.file_alignment);
+    if (section_size < config_size)
+        fail("--span " + std::to_string(job.span) + " leaves too little of disk 1 for the archive's start beside "
+             "the self-extractor; give a larger --span");
+    finish_self_extractor(out, job, section_size, total_size);
+    uint64_t size = out.position();
+    out.commit();
+    return size;
+}
+
+uint64_t write_part(const fs::path& file, std::FILE* stream, uint64_t offset, uint64_t size)
+{
+    OutputFile out(file.string());
+    copy_range(stream, offset, size, out);
+    out.commit();
+    return size;
+}
+
+// Room for the archive on disk 1: what the self-extractor leaves of it.
+uint64_t first_disk_room(const VolumeJob& job)
+{
+    bool exe_volumes = (job.flags & SFX_EXE_VOLUMES) != 0;
+    uint64_t config_size = job.stub_part.size() - job.config_offset;
+    uint64_t program_file = job.config_offset + align_up(config_size, job.image.file_alignment);
+    uint64_t self_extractor = exe_volumes ? job.stub_part.size() : align_up(program_file, SECTOR_SIZE);
+    if (self_extractor + LOCAL_HEADER_SIZE >= job.span)
+        fail("--span " + std::to_string(job.span) + " is too small: the self-extractor alone takes " +
+             std::to_string(self_extractor) + " bytes of disk 1");
+    return job.span - self_extractor;
+}
+
+// Moves the finished disk folders into place, replacing those of an earlier build.
+void replace_disk_folders(const fs::path& dir, const fs::path& work, unsigned count)
+{
+    for (const fs::path& old : earlier_disk_folders(dir))
+        fs::remove_all(old);
+    for (unsigned i = 1; i <= count; ++i) {
+        std::string name = "disk" + std::to_string(i);
+        std::error_code ec;
+        fs::rename(work / name, dir / name, ec);
+        if (ec)
+            fail("cannot move " + name + " into " + dir.string() + ": " + ec.message());
+    }
+}
+
+void write_disks(const VolumeJob& job, ArchiveInput& input, const fs::path& dir)
+{
+    earlier_disk_folders(dir);  // refuses a folder it must not replace before any work is done
+    uint64_t first_room = first_disk_room(job);
+    WorkFolder work(dir);
+
+    // The whole archive as one stream behind the spanning signature; offsets in it are
+    // stream offsets, mapped to disks and file offsets once the cut is known.
+    OutputFile stream_file((work.path() / "archive.zip").string());
+    uint8_t marker[4];
+    put_u32(marker, SIG_SPANNING);
+    stream_file.write(marker, sizeof marker);
+    WrittenArchive archive = write_archive(stream_file, input.entries, input.comment, job.password, 0, 1);
+    std::FILE* stream = stream_file.stream();
+    uint64_t stream_size = stream_file.position();
+
+    DirectoryRecords records;
+    std::vector<SpanPiece> pieces = cut_into_pieces(stream, stream_size, records);
+    bool exe_volumes = (job.flags & SFX_EXE_VOLUMES) != 0;
+    DiskMap map{plan_disk_starts(pieces, first_room, job.span), exe_volumes ? job.stub_part.size() : 0};
+    unsigned count = unsigned(map.starts.size());
+    if (count > MAX_DISKS)
+        fail("the archive needs " + std::to_string(count) + " disks; the labels number at most " +
+             std::to_string(MAX_DISKS));
+    patch_directory(stream_file, stream, map, records);
+    map.starts.push_back(stream_size);
+
+    std::string extension = exe_volumes ? ".EXE" : ".ZIP";
+    uint32_t total_size = uint32_t(archive.total_size);
+    std::string report;
+    for (unsigned i = 0; i < count; ++i) {
+        fs::path disk = work.path() / ("disk" + std::to_string(i + 1));
+        fs::create_directory(disk);
+        uint64_t start = map.starts[i], size = map.starts[i + 1] - start;
+        std::vector<DiskFile> files;
+        if (i == 0 && exe_volumes) {
+            files.push_back({job.name + ".EXE", write_exe_volume_self_extractor(disk, job, stream, size, total_size)});
+        } else {
+            if (i == 0)
+                files.push_back({job.name + ".EXE", write_zip_volume_self_extractor(disk, job, total_size)});
+            files.push_back({job.name + extension, write_part(disk / (job.name + extension), stream, start, size)});
+        }
+        write_label(disk, i + 1);
+        std::string listing;
+        for (const DiskFile& f : files)
+            listing += (listing.empty() ? "" : ", ") + f.name + " " + std::to_string(f.size);
+        report += (dir / disk.filename()).string() + ": " + listing + " bytes, label \"" + volume_label(i + 1) + "\"\n";
+    }
+    replace_disk_folders(dir, work.path(), count);
+    std::fputs(report.c_str(), stdout);
+    std::printf("%zu entries on %u disks of %llu bytes; start %s from disk 1\n", input.entries.size(), count,
+                (unsigned long long)job.span, (job.name + ".EXE").c_str());
+}
+
+}  // namespace
+
+bool parse_span_size(const std::string& text, uint64_t& bytes)
+{
+    if (text == "floppy") {
+        bytes = FLOPPY_CAPACITY;
+        return true;
+    }
+    size_t digits = 0;
+    while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])))
+        ++digits;
+    std::string suffix = text.substr(digits);
+    uint64_t unit = suffix.empty() ? 1 : suffix == "k" || suffix == "K" ? 1024 : suffix == "M" ? 1024 * 1024 : 0;
+    if (digits == 0 || digits > 12 || unit == 0)
+        return false;
+    bytes = std::stoull(text.substr(0, digits)) * unit;
+    // Offsets within a disk's file are 32-bit in the ZIP records.
+    return bytes > 0 && bytes <= 0xFFFFFFFFu;
+}
+
+std::string choose_volume_name(const std::string& given, const std::string& output_dir)
+{
+    if (!given.empty()) {
+        std::string name = upper_case(given);
+        if (!is_valid_base_name(name))
+            fail("--name " + given + ": a floppy needs an 8.3 name, up to 8 letters, digits or "
+                 "!#$%&'()-@^_`{}~, without the extension");
+        return name;
+    }
+    std::string folder = fs::path(output_dir).lexically_normal().filename().string();
+    if (folder.empty())
+        folder = fs::absolute(output_dir).lexically_normal().parent_path().filename().string();
+    std::string name = upper_case(folder);
+    return is_valid_base_name(name) ? name : "SETUP";
+}
+
+std::string volume_label(unsigned number)
+{
+    char label[16];
+    std::snprintf(label, sizeof label, "PKBACK# %03u", number);
+    return label;
+}
+
+std::vector<uint64_t> plan_disk_starts(const std::vector<SpanPiece>& pieces, uint64_t first_capacity,
+                                       uint64_t capacity)
+{
+    std::vector<uint64_t> starts{0};
+    uint64_t left = first_capacity;
+    for (const SpanPiece& p : pieces) {
+        uint64_t at = p.offset, size = p.size;
+        if (p.whole && size > left) {
+            if (size > capacity)
+                fail("a header of " + std::to_string(size) + " bytes (with its name and extra field) does not fit on "
+                     "a disk of " + std::to_string(capacity) + " bytes");
+            starts.push_back(at);
+            left = capacity;
+        }
+        while (size > left) {
+            at += left;
+            size -= left;
+            starts.push_back(at);
+            left = capacity;
+        }
+        left -= size;
+    }
+    return starts;
+}
+
+void write_volumes(const VolumeJob& job, ArchiveInput& input)
+{
+    fs::path dir(job.output_dir);
+    std::error_code ec;
+    bool existed = fs::exists(dir, ec);
+    fs::create_directories(dir, ec);
+    if (ec || !fs::is_directory(dir))
+        fail("cannot create the output folder " + job.output_dir + (ec ? ": " + ec.message() : ""));
+    try {
+        write_disks(job, input, dir);
+    } catch (...) {
+        if (!existed)
+            fs::remove(dir, ec);  // a folder made for this build, and empty again
+        throw;
+    }
+}
