@@ -22,6 +22,15 @@
  *   lbuttondown HWND ID [X Y]          posts WM_LBUTTONDOWN and WM_LBUTTONUP (client point)
  *   close HWND                         posts WM_CLOSE
  *   capture HWND PATH                  screenshot of the window as a 24-bit BMP
+ *   send HWND ID MSG [WPARAM [LPARAM]] sends a message with a time-out; answers its result
+ *   show HWND ID 0|1                   hides or shows a window or control
+ *   move HWND ID X Y [W H]             moves (and sizes) a window or control; X Y are
+ *                                      screen pixels for a window, client pixels of
+ *                                      the parent for a control
+ *   keyboard VK 0|1                    real key input (SendInput) up or down, so the
+ *                                      foreground program's GetKeyState sees it
+ *   syscolor INDEX                     GetSysColor as "rgb":[r,g,b]
+ *   text_extent FACE HEIGHT TEXT       size of TEXT in a font like LOGFONT {HEIGHT, FACE}
  *   volume ROOT                        drive type, label and serial of a drive ("A:\\")
  *   mount LETTER UNIXPATH              (re)defines a removable drive on a Unix folder
  *   wait_exit MS | kill | quit
@@ -463,6 +472,124 @@ static void cmd_capture(const Command *cmd)
     json_emit();
 }
 
+/* ---- messages, key state, system metrics ---------------------------------------------------- */
+
+static void answer_number(const char *key, long long value)
+{
+    json_open_object(NULL);
+    json_bool("ok", 1);
+    json_int(key, value);
+    json_close_object();
+    json_emit();
+}
+
+/* Private messages of the program under test (such as a custom control's WM_USER requests)
+ * carry plain numbers; pointers into another process would be meaningless. */
+static void cmd_send(const Command *cmd)
+{
+    long long message, wparam = 0, lparam = 0;
+    DWORD_PTR result;
+    HWND control = control_arg(cmd, 1);
+    if (!control || !number_arg(cmd, 3, &message) || (cmd->count > 4 && !number_arg(cmd, 4, &wparam)) ||
+        (cmd->count > 5 && !number_arg(cmd, 5, &lparam))) {
+        answer_error("usage: send HWND ID MSG [WPARAM [LPARAM]]");
+        return;
+    }
+    if (!SendMessageTimeoutW(control, (UINT)message, (WPARAM)wparam, (LPARAM)lparam, SMTO_ABORTIFHUNG,
+                             SEND_TIMEOUT_MS, &result)) {
+        answer_error("message not answered");
+        return;
+    }
+    answer_number("result", (long long)result);
+}
+
+static void cmd_show(const Command *cmd)
+{
+    long long shown;
+    HWND control = control_arg(cmd, 1);
+    if (!control || !number_arg(cmd, 3, &shown)) { answer_error("usage: show HWND ID 0|1"); return; }
+    ShowWindow(control, shown ? SW_SHOW : SW_HIDE);
+    answer_ok();
+}
+
+static void cmd_move(const Command *cmd)
+{
+    long long x, y, width = 0, height = 0;
+    HWND control = control_arg(cmd, 1);
+    int sized = cmd->count == 7;
+    if (!control || !number_arg(cmd, 3, &x) || !number_arg(cmd, 4, &y) ||
+        (sized && (!number_arg(cmd, 5, &width) || !number_arg(cmd, 6, &height)))) {
+        answer_error("usage: move HWND ID X Y [W H]");
+        return;
+    }
+    UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | (sized ? 0 : SWP_NOSIZE);
+    if (!SetWindowPos(control, NULL, (int)x, (int)y, (int)width, (int)height, flags)) {
+        answer_error("SetWindowPos failed");
+        return;
+    }
+    answer_ok();
+}
+
+/* Posted WM_KEYDOWN reaches a window but not the key state that GetKeyState reads; input
+ * through SendInput goes to the foreground thread like a real key press. */
+static void cmd_keyboard(const Command *cmd)
+{
+    long long vk, down;
+    INPUT input;
+    if (!number_arg(cmd, 1, &vk) || !number_arg(cmd, 2, &down)) { answer_error("usage: keyboard VK 0|1"); return; }
+    memset(&input, 0, sizeof input);
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = (WORD)vk;
+    input.ki.wScan = (WORD)MapVirtualKeyW((UINT)vk, MAPVK_VK_TO_VSC);
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    if (SendInput(1, &input, sizeof input) != 1) { answer_error("SendInput failed"); return; }
+    answer_ok();
+}
+
+static void cmd_syscolor(const Command *cmd)
+{
+    long long index;
+    if (!number_arg(cmd, 1, &index)) { answer_error("usage: syscolor INDEX"); return; }
+    COLORREF colour = GetSysColor((int)index);
+    json_open_object(NULL);
+    json_bool("ok", 1);
+    json_open_array("rgb");
+    json_int(NULL, GetRValue(colour));
+    json_int(NULL, GetGValue(colour));
+    json_int(NULL, GetBValue(colour));
+    json_close_array();
+    json_close_object();
+    json_emit();
+}
+
+static void cmd_text_extent(const Command *cmd)
+{
+    long long height;
+    LOGFONTW font;
+    SIZE size;
+    if (cmd->count != 4 || !number_arg(cmd, 2, &height) || wcslen(cmd->token[1]) >= LF_FACESIZE) {
+        answer_error("usage: text_extent FACE HEIGHT TEXT");
+        return;
+    }
+    memset(&font, 0, sizeof font);
+    font.lfHeight = (LONG)height;
+    wcscpy(font.lfFaceName, cmd->token[1]);
+    HDC dc = CreateCompatibleDC(NULL);
+    HFONT handle = CreateFontIndirectW(&font);
+    HGDIOBJ previous = SelectObject(dc, handle);
+    BOOL measured = GetTextExtentPoint32W(dc, cmd->token[3], (int)wcslen(cmd->token[3]), &size);
+    SelectObject(dc, previous);
+    DeleteObject(handle);
+    DeleteDC(dc);
+    if (!measured) { answer_error("GetTextExtentPoint32 failed"); return; }
+    json_open_object(NULL);
+    json_bool("ok", 1);
+    json_int("width", size.cx);
+    json_int("height", size.cy);
+    json_close_object();
+    json_emit();
+}
+
 /* ---- drives ------------------------------------------------------------------------------- */
 
 static void cmd_volume(const Command *cmd)
@@ -545,6 +672,9 @@ static const CommandEntry commands[] = {
     { L"key", cmd_key },             { L"lbuttondown", cmd_lbuttondown },
     { L"close", cmd_close },         { L"capture", cmd_capture },
     { L"volume", cmd_volume },       { L"mount", cmd_mount },
+    { L"send", cmd_send },           { L"show", cmd_show },
+    { L"keyboard", cmd_keyboard },   { L"syscolor", cmd_syscolor },
+    { L"text_extent", cmd_text_extent }, { L"move", cmd_move },
 };
 
 static void run_line(char *line)

@@ -1,0 +1,318 @@
+"""The meter control (201) end to end: its range and position through its own messages, what
+it paints (fill edge, centred text, no text in a low control), when the main dialog shows it
+instead of the status line, and its picture during an extraction. Also makes the README's
+screenshots when TVSFX_SCREENSHOTS names a folder.
+
+An archive of tens of megabytes extracts in well under a second under Wine, too fast to catch
+the meter at a known position, so the pictures of a run are taken while the run waits at an
+overwrite question: the position is then fixed and known from the sizes of the entries."""
+
+import os
+import random
+import shutil
+import subprocess
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+import pytest
+
+from winebench import make_zip, quote
+
+FOLDER_FIELD = 106
+STATUS_LINE = 109
+METER = 201
+IDOK = 1
+IDCANCEL = 2
+PASSWORD_CAPTION = "Tarvel Self-Extractor - Kennwort"
+PASSWORD_EDIT = 402
+
+METER_SETRANGE = 0x0400
+METER_GETRANGE = 0x0401
+METER_SETPOS = 0x0402
+METER_GETPOS = 0x0403
+COLOR_HIGHLIGHT = 13
+COLOR_HIGHLIGHTTEXT = 14
+WS_BORDER = 0x00800000
+WS_EX_CLIENTEDGE = 0x00000200
+
+MSG_EXTRACTING = "Extrahiere {}"
+MSG_ASK_OVERWRITE = "Datei {} existiert bereits. Überschreiben"
+# The meter's font: "MS Shell Dlg", -(LOGPIXELSY x 8) / 72 high; the bench's display has 96 dpi.
+METER_FACE, METER_HEIGHT = "MS Shell Dlg", -((96 * 8) // 72)
+# The meter shows at once for archives whose end record lies at or beyond this offset.
+LARGE_ARCHIVE_OFFSET = 0x80000
+
+
+def send(dialog, control: int, message: int, wparam: int = 0) -> int:
+    return dialog.run.driver.call(f"send {dialog.hwnd} {control} {message} {wparam}")["result"]
+
+
+def system_colour(run, index: int) -> tuple:
+    return tuple(run.driver.call(f"syscolor {index}")["rgb"])
+
+
+def text_width(run, text: str) -> int:
+    answer = run.driver.call(f"text_extent {quote(METER_FACE)} {METER_HEIGHT} {quote(text)}")
+    return answer["width"]
+
+
+@dataclass
+class MeterPicture:
+    """What a capture of the meter shows, in client pixels of the control."""
+
+    width: int
+    fill: int  # columns painted in the highlight colour, counted on the bottom row
+    rest_plain: bool  # every column behind the fill in the inverse colour on the bottom row
+    ink: tuple | None  # first and last column that carries text, or None
+    colours: set
+
+
+def border_width(control) -> int:
+    """The dialog manager turns the template's WS_BORDER into a sunken client edge."""
+    if control.exstyle & WS_EX_CLIENTEDGE:
+        return 2
+    return 1 if control.style & WS_BORDER else 0
+
+
+def picture_of_meter(dialog, path: Path) -> MeterPicture:
+    """Captures the dialog and reads the meter's client area. A column is text where a pixel
+    differs from that column's background."""
+    dialog = dialog.refresh()
+    image = dialog.capture(path)
+    meter = dialog[METER]
+    left, top, right, bottom = meter.rect
+    edge = border_width(meter)
+    x0, y0 = left - dialog.rect[0] + edge, top - dialog.rect[1] + edge
+    width, height = right - left - 2 * edge, bottom - top - 2 * edge
+    rows = [image.pixels[y0 + y][x0:x0 + width] for y in range(height)]
+    highlight = system_colour(dialog.run, COLOR_HIGHLIGHT)
+    inverse = system_colour(dialog.run, COLOR_HIGHLIGHTTEXT)
+    bottom_row = rows[-1]
+    fill = next((x for x, pixel in enumerate(bottom_row) if pixel != highlight), width)
+    ink = [x for x in range(width)
+           if any(row[x] != (highlight if x < fill else inverse) for row in rows)]
+    return MeterPicture(width=width, fill=fill,
+                        rest_plain=all(pixel == inverse for pixel in bottom_row[fill:]),
+                        ink=(ink[0], ink[-1]) if ink else None,
+                        colours={pixel for row in rows for pixel in row})
+
+
+def assert_centred_text(run, picture: MeterPicture, text: str) -> None:
+    """The text is drawn centred on the control (TA_CENTER at width / 2, its advance width
+    including trailing blanks); its ink spans the width of its visible characters."""
+    assert picture.ink is not None, "no text in the meter"
+    expected_left = picture.width // 2 - text_width(run, text) // 2
+    expected_right = expected_left + text_width(run, text.rstrip()) - 1
+    assert abs(picture.ink[0] - expected_left) <= 2, (picture.ink, expected_left)
+    assert abs(picture.ink[1] - expected_right) <= 2, (picture.ink, expected_right)
+
+
+def show_meter(dialog) -> None:
+    """The meter before any run: hidden by the dialog, made visible here to look at it."""
+    dialog.run.driver.call(f"show {dialog.hwnd} {METER} 1")
+
+
+# ---- the control on its own --------------------------------------------------------------------
+
+# range and position sent (None: as created), client height forced (None: as in the template),
+# expected range and position read back, text visible
+METER_STATES = [
+    ("fresh", None, None, None, 100, 50, True),
+    ("37 of 100", 100, 37, None, 100, 37, True),
+    ("1 of 3", 3, 1, None, 3, 1, True),
+    ("empty", 100, 0, None, 100, 0, True),
+    ("full", 100, 100, None, 100, 100, True),
+    ("beyond the range", 100, 150, None, 100, 150, True),
+    ("range 0", 0, 50, None, 0, 50, True),
+    ("only 16 bits kept", 0x10064, 0x12345, None, 0x64, 0x2345, True),
+    ("lower than its text", 100, 50, 8, 100, 50, False),
+]
+
+
+@pytest.mark.parametrize("range_sent, position_sent, height, range_read, position_read, text",
+                         [case[1:] for case in METER_STATES],
+                         ids=[case[0] for case in METER_STATES])
+def test_meter_paints_fill_up_to_position_times_width_over_range(bench, tmp_path, range_sent,
+                                                                 position_sent, height, range_read,
+                                                                 position_read, text):
+    exe = bench.make_sfx(tmp_path, files={"a.txt": b"x"})
+    run = bench.start(exe)
+    dialog = run.dialog()
+    show_meter(dialog)
+    if height is not None:
+        left, top, right, _ = dialog[METER].rect
+        client_left, client_top = dialog.client[:2]
+        run.driver.call(f"move {dialog.hwnd} {METER} {left - client_left} {top - client_top} "
+                        f"{right - left} {height}")
+    if range_sent is not None:
+        send(dialog, METER, METER_SETRANGE, range_sent)
+        send(dialog, METER, METER_SETPOS, position_sent)
+    assert (send(dialog, METER, METER_GETRANGE), send(dialog, METER, METER_GETPOS)) == (
+        range_read, position_read)
+
+    picture = picture_of_meter(dialog, tmp_path / "meter.bmp")
+    # A range of 0 paints an empty bar; a position beyond the range fills the whole control.
+    expected = 0
+    if range_read:
+        expected = min(picture.width, position_read * picture.width // range_read)
+    assert (picture.fill, picture.rest_plain) == (expected, True)
+    if text:
+        assert_centred_text(run, picture, MSG_EXTRACTING.format(""))
+    else:
+        assert picture.ink is None
+        assert picture.colours <= {system_colour(run, COLOR_HIGHLIGHT),
+                                   system_colour(run, COLOR_HIGHLIGHTTEXT)}
+
+
+# ---- the meter in a run ------------------------------------------------------------------------
+
+# Output moves the meter by full 28,672-byte buffers only; an entry's last partial buffer
+# and an entry smaller than one buffer do not count.
+OUTPUT_BUFFER = 28_672
+
+
+def position_before(entries: dict, name: str) -> int:
+    """Meter position (percent of the total size) when the run reaches entry name."""
+    total = sum(len(data) for data in entries.values())
+    written = 0
+    for entry, data in entries.items():
+        if entry == name:
+            return written // (total // 100)
+        written += len(data) // OUTPUT_BUFFER * OUTPUT_BUFFER
+    raise KeyError(name)
+
+
+# Six megabytes in five entries; the run asks before "liesmich.txt" (near a quarter) and
+# "lizenz.txt" (near three quarters) when they exist.
+def progress_entries() -> dict:
+    rng = random.Random(7)
+    return {"kern.bin": rng.randbytes(1_500_000), "liesmich.txt": b"Bitte lesen.\r\n" * 5,
+            "hilfe.bin": rng.randbytes(3_000_000), "lizenz.txt": b"Lizenz\r\n" * 5,
+            "zusatz.bin": rng.randbytes(1_499_800)}
+
+
+QUESTIONS = ["liesmich.txt", "lizenz.txt"]
+
+
+def test_meter_shows_position_and_current_entry_during_a_run(bench, tmp_path):
+    out = tmp_path / "out"
+    entries = progress_entries()
+    exe = bench.make_sfx(tmp_path, zip=make_zip(tmp_path / "in.zip", entries))
+    bench.write_tree(out, {name: b"alt" for name in QUESTIONS})
+    run = bench.start(exe)
+    dialog = run.dialog()
+    dialog.settext(FOLDER_FIELD, bench.winpath(out))
+    dialog.click(IDOK)
+    for name in QUESTIONS:
+        position = position_before(entries, name)
+        box = run.wait_message_box()
+        assert box.text == MSG_ASK_OVERWRITE.format(bench.winpath(out / name))
+        run.driver.call(f"move {box.hwnd} 0 0 0")
+        dialog = dialog.refresh()
+        assert dialog[METER].visible and not dialog[STATUS_LINE].visible
+        assert (send(dialog, METER, METER_GETRANGE), send(dialog, METER, METER_GETPOS)) == (
+            100, position)
+        picture = picture_of_meter(dialog, tmp_path / f"run-{position}.bmp")
+        assert (picture.fill, picture.rest_plain) == (position * picture.width // 100, True)
+        assert_centred_text(run, picture, MSG_EXTRACTING.format(name))
+        box.click("Ja")
+    run.wait_message_box().click("OK")
+    # After the run the meter is gone and the status line does not come back.
+    dialog = dialog.refresh()
+    assert not dialog[METER].visible and not dialog[STATUS_LINE].visible
+    assert send(dialog, METER, METER_GETPOS) == 100
+
+
+# id, archive contents besides the file asked about, meter shown at once
+ARCHIVE_SIZES = [
+    ("end record below 512 KiB", {"b.bin": b"b" * 1000}, False),
+    ("end record at 512 KiB or more", {"b.bin": random.Random(3).randbytes(600_000)}, True),
+]
+
+
+@pytest.mark.parametrize("files, at_once", [case[1:] for case in ARCHIVE_SIZES],
+                         ids=[case[0] for case in ARCHIVE_SIZES])
+def test_large_archive_shows_meter_at_once_and_ticks_wait_for_boxes(bench, tmp_path, files,
+                                                                     at_once):
+    out = tmp_path / "out"
+    exe = bench.make_sfx(tmp_path, files={"a.txt": b"neu", **files})
+    assert (bench.patch(exe)["end_record_offset"] >= LARGE_ARCHIVE_OFFSET) == at_once
+    bench.write_tree(out, {"a.txt": b"alt"})
+    run = bench.start(exe)
+    dialog = run.dialog()
+    dialog.settext(FOLDER_FIELD, bench.winpath(out))
+    dialog.click(IDOK)
+    box = run.wait_message_box()
+    # The meter's 500 ms timer fires while the question is open; such a tick is ignored.
+    time.sleep(1.2)
+    dialog = dialog.refresh()
+    assert dialog[METER].visible == at_once
+    assert dialog[STATUS_LINE].visible == (not at_once)
+    box.click("Ja")
+    run.wait_message_box().click("OK")
+    assert not dialog.refresh()[METER].visible
+
+
+# ---- screenshots for the README ----------------------------------------------------------------
+
+# Wine's own fonts (the fonts-wine package): Tahoma for "MS Shell Dlg" and Marlett for the
+# caption buttons, which without it show a letter instead of the close symbol.
+WINE_FONTS = {"Tahoma (TrueType)": "tahoma.ttf", "Tahoma Bold (TrueType)": "tahomabd.ttf",
+              "Marlett (TrueType)": "marlett.ttf"}
+FONT_FOLDER = Path("/usr/share/wine/fonts")
+
+
+def register_wine_fonts(bench) -> None:
+    for face, file in WINE_FONTS.items():
+        subprocess.run(["wine", "reg", "add",
+                        r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts", "/v", face,
+                        "/d", bench.winpath(FONT_FOLDER / file), "/f"],
+                       env=bench.session.env, check=True, capture_output=True, timeout=60)
+
+
+def save_png(bmp: Path, folder: Path, name: str) -> None:
+    subprocess.run(["convert", str(bmp), str(folder / name)], check=True)
+
+
+@pytest.mark.skipif(not os.environ.get("TVSFX_SCREENSHOTS"),
+                    reason="TVSFX_SCREENSHOTS names the folder for the README's screenshots")
+def test_readme_screenshots(bench, tmp_path):
+    """TVSFX_SCREENSHOTS=docs/screenshots pytest tests/wine/test_meter.py -k screenshots
+    Registers Wine's fonts in the session prefix first (so run it on its own)."""
+    folder = Path(os.environ["TVSFX_SCREENSHOTS"]).absolute()
+    folder.mkdir(parents=True, exist_ok=True)
+    if all((FONT_FOLDER / file).exists() for file in WINE_FONTS.values()):
+        register_wine_fonts(bench)
+
+    # The run goes into the prefix's drive C:, so the folder field shows a plain Windows path.
+    target = "C:\\Programme\\Beispiel"
+    out = bench.unixpath(target)
+    entries = progress_entries()
+    exe = bench.make_sfx(tmp_path, zip=make_zip(tmp_path / "in.zip", entries),
+                         name="beispiel-setup.exe", command="setup.exe", args=["--folder", target])
+    run = bench.start(exe)
+    dialog = run.dialog()
+    dialog.capture(tmp_path / "dialog.bmp")
+    save_png(tmp_path / "dialog.bmp", folder, "main-dialog.png")
+
+    bench.write_tree(out, {"lizenz.txt": b"alt"})
+    try:
+        dialog.click(IDOK)
+        box = run.wait_message_box()
+        run.driver.call(f"move {box.hwnd} 0 0 0")
+        picture = picture_of_meter(dialog, tmp_path / "meter.bmp")
+        assert picture.fill == position_before(entries, "lizenz.txt") * picture.width // 100
+        save_png(tmp_path / "meter.bmp", folder, "meter.png")
+        run.kill()
+    finally:
+        shutil.rmtree(out.parent)
+
+    secret = bench.make_sfx(tmp_path / "secret", files={"a.txt": b"x"}, password="geheim",
+                            name="vertraulich.exe")
+    run = bench.start(secret)
+    run.dialog().click(IDOK)
+    prompt = run.wait_window(caption=PASSWORD_CAPTION)
+    prompt.settext(PASSWORD_EDIT, "geheim")
+    prompt.capture(tmp_path / "password.bmp")
+    save_png(tmp_path / "password.bmp", folder, "password.png")
