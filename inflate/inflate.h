@@ -61,6 +61,11 @@ int inflate_memory(const uint8_t* src, uint32_t src_len, uint8_t* dest, uint32_t
 // 0 at the end of input (input_exhausted is then set).
 int fetch_byte(uint8_t* byte);
 
+// Passes the first n bytes of the window to the sink, in pieces of at most
+// OUTPUT_PIECE_SIZE - output_count bytes, calling flush_output() each time output_count
+// reaches OUTPUT_PIECE_SIZE.
+void flush_window(uint32_t n);
+
 // Provided by the embedding program.
 // Reads the next chunk of compressed data; returns its byte count (0 when there is none),
 // with input_cursor at the chunk and input_avail at the count minus one.

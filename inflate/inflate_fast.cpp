@@ -1,0 +1,339 @@
+// The fast loop of the decoder and the window copy it shares with the careful path.
+//
+// Built with -O2 even inside the size-optimised stub (INFLATE_SPEED_SOURCES): this file is
+// where nearly all decoding time goes.
+#include <stddef.h>
+
+#include "inflate_internal.h"
+
+// --- window copies -----------------------------------------------------------------------------
+
+// src and dst at least 8 bytes apart, in either direction. Word copies forward are exact then:
+// every load reads bytes that are either final already (source behind by 8 or more) or not
+// yet overwritten (source ahead by 8 or more). The last word is copied at n - 8, overlapping
+// the one before: nothing is written past dst + n, because the bytes after the write position
+// are live history (distances up to 65,536 reach them).
+static inline void copy_far(uint8_t* dst, const uint8_t* src, uint32_t n)
+{
+    if (n >= 8) {
+        for (uint32_t i = 0; i + 8 < n; i += 8)
+            store_u64(dst + i, load_u64(src + i));
+        store_u64(dst + n - 8, load_u64(src + n - 8));
+    } else if (n >= 4) {
+        uint32_t head = load_u32(src);
+        uint32_t tail = load_u32(src + n - 4);
+        store_u32(dst, head);
+        store_u32(dst + n - 4, tail);
+    } else {
+        dst[0] = src[0];
+        dst[n / 2] = src[n / 2];
+        dst[n - 1] = src[n - 1];
+    }
+}
+
+static inline void copy_bytes(uint8_t* dst, const uint8_t* src, uint32_t n)
+{
+    ptrdiff_t gap = dst - src;
+    if (gap >= 8 || gap <= -8) {
+        copy_far(dst, src, n);
+    } else if (gap == 1) {
+        memset(dst, *src, n);  // distance 1: a run of one byte
+    } else if (gap != 0) {     // gap 0 is a distance of exactly 64 KiB: every byte stays
+        for (uint32_t i = 0; i < n; ++i)
+            dst[i] = src[i];
+    }
+}
+
+// Out of line: the fast loop's own copy handles the common case inline.
+__attribute__((noinline)) void copy_forward(uint8_t* dst, const uint8_t* src, uint32_t n)
+{
+    if (n > 0)
+        copy_bytes(dst, src, n);
+}
+
+// A match that ends before the window end; its source may wrap around the window end.
+// The common case (source 8 or more bytes away, not wrapping) copies 16 or 32 bytes without a
+// test and then whole words, so it may store up to 15 bytes past the match. Those bytes are
+// live history (distances up to 65,536 reach them): the 16 bytes after the match are saved
+// first and put back afterwards. Loads reach at most 31 bytes past the source's end, stores 16
+// past the match's end; near the window end both fall into the window's slack.
+static_assert(WINDOW_SLACK >= 32, "the match copy's loads and stores past the window end");
+
+static inline void copy_in_window(uint8_t* win, uint8_t* dst, uint32_t distance, uint32_t length)
+{
+    uint32_t source = ((uint32_t)(dst - win) - distance) & WINDOW_MASK;
+    const uint8_t* src = win + source;
+    if (source + length <= WINDOW_SIZE && (distance >= 8 && distance <= WINDOW_SIZE - 8)) {
+        uint8_t* end = dst + length;
+        uint64_t after = load_u64(end), after2 = load_u64(end + 8);
+        store_u64(dst, load_u64(src));
+        store_u64(dst + 8, load_u64(src + 8));
+        if (length > 16) {
+            store_u64(dst + 16, load_u64(src + 16));
+            store_u64(dst + 24, load_u64(src + 24));
+            dst += 32;
+            src += 32;
+            while (dst < end) {
+                store_u64(dst, load_u64(src));
+                dst += 8;
+                src += 8;
+            }
+        }
+        store_u64(end, after);
+        store_u64(end + 8, after2);
+    } else if (source + length <= WINDOW_SIZE) {
+        copy_forward(dst, src, length);  // a distance below 8, or above 65,528
+    } else {
+        uint32_t first = WINDOW_SIZE - source;  // the source wraps around the window end
+        copy_forward(dst, src, first);
+        copy_forward(dst + first, win, length - first);
+    }
+}
+
+// --- fast loop ---------------------------------------------------------------------------------
+//
+// Entry: the careful path's state (bit_buffer with bit_count <= 23 bits, input_cursor,
+// window_pos). Runs while at least FAST_INPUT_MARGIN bytes are buffered (input_avail, capped
+// by source_remaining) and at most FAST_WINDOW_LIMIT bytes of the window are in use; tests both
+// at the bottom of every item. Never calls refill_input; calls flush_window only through
+// copy_match for a Deflate64 match that does not fit the window.
+//
+// Exit: end of block (its code dropped), an invalid code, or margins reached (STEP_MORE: the
+// careful path decodes the next symbol). Whole unused bytes of the word-sized bit buffer go
+// back to the input, so the careful path resumes with what it held on entry at most, and it
+// asks for its next byte exactly when it would have without the fast loop: refill_input runs
+// at the same moments. The one trace the loop leaves: the careful path looks ahead by a table's
+// width even for a shorter code, so where the stream ends (or a code is bad) it would have
+// taken up to two bytes more of the buffered input; nothing reads the source after that.
+//
+// Shape (as libdeflate's): each item ends with a refill and the lookup of the next
+// literal/length entry, so the table load overlaps the item's end; an entry's low byte is
+// dropped before its kind is tested.
+//
+// Bit budget. A refill loads one word at the cursor and counts the whole bytes that fit:
+// afterwards at least WORD_BITS - 8 bits are held (24 on 32-bit, 56 on 64-bit). Bits above the
+// count are the stream's next bits as well (or zeros shifted in at the top), so a lookup may
+// use them once enough bits are held for the code itself.
+//   literal/length: at most 9 (root link) + 6 + 5 = 20 bits <= 24.
+//   64-bit extra literals: two root literals of at most 9 bits each leave 56 - 18 = 38 bits,
+//           enough for a following literal/length (20); the distance refills when fewer than
+//           15 + 14 = 29 bits are held, so any item ends within the word.
+//   32-bit distance: refills when fewer than 15 bits are held for its code, and again when
+//           fewer than its code and extra bits (at most 9 + 14 after a sub-table step).
+//   Deflate64 symbol 285 drops its code, refills when fewer than 16 bits are held for them.
+// Input margin. The longest item takes 15 + 16 + 15 + 14 = 60 bits. At a refill the cursor is
+// at most (60 + WORD_BITS - 1) / 8 bytes past where the item began (its bits plus fewer than
+// WORD_BITS held), and the load reads WORD_BYTES from there: 15 + 8 = 23 bytes on 64-bit,
+// 11 + 4 = 15 on 32-bit.
+// Window margin. The loop leaves the window end to copy_match: any match that would reach
+// 65,536 goes there (it copies in pieces and flushes the full window), so an iteration only
+// needs room for the literals it may write without a check: three on 64-bit (two extra ones),
+// one on 32-bit. The window position thus stays below 65,536, as the careful path expects.
+
+typedef size_t BitWord;
+enum {
+    WORD_BYTES = sizeof(BitWord),
+    WORD_BITS = 8 * WORD_BYTES,
+    MAX_ITEM_BITS = 15 + 16 + 15 + 14,
+    MAX_DISTANCE_BITS = 15 + 14,
+    // Bits held before a distance is looked up: all of it on 64-bit, its code on 32-bit.
+    DISTANCE_LOOKUP_BITS = WORD_BITS == 64 ? MAX_DISTANCE_BITS : MAX_CODE_BITS,
+    FAST_INPUT_MARGIN = (MAX_ITEM_BITS + WORD_BITS - 1) / 8 + WORD_BYTES,
+    MAX_ITEM_LITERALS = WORD_BITS == 64 ? 3 : 1,
+    FAST_WINDOW_LIMIT = WINDOW_SIZE - 1 - MAX_ITEM_LITERALS,
+};
+static_assert(FAST_INPUT_MARGIN == (WORD_BITS == 64 ? 23 : 15), "margin as derived above");
+static_assert(MAX_CODE_BITS + 5 <= WORD_BITS - 8, "a literal/length and its extra bits after one refill");
+static_assert(WORD_BITS == 32 || 2 * LITERAL_ROOT_BITS + MAX_CODE_BITS + 5 <= WORD_BITS - 8,
+              "64-bit: two extra literals and a literal/length after one refill");
+static_assert(WORD_BITS == 32 || MAX_DISTANCE_BITS + 20 <= WORD_BITS - 8,
+              "64-bit: a length and its distance after one refill");
+
+static inline BitWord load_word(const uint8_t* p)
+{
+    BitWord word;
+    memcpy(&word, p, sizeof word);
+    return word;
+}
+
+static inline BitWord low_bits(BitWord word, uint32_t count)
+{
+    return word & (((BitWord)1 << count) - 1);
+}
+
+// Adds whole bytes at the cursor until at least WORD_BITS - 8 bits are held. Bits above the
+// count are the stream's next bits too, so loading them again later changes nothing.
+#define REFILL_BITS()                                \
+    do {                                             \
+        bits |= load_word(in) << count;              \
+        in += (WORD_BITS - 1 - count) >> 3;          \
+        count |= WORD_BITS - 8;                      \
+    } while (0)
+
+#define DROP_BITS(n)      \
+    do {                  \
+        bits >>= (n);     \
+        count -= (n);     \
+    } while (0)
+
+// Base value plus the extra bits of an entry whose bits were dropped from `saved`.
+#define ENTRY_VALUE_PLUS_EXTRA(entry, saved) \
+    (entry_value(entry) + (uint32_t)(low_bits(saved, entry_drop_bits(entry)) >> entry_code_bits(entry)))
+
+DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances)
+{
+    int32_t avail = input_avail;
+    if (avail > (int32_t)source_remaining)
+        avail = (int32_t)source_remaining;
+    if (!fast_loop_enabled || input_exhausted || avail < FAST_INPUT_MARGIN || window_pos > FAST_WINDOW_LIMIT)
+        return STEP_MORE;
+
+    const uint8_t* in = input_cursor;
+    const uint8_t* const in_limit = in + (avail - FAST_INPUT_MARGIN);
+    uint8_t* const win = window;
+    uint8_t* out = win + window_pos;
+    uint8_t* const out_limit = win + FAST_WINDOW_LIMIT;
+    BitWord bits = bit_buffer;
+    uint32_t count = bit_count;
+    const uint32_t* const literal_table = literals->entries;
+    const uint32_t* const distance_table = distances->entries;
+    const BitWord literal_mask = ((BitWord)1 << literals->root_bits) - 1;
+    const BitWord distance_mask = ((BitWord)1 << distances->root_bits) - 1;
+    DecodeStep step = STEP_MORE;
+    uint32_t entry, literal, length, distance;
+    BitWord saved;
+
+    REFILL_BITS();
+    entry = literal_table[bits & literal_mask];
+    do {
+        saved = bits;
+        DROP_BITS(entry_drop_bits(entry));
+        if ((int32_t)entry < 0) {
+            literal = entry >> 16;
+            entry = literal_table[bits & literal_mask];
+            if (WORD_BITS == 64) {
+                // Up to two more root literals before the next refill.
+                saved = bits;
+                DROP_BITS(entry_drop_bits(entry));
+                *out++ = (uint8_t)literal;
+                if ((int32_t)entry >= 0)
+                    goto not_literal;
+                literal = entry >> 16;
+                entry = literal_table[bits & literal_mask];
+                saved = bits;
+                DROP_BITS(entry_drop_bits(entry));
+                *out++ = (uint8_t)literal;
+                if ((int32_t)entry >= 0)
+                    goto not_literal;
+                literal = entry >> 16;
+                entry = literal_table[bits & literal_mask];
+            }
+            REFILL_BITS();
+            *out++ = (uint8_t)literal;
+            continue;
+        }
+    not_literal:
+        if (entry & ENTRY_EXCEPTIONAL) {
+            if (entry & ENTRY_SUBTABLE) {
+                entry = literal_table[entry_value(entry) + low_bits(bits, entry_code_bits(entry))];
+                saved = bits;
+                DROP_BITS(entry_drop_bits(entry));
+                if ((int32_t)entry < 0) {
+                    literal = entry >> 16;
+                    REFILL_BITS();
+                    entry = literal_table[bits & literal_mask];
+                    *out++ = (uint8_t)literal;
+                    continue;
+                }
+            }
+            if (entry & ENTRY_EXCEPTIONAL) {
+                if (entry & ENTRY_END_OF_BLOCK) {
+                    step = STEP_END_OF_BLOCK;
+                    break;
+                }
+                if (!(entry & ENTRY_LONG_LENGTH)) {
+                    NOTE_ERROR("invalid literal/length code");
+                    step = STEP_BAD_DATA;
+                    break;
+                }
+                // Deflate64 symbol 285: its code is dropped, its 16 extra bits follow.
+                if (count < 16)
+                    REFILL_BITS();
+                length = entry_value(entry) + (uint32_t)low_bits(bits, 16);
+                DROP_BITS(16);
+                goto decode_distance;
+            }
+        }
+        length = ENTRY_VALUE_PLUS_EXTRA(entry, saved);
+
+    decode_distance:
+        if (count < DISTANCE_LOOKUP_BITS)
+            REFILL_BITS();
+        entry = distance_table[bits & distance_mask];
+        if (entry & ENTRY_SUBTABLE) {
+            DROP_BITS(entry_drop_bits(entry));
+            entry = distance_table[entry_value(entry) + low_bits(bits, entry_code_bits(entry))];
+        }
+        if (entry & ENTRY_EXCEPTIONAL) {
+            NOTE_ERROR("invalid distance code");
+            step = STEP_BAD_DATA;
+            break;
+        }
+        if (WORD_BITS == 32 && count < entry_drop_bits(entry))
+            REFILL_BITS();
+        saved = bits;
+        DROP_BITS(entry_drop_bits(entry));
+        distance = ENTRY_VALUE_PLUS_EXTRA(entry, saved);
+
+        if (length < (uint32_t)(win + WINDOW_SIZE - out)) {
+            copy_in_window(win, out, distance, length);
+            out += length;
+        } else {
+            // The match reaches the window end: copy it in pieces and flush.
+            out = win + copy_match((uint32_t)(out - win), distance, length);
+            if (input_exhausted)
+                break;  // the memory sink is full
+        }
+        REFILL_BITS();
+        entry = literal_table[bits & literal_mask];
+    } while (in <= in_limit && out <= out_limit);
+
+    // Give back the whole bytes loaded but not used, but never more than this loop loaded:
+    // bytes the careful path held on entry may come from the previous input chunk.
+    uint32_t unused = count >> 3;
+    uint32_t loaded = (uint32_t)(in - input_cursor);
+    if (unused > loaded)
+        unused = loaded;
+    in -= unused;
+    count -= unused * 8;
+    uint32_t taken = (uint32_t)(in - input_cursor);
+    input_cursor = in;
+    input_avail -= (int32_t)taken;
+    source_remaining -= taken;
+    bit_buffer = (uint32_t)low_bits(bits, count);
+    bit_count = count;
+    window_pos = (uint32_t)(out - win);
+    return step;
+}
+
+// Tried (x86-64, gcc 12 -O2, 8 MB level-6 corpora of bench_inflate, best of 10; MB/s of
+// output; keep this list when changing the loop):
+// - Exact copies (a loop of 8-byte words closed by one overlapping word) instead of copying
+//   past the match and restoring the 16 bytes after it: text 1,061 vs 1,125. Kept the restore;
+//   then 16 bytes without a test: text 1,128 -> 1,228, binary unchanged (426); then 32 bytes
+//   for matches over 16: text 1,233 -> 1,283. Kept both.
+// - Extra bits through a table of masks (masks[extra] & (saved >> code_bits)) instead of
+//   (saved & (2^drop - 1)) >> code_bits: slower, text 1,125 -> 1,080, binary 418 -> 408.
+// - Root masks as constants (9 and 6 bits, which would need a second loop for the fixed
+//   tables): no gain, text 1,103 vs 1,125, binary 414 vs 418.
+// - -mbmi2 (shrx, bzhi) for this file: no gain worth a run-time dispatch, text 1,254 -> 1,263,
+//   binary 426 -> 425, compressed 1,909 -> 1,952.
+// - The window position as an index (win[pos++]) instead of an output pointer: about equal
+//   (text 1,127 vs 1,160, binary 414 vs 411); kept the pointer.
+// - The rarely taken copies (distance below 8, a source wrapping around the window end)
+//   inlined into the loop: no faster (binary 426 vs 430), and 800 bytes more in the stub.
+// - Branch hints (__builtin_expect) on the rare paths: no change (text 1,282 vs 1,289,
+//   binary 433 vs 431).
+// Literal-heavy data (the "compressed" corpus: Huffman-coded bytes of .gz files) stays near
+// zlib's speed: each literal is a table load whose index depends on the shift by the previous
+// entry, the same chain zlib has with the same 9-bit root.
