@@ -1,0 +1,201 @@
+"""Damaged archives: each damage ends the run with its own error box (error icon), and what was
+extracted before stays on disk. The damage is made in a built self-extractor's archive part,
+which the stub checksum does not cover."""
+
+import random
+import struct
+import zipfile
+
+import pytest
+
+from extractkit import (
+    MSG_BAD_CRC, MSG_BAD_HEADER, MSG_CREATE_OUTPUT, MSG_NAMES_TOO_LONG, MSG_READ_FAILED,
+    MSG_UNSUPPORTED_METHOD, ArchiveImage, answer_password, expect_error, expect_success,
+    hidden_args, long_name, tree_names,
+)
+from winebench import make_zip, write_tree
+
+PASSWORD = "kaputt"
+
+
+def victim_files():
+    """a.txt is extracted before the damage, b.bin (about 80 KB, three pieces) carries it,
+    c.txt comes after."""
+    rng = random.Random(30)
+    lines = b"".join(b"Zeile %d: %s\r\n" % (i, rng.randbytes(8).hex().encode())
+                     for i in range(3000))
+    return {"a.txt": "vorher", "b.bin": lines, "c.txt": "nachher"}
+
+
+def build(bench, tmp_path, files=None, method=zipfile.ZIP_STORED, args=()):
+    files = files or victim_files()
+    source = write_tree(tmp_path / "src", files)
+    archive = make_zip(tmp_path / "in.zip", files, method)
+    out = tmp_path / "out"
+    exe = bench.make_sfx(tmp_path, zip=archive, args=[*hidden_args(out), *args])
+    exe.source = source
+    return exe, out, ArchiveImage(exe)
+
+
+def assert_extracted(out, source, complete, partial=()):
+    """Exactly these files are in out: complete ones equal to the source, partial ones a
+    prefix of it."""
+    assert tree_names(out) == {*complete, *partial}
+    for name in complete:
+        assert (out / name).read_bytes() == (source / name).read_bytes(), name
+    for name in partial:
+        written = (out / name).read_bytes()
+        assert (source / name).read_bytes().startswith(written), name
+
+
+# ---- entry data ----------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("method", [zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED],
+                         ids=["stored", "deflated"])
+def test_flipped_data_byte_fails_crc_and_leaves_dated_file(bench, tmp_path, method):
+    exe, out, image = build(bench, tmp_path, method=method)
+    victim = image.entry("b.bin")
+    image.data[victim.data_offset + victim.compressed // 2] ^= 0x10
+    image.save()
+    expect_error(bench.start(exe), MSG_BAD_CRC.format(bench.winpath(out / "b.bin")))
+    assert tree_names(out) == {"a.txt", "b.bin"}
+    assert (out / "a.txt").read_bytes() == (exe.source / "a.txt").read_bytes()
+    assert (out / "b.bin").read_bytes() != (exe.source / "b.bin").read_bytes()
+    assert abs((out / "b.bin").stat().st_mtime - (exe.source / "b.bin").stat().st_mtime) < 2
+
+
+@pytest.mark.parametrize("method, password", [(12, None), (99, None), (99, PASSWORD)],
+                         ids=["bzip2", "aes", "aes-encrypted"])
+def test_unknown_method_fails_after_creating_empty_file(bench, tmp_path, method, password):
+    exe, out, image = build(bench, tmp_path, args=["--password", password] if password else [])
+    image.put_u16(image.entry("b.bin").field_offsets["method"], method)
+    image.save()
+    run = bench.start(exe)
+    if password:
+        answer_password(run, password)  # an encrypted entry passes the password gate first
+    expect_error(run, MSG_UNSUPPORTED_METHOD)
+    assert_extracted(out, exe.source, ["a.txt"], partial=["b.bin"])
+    assert (out / "b.bin").stat().st_size == 0
+
+
+def test_unknown_method_without_data_gives_empty_file(bench, tmp_path):
+    files = {"a.txt": "vorher", "leer.txt": "", "c.txt": "x"}
+    exe, out, image = build(bench, tmp_path, files=files)
+    image.put_u16(image.entry("leer.txt").field_offsets["method"], 12)
+    image.save()
+    expect_success(bench.start(exe))
+    bench.compare_trees(out, exe.source)
+
+
+# ---- file cut short ------------------------------------------------------------------------
+
+# where the file ends (a function of the walked image), read error site code, files complete
+# and partly written when the run stops
+CUT_CASES = [
+    ("in-data", lambda i: i.entry("b.bin").data_offset + 40_000, 2, ["a.txt"], ["b.bin"]),
+    ("between-records", lambda i: i.entry("b.bin").end, 9, ["a.txt", "b.bin"], []),
+    ("in-signature", lambda i: i.entry("c.txt").offset + 2, 9, ["a.txt", "b.bin"], []),
+    ("in-local-header", lambda i: i.entry("c.txt").offset + 14, 4, ["a.txt", "b.bin"], []),
+    ("in-local-name", lambda i: i.entry("c.txt").offset + 32, 1, ["a.txt", "b.bin"], []),
+    ("in-central-header", lambda i: i.central[0].offset + 24, 6, ["a.txt", "b.bin", "c.txt"], []),
+    ("in-central-name", lambda i: i.central[1].offset + 47, 1, ["a.txt", "b.bin", "c.txt"], []),
+    ("in-end-record", lambda i: i.end_record + 9, 7, ["a.txt", "b.bin", "c.txt"], []),
+]
+
+
+@pytest.mark.parametrize("cut, code, complete, partial", [c[1:] for c in CUT_CASES],
+                         ids=[c[0] for c in CUT_CASES])
+def test_file_cut_short_reports_read_site(bench, tmp_path, cut, code, complete, partial):
+    exe, out, image = build(bench, tmp_path)
+    image.skip_end_check()
+    image.cut(cut(image))
+    image.save()
+    expect_error(bench.start(exe), MSG_READ_FAILED.format(bench.winpath(exe), code))
+    assert_extracted(out, exe.source, complete, partial)
+
+
+def test_encryption_header_cut_short(bench, tmp_path):
+    out = tmp_path / "out"
+    exe = bench.make_sfx(tmp_path, files=victim_files(),
+                         args=[*hidden_args(out), "--password", PASSWORD])
+    image = ArchiveImage(exe)
+    first = image.entries[0]
+    assert first.flags & 1
+    image.skip_end_check()
+    image.cut(first.data_offset + 5)
+    image.save()
+    run = bench.start(exe)
+    answer_password(run, PASSWORD)
+    expect_error(run, MSG_READ_FAILED.format(bench.winpath(exe), 14))
+    assert not out.exists() or tree_names(out) == set()
+
+
+# ---- records -------------------------------------------------------------------------------
+
+SIGNATURE_CASES = [
+    # bytes written over ("put") or put in front of ("insert") c.txt's local header, and
+    # whether the walk refuses them
+    ("spanning-signature", "put", b"PK\x07\x08", True),
+    ("garbage", "put", b"PK\x03\x03", True),
+    ("zeros-between-records", "insert", bytes(4), True),
+    ("temporary-spanning-marker", "insert", b"PK00", False),
+]
+
+
+@pytest.mark.parametrize("how, chunk, refused", [c[1:] for c in SIGNATURE_CASES],
+                         ids=[c[0] for c in SIGNATURE_CASES])
+def test_unexpected_signature(bench, tmp_path, how, chunk, refused):
+    exe, out, image = build(bench, tmp_path)
+    at = image.entry("c.txt").offset
+    if how == "put":
+        image.data[at:at + 4] = chunk
+    else:
+        image.insert(at, chunk)
+    image.save()
+    run = bench.start(exe)
+    if refused:
+        expect_error(run, MSG_BAD_HEADER)
+        assert_extracted(out, exe.source, ["a.txt", "b.bin"])
+    else:
+        expect_success(run)
+        bench.compare_trees(out, exe.source)
+
+
+def lengthen_name(image, name_offset, length_offset, new_length):
+    """Pads a name in place (a local or central header) to new_length bytes."""
+    old_length = struct.unpack_from("<H", image.data, length_offset)[0]
+    image.insert(name_offset + old_length, b"y" * (new_length - old_length))
+    image.put_u16(length_offset, new_length)
+
+
+@pytest.mark.parametrize("length", [260, 261])
+def test_name_length_in_local_header(bench, tmp_path, length):
+    # The builder takes names of up to 259 bytes (longer ones never fit a target folder),
+    # so the name is lengthened in the built file.
+    name = long_name(259)
+    exe, out, image = build(bench, tmp_path, files={"a.txt": "vorher", name: "lang", "c.txt": "x"})
+    entry = image.entry(name)
+    lengthen_name(image, entry.field_offsets["name"], entry.field_offsets["name_length"], length)
+    image.save()
+    run = bench.start(exe)
+    if length == 261:
+        expect_error(run, MSG_NAMES_TOO_LONG)
+    else:
+        # the reader takes it; only folder + name are too long for an output path
+        expect_error(run, MSG_CREATE_OUTPUT.format(name + "y"))
+    assert_extracted(out, exe.source, ["a.txt"])
+
+
+@pytest.mark.parametrize("length", [260, 261])
+def test_name_length_in_central_header_after_all_entries(bench, tmp_path, length):
+    exe, out, image = build(bench, tmp_path)
+    last = image.central[-1]
+    lengthen_name(image, last.offset + 46, last.offset + 28, length)
+    image.save()
+    run = bench.start(exe)
+    if length == 261:
+        expect_error(run, MSG_NAMES_TOO_LONG)
+    else:
+        expect_success(run)
+    bench.compare_trees(out, exe.source)
