@@ -88,9 +88,26 @@ void make_output_path()
     }
 }
 
+// What this run has already found or made: the drive letter found valid and the folder part
+// of the last path handled. Entries of one folder usually follow each other, so most paths
+// need no look-up at all; under the system each look-up costs several round trips.
+static char known_drive;
+static char known_folder[WORK_PATH_CAPACITY];
+
+static void forget_known_folders()
+{
+    known_drive = 0;
+    known_folder[0] = '\0';
+}
+
+static char upper_ascii(char c)
+{
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
 static void check_drive(char* path)
 {
-    if (!is_drive_letter(path[0]) || path[1] != ':')
+    if (!is_drive_letter(path[0]) || path[1] != ':' || upper_ascii(path[0]) == known_drive)
         return;
     char root[4] = {path[0], ':', '\\', '\0'};
     UINT type = GetDriveTypeA(root);
@@ -98,6 +115,15 @@ static void check_drive(char* path)
         path[1] = '\0';
         fatal_message(1461, 1462, MSG_INVALID_DRIVE, path);
     }
+    known_drive = upper_ascii(path[0]);
+}
+
+// True when path up to cut is a whole folder of the last folder handled.
+static bool is_known_folder(const char* path, const char* cut)
+{
+    size_t length = cut - path;
+    return strncmp(known_folder, path, length) == 0 &&
+           (known_folder[length] == '\0' || is_separator(known_folder[length]));
 }
 
 // Where folder creation starts: behind the server and share of a network path, and behind one
@@ -160,13 +186,20 @@ void create_entry_folders()
     make_folder_path(path, is_directory_entry());
     check_drive(path);
     char* end = (char*)file_name_part(path);  // just after the last separator
+    // An empty component (two separators in a row) names the folder before it again.
+    bool after_separator = false;
     for (char* p = first_created_component(path); p < end; p = CharNextA(p)) {
-        if (!is_separator(*p))
-            continue;
-        *p = '\0';
-        create_folder(path);
-        *p = '\\';
+        bool separator = is_separator(*p);
+        if (separator && !after_separator && !is_known_folder(path, p)) {
+            *p = '\0';
+            create_folder(path);
+        }
+        if (separator)
+            *p = '\\';
+        after_separator = separator;
     }
+    memcpy(known_folder, path, end - path);
+    known_folder[end - path] = '\0';
 }
 
 // --- overwrite question ----------------------------------------------------------------------
@@ -266,6 +299,7 @@ int extract_all()
     jmp_buf outer_abort_point;
     memcpy(outer_abort_point, abort_point, sizeof(jmp_buf));
     extracting = 1;
+    forget_known_folders();
     SetCursor(wait_cursor);
     volatile int result = setjmp(abort_point);
     if (result == 0) {

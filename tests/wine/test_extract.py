@@ -206,6 +206,22 @@ def test_directory_entries_make_folders_and_are_not_counted(bench, tmp_path):
                                "b.txt"}
 
 
+def test_directory_entry_with_leading_separator_stays_inside(bench, tmp_path):
+    # The name keeps its separator behind the target folder: the empty component between
+    # the two separators names the target folder again, and the folder is made inside it.
+    out = tmp_path / "out"
+    exe = build_raw(bench, tmp_path, [
+        RawEntry(b"/docs/"),
+        RawEntry(b"\\tools\\bin\\"),
+        RawEntry(b"/docs/a.txt", b"a"),
+        RawEntry(b"tools/b.txt", b"b"),
+        RawEntry(b"docs/c.txt", b"c"),                # back to a folder handled before
+    ], *hidden_args(out))
+    expect_success(bench.start(exe))
+    assert tree_names(out) == {"docs/", "docs/a.txt", "docs/c.txt", "tools/", "tools/bin/",
+                               "tools/b.txt"}
+
+
 @pytest.mark.parametrize("length, accepted", [(259, True), (260, False)])
 def test_directory_path_length_limit(bench, tmp_path, length, accepted):
     """A directory entry keeps its name as read, final separator included."""
