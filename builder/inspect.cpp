@@ -160,10 +160,8 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at)
         return "entry name truncated" + at_text(at);
     std::printf("entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=%s\n", method, packed, size,
                 (flags & GP_ENCRYPTED) ? "yes" : "no", quoted(name).c_str());
-    bool directory = !name.empty() && (name.back() == '/' || name.back() == '\\');
-    // The stub steps over a directory's data only when it claims no uncompressed size.
-    uint64_t data = directory && !(size == 0 && packed != 0) ? 0 : packed;
-    at += 30 + uint64_t(name_size) + get_u16(h + 24) + data + ((flags & GP_DESCRIPTOR) ? 16 : 0);
+    // The stub steps over the data of every entry it does not write, directories included.
+    at += 30 + uint64_t(name_size) + get_u16(h + 24) + packed + ((flags & GP_DESCRIPTOR) ? 16 : 0);
     return "";
 }
 

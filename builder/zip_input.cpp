@@ -4,6 +4,7 @@
 // extra fields), so the central directory and local headers are also parsed here and their
 // fields kept byte for byte.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -165,13 +166,36 @@ void check_entry_supported(const ArchiveEntry& e, bool zip64, const std::string&
              " bytes; the stub takes at most " + std::to_string(int(MAX_ENTRY_NAME)));
 }
 
+// The stub's rule for names that would leave the target folder: after its one leading
+// separator is dropped, a name that is still absolute or has a drive prefix, or that has a
+// component of dots alone (blanks aside) with two dots or more.
+bool name_leaves_target(const std::string& name)
+{
+    std::string n = name;
+    if (!n.empty() && (n[0] == '/' || n[0] == '\\'))
+        n.erase(0, 1);
+    if (!n.empty() && (n[0] == '/' || n[0] == '\\'))
+        return true;
+    if (n.size() > 1 && n[1] == ':' && std::isalpha((unsigned char)n[0]))
+        return true;
+    size_t start = 0;
+    while (start <= n.size()) {
+        size_t end = n.find_first_of("/\\", start);
+        if (end == std::string::npos)
+            end = n.size();
+        std::string part = n.substr(start, end - start);
+        if (part.find_first_not_of(". ") == std::string::npos && std::count(part.begin(), part.end(), '.') >= 2)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 void warn_about_name(const ArchiveEntry& e)
 {
     const std::string& n = e.name;
-    bool absolute = n[0] == '/' || n[0] == '\\' || (n.size() > 1 && n[1] == ':');
-    bool climbs = ("/" + n + "/").find("/../") != std::string::npos || n.find("..\\") != std::string::npos;
-    if (absolute || climbs)
-        warn(entry_label(e) + " would be extracted outside the target folder");
+    if (name_leaves_target(n))
+        warn(entry_label(e) + " would leave the target folder: the stub stops the extraction there");
     if ((e.gp_flags & GP_UTF8_NAME) && !is_ascii(n))
         warn(entry_label(e) + " has a UTF-8 name; the stub uses names as ANSI bytes, so it will look different");
 }

@@ -343,4 +343,37 @@ TEST_F(BuilderTest, BuiltFileIsRefusedAsStub)
     EXPECT_NE(r.err.find("already has a _tarvel_ section"), std::string::npos) << r.err;
 }
 
+// Names the stub refuses because they would leave the target folder get a warning; names it
+// extracts inside (one leading separator is dropped) get none.
+struct NameCase {
+    const char* name;
+    bool warned;
+};
+
+void PrintTo(const NameCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class EntryNameWarningTest : public BuilderTest, public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(EntryNameWarningTest, WarnsExactlyForNamesThatLeaveTheTarget)
+{
+    std::string script = "import zipfile\n"
+                         "with zipfile.ZipFile('in.zip', 'w') as z:\n"
+                         "    z.writestr(zipfile.ZipInfo(" + std::string("r'") + GetParam().name + "'), b'x')\n";
+    write_text(at("make.py"), script);
+    ASSERT_EQ(run_shell("cd " + dir.path() + " && python3 make.py").exit_code, 0);
+    RunResult r = build(at("in.zip"), at("out.exe"));
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    EXPECT_EQ(r.err.find("would leave the target folder") != std::string::npos, GetParam().warned) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, EntryNameWarningTest,
+                         ::testing::Values(NameCase{"a/../b.txt", true}, NameCase{"//server/x.txt", true},
+                                           NameCase{"C:x.txt", true}, NameCase{"a/.../b.txt", true},
+                                           NameCase{"a/. ./b.txt", true}, NameCase{"/a.txt", false},
+                                           NameCase{"\\b.txt", false}, NameCase{"a..b/c.txt", false},
+                                           NameCase{"./a.txt", false}));
+
 }  // namespace
