@@ -10,5 +10,11 @@ extern int files_extracted;  // file entries handed to the pipeline in this run
 int extract_all();
 // Handles one entry whose local header signature has just been read.
 void extract_entry();
+// Joins the target folder and the entry name into the output path (in entry_name).
+void make_output_path();
+// Creates every missing folder of the entry's path.
+void create_entry_folders();
+// True: extract the entry; false: step over it. Cancel ends the whole run.
+bool confirm_overwrite();
 
 #endif

@@ -5,6 +5,7 @@
 #define TVSFX_FAILURE_H
 
 #include <stddef.h>
+#include <windows.h>
 
 // Values carried by the jump to abort_point.
 enum { ABORT_CANCELLED = 1, ABORT_FATAL = 2 };
@@ -22,6 +23,8 @@ enum { ABORT_CANCELLED = 1, ABORT_FATAL = 2 };
 // Shows the internal-error box, writes the report file TVSFX32.RPT and ends the process with
 // exit code 1. module is the source module that detected the fault, line its fixed number.
 [[noreturn]] void internal_error(const char* module, int line);
+// Writes the report's lines after the error line (time, module, system, memory) to file.
+void write_report_body(HANDLE file);
 // The module name of every internal error this program raises.
 #define SFX_MODULE "sfxhead"
 [[noreturn]] inline void internal_error_at(int line) { internal_error(SFX_MODULE, line); }

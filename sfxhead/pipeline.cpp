@@ -93,14 +93,14 @@ bool poll_cancel()
             SetCursor(wait_cursor);
             continue;
         }
-        if (id == WM_CHAR && !is_user_input(&message))
-            continue;
         if (is_user_input(&message)) {
             if (!is_dialog_window(message.hwnd))
                 continue;
             int answer = show_box(message_text(MSG_ASK_CANCEL), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
             return answer == IDYES;
         }
+        if (id == WM_CHAR)
+            continue;  // a character without bit 31 set is dropped
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }

@@ -20,6 +20,8 @@ extern int meter_visible;       // the dialog shows the meter instead of the sta
 
 // Writes the current entry's data to its output file (the whole pipeline for one entry).
 void extract_entry_data();
+// Pumps the message queue between two writes; true when the user chose to cancel.
+bool poll_cancel();
 // The progress percentage of the meter, from bytes_written and the stub record's total_size.
 WORD progress_percentage();
 
