@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "byte_order.h"
 #include "extract.h"
 #include "failure.h"
 #include "globals.h"
@@ -30,16 +31,6 @@ void report_read_error(int site)
     format_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, 2372, 2374, message_text(MSG_READ_FAILED), self_path);
     append_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, code, 2373);
     fatal_error(message_buffer);
-}
-
-static uint16_t get_u16(const uint8_t* p)
-{
-    return (uint16_t)(p[0] | p[1] << 8);
-}
-
-static uint32_t get_u32(const uint8_t* p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
 // Reads a record of `size` bytes. In a spanned archive a short read moves to the next disk and

@@ -7,6 +7,7 @@
 #include "archive.h"
 #include "failure.h"
 #include "globals.h"
+#include "main_dialog.h"
 #include "message_ids.h"
 #include "meter.h"
 #include "password.h"
@@ -18,7 +19,6 @@ int extracting;
 int files_extracted;
 
 enum { WORK_PATH_CAPACITY = 517, QUESTION_CAPACITY = 320, MAX_PASSWORD_LENGTH = 99 };
-enum { METER_CONTROL_ID = 201 };
 
 // --- names that would leave the target folder ------------------------------------------------
 
@@ -208,7 +208,7 @@ static void refresh_meter()
 {
     if (!meter_visible || flag_set(SFX_HIDDEN))
         return;
-    HWND meter = GetDlgItem(main_window, METER_CONTROL_ID);
+    HWND meter = GetDlgItem(main_window, ID_METER);
     SendMessageA(meter, METER_SETPOS, progress_percentage(), 0);
     InvalidateRect(meter, NULL, FALSE);
     UpdateWindow(main_window);

@@ -7,10 +7,11 @@
 
 #include "failure.h"
 #include "globals.h"
+#include "main_dialog.h"
 #include "message_ids.h"
 #include "paths.h"
 
-enum { WINDOWS_FOLDER_LIMIT = 250, DISPLAY_NAME_CAPACITY = 512, FOLDER_FIELD_ID = 106 };
+enum { WINDOWS_FOLDER_LIMIT = 250, DISPLAY_NAME_CAPACITY = 512 };
 
 int read_env_folder(const char* name, char* buffer)
 {
@@ -69,7 +70,7 @@ void browse_for_folder(HWND dialog)
     LPITEMIDLIST chosen = SHBrowseForFolderA(&browse);
     if (chosen != NULL) {
         if (SHGetPathFromIDListA(chosen, target_folder))
-            SetDlgItemTextA(dialog, FOLDER_FIELD_ID, target_folder);
+            SetDlgItemTextA(dialog, ID_FOLDER_FIELD, target_folder);
         allocator->Free(chosen);
     }
     allocator->Release();

@@ -17,21 +17,6 @@
 #include "pipeline.h"
 #include "resource_data.h"
 
-// Control ids of the dialog template.
-enum {
-    ID_PROMPT_LINE = 101,
-    ID_OVERWRITE = 102,
-    ID_COMMAND_TEXT = 103,
-    ID_HELP = 104,
-    ID_FOLDER_FIELD = 106,
-    ID_STATUS_LINE = 109,
-    ID_RUN_COMMAND = 111,
-    ID_INFO = 112,
-    ID_ARCHIVER = 113,
-    ID_BROWSE = 115,
-    ID_METER = 201,
-};
-
 enum { METER_TIMER = 69, METER_DELAY_MS = 500 };
 // Archives at least this large show the meter at once instead of after the delay.
 enum { LARGE_ARCHIVE_OFFSET = 0x80000 };

@@ -11,6 +11,7 @@
 #include "extract.h"
 #include "failure.h"
 #include "globals.h"
+#include "main_dialog.h"
 #include "message_ids.h"
 #include "meter.h"
 #include "paths.h"
@@ -22,7 +23,7 @@ uint32_t bytes_written;
 uint32_t meter_mark;
 int meter_visible;
 
-enum { METER_CONTROL_ID = 201, STATUS_LINE_ID = 109, STATUS_TEXT_CAPACITY = 290 };
+enum { STATUS_TEXT_CAPACITY = 290 };
 // The meter moves at most once per this many bytes of output.
 enum { METER_STEP = 65536 };
 
@@ -54,7 +55,7 @@ static void show_extract_status()
         internal_error_at(1579);
     if (meter_visible || flag_set(SFX_HIDDEN))
         return;
-    HWND status_line = GetDlgItem(main_window, STATUS_LINE_ID);
+    HWND status_line = GetDlgItem(main_window, ID_STATUS_LINE);
     SetWindowTextA(status_line, text);
     InvalidateRect(status_line, NULL, FALSE);
 }
@@ -132,7 +133,7 @@ static void move_meter()
     meter_mark = bytes_written;
     if (flag_set(SFX_HIDDEN))
         return;
-    HWND meter = GetDlgItem(main_window, METER_CONTROL_ID);
+    HWND meter = GetDlgItem(main_window, ID_METER);
     if (meter_visible)
         SendMessageA(meter, METER_SETPOS, progress_percentage(), 0);
     InvalidateRect(meter, NULL, FALSE);

@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "byte_order.h"
 #include "crc32.h"
 #include "failure.h"
 #include "globals.h"
@@ -14,11 +15,6 @@ enum {
     E_LFANEW_OFFSET = 0x3C,
     ENTRY_POINT_OFFSET = 40,  // AddressOfEntryPoint, from the PE signature
 };
-
-static uint32_t read_u32(const uint8_t* p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24;
-}
 
 // First occurrence of the marker, first byte compared first; null when there is none.
 static uint8_t* find_marker(uint8_t* block, uint32_t length, const uint8_t* marker)
@@ -55,7 +51,7 @@ void check_stub_crc(uint32_t length, uint32_t stored_crc, const uint8_t* marker)
 
     uint32_t start = 0;
     if (flag_set(SFX_CRC_AFTER_HEADERS))
-        start = length >= DOS_HEADER_SIZE ? read_u32(block + E_LFANEW_OFFSET) + PE_HEADERS_SIZE : length;
+        start = length >= DOS_HEADER_SIZE ? get_u32(block + E_LFANEW_OFFSET) + PE_HEADERS_SIZE : length;
     if (start > length)
         fatal_header_error();
 
@@ -71,12 +67,12 @@ static bool read_entry_point(HFILE file, uint8_t* headers, uint32_t* entry_point
 {
     if (_lread(file, headers, DOS_HEADER_SIZE) != DOS_HEADER_SIZE)
         return false;
-    LONG pe_offset = (LONG)read_u32(headers + E_LFANEW_OFFSET);
+    LONG pe_offset = (LONG)get_u32(headers + E_LFANEW_OFFSET);
     if (_llseek(file, pe_offset, FILE_BEGIN) != pe_offset)
         return false;
     if (_lread(file, headers, PE_HEADERS_SIZE) != PE_HEADERS_SIZE)
         return false;
-    *entry_point = read_u32(headers + ENTRY_POINT_OFFSET);
+    *entry_point = get_u32(headers + ENTRY_POINT_OFFSET);
     return true;
 }
 
