@@ -26,5 +26,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+# Another apt run (a second checkout building at the same time) holds the lock: wait for it.
+apt_wait=(-o DPkg::Lock::Timeout=900)
+$SUDO apt-get "${apt_wait[@]}" update -qq
+$SUDO apt-get "${apt_wait[@]}" install -y -qq --no-install-recommends "${missing[@]}" </dev/null
