@@ -1,24 +1,16 @@
 // The archive as the builder writes it: one list of entries, whether they come from an
 // input ZIP (raw data copied byte for byte) or from a folder (compressed here).
-#ifndef TVSFX_ARCHIVE_H
-#define TVSFX_ARCHIVE_H
+#ifndef TVSFX_BUILDER_ARCHIVE_H
+#define TVSFX_BUILDER_ARCHIVE_H
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "format/zip_format.h"
+
 class OutputFile;
-
-enum : uint16_t {
-    GP_ENCRYPTED = 0x0001,
-    GP_DESCRIPTOR = 0x0008,
-    GP_STRONG_ENCRYPTION = 0x0040,
-    GP_UTF8_NAME = 0x0800,
-    GP_ENCRYPTED_DIRECTORY = 0x2000,
-};
-
-enum : uint16_t { METHOD_STORED = 0, METHOD_DEFLATE = 8, METHOD_DEFLATE64 = 9, METHOD_AES = 99 };
 
 // The longest name the stub can join to a target folder: its paths hold 259 characters.
 enum { MAX_ENTRY_NAME = 259 };

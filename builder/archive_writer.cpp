@@ -5,21 +5,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 
 #include "build_error.h"
-#include "byte_order.h"
+#include "byte_buffer.h"
 #include "output_file.h"
-#include "zip_crypto.h"
+#include "crc32.h"
+#include "crypt.h"
+#include "format/zip_format.h"
 
 namespace {
 
-enum : uint32_t {
-    SIG_LOCAL = 0x04034B50,
-    SIG_CENTRAL = 0x02014B50,
-    SIG_END = 0x06054B50,
-    SIG_DESCRIPTOR = 0x08074B50,
-    ZIP32_LIMIT = 0xFFFFFFFFu,
-};
+enum : uint32_t { ZIP32_LIMIT = 0xFFFFFFFFu };
 
 // What the central directory needs to repeat about a written entry.
 struct WrittenEntry {
@@ -72,9 +69,28 @@ void append_central_header(std::vector<uint8_t>& h, const ArchiveEntry& e, const
     append_bytes(h, e.comment.data(), e.comment.size());
 }
 
-// Copies the payload, encrypting it on the way when `cipher` is given, and insists on
+// Writes the 12-byte header that starts an encrypted entry: 11 random bytes and the check
+// byte, encrypted with keys fresh from the password. The keys then go on with the entry's data.
+void write_encryption_header(OutputFile& out, const std::string& password, uint8_t check_byte)
+{
+    // The cipher steps a CRC-32 register with the decoder's table, built on first use.
+    static bool crc_table_built = (build_crc_table(), true);
+    (void)crc_table_built;
+    // The random bytes only have to differ between entries and runs so that equal data
+    // does not encrypt equally; std::random_device reads the system's entropy source.
+    static std::random_device entropy;
+    uint8_t header[ENCRYPTION_HEADER_SIZE];
+    for (size_t i = 0; i + 1 < ENCRYPTION_HEADER_SIZE; ++i)
+        header[i] = uint8_t(entropy());
+    header[ENCRYPTION_HEADER_SIZE - 1] = check_byte;
+    init_keys(password.c_str());
+    encrypt_buffer(header, ENCRYPTION_HEADER_SIZE);
+    out.write(header, ENCRYPTION_HEADER_SIZE);
+}
+
+// Copies the payload, encrypting it on the way when `encrypt` is set, and insists on
 // exactly the announced number of bytes: the local header was already written.
-void copy_payload(OutputFile& out, const ArchiveEntry& e, PayloadReader& reader, ZipCipher* cipher)
+void copy_payload(OutputFile& out, const ArchiveEntry& e, PayloadReader& reader, bool encrypt)
 {
     static uint8_t chunk[1 << 16];
     uint64_t copied = 0;
@@ -82,8 +98,8 @@ void copy_payload(OutputFile& out, const ArchiveEntry& e, PayloadReader& reader,
         size_t n = reader(chunk, sizeof chunk);
         if (n == 0)
             break;
-        if (cipher != nullptr)
-            encrypt_bytes(*cipher, chunk, n);
+        if (encrypt)
+            encrypt_buffer(chunk, uint32_t(n));
         out.write(chunk, n);
         copied += n;
     }
@@ -114,13 +130,10 @@ WrittenEntry write_entry(OutputFile& out, ArchiveEntry& e, const std::string& pa
 
     std::vector<uint8_t> header = local_header(e, w);
     out.write(header.data(), header.size());
-    ZipCipher cipher;
-    if (encrypt) {
-        // Written without bit 3, so the stub compares the check byte with the CRC's high byte.
-        auto encryption_header = make_encryption_header(cipher, password, uint8_t(e.crc32 >> 24));
-        out.write(encryption_header.data(), encryption_header.size());
-    }
-    copy_payload(out, e, reader, encrypt ? &cipher : nullptr);
+    // Written without bit 3, so the stub compares the check byte with the CRC's high byte.
+    if (encrypt)
+        write_encryption_header(out, password, uint8_t(e.crc32 >> 24));
+    copy_payload(out, e, reader, encrypt);
     if (w.gp_flags & GP_DESCRIPTOR) {
         // The stub steps over exactly 16 bytes, so the descriptor carries its signature.
         std::vector<uint8_t> d;
@@ -181,7 +194,7 @@ WrittenArchive write_archive(OutputFile& out, std::vector<ArchiveEntry>& entries
     result.end_record_offset = out.position();
     if (result.end_record_offset > ZIP32_LIMIT)
         fail("the archive is larger than 4 GiB, which needs ZIP64");
-    result.data_end = result.end_record_offset + 22 + comment.size();
+    result.data_end = result.end_record_offset + END_RECORD_SIZE + comment.size();
     uint64_t used = result.data_end - section_start;
     uint64_t padding = align_up(used, alignment) - used;
     if (comment.size() + padding > 0xFFFF) {

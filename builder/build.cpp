@@ -16,7 +16,7 @@
 
 #include "archive.h"
 #include "build_error.h"
-#include "byte_order.h"
+#include "byte_buffer.h"
 #include "input.h"
 #include "output_file.h"
 #include "pe_image.h"

@@ -8,22 +8,17 @@
 
 #include "archive.h"
 #include "build.h"
-#include "byte_order.h"
+#include "byte_buffer.h"
 #include "config_block.h"
 #include "pe_image.h"
 #include "stub_record_io.h"
+#include "format/zip_format.h"
 
 namespace {
 
 using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
 
 enum : uint32_t {
-    SIG_LOCAL = 0x04034B50,
-    SIG_CENTRAL = 0x02014B50,
-    SIG_END = 0x06054B50,
-    SIG_DIGITAL_SIGNATURE = 0x05054B50,
-    SIG_SINGLE_VOLUME = 0x30304B50,
-    SIG_SPANNING = 0x08074B50,
     STUB_NAME_LIMIT = 260,  // the stub's entry_name holds 260 bytes and a NUL
 };
 
@@ -135,12 +130,12 @@ std::string at_text(uint64_t at)
 // Reads the central header at `at` and moves past it, as the stub steps over them.
 std::string step_over_central_header(std::FILE* f, uint64_t& at)
 {
-    uint8_t h[42];
-    if (!read_exact(f, at + 4, h, sizeof h))
+    uint8_t h[CENTRAL_HEADER_SIZE - SIGNATURE_SIZE];
+    if (!read_exact(f, at + SIGNATURE_SIZE, h, sizeof h))
         return "central header truncated" + at_text(at);
     if (get_u16(h + 24) > STUB_NAME_LIMIT)
         return "central header name over 260 bytes" + at_text(at);
-    at += 46 + uint64_t(get_u16(h + 24)) + get_u16(h + 26) + get_u16(h + 28);
+    at += CENTRAL_HEADER_SIZE + uint64_t(get_u16(h + 24)) + get_u16(h + 26) + get_u16(h + 28);
     return "";
 }
 
@@ -148,20 +143,20 @@ std::string step_over_central_header(std::FILE* f, uint64_t& at)
 // header, a bit 3 descriptor stepped over as 16 bytes.
 std::string step_over_local_entry(std::FILE* f, uint64_t& at)
 {
-    uint8_t h[26];
-    if (!read_exact(f, at + 4, h, sizeof h))
+    uint8_t h[LOCAL_HEADER_SIZE - SIGNATURE_SIZE];
+    if (!read_exact(f, at + SIGNATURE_SIZE, h, sizeof h))
         return "local header truncated" + at_text(at);
     uint16_t flags = get_u16(h + 2), method = get_u16(h + 4), name_size = get_u16(h + 22);
     uint32_t packed = get_u32(h + 14), size = get_u32(h + 18);
     if (name_size > STUB_NAME_LIMIT)
         return "entry name over 260 bytes" + at_text(at);
     std::string name(name_size, '\0');
-    if (!read_exact(f, at + 30, &name[0], name_size))
+    if (!read_exact(f, at + LOCAL_HEADER_SIZE, &name[0], name_size))
         return "entry name truncated" + at_text(at);
     std::printf("entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=%s\n", method, packed, size,
                 (flags & GP_ENCRYPTED) ? "yes" : "no", quoted(name).c_str());
     // The stub steps over the data of every entry it does not write, directories included.
-    at += 30 + uint64_t(name_size) + get_u16(h + 24) + packed + ((flags & GP_DESCRIPTOR) ? 16 : 0);
+    at += LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 24) + packed + ((flags & GP_DESCRIPTOR) ? DESCRIPTOR_SIZE : 0);
     return "";
 }
 

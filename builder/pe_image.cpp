@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "build_error.h"
-#include "byte_order.h"
+#include "byte_buffer.h"
 #include "sfxhead/stub_record.h"
 
 namespace {

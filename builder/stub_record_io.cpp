@@ -7,7 +7,7 @@
 #include <zlib.h>
 
 #include "build_error.h"
-#include "byte_order.h"
+#include "byte_buffer.h"
 #include "pe_image.h"
 
 const FlagName flag_names[] = {

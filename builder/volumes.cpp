@@ -23,29 +23,14 @@
 #include <unistd.h>
 
 #include "build_error.h"
-#include "byte_order.h"
+#include "byte_buffer.h"
 #include "output_file.h"
 #include "stub_record_io.h"
-#include "zip_crypto.h"
+#include "format/zip_format.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-enum : uint32_t {
-    SIG_LOCAL = 0x04034B50,
-    SIG_CENTRAL = 0x02014B50,
-    SIG_END = 0x06054B50,
-    SIG_SPANNING = 0x08074B50,     // the first bytes of an archive cut into disks
-    SIG_ONE_SEGMENT = 0x30304B50,  // in their place when it all fit on disk 1
-};
-
-enum : uint32_t {
-    LOCAL_HEADER_SIZE = 30,
-    CENTRAL_HEADER_SIZE = 46,
-    END_RECORD_SIZE = 22,
-    DESCRIPTOR_SIZE = 16,  // with its signature, as write_archive writes it
-};
 
 // A floppy's FAT gives each file whole 512-byte sectors: disk 1's self-extractor is counted
 // by the sectors it takes, so it fits beside the archive's first part.
@@ -201,7 +186,7 @@ void patch_directory(OutputFile& stream, std::FILE* f, const DiskMap& map, const
     stream.write_at(records.end, end, sizeof end);
     if (map.starts.size() == 1) {
         uint8_t marker[4];
-        put_u32(marker, SIG_ONE_SEGMENT);
+        put_u32(marker, SIG_SINGLE_VOLUME);
         stream.write_at(0, marker, sizeof marker);
     }
 }

@@ -12,21 +12,12 @@
 #include <zip.h>
 
 #include "build_error.h"
-#include "byte_order.h"
+#include "byte_buffer.h"
 #include "input.h"
 #include "text_encoding.h"
+#include "format/zip_format.h"
 
 namespace {
-
-enum : uint32_t {
-    SIG_LOCAL = 0x04034B50,
-    SIG_CENTRAL = 0x02014B50,
-    SIG_END = 0x06054B50,
-    SIG_ZIP64_LOCATOR = 0x07064B50,
-    END_RECORD_SIZE = 22,
-    CENTRAL_HEADER_SIZE = 46,
-    LOCAL_HEADER_SIZE = 30,
-};
 
 enum : uint16_t { EXTRA_ZIP64 = 0x0001, EXTRA_AES = 0x9901 };
 

@@ -1,12 +1,11 @@
 // Traditional PKWARE encryption of ZIP entries: the three-key stream cipher.
-// Portable, no Win32: built into the stub and natively for tests.
+// Portable, no Win32: the stub decrypts with it, the builder encrypts with it.
 #ifndef TVSFX_CRYPT_H
 #define TVSFX_CRYPT_H
 
 #include <stdint.h>
 
-// Size of the encryption header in front of an encrypted entry's data.
-enum { ENCRYPTION_HEADER_SIZE = 12 };
+#include "zip_format.h"  // ENCRYPTION_HEADER_SIZE
 
 extern uint32_t key0, key1, key2;
 
@@ -18,5 +17,7 @@ void update_keys(uint8_t plain);
 uint8_t decrypt_byte();
 // Decrypts length bytes in place, advancing the keys with each plain byte.
 void decrypt_buffer(uint8_t* data, uint32_t length);
+// Encrypts length bytes in place, advancing the keys with each plain byte.
+void encrypt_buffer(uint8_t* data, uint32_t length);
 
 #endif

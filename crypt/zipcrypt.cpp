@@ -27,6 +27,7 @@ void init_keys(const char* password)
         update_keys((uint8_t)*p);
 }
 
+// The product stays in 32 bits: temp is below 2^16, so temp * (temp ^ 1) cannot overflow.
 uint8_t decrypt_byte()
 {
     uint32_t temp = (key2 & 0xFFFF) | 2;
@@ -38,5 +39,14 @@ void decrypt_buffer(uint8_t* data, uint32_t length)
     for (uint32_t i = 0; i < length; ++i) {
         data[i] ^= decrypt_byte();
         update_keys(data[i]);
+    }
+}
+
+void encrypt_buffer(uint8_t* data, uint32_t length)
+{
+    for (uint32_t i = 0; i < length; ++i) {
+        uint8_t plain = data[i];
+        data[i] = plain ^ decrypt_byte();
+        update_keys(plain);
     }
 }

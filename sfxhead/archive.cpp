@@ -80,7 +80,7 @@ static void decode_local_header(const uint8_t* raw)
 
 void read_local_header()
 {
-    uint8_t raw[LOCAL_HEADER_SIZE];
+    uint8_t raw[LOCAL_HEADER_SIZE - SIGNATURE_SIZE];
     read_record(raw, sizeof raw, READ_ERROR_LOCAL_HEADER, READ_ERROR_LOCAL_HEADER_NEXT_DISK);
     decode_local_header(raw);
     if (entry_header.name_length > MAX_NAME_LENGTH)
@@ -93,7 +93,7 @@ void read_local_header()
 
 void skip_central_header()
 {
-    uint8_t raw[CENTRAL_HEADER_SIZE];
+    uint8_t raw[CENTRAL_HEADER_SIZE - SIGNATURE_SIZE];
     if (_lread(archive_handle, raw, sizeof raw) != sizeof raw)
         report_read_error(READ_ERROR_CENTRAL_HEADER);
     uint16_t name_length = get_u16(raw + 24);
@@ -105,7 +105,7 @@ void skip_central_header()
 
 void finish_at_end_record()
 {
-    uint8_t rest[END_RECORD_SIZE];
+    uint8_t rest[END_RECORD_SIZE - SIGNATURE_SIZE];
     if (_lread(archive_handle, rest, sizeof rest) != sizeof rest)
         report_read_error(READ_ERROR_END_RECORD);
 }

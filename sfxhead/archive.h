@@ -1,8 +1,10 @@
 // The attached ZIP archive, read strictly front to back through its local headers.
-#ifndef TVSFX_ARCHIVE_H
-#define TVSFX_ARCHIVE_H
+#ifndef TVSFX_STUB_ARCHIVE_H
+#define TVSFX_STUB_ARCHIVE_H
 
 #include <stdint.h>
+
+#include "zip_format.h"
 
 // The current entry's local header: the 26 bytes after its signature, field by field.
 // One global record, overwritten by every local header.
@@ -10,7 +12,7 @@ struct EntryHeader {
     uint8_t version_needed;     // not used
     uint8_t version_host;       // not used
     uint16_t gp_flags;          // bit 0: encrypted; bit 3: a data descriptor follows the data
-    uint16_t method;            // 0 stored, 8 Deflate, 9 Deflate64
+    uint16_t method;            // METHOD_STORED, METHOD_DEFLATE or METHOD_DEFLATE64
     uint16_t mod_time;          // MS-DOS time; high byte = password check byte with bit 3
     uint16_t mod_date;          // MS-DOS date
     uint32_t crc32;             // of the uncompressed data; high byte = check byte without bit 3
@@ -20,10 +22,7 @@ struct EntryHeader {
     uint16_t extra_length;      // skipped
 };
 
-enum { LOCAL_HEADER_SIZE = 26, CENTRAL_HEADER_SIZE = 42, END_RECORD_SIZE = 18, DESCRIPTOR_SIZE = 16 };
 enum { MAX_NAME_LENGTH = 260 };
-
-enum : uint16_t { GP_ENCRYPTED = 0x0001, GP_DESCRIPTOR = 0x0008 };
 
 extern EntryHeader entry_header;
 extern int64_t compressed_size_as_read;  // tested for > 0 before anything is decoded

@@ -263,14 +263,14 @@ static void copy_stored_data()
 static void decode_entry_data()
 {
     switch (entry_header.method) {
-    case 0:
+    case METHOD_STORED:
         show_extract_status();
         copy_stored_data();
         break;
-    case 8:
-    case 9:
+    case METHOD_DEFLATE:
+    case METHOD_DEFLATE64:
         show_extract_status();
-        inflate_stream(entry_header.method == 9);
+        inflate_stream(entry_header.method == METHOD_DEFLATE64);
         break;
     default:
         fatal_error(message_text(MSG_UNSUPPORTED_METHOD));

@@ -16,6 +16,7 @@
 #include "resource_data.h"
 #include "selfcheck.h"
 #include "volume.h"
+#include "zip_format.h"
 
 enum { MODULE_PATH_CAPACITY = 512 };
 
@@ -105,7 +106,7 @@ bool prepare_process(HINSTANCE module)
     return true;
 }
 
-// The image never holds a signature whole: each is a 'P' and a three-byte constant.
+// The image never holds a signature whole: each is a 'P' and its tail from zip_format.h.
 static void assemble_signature(char* signature, const char* tail, int line)
 {
     signature[0] = 'P';
@@ -114,12 +115,12 @@ static void assemble_signature(char* signature, const char* tail, int line)
 
 static void assemble_signatures()
 {
-    assemble_signature(sig_local_header, "K\x03\x04", 6022);
-    assemble_signature(sig_central_header, "K\x01\x02", 6023);
-    assemble_signature(sig_end_record, "K\x05\x06", 6024);
-    assemble_signature(sig_digital_signature, "K\x05\x05", 6025);
-    assemble_signature(sig_single_volume, "K00", 6026);
-    assemble_signature(sig_spanning, "K\x07\x08", 6029);
+    assemble_signature(sig_local_header, SIG_TAIL_LOCAL, 6022);
+    assemble_signature(sig_central_header, SIG_TAIL_CENTRAL, 6023);
+    assemble_signature(sig_end_record, SIG_TAIL_END, 6024);
+    assemble_signature(sig_digital_signature, SIG_TAIL_DIGITAL_SIGNATURE, 6025);
+    assemble_signature(sig_single_volume, SIG_TAIL_SINGLE_VOLUME, 6026);
+    assemble_signature(sig_spanning, SIG_TAIL_SPANNING, 6029);
 }
 
 static void allocate_decoder_buffers()

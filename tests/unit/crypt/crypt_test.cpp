@@ -11,6 +11,7 @@
 
 #include "crc32.h"
 #include "crypt.h"
+#include "byte_order.h"
 
 namespace {
 
@@ -20,8 +21,6 @@ std::vector<uint8_t> read_file(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-uint32_t u32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
-uint16_t u16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
 
 struct Tool {
     const char* name;
@@ -45,13 +44,13 @@ TEST_P(CryptTest, DecryptsStoredEntryOfRealTool)
 
     std::vector<uint8_t> zip = read_file(dir + "/a.zip");
     ASSERT_GE(zip.size(), 30u);
-    ASSERT_EQ(u32(&zip[0]), 0x04034B50u);
-    uint16_t flags = u16(&zip[6]);
-    ASSERT_EQ(u16(&zip[8]), 0) << "the entry should be stored";
+    ASSERT_EQ(get_u32(&zip[0]), 0x04034B50u);
+    uint16_t flags = get_u16(&zip[6]);
+    ASSERT_EQ(get_u16(&zip[8]), 0) << "the entry should be stored";
     ASSERT_TRUE(flags & 1) << "the entry should be encrypted";
-    uint16_t mod_time = u16(&zip[10]);
-    uint32_t crc = u32(&zip[14]);
-    size_t data = 30 + u16(&zip[26]) + u16(&zip[28]);
+    uint16_t mod_time = get_u16(&zip[10]);
+    uint32_t crc = get_u32(&zip[14]);
+    size_t data = 30 + get_u16(&zip[26]) + get_u16(&zip[28]);
     ASSERT_LE(data + 12 + plain_text.size(), zip.size());
 
     std::vector<uint8_t> body(zip.begin() + data, zip.begin() + data + 12 + plain_text.size());

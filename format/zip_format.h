@@ -1,0 +1,62 @@
+// The ZIP records the builder writes and the stub reads: signatures, record sizes, methods
+// and general-purpose flag bits. Portable, no Win32, no library containers: the stub
+// compiles it too.
+#ifndef TVSFX_FORMAT_ZIP_FORMAT_H
+#define TVSFX_FORMAT_ZIP_FORMAT_H
+
+#include <stdint.h>
+
+// A signature is 'P' followed by these three bytes. The stub's image never holds a
+// signature whole (a search for the archive behind the stub would find it in the code):
+// the stub puts each one together at start-up from its tail, and the numeric values below
+// are constants that only the builder uses.
+#define SIG_TAIL_LOCAL "K\x03\x04"
+#define SIG_TAIL_CENTRAL "K\x01\x02"
+#define SIG_TAIL_END "K\x05\x06"
+#define SIG_TAIL_DIGITAL_SIGNATURE "K\x05\x05"
+#define SIG_TAIL_SINGLE_VOLUME "K00"    // an archive that fit on its first disk
+#define SIG_TAIL_SPANNING "K\x07\x08"   // an archive cut into disks; also the data descriptor's
+#define SIG_TAIL_ZIP64_LOCATOR "K\x06\x07"
+
+enum { SIGNATURE_SIZE = 4 };
+
+constexpr uint32_t signature_value(const char* tail)
+{
+    return 'P' | (uint32_t)(uint8_t)tail[0] << 8 | (uint32_t)(uint8_t)tail[1] << 16 |
+           (uint32_t)(uint8_t)tail[2] << 24;
+}
+
+enum : uint32_t {
+    SIG_LOCAL = signature_value(SIG_TAIL_LOCAL),
+    SIG_CENTRAL = signature_value(SIG_TAIL_CENTRAL),
+    SIG_END = signature_value(SIG_TAIL_END),
+    SIG_DIGITAL_SIGNATURE = signature_value(SIG_TAIL_DIGITAL_SIGNATURE),
+    SIG_SINGLE_VOLUME = signature_value(SIG_TAIL_SINGLE_VOLUME),
+    SIG_SPANNING = signature_value(SIG_TAIL_SPANNING),
+    SIG_DESCRIPTOR = SIG_SPANNING,
+    SIG_ZIP64_LOCATOR = signature_value(SIG_TAIL_ZIP64_LOCATOR),
+};
+
+// Fixed parts of the records, signature included; names, extra fields and comments follow.
+enum {
+    LOCAL_HEADER_SIZE = 30,
+    CENTRAL_HEADER_SIZE = 46,
+    END_RECORD_SIZE = 22,
+    DESCRIPTOR_SIZE = 16,  // with its signature, as the builder writes it and the stub skips it
+};
+
+// The traditional cipher's header in front of an encrypted entry's data: eleven random
+// bytes and the check byte.
+enum { ENCRYPTION_HEADER_SIZE = 12 };
+
+enum : uint16_t { METHOD_STORED = 0, METHOD_DEFLATE = 8, METHOD_DEFLATE64 = 9, METHOD_AES = 99 };
+
+enum : uint16_t {
+    GP_ENCRYPTED = 0x0001,
+    GP_DESCRIPTOR = 0x0008,  // sizes and CRC follow the data
+    GP_STRONG_ENCRYPTION = 0x0040,
+    GP_UTF8_NAME = 0x0800,
+    GP_ENCRYPTED_DIRECTORY = 0x2000,
+};
+
+#endif
