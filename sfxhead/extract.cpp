@@ -74,8 +74,7 @@ void make_output_path()
     if (target_folder[0] != '\0') {
         char path[WORK_PATH_CAPACITY];
         copy_checked(path, sizeof path, target_folder, 2180);
-        if (!is_separator(*last_char(path)))
-            append_checked(path, sizeof path, "\\", 541);
+        append_separator(path, sizeof path, 541);
         const char* name = is_separator(entry_name[0]) ? entry_name + 1 : entry_name;
         if (strlen(name) + strlen(path) + 1 > MAX_NAME_LENGTH)
             refuse_output_name();
@@ -173,8 +172,7 @@ static void make_folder_path(char* path, bool directory)
         return;
     }
     copy_checked(path, WORK_PATH_CAPACITY, target_folder, 1425);
-    if (path[0] != '\0' && !is_separator(*last_char(path)))
-        append_checked(path, WORK_PATH_CAPACITY, "\\", 1432);
+    append_separator(path, WORK_PATH_CAPACITY, 1432);
     if (strlen(entry_name) + strlen(path) + 1 > MAX_NAME_LENGTH)
         fatal_message(1438, 1439, MSG_CREATE_FOLDER_FAILED, entry_name);
     append_checked(path, WORK_PATH_CAPACITY, entry_name, 1445);

@@ -81,15 +81,18 @@ int format_checked(char* dest, size_t capacity, int fail_line, int full_line, co
     return length;
 }
 
+void append_separator(char* path, size_t capacity, int line)
+{
+    if (path[0] != '\0' && !is_separator(*last_char(path)))
+        append_checked(path, capacity, "\\", line);
+}
+
 void append_backslash(char* path, size_t capacity)
 {
-    if (path[0] == '\0') {
+    if (path[0] == '\0')
         append_checked(path, capacity, "\\", 533);
-        return;
-    }
-    const char* last = last_char(path);
-    if (*last != '\\' && *last != '/')
-        append_checked(path, capacity, "\\", 541);
+    else
+        append_separator(path, capacity, 541);
 }
 
 // --- internal-error report -------------------------------------------------------------------

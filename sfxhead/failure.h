@@ -36,7 +36,10 @@ void append_checked(char* dest, size_t capacity, const char* src, int line);
 // Returns the formatted length.
 int format_checked(char* dest, size_t capacity, int fail_line, int full_line, const char* format, ...);
 
-// Appends "\" unless path already ends in "\" or "/" (multi-byte aware).
+// Appends "\" to a non-empty path unless it already ends in "\" or "/" (multi-byte aware);
+// a result too long for capacity is an internal error at line.
+void append_separator(char* path, size_t capacity, int line);
+// The same, and an empty path becomes "\".
 void append_backslash(char* path, size_t capacity);
 // Shows text in a box owned by main_window with the program's caption.
 int show_box(const char* text, unsigned type);
