@@ -175,7 +175,7 @@ void run_build(const BuildOptions& options)
     if (input.entries.empty())
         fail(options.input + " holds no files or folders; there is nothing to extract");
     uint32_t flags = settle_password_flag(settings.flags, input, settings);
-    check_command_in_archive(settings.fields[1], input);
+    check_command_in_archive(settings.fields[FIELD_COMMAND], input);
 
     // The stub part: the image padded to the file alignment, then the configuration block.
     uint32_t config_offset = uint32_t(align_up(stub.image.raw_end, stub.image.file_alignment));

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sfxhead/stub_record.h"
+#include "format/config_fields.h"
 
 using ConfigFields = std::array<std::string, CONFIG_FIELD_COUNT>;
 

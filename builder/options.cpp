@@ -11,15 +11,16 @@
 #include <vector>
 
 #include "build_error.h"
+#include "format/config_fields.h"
 #include "stub_record_io.h"
 #include "volumes.h"
 
 namespace {
 
-// One configuration field per option; fields 3 (ignored by the stub) has none.
+// One configuration field per option; FIELD_IGNORED has none.
 struct FieldOption {
     const char* name;
-    int field;
+    ConfigField field;
     bool multiline;        // line breaks and tabs are fine in message box texts
     const char* forbidden; // characters the stub cannot use in this field
 };
@@ -27,15 +28,15 @@ struct FieldOption {
 const FieldOption field_options[] = {
     // The folder becomes a Windows path as it stands: characters Windows forbids in
     // paths make every folder creation fail.
-    {"folder", 0, false, "\"<>|*?"},
+    {"folder", FIELD_FOLDER, false, "\"<>|*?"},
     // The command is handed to the shell as one file name, unquoted, so a double quote
     // can never work; parameters belong in --params.
-    {"command", 1, false, "\""},
-    {"params", 2, false, ""},
-    {"prompt", 4, true, ""},
-    {"title", 5, false, ""},
-    {"about", 6, true, ""},
-    {"info", 7, true, ""},
+    {"command", FIELD_COMMAND, false, "\""},
+    {"params", FIELD_PARAMS, false, ""},
+    {"prompt", FIELD_PROMPT, true, ""},
+    {"title", FIELD_TITLE, false, ""},
+    {"about", FIELD_ABOUT, true, ""},
+    {"info", FIELD_INFO, true, ""},
 };
 
 enum OptionId {
@@ -53,14 +54,6 @@ enum OptionId {
     OPT_SPAN,
     OPT_NAME,
 };
-
-// The Info box formats the description, two line breaks, the stub's product text and a
-// final line break into 511 characters (product_info in resources/fixed_texts.txt, 113
-// bytes). A longer description fits the configuration but stops the stub with an
-// internal error when Info is pressed.
-constexpr size_t INFO_BOX_TEXT = 511;
-constexpr size_t PRODUCT_TEXT_LENGTH = 113;
-constexpr size_t ABOUT_SHOWN_MAX = INFO_BOX_TEXT - 3 - PRODUCT_TEXT_LENGTH;
 
 std::vector<option> option_table()
 {
@@ -102,7 +95,7 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     if (id >= OPT_FIELD && id < OPT_FIELD + int(sizeof field_options / sizeof field_options[0])) {
         const FieldOption& f = field_options[id - OPT_FIELD];
         o.fields[size_t(f.field)] = arg;
-        o.title_given |= f.field == 5;
+        o.title_given |= f.field == FIELD_TITLE;
         return true;
     }
     if (id >= OPT_FLAG && id < OPT_FLAG + int(flag_name_count)) {
@@ -152,7 +145,7 @@ void check_field_text(const FieldOption& f, const std::string& text)
     }
     // A longer description would not fit the Info box beside the product text: the stub would
     // stop with an internal error when Info is pressed.
-    if (f.field == 6 && text.size() > ABOUT_SHOWN_MAX)
+    if (f.field == FIELD_ABOUT && text.size() > size_t(ABOUT_SHOWN_MAX))
         fail("--about is " + std::to_string(text.size()) + " bytes; the Info box shows at most " +
              std::to_string(ABOUT_SHOWN_MAX) + " beside the product text");
 }
@@ -175,11 +168,11 @@ void check_flag_combinations(uint32_t flags, const ConfigFields& fields)
         fail("--exe-volumes needs --multi-volume: it names the volumes of a spanned archive");
     if ((flags & SFX_PROMPT_OKCANCEL) && !(flags & SFX_PROMPT_ASK))
         warn("--prompt-okcancel has no effect without --prompt-ask (the prompt stays OK only)");
-    if ((flags & (SFX_PROMPT_ASK | SFX_PROMPT_OKCANCEL)) && fields[4].empty())
+    if ((flags & (SFX_PROMPT_ASK | SFX_PROMPT_OKCANCEL)) && fields[FIELD_PROMPT].empty())
         warn("--prompt-ask and --prompt-okcancel have no effect without a --prompt text");
-    if ((flags & SFX_HIDDEN) && !fields[4].empty())
+    if ((flags & SFX_HIDDEN) && !fields[FIELD_PROMPT].empty())
         warn("--hidden suppresses the start-up prompt; the --prompt text is never shown");
-    if ((flags & SFX_VERB_INSTALL) && fields[1].empty())
+    if ((flags & SFX_VERB_INSTALL) && fields[FIELD_COMMAND].empty())
         warn("--verb-install has no effect without --command");
 }
 

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "config_fields.h"
 #include "failure.h"
 #include "globals.h"
 #include "inflate.h"
@@ -13,6 +14,15 @@
 
 // One spare byte behind the decoded fields stays zero, so the field walk always ends in a NUL.
 enum { CONFIG_OUTPUT_AREA = CONFIG_DECODED_MAX + 1 };
+
+// The builder refuses a field longer than its capacity - 1: the buffers below must hold that.
+static_assert(config_field_capacity[FIELD_FOLDER] == PATH_CAPACITY, "target folder buffer");
+static_assert(config_field_capacity[FIELD_COMMAND] == COMMAND_CAPACITY, "command buffer");
+static_assert(config_field_capacity[FIELD_PARAMS] == COMMAND_CAPACITY, "parameters buffer");
+static_assert(config_field_capacity[FIELD_PROMPT] == PROMPT_CAPACITY, "prompt buffer");
+static_assert(config_field_capacity[FIELD_TITLE] == TITLE_CAPACITY, "title buffer");
+static_assert(config_field_capacity[FIELD_ABOUT] == ABOUT_CAPACITY, "Info text buffer");
+static_assert(config_field_capacity[FIELD_INFO] == INFO_OPTION_CAPACITY, "-info text buffer");
 
 // The decoded block: eight NUL-terminated strings back to back. Returns the next field, or
 // the final NUL of the area when the block holds fewer fields.
@@ -52,7 +62,7 @@ static void store_fields(const char* area, const char* area_end)
     field = next_field(field, area_end);
     copy_checked(command_params, COMMAND_CAPACITY, field, 2937);
     field = next_field(field, area_end);
-    field = next_field(field, area_end);  // field 3 is not used by the extractor
+    field = next_field(field, area_end);  // FIELD_IGNORED is not used by the extractor
     store_prompt(field);
     field = next_field(field, area_end);
     if (flag_set(SFX_USE_TITLE))

@@ -1,13 +1,14 @@
 // The Info box (the archive's description and the product text) and the Help box.
 #include "info.h"
 
+#include "config_fields.h"
 #include "failure.h"
 #include "globals.h"
 #include "message_ids.h"
 #include "paths.h"
 #include "resource_data.h"
 
-enum { INFO_TEXT_CAPACITY = 512, HELP_TEXT_CAPACITY = 500 };
+enum { HELP_TEXT_CAPACITY = 500 };
 
 void show_info()
 {

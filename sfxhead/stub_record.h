@@ -60,21 +60,4 @@ enum SfxFlags : uint32_t {
 #define ATTACHED_SECTION_NAME "_tarvel_"
 enum : uint32_t { ATTACHED_SECTION_CHARACTERISTICS = 0x42000040 };
 
-// Configuration block limits and field capacities (with the terminating NUL).
-enum {
-    CONFIG_STORED_MAX = 1256,
-    CONFIG_DECODED_MAX = 4100,
-    CONFIG_FIELD_COUNT = 8,
-};
-static const uint16_t config_field_capacity[CONFIG_FIELD_COUNT] = {
-    261,  // 0 default target folder
-    257,  // 1 command after extraction
-    257,  // 2 its parameters
-    0,    // 3 ignored by the stub (no limit of its own)
-    514,  // 4 start-up prompt
-    65,   // 5 title
-    516,  // 6 Info button text
-    512,  // 7 "-info" text
-};
-
 #endif

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "config_fields.h"
 #include "message_ids.h"
 #include "resource_data.h"
 
@@ -538,6 +539,22 @@ TEST(FixedTexts, ProductInfoLeavesRoomForAShortDescriptionOnly)
     int long_length =
         std::snprintf(buffer, sizeof buffer, layout.c_str(), longest.c_str(), text_product_info);
     EXPECT_GE(long_length, static_cast<int>(sizeof buffer));
+}
+
+// The builder refuses an Info text longer than ABOUT_SHOWN_MAX, worked out from the product
+// text's length: the longest text it lets through must fit the stub's Info box, one byte
+// more must not. Fails when the product text or the layout changes without the limit.
+TEST(FixedTexts, InfoBoxHoldsExactlyTheLongestTextTheBuilderAccepts)
+{
+    EXPECT_EQ(std::strlen(text_product_info), static_cast<size_t>(PRODUCT_TEXT_LENGTH));
+    std::string layout = loaded_text(MSG_INFO_LAYOUT);
+    char buffer[INFO_TEXT_CAPACITY];
+    std::string longest(ABOUT_SHOWN_MAX, 'x');
+    int fits = std::snprintf(buffer, sizeof buffer, layout.c_str(), longest.c_str(), text_product_info);
+    EXPECT_EQ(fits, INFO_TEXT_CAPACITY - 1);
+    longest += 'x';
+    int over = std::snprintf(buffer, sizeof buffer, layout.c_str(), longest.c_str(), text_product_info);
+    EXPECT_GE(over, static_cast<int>(INFO_TEXT_CAPACITY));
 }
 
 TEST(FixedTexts, ReportNoticeAsksToSaveTheReportAndFitsItsBuffer)
