@@ -49,10 +49,10 @@ static void draw_meter_part(HDC dc, const RECT* rect, int x, int y, const char* 
     ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, rect, text, length, NULL);
 }
 
-static void paint_meter(HWND window)
+static void paint_meter(HWND meter)
 {
-    int range = (int)SendMessageA(window, METER_GETRANGE, 0, 0);
-    int position = (int)SendMessageA(window, METER_GETPOS, 0, 0);
+    int range = (int)SendMessageA(meter, METER_GETRANGE, 0, 0);
+    int position = (int)SendMessageA(meter, METER_GETPOS, 0, 0);
     if (range == 0) {
         range = 1;
         position = 0;
@@ -63,14 +63,14 @@ static void paint_meter(HWND window)
         length = 0;
 
     PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
+    HDC dc = BeginPaint(meter, &paint);
     HFONT previous = select_meter_font(dc, NULL, true);
     SetBkColor(dc, GetSysColor(COLOR_HIGHLIGHT));
     SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
     SetTextAlign(dc, TA_CENTER | TA_TOP);
 
     RECT client;
-    GetClientRect(window, &client);
+    GetClientRect(meter, &client);
     int width = client.right;
     int height = client.bottom;
     RECT filled = {0, 0, position * width / range, height};
@@ -89,38 +89,38 @@ static void paint_meter(HWND window)
 
     if (previous)
         select_meter_font(dc, previous, false);
-    EndPaint(window, &paint);
+    EndPaint(meter, &paint);
 }
 
-static void store_word_and_repaint(HWND window, int offset, WPARAM value)
+static void store_word_and_repaint(HWND meter, int offset, WPARAM value)
 {
-    SetWindowWord(window, offset, (WORD)value);
-    InvalidateRect(window, NULL, FALSE);
-    UpdateWindow(window);
+    SetWindowWord(meter, offset, (WORD)value);
+    InvalidateRect(meter, NULL, FALSE);
+    UpdateWindow(meter);
 }
 
-LRESULT CALLBACK meter_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+LRESULT CALLBACK meter_window_proc(HWND meter, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
     case METER_SETRANGE:
-        store_word_and_repaint(window, RANGE_WORD, wparam);
+        store_word_and_repaint(meter, RANGE_WORD, wparam);
         return 0;
     case METER_GETRANGE:
-        return (WORD)GetWindowWord(window, RANGE_WORD);
+        return (WORD)GetWindowWord(meter, RANGE_WORD);
     case METER_SETPOS:
-        store_word_and_repaint(window, POSITION_WORD, wparam);
+        store_word_and_repaint(meter, POSITION_WORD, wparam);
         return 0;
     case METER_GETPOS:
-        return (WORD)GetWindowWord(window, POSITION_WORD);
+        return (WORD)GetWindowWord(meter, POSITION_WORD);
     case WM_CREATE:
-        SendMessageA(window, METER_SETRANGE, 100, 0);
-        SendMessageA(window, METER_SETPOS, 50, 0);
+        SendMessageA(meter, METER_SETRANGE, 100, 0);
+        SendMessageA(meter, METER_SETPOS, 50, 0);
         return 0;
     case WM_PAINT:
-        paint_meter(window);
+        paint_meter(meter);
         return 0;
     case WM_GETDLGCODE:
         return DLGC_STATIC;
     }
-    return DefWindowProcA(window, message, wparam, lparam);
+    return DefWindowProcA(meter, message, wparam, lparam);
 }

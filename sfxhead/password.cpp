@@ -30,13 +30,13 @@ int check_encryption_header()
     return header[ENCRYPTION_HEADER_SIZE - 1] == check ? 0 : 1;
 }
 
-void center_window(HWND window)
+void center_window(HWND hwnd)
 {
     RECT rect;
-    GetWindowRect(window, &rect);
+    GetWindowRect(hwnd, &rect);
     int x = (GetSystemMetrics(SM_CXSCREEN) - (rect.right - rect.left)) / 2;
     int y = (GetSystemMetrics(SM_CYSCREEN) - (rect.bottom - rect.top)) / 2;
-    SetWindowPos(window, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowPos(hwnd, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 // OK with a text: it becomes the password (replacing an earlier one) and the dialog ends.

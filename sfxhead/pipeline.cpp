@@ -78,9 +78,9 @@ static bool is_user_input(const MSG* message)
     return false;
 }
 
-static bool is_dialog_window(HWND window)
+static bool is_dialog_window(HWND hwnd)
 {
-    return window != NULL && (window == main_window || GetParent(window) == main_window);
+    return hwnd != NULL && (hwnd == main_window || GetParent(hwnd) == main_window);
 }
 
 // Pumps the queue between two writes: painting and timers go on, while a click or key aimed
