@@ -4,7 +4,7 @@ import time
 
 import pytest
 
-from winebench import Bench, WineSession
+from winebench import Bench, WineSession, wine_unavailable_reason
 
 _timings = {}
 
@@ -12,6 +12,9 @@ _timings = {}
 @pytest.fixture(scope="session")
 def wine_session():
     """Display, fresh Wine prefix and persistent wineserver, once per test run."""
+    reason = wine_unavailable_reason()
+    if reason:
+        pytest.skip(f"Wine cannot run here: {reason}")
     session = WineSession()
     try:
         session.start()

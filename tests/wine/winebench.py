@@ -45,6 +45,23 @@ DEFAULT_TIMEOUT = 15.0
 DRIVER_GRACE = 15.0
 
 
+def wine_unavailable_reason() -> str | None:
+    """Why Wine cannot run the 32-bit stub on this machine, or None when it can. Debian's Wine
+    runs each 32-bit Windows program in a 32-bit Linux process, which needs the kernel's IA-32
+    emulation; some kernels have it switched off."""
+    try:
+        result = subprocess.run(["wine", "--version"], capture_output=True, timeout=120)
+    except FileNotFoundError:
+        return "wine is not installed"
+    except subprocess.TimeoutExpired:
+        return "'wine --version' did not answer within 120 s"
+    if result.returncode != 0:
+        detail = (result.stderr or result.stdout).decode(errors="replace").strip().splitlines()
+        return ("this machine cannot run 32-bit programs (kernel without IA-32 emulation?): "
+                f"'wine --version' exited {result.returncode}" + (f": {detail[-1]}" if detail else ""))
+    return None
+
+
 class BenchError(AssertionError):
     """A bench step failed; the message says what was seen at that moment."""
 
