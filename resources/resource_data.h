@@ -1,5 +1,5 @@
 // The stub's built-in texts and dialog templates. gen_resources.py writes their definitions
-// (resource_data.cpp) at build time from messages.txt, fixed_texts.txt and the dialog tables in
+// (resource_data.cpp) at build time from messages.txt, fixed_texts.txt, usage.txt and the dialog tables in
 // dialog_templates.py. None of the arrays holds a ZIP record signature or the stub record's
 // marker; the generator checks that.
 #ifndef TVSFX_RESOURCE_DATA_H
@@ -25,6 +25,13 @@ extern const uint32_t main_template_size;   // bytes of the template behind the 
 extern const uint8_t password_template_blob[];
 extern const uint32_t password_template_blob_size;  // compressed bytes
 extern const uint32_t password_template_size;       // decompressed bytes
+
+// --- usage of the command line ("-?", "-help") ---------------------------------------------
+// One raw Deflate stream that inflates to the NUL-terminated usage text in code page 850;
+// text and NUL fit USAGE_TEXT_CAPACITY - 1 bytes (the generator checks that).
+enum { USAGE_TEXT_CAPACITY = 1024 };
+extern const uint8_t usage_blob[];
+extern const uint32_t usage_blob_size;  // compressed bytes
 
 // --- fixed texts outside the table, in Windows-1252 (the ANSI code page of Western systems) -
 extern const char text_caption[];              // caption of every message box

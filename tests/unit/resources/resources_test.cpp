@@ -503,6 +503,24 @@ TEST(PasswordTemplate, InflatesToTheDialogAndFitsItsBlock)
     EXPECT_EQ(dialog.size, password_template_size);
 }
 
+// --- usage text -----------------------------------------------------------------------------
+
+// The stub inflates it into USAGE_TEXT_CAPACITY bytes whose last one stays zero.
+TEST(UsageText, InflatesToOneTerminatedTextThatFitsItsBuffer)
+{
+    Bytes data = inflate_raw(usage_blob, usage_blob_size);
+    ASSERT_FALSE(data.empty());
+    EXPECT_LE(data.size(), size_t(USAGE_TEXT_CAPACITY - 1));
+    EXPECT_EQ(data.back(), 0);
+    std::string text(data.begin(), data.end() - 1);
+    EXPECT_EQ(text.find('\0'), std::string::npos);
+    EXPECT_EQ(text.find('%'), std::string::npos) << "shown as it is, never a format";
+    std::string utf8 = convert(text, "CP850", "UTF-8");
+    for (const char* word : {"-silent", "-dir=", "-overwrite", "-password=", "-log=", "-args=", "-info",
+                             "-?", "-help", u8"überschreiben"})
+        EXPECT_NE(utf8.find(word), std::string::npos) << word;
+}
+
 // --- fixed texts ----------------------------------------------------------------------------
 
 TEST(FixedTexts, FixedWordingIsStoredInWindows1252)
