@@ -20,7 +20,7 @@ static UINT_PTR start_through_shell(const char* file, const char* parameters)
     UINT_PTR result = (UINT_PTR)FindExecutableA(file, NULL, program);
     if (result == SE_NO_ASSOCIATION) {
         format_checked(text, sizeof text, 3625, 3625, message_text(MSG_NO_ASSOCIATION), file);
-        show_box(text, MB_ICONERROR);
+        report_error(text, MB_ICONERROR);
         return 0;
     }
     if (result > 32) {
@@ -31,7 +31,7 @@ static UINT_PTR start_through_shell(const char* file, const char* parameters)
             return result;
     }
     format_checked(text, sizeof text, 3699, 3699, message_text(MSG_COMMAND_FAILED), (int)result, file);
-    show_box(text, MB_OK);
+    report_error(text, MB_OK);
     return 0;
 }
 

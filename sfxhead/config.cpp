@@ -8,7 +8,10 @@
 #include "failure.h"
 #include "globals.h"
 #include "inflate.h"
+#include "info.h"
+#include "log.h"
 #include "message_ids.h"
+#include "password.h"
 #include "resource_data.h"
 #include "volume.h"
 
@@ -100,6 +103,16 @@ void read_configuration()
 
 // --- command line ----------------------------------------------------------------------------
 
+enum { PASSWORD_SWITCH_CAPACITY = 255 };  // as much as the password dialog takes
+
+// What the command line asks for. It is scanned before start-up, so that -silent and -log=
+// hold from the first message on, and acted on once the texts are loaded.
+static const char* invalid_parameter;  // the line from the first invalid parameter on, or null
+static bool info_asked;
+static bool usage_asked;
+static char folder_switch[PATH_CAPACITY];               // -dir=; empty when not given
+static char password_switch[PASSWORD_SWITCH_CAPACITY];  // -password=; empty when not given
+
 static bool starts_with_nocase(const char* text, const char* word)
 {
     for (; *word; ++text, ++word) {
@@ -112,19 +125,23 @@ static bool starts_with_nocase(const char* text, const char* word)
     return true;
 }
 
-static void show_invalid_parameter(const char* from)
+// "-word" or "/word" at p, in any letter case.
+static bool is_switch(const char* p, const char* word)
 {
-    char text[MESSAGE_BUFFER_CAPACITY];
-    // A longer text is cut: the box shows as much of the rest of the line as fits.
-    _snprintf(text, sizeof text - 1, message_text(MSG_INVALID_PARAMETER), from);
-    text[sizeof text - 1] = '\0';
-    MessageBoxA(NULL, text, text_caption, MB_OK);
+    return (*p == '-' || *p == '/') && starts_with_nocase(p + 1, word);
 }
 
-// p is at "-args=" or "/args="; returns the closing quote, or null when the value is invalid.
-static const char* take_args_value(const char* p)
+// A switch without a value must end its token.
+static bool is_plain_switch(const char* p, const char* word)
 {
-    const char* quote = p + 6;
+    size_t end = 1 + strlen(word);
+    return is_switch(p, word) && (p[end] == ' ' || p[end] == '\0');
+}
+
+// quote should hold a double quote, one to capacity - 1 characters without one, and a closing
+// double quote. Copies those characters and returns the closing quote; null when invalid.
+static const char* take_quoted(const char* quote, char* dest, size_t capacity)
+{
     if (*quote != '"')
         return NULL;
     const char* value = quote + 1;
@@ -132,31 +149,105 @@ static const char* take_args_value(const char* p)
     while (*end && *end != '"')
         ++end;
     size_t count = end - value;
-    if (count == 0 || *end != '"' || count >= EXTRA_ARGS_CAPACITY)
+    if (count == 0 || *end != '"' || count >= capacity)
         return NULL;
-    memcpy(extra_args, value, count);
-    extra_args[count] = '\0';
+    memcpy(dest, value, count);
+    dest[count] = '\0';
     return end;
 }
 
-bool handle_command_line(const char* command_line)
+// A relative log name is taken from the program's folder, the current one during start-up,
+// and kept as a full path: the command after extraction runs in another folder.
+static const char* take_log_switch(const char* quote)
 {
+    char name[PATH_CAPACITY];
+    char path[PATH_CAPACITY];
+    const char* end = take_quoted(quote, name, sizeof name);
+    if (end == NULL)
+        return NULL;
+    DWORD length = GetFullPathNameA(name, sizeof path, path, NULL);
+    if (length == 0 || length >= sizeof path || !open_log(path))
+        return NULL;
+    return end;
+}
+
+// The switches for scripts at p. Returns the last character of the switch, or null when p
+// holds none of them or an invalid one.
+static const char* take_unattended_switch(const char* p)
+{
+    if (is_plain_switch(p, "silent")) {
+        silent_mode = 1;
+        switch_flags |= SFX_HIDDEN | SFX_AUTO;
+        return p + 6;
+    }
+    if (is_plain_switch(p, "overwrite")) {
+        switch_flags |= SFX_OVERWRITE;
+        return p + 9;
+    }
+    if (is_plain_switch(p, "help") || is_plain_switch(p, "?")) {
+        usage_asked = true;
+        return *(p + 1) == '?' ? p + 1 : p + 4;
+    }
+    if (is_switch(p, "dir="))
+        return take_quoted(p + 5, folder_switch, sizeof folder_switch);
+    if (is_switch(p, "password="))
+        return take_quoted(p + 10, password_switch, sizeof password_switch);
+    if (is_switch(p, "log="))
+        return take_log_switch(p + 5);
+    return NULL;
+}
+
+void scan_command_line(const char* command_line)
+{
+    memset(extra_args, 0, EXTRA_ARGS_CAPACITY);
     for (const char* p = command_line; *p; p = CharNextA(p)) {
+        // "-info" ends the scan: anything may follow it.
         if (starts_with_nocase(p, "-info")) {
-            MessageBoxA(NULL, info_option_text, text_caption, MB_OK);
-            return false;
+            info_asked = true;
+            return;
         }
-        if (starts_with_nocase(p, "-args=") || starts_with_nocase(p, "/args=")) {
-            const char* closing_quote = take_args_value(p);
-            if (closing_quote == NULL) {
-                show_invalid_parameter(p);
-                return false;
-            }
-            p = closing_quote;
-        } else if (*p != ' ') {
-            show_invalid_parameter(p);
-            return false;
+        const char* last = NULL;
+        if (starts_with_nocase(p, "-args=") || starts_with_nocase(p, "/args="))
+            last = take_quoted(p + 6, extra_args, EXTRA_ARGS_CAPACITY);
+        else if (*p == ' ')
+            last = p;
+        else if (!flag_set(SFX_NO_UNATTENDED))
+            last = take_unattended_switch(p);
+        if (last == NULL) {
+            invalid_parameter = p;
+            return;
         }
+        p = last;
+    }
+}
+
+static void show_invalid_parameter(const char* from)
+{
+    // A longer text is cut: the box shows as much of the rest of the line as fits.
+    _snprintf(message_buffer, MESSAGE_BUFFER_CAPACITY - 1, message_text(MSG_INVALID_PARAMETER), from);
+    message_buffer[MESSAGE_BUFFER_CAPACITY - 1] = '\0';
+    report_error(message_buffer, MB_OK);
+}
+
+bool handle_command_line()
+{
+    if (invalid_parameter != NULL) {
+        show_invalid_parameter(invalid_parameter);
+        return false;
+    }
+    if (info_asked) {
+        show_notice(info_option_text);
+        return false;
+    }
+    if (usage_asked) {
+        show_usage();
+        return false;
+    }
+    if (folder_switch[0] != '\0')
+        copy_checked(target_folder, PATH_CAPACITY, folder_switch, 3530);
+    if (password_switch[0] != '\0') {
+        preset_password(password_switch);
+        SecureZeroMemory(password_switch, sizeof password_switch);
     }
     return true;
 }

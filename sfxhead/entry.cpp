@@ -6,6 +6,7 @@
 #include "config.h"
 #include "failure.h"
 #include "globals.h"
+#include "log.h"
 #include "main_dialog.h"
 #include "message_ids.h"
 #include "meter.h"
@@ -54,36 +55,36 @@ static void clean_up()
     free_text_buffers();
 }
 
-// Everything after start-up. Returns the process exit code, always 0; an internal error
-// ends the process with 1 before it gets here.
+// A check before the dialog failed: its message, and the program ends.
+static int refuse_start(int id, unsigned type)
+{
+    report_error(message_text(id), type);
+    return exit_code;
+}
+
+// Everything after start-up. Returns the process exit code (log.h); an internal error ends
+// the process with 1 before it gets here.
 static int run_sequence(char* command_line)
 {
-    if (!check_entry_point()) {
-        show_box(message_text(MSG_ARCHIVE_DAMAGED), MB_ICONERROR);
-        return 0;
-    }
-    memset(extra_args, 0, EXTRA_ARGS_CAPACITY);
-    if (!handle_command_line(command_line))
-        return 0;
-    if (LOBYTE(LOWORD(windows_version)) < 4) {
-        MessageBoxA(NULL, message_text(MSG_WINDOWS_VERSION), text_caption, MB_OK);
-        return 0;
-    }
-    if (stub_record.complete == 0) {
-        show_box(message_text(MSG_INCOMPLETE), MB_ICONERROR);
-        return 0;
-    }
+    if (!check_entry_point())
+        return refuse_start(MSG_ARCHIVE_DAMAGED, MB_ICONERROR);
+    if (!handle_command_line())
+        return exit_code;
+    if (LOBYTE(LOWORD(windows_version)) < 4)
+        return refuse_start(MSG_WINDOWS_VERSION, MB_OK);
+    if (stub_record.complete == 0)
+        return refuse_start(MSG_INCOMPLETE, MB_ICONERROR);
     overwrite_silently = flag_set(SFX_OVERWRITE);
     entry_encrypted = flag_set(SFX_PASSWORD_FIRST);
     register_meter_class(instance);
     if (!confirm_startup_prompt())
-        return 0;
+        return EXIT_DECLINED;
     if (flag_set(SFX_AUTO))
         auto_mode = 1;
     parse_auto_switch(command_line);
     run_main_dialog();
     clean_up();
-    return 0;
+    return exit_code;
 }
 
 static int sfx_main(HINSTANCE module, char* command_line)
@@ -91,11 +92,14 @@ static int sfx_main(HINSTANCE module, char* command_line)
     if (!prepare_process(module)) {
         // No buffers: stop before anything else runs (the abort point is not armed yet).
         MessageBoxA(NULL, text_header_error, text_caption, MB_ICONERROR);
-        return 0;
+        return EXIT_FAILED;
     }
-    // A fatal error before the main dialog, or one outside an extraction run, ends here.
+    // A fatal error before the main dialog, or one outside an extraction run, ends here; so
+    // does an abandoned disk prompt, the one way out without a message.
     if (setjmp(abort_point) != 0)
-        return 0;
+        return exit_code != EXIT_DONE ? exit_code : EXIT_DECLINED;
+    // The switches are read first, so that -silent and -log= cover start-up too.
+    scan_command_line(command_line);
     startup();
     return run_sequence(command_line);
 }
@@ -117,5 +121,5 @@ extern "C" void __stdcall process_start()
     }
     while (*p && *p <= ' ')
         ++p;
-    ExitProcess(sfx_main(GetModuleHandleA(NULL), (char*)p));
+    ExitProcess(log_outcome(sfx_main(GetModuleHandleA(NULL), (char*)p)));
 }

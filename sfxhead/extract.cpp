@@ -7,6 +7,7 @@
 #include "archive.h"
 #include "failure.h"
 #include "globals.h"
+#include "log.h"
 #include "main_dialog.h"
 #include "message_ids.h"
 #include "meter.h"
@@ -217,6 +218,8 @@ bool confirm_overwrite()
 {
     if (overwrite_silently || !path_exists(entry_name))
         return true;
+    if (silent_mode)
+        return false;  // nobody to ask: the existing file stays
     refresh_meter();
     copy_checked(display_name, PATH_CAPACITY, entry_name, 2240);
     char question[QUESTION_CAPACITY];
@@ -270,6 +273,7 @@ void extract_entry()
             if (entry_encrypted)
                 pass_password_gate();
             extract_entry_data();
+            log_extracted(entry_name);
         }
     }
     if (descriptor_follows)

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "globals.h"
+#include "log.h"
 #include "message_ids.h"
 #include "paths.h"
 #include "resource_data.h"
@@ -14,9 +15,33 @@ static int internal_error_count;
 
 enum { REPORT_LINE_CAPACITY = 401, MODULE_NAME_CAPACITY = 261 };
 
+// In silent mode nobody can read a box or answer it: its text goes to the log and the run
+// ends as failed (unless it has already failed otherwise).
 int show_box(const char* text, unsigned type)
 {
+    if (silent_mode) {
+        log_message(text);
+        if (exit_code == EXIT_DONE)
+            exit_code = EXIT_FAILED;
+        abort_run(ABORT_FATAL);
+    }
     return MessageBoxA(main_window, text, text_caption, type);
+}
+
+void show_notice(const char* text)
+{
+    if (silent_mode)
+        log_message(text);
+    else
+        MessageBoxA(main_window, text, text_caption, MB_OK);
+}
+
+void report_error(const char* text, unsigned type)
+{
+    exit_code = EXIT_FAILED;
+    if (!silent_mode)
+        log_message(text);
+    show_box(text, type);
 }
 
 void abort_run(int value)
@@ -26,7 +51,7 @@ void abort_run(int value)
 
 void fatal_error(const char* text)
 {
-    show_box(text, MB_ICONERROR);
+    report_error(text, MB_ICONERROR);
     abort_run(ABORT_FATAL);
 }
 
@@ -158,28 +183,36 @@ void write_report_body(HANDLE file)
                       (long)(memory.dwAvailVirtual >> 10));
 }
 
+// The internal-error boxes; in silent mode only their texts, in the log.
+static void show_warning(const char* text)
+{
+    log_message(text);
+    if (!silent_mode)
+        MessageBoxA(main_window, text, text_caption, MB_ICONWARNING);
+}
+
 void internal_error(const char* module, int line)
 {
     // A second internal error (also one raised while the report is written) ends at once.
     if (internal_error_count++ != 0)
-        ExitProcess(1);
+        ExitProcess(log_outcome(EXIT_INTERNAL_ERROR));
 
     char text[REPORT_LINE_CAPACITY];
     int length = _snprintf(text, sizeof text, "Tarvel internal error in file %s line %d", module, line);
     if (length < 0 || length >= (int)sizeof text)
         internal_error_at(3189);
-    show_box(text, MB_ICONWARNING);
+    show_warning(text);
 
     HANDLE file = CreateFileA("TVSFX32.RPT", GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_ARCHIVE, NULL);
     if (file == INVALID_HANDLE_VALUE)
-        ExitProcess(1);
+        ExitProcess(log_outcome(EXIT_INTERNAL_ERROR));
     append_checked(text, sizeof text, "\r\n", 3198);
     write_text(file, text);
     write_report_body(file);
     CloseHandle(file);
 
     copy_checked(text, sizeof text, text_report_notice, 3211);
-    show_box(text, MB_ICONWARNING);
-    ExitProcess(1);
+    show_warning(text);
+    ExitProcess(log_outcome(EXIT_INTERNAL_ERROR));
 }

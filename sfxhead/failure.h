@@ -12,6 +12,9 @@ enum { ABORT_CANCELLED = 1, ABORT_FATAL = 2 };
 
 // Shows text in an error box owned by main_window and jumps to abort_point with ABORT_FATAL.
 [[noreturn]] void fatal_error(const char* text);
+// An error that the caller recovers from: the run's outcome becomes EXIT_FAILED, the text is
+// logged and shown in a box of the given type (in silent mode the run ends instead).
+void report_error(const char* text, unsigned type);
 // fatal_error with the fixed header-error text (usable before the message table is loaded).
 [[noreturn]] void fatal_header_error();
 // Formats message id with its arguments into message_buffer and calls fatal_error.
@@ -41,7 +44,10 @@ int format_checked(char* dest, size_t capacity, int fail_line, int full_line, co
 void append_separator(char* path, size_t capacity, int line);
 // The same, and an empty path becomes "\".
 void append_backslash(char* path, size_t capacity);
-// Shows text in a box owned by main_window with the program's caption.
+// Shows text in a box owned by main_window with the program's caption. In silent mode the
+// text goes to the log and the run ends (abort_point, exit code EXIT_FAILED unless set).
 int show_box(const char* text, unsigned type);
+// An OK box that ends nothing ("-info", the usage); in silent mode only logged.
+void show_notice(const char* text);
 
 #endif

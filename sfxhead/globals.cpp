@@ -8,6 +8,8 @@ __attribute__((used, section(".data"))) StubRecord stub_record = {
     {STUB_MARKER_BYTES}, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0,
 };
 
+uint32_t switch_flags;
+
 HINSTANCE instance;
 HWND main_window;
 HCURSOR wait_cursor;

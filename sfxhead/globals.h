@@ -75,6 +75,9 @@ extern char sig_spanning[SIGNATURE_CAPACITY];
 extern const uint32_t message_offsets[];
 inline char* message_text(int id) { return messages + message_offsets[id]; }
 
-inline bool flag_set(uint32_t mask) { return (stub_record.flags & mask) != 0; }
+// Flag bits the command line adds for this run: -silent adds SFX_HIDDEN and SFX_AUTO,
+// -overwrite adds SFX_OVERWRITE.
+extern uint32_t switch_flags;
+inline bool flag_set(uint32_t mask) { return ((stub_record.flags | switch_flags) & mask) != 0; }
 
 #endif

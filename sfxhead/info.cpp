@@ -1,9 +1,12 @@
 // The Info box (the archive's description and the product text) and the Help box.
 #include "info.h"
 
+#include <string.h>
+
 #include "config_fields.h"
 #include "failure.h"
 #include "globals.h"
+#include "inflate.h"
 #include "message_ids.h"
 #include "paths.h"
 #include "resource_data.h"
@@ -18,6 +21,16 @@ void show_info()
     else
         format_checked(text, sizeof text, 5808, 5808, text_product_info);
     show_box(text, MB_OK);
+}
+
+// The usage of the command line, stored compressed in code page 850 like the message table.
+void show_usage()
+{
+    char text[USAGE_TEXT_CAPACITY];
+    memset(text, 0, sizeof text);
+    inflate_memory(usage_blob, usage_blob_size, (uint8_t*)text, sizeof text - 1);
+    OemToCharBuffA(text, text, sizeof text - 1);
+    show_notice(text);
 }
 
 void show_help()

@@ -4,5 +4,7 @@
 
 void show_info();
 void show_help();
+// The usage of the command-line switches ("-?", "-help").
+void show_usage();
 
 #endif

@@ -10,6 +10,7 @@
 #include "folders.h"
 #include "globals.h"
 #include "info.h"
+#include "log.h"
 #include "message_ids.h"
 #include "meter.h"
 #include "password.h"
@@ -162,7 +163,7 @@ static void finish_progress(HWND dialog)
 static bool run_command_after(HWND dialog)
 {
     if (change_to_folder(target_folder, PATH_CAPACITY) != 0) {
-        show_box(message_text(MSG_CHANGE_FOLDER_FAILED), MB_OK);
+        report_error(message_text(MSG_CHANGE_FOLDER_FAILED), MB_OK);
         return false;
     }
     if (command_text[0] != '\0') {
@@ -196,15 +197,17 @@ static bool report_success(HWND dialog)
 static bool main_on_extract(HWND dialog)
 {
     make_close_default(dialog);
+    exit_code = EXIT_DONE;  // the outcome of this run decides
     overwrite_silently = IsDlgButtonChecked(dialog, ID_OVERWRITE) == BST_CHECKED;
     GetDlgItemTextA(dialog, ID_FOLDER_FIELD, target_folder, PATH_CAPACITY);
     if (target_folder[0] == '\0') {
-        show_box(message_text(MSG_NO_FOLDER), MB_ICONERROR);
+        report_error(message_text(MSG_NO_FOLDER), MB_ICONERROR);
         EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
         return true;
     }
     SetDlgItemTextA(dialog, ID_STATUS_LINE, "");
     if (!password_dialog(dialog)) {
+        exit_code = EXIT_DECLINED;
         EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
         return false;
     }
@@ -216,6 +219,9 @@ static bool main_on_extract(HWND dialog)
     finish_progress(dialog);
     SetDlgItemTextA(dialog, ID_STATUS_LINE, "");
     if (result != 0) {
+        // A run that ended without an error message was cancelled by the user.
+        if (exit_code == EXIT_DONE)
+            exit_code = EXIT_DECLINED;
         SetDlgItemTextA(dialog, ID_STATUS_LINE, message_text(MSG_EXTRACTION_CANCELLED));
         EndDialog(dialog, 1);
     } else {

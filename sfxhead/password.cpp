@@ -8,6 +8,7 @@
 #include "failure.h"
 #include "globals.h"
 #include "inflate.h"
+#include "log.h"
 #include "resource_data.h"
 
 char* password;
@@ -39,20 +40,34 @@ void center_window(HWND hwnd)
     SetWindowPos(hwnd, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-// OK with a text: it becomes the password (replacing an earlier one) and the dialog ends.
-static void take_password(HWND dialog)
+// The text becomes the password, replacing an earlier one; false when there is no memory.
+static bool store_password(const char* text)
 {
-    char text[PASSWORD_TEXT_CAPACITY];
-    GetDlgItemTextA(dialog, PASSWORD_EDIT_ID, text, sizeof text);
-    if (text[0] == '\0')
-        return;
     if (password != NULL)
         GlobalFree(password);
     size_t size = strlen(text) + 1;
     password = (char*)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, size);
     if (password == NULL)
-        return;
+        return false;
     copy_checked(password, size, text, 4953);
+    return true;
+}
+
+// A password from the command line serves every run: the dialog is not shown.
+static bool password_preset;
+
+void preset_password(const char* text)
+{
+    password_preset = store_password(text);
+}
+
+// OK with a text: it becomes the password and the dialog ends.
+static void take_password(HWND dialog)
+{
+    char text[PASSWORD_TEXT_CAPACITY];
+    GetDlgItemTextA(dialog, PASSWORD_EDIT_ID, text, sizeof text);
+    if (text[0] == '\0' || !store_password(text))
+        return;
     SecureZeroMemory(text, sizeof text);
     EndDialog(dialog, 1);
 }
@@ -80,7 +95,8 @@ INT_PTR CALLBACK password_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
 
 BYTE password_dialog(HWND owner)
 {
-    if (!entry_encrypted)
+    // In silent mode nobody can answer: without a preset password the gate ends the run.
+    if (!entry_encrypted || password_preset || silent_mode)
         return 1;
     uint8_t* block = (uint8_t*)LocalAlloc(LMEM_ZEROINIT, PASSWORD_TEMPLATE_CAPACITY);
     if (block == NULL)

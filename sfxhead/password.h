@@ -8,6 +8,8 @@ extern char* password;  // the entered password (global memory block), or null
 
 // Asks for the password when the current entry flag says encrypted; 0 when the user cancelled.
 BYTE password_dialog(HWND owner);
+// A password given on the command line: used for every encrypted entry, never asked for.
+void preset_password(const char* text);
 INT_PTR CALLBACK password_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 // Reads and decrypts the encryption header at the archive position; 0 when the password
 // passes, 1 when there is none or it is rejected. On success the keys are ready for the data.

@@ -54,6 +54,7 @@ enum SfxFlags : uint32_t {
     SFX_PROMPT_ASK = 0x00080000,
     SFX_PROMPT_OKCANCEL = 0x00100000,
     SFX_HIDDEN = 0x00400000,
+    SFX_NO_UNATTENDED = 0x00800000,  // the command line takes only "-info" and "-args="
 };
 
 // Name of the image's last section, which holds the configuration block and the archive.

@@ -1,0 +1,65 @@
+// The log file and the exit code.
+#include "log.h"
+
+#include <windows.h>
+#include <string.h>
+
+int exit_code;
+int silent_mode;
+
+static HANDLE log_file = INVALID_HANDLE_VALUE;
+
+// A line holds at most this many characters; a longer text is cut (no message comes close).
+enum { LOG_LINE_CHARS = 1024, LOG_LINE_BYTES = 3 * LOG_LINE_CHARS + 2 };
+
+bool open_log(const char* path)
+{
+    log_file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    return log_file != INVALID_HANDLE_VALUE;
+}
+
+// Texts are in the ANSI code page; the log is UTF-8 whatever the system's code page, so that
+// logs of many machines read alike. Line breaks inside a text become blanks: one line each.
+static void write_line(const char* prefix, const char* text)
+{
+    if (log_file == INVALID_HANDLE_VALUE)
+        return;
+    WCHAR wide[LOG_LINE_CHARS];
+    int length = MultiByteToWideChar(CP_ACP, 0, prefix, -1, wide, LOG_LINE_CHARS) - 1;
+    if (length < 0)
+        return;
+    int cut = (int)strlen(text);
+    if (cut > LOG_LINE_CHARS - 1 - length)
+        cut = LOG_LINE_CHARS - 1 - length;
+    length += MultiByteToWideChar(CP_ACP, 0, text, cut, wide + length, LOG_LINE_CHARS - 1 - length);
+    for (int i = 0; i < length; ++i) {
+        if (wide[i] == L'\r' || wide[i] == L'\n')
+            wide[i] = L' ';
+    }
+    char line[LOG_LINE_BYTES];
+    int size = WideCharToMultiByte(CP_UTF8, 0, wide, length, line, LOG_LINE_BYTES - 2, NULL, NULL);
+    line[size] = '\r';
+    line[size + 1] = '\n';
+    // Another run may have appended since: every line goes to the current end.
+    SetFilePointer(log_file, 0, NULL, FILE_END);
+    DWORD written;
+    WriteFile(log_file, line, (DWORD)size + 2, &written, NULL);
+}
+
+void log_message(const char* text)
+{
+    write_line("Meldung: ", text);
+}
+
+void log_extracted(const char* path)
+{
+    write_line("Datei: ", path);
+}
+
+int log_outcome(int code)
+{
+    char text[2] = {(char)('0' + code), '\0'};
+    write_line("Ende: Exitcode ", text);
+    return code;
+}

@@ -1,0 +1,26 @@
+// The outcome of the program as its exit code, silent mode, and the log file that "-log="
+// names: one UTF-8 line per extracted file, per message and for the outcome, appended.
+#ifndef TVSFX_LOG_H
+#define TVSFX_LOG_H
+
+// Exit codes. A script tells them apart; the first failure of a run decides.
+enum ExitCode {
+    EXIT_DONE = 0,            // did what was asked (or only showed "-info", the usage, the dialog)
+    EXIT_INTERNAL_ERROR = 1,  // a fault of the program itself (report file TVSFX32.RPT)
+    EXIT_FAILED = 2,          // an error message ended the run (or a command could not start)
+    EXIT_DECLINED = 3,        // the user said No or Cancel
+};
+
+extern int exit_code;    // the outcome so far; EXIT_DONE at start
+extern int silent_mode;  // "-silent": no window at all, every message goes to the log
+
+// Opens (or creates) the log file for appending; false when it cannot be opened.
+bool open_log(const char* path);
+// One line "Meldung: text" (a message that is, or in silent mode would be, a box).
+void log_message(const char* text);
+// One line "Datei: path" for a file extracted completely.
+void log_extracted(const char* path);
+// Writes the outcome line "Ende: Exitcode n" and returns code.
+int log_outcome(int code);
+
+#endif
