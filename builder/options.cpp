@@ -232,6 +232,8 @@ void print_build_help(std::FILE* to)
         "  --verb-install      start the command with the shell verb \"Install\"\n"
         "  --multi-volume      the archive spans removable disks\n"
         "  --exe-volumes       with --multi-volume: the volumes are .EXE files\n"
+        "  --no-unattended     refuse the switches for scripts (-silent, -dir=, ...);\n"
+        "                      -info and -args= still work\n"
         "  --flags=HEX         further flag bits, OR'ed in\n"
         "\n"
         "Integrity:\n"

@@ -23,6 +23,7 @@ const FlagName flag_names[] = {
     {SFX_PROMPT_ASK, "SFX_PROMPT_ASK", "prompt-ask"},
     {SFX_PROMPT_OKCANCEL, "SFX_PROMPT_OKCANCEL", "prompt-okcancel"},
     {SFX_HIDDEN, "SFX_HIDDEN", "hidden"},
+    {SFX_NO_UNATTENDED, "SFX_NO_UNATTENDED", "no-unattended"},
 };
 const size_t flag_name_count = sizeof flag_names / sizeof flag_names[0];
 
