@@ -409,12 +409,12 @@ def answer_password(run: Run, password: str, timeout: float = 15.0) -> None:
 
 
 def expect_error(run: Run, text: str, timeout: float = 30.0) -> MessageBox:
-    """The run ends with an error box of this text; it is confirmed and the program exits 0."""
+    """The run ends with an error box of this text; it is confirmed and the program exits 2."""
     box = run.wait_message_box(timeout=timeout)
     assert (box.text, box.caption, box.icon) == (text, BOX_CAPTION, "error"), box.summary()
     assert box.button_ids == [IDOK]
     box.click("OK")
-    assert run.wait_exit(timeout) == 0
+    assert run.wait_exit(timeout) == 2
     return box
 
 

@@ -197,7 +197,7 @@ def test_command_that_cannot_start_is_reported_and_the_dialog_ends(bench, tmp_pa
     assert (box.text, box.caption, box.icon, box.button_ids) == (text, BOX_CAPTION, icon, [1])
     assert box.owner == dialog.hwnd
     box.click("OK")
-    assert run.wait_exit() == 0
+    assert run.wait_exit() == 2
     assert read_argecho_log(echo_log) == []
 
 
@@ -257,7 +257,7 @@ def test_target_folder_that_cannot_be_made_current_keeps_the_dialog(bench, tmp_p
     assert dialog.visible and dialog[IDOK].enabled
     assert read_argecho_log(echo_log) == []
     dialog.click(IDCANCEL)
-    assert run.wait_exit() == 0
+    assert run.wait_exit() == 2  # the command was not run
 
 
 # ---- the archiver button -----------------------------------------------------------------------

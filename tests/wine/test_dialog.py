@@ -236,7 +236,7 @@ def test_folder_field_takes_260_characters_and_no_more(bench, tmp_path):
     box = run.wait_message_box()
     assert box.text == "Ausgabedatei konnte nicht erstellt werden: a.txt"
     box.click("OK")
-    assert run.wait_exit() == 0
+    assert run.wait_exit() == 2
 
 
 # ---- Info and Help -----------------------------------------------------------------------------

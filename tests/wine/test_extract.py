@@ -323,8 +323,8 @@ def test_existing_files_are_asked_about_one_by_one(bench, tmp_path, answers, rep
         assert (box.button_ids, box.owner) == ([IDYES, IDNO, IDCANCEL], dialog.hwnd)
         box.click(answer)
     if count is None:
-        # the run ends and with it the dialog, without a completion box
-        assert run.wait_exit() == 0
+        # the run ends and with it the dialog, without a completion box; cancelled: code 3
+        assert run.wait_exit() == 3
     else:
         done = run.wait_message_box(exclude=seen)
         assert done.text == MSG_FILES_EXTRACTED.format(count)
@@ -439,7 +439,7 @@ def test_click_during_run_and_yes_cancels(bench, tmp_path, big_archive):
     exe = bench.make_sfx(tmp_path, zip=big_archive)
     run, dialog = start_interactive(bench, exe, out)
     interrupt_run(run, dialog, "click").click("Ja", wait_gone=False)
-    assert run.wait_exit() == 0  # the dialog ends with the run, no completion box
+    assert run.wait_exit() == 3  # cancelled; the dialog ends with the run, no completion box
     written = (out / "gross.bin").stat().st_size
     assert 0 < written < BIG_SIZE and written % 28672 == 0
 

@@ -35,15 +35,15 @@ def built(tmp_path_factory):
     }
 
 
-def expect_box(run, text, icon, exit_code=0, buttons=(1,)):
+def expect_box(run, text, icon, buttons=(1,)):
     """The one box the program shows before any dialog (so without owner); pressing its
-    button ends the program."""
+    button ends the program, with exit code 2 after an error box, else 0."""
     box = run.wait_message_box()
     assert (box.caption, box.text, box.icon) == (BOX_CAPTION, text, icon)
     assert box.owner == 0 and box.button_ids == list(buttons)
     assert [w.caption for w in run.windows() if not isinstance(w, MessageBox)] == []
     box.click(box.button_ids[0])
-    assert run.wait_exit() == exit_code
+    assert run.wait_exit() == (2 if icon == "error" else 0)
 
 
 # ---- stub checksum, end record, entry point, complete mark -----------------------------------

@@ -213,7 +213,7 @@ def test_configuration_block_limits(bench, sfx, tmp_path, block, expected):
     assert (box.caption, box.text, box.icon) == (
         BOX_CAPTION, expected, "none" if expected == INFO else "error")
     box.click("OK")
-    assert run.wait_exit() == 0
+    assert run.wait_exit() == (0 if expected == INFO else 2)
 
 
 def test_configuration_block_cut_short_by_end_of_file(bench, sfx, tmp_path):
@@ -224,7 +224,7 @@ def test_configuration_block_cut_short_by_end_of_file(bench, sfx, tmp_path):
     box = run.wait_message_box()
     assert (box.text, box.icon, box.owner) == (HEADER_ERROR, "error", 0)
     box.click("OK")
-    assert run.wait_exit() == 0
+    assert run.wait_exit() == 2
 
 
 # ---- command line ----------------------------------------------------------------------------
@@ -280,7 +280,7 @@ def test_invalid_command_line(bench, sfx, tmp_path, line, shown):
     exe = program_copy(sfx, tmp_path)
     run = bench.start(exe, line)
     expect_plain_box(run, f"Invalid command line parameter ({shown}).").click("OK")
-    assert run.wait_exit() == 0
+    assert run.wait_exit() == 2
     assert_nothing_extracted(exe)
 
 
@@ -288,7 +288,7 @@ def test_invalid_parameter_text_is_cut_to_the_buffer(bench, sfx):
     run = bench.start(sfx(info=INFO), "x" * 600)
     text = f"Invalid command line parameter ({'x' * 600})."[:499]
     expect_plain_box(run, text).click("OK")
-    assert run.wait_exit() == 0
+    assert run.wait_exit() == 2
 
 
 @pytest.fixture(scope="module")
@@ -338,7 +338,7 @@ def test_start_up_prompt(bench, sfx, flags, buttons, press, goes_on):
     if goes_on:
         close_dialog(run, expect_main_dialog(run))
     else:
-        assert run.wait_exit(timeout=NO_DIALOG_WAIT) == 0
+        assert run.wait_exit(timeout=NO_DIALOG_WAIT) == 3  # declined
     assert not bench.unixpath(FOLDER).exists()
 
 

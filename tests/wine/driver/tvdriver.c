@@ -48,7 +48,7 @@
 #include <wchar.h>
 
 enum { POLL_MS = 20, LINE_CAPACITY = 65536, SEND_TIMEOUT_MS = 2000 };
-/* Exit code of a killed child: not 0 or 1 (the stub's codes) and not STILL_ACTIVE (259). */
+/* Exit code of a killed child: not 0 to 3 (the stub's codes) and not STILL_ACTIVE (259). */
 enum { KILLED_EXIT_CODE = 260 };
 
 static PROCESS_INFORMATION child;
