@@ -80,6 +80,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Only the damaged part fails: a changed entry point leaves the checksum, which starts
 // after the PE headers, intact.
+TEST_F(InspectTest, NamesTheFlagThatRefusesTheSwitchesForScripts)
+{
+    RunResult b = build(make_sample_folder("in2"), at("locked.exe"), {"--no-unattended"});
+    ASSERT_EQ(b.exit_code, 0) << b.all();
+    RunResult r = inspect("locked.exe");
+    EXPECT_TRUE(has_line(r.out, "flags: 0x00800800 (SFX_CRC_AFTER_HEADERS | SFX_NO_UNATTENDED)")) << r.out;
+}
+
 TEST_F(InspectTest, EntryPointChangeLeavesTheChecksumValid)
 {
     Bytes f = read_bytes(at("good.exe"));

@@ -58,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FlagCase{{"--verb-install", "--command=a.exe"}, 0x00020800},
                       FlagCase{{"--title-caption"}, 0x00040800},
                       FlagCase{{"--prompt=p", "--prompt-ask", "--prompt-okcancel"}, 0x00180800},
-                      FlagCase{{"--hidden"}, 0x00400800}, FlagCase{{"--flags=10000", "--flags", "0x2"}, 0x00010802}));
+                      FlagCase{{"--hidden"}, 0x00400800}, FlagCase{{"--no-unattended"}, 0x00800800},
+                      FlagCase{{"--flags=10000", "--flags", "0x2"}, 0x00010802}));
 
 struct LimitCase {
     const char* option;
