@@ -35,11 +35,20 @@ static uint32_t precode_entries[PRECODE_TABLE_ENTRIES];
 static uint32_t fixed_literal_entries[FIXED_LITERAL_TABLE_ENTRIES];
 static uint32_t fixed_distance_entries[FIXED_DISTANCE_TABLE_ENTRIES];
 
-DecodeTable literal_code = {literal_entries, LITERAL_TABLE_ENTRIES, false, false, 0, 0};
-DecodeTable distance_code = {distance_entries, DISTANCE_TABLE_ENTRIES, true, false, 0, 0};
-DecodeTable precode = {precode_entries, PRECODE_TABLE_ENTRIES, false, false, 0, 0};
-DecodeTable fixed_literal_code = {fixed_literal_entries, FIXED_LITERAL_TABLE_ENTRIES, false, false, 0, 0};
-DecodeTable fixed_distance_code = {fixed_distance_entries, FIXED_DISTANCE_TABLE_ENTRIES, false, false, 0, 0};
+static uint32_t literal_view[1 << FAST_LITERAL_BITS];
+static uint32_t distance_view[1 << FAST_DISTANCE_BITS];
+static uint32_t fixed_literal_view[1 << FAST_LITERAL_BITS];
+static uint32_t fixed_distance_view[1 << FAST_DISTANCE_BITS];
+
+DecodeTable literal_code = {literal_entries, LITERAL_TABLE_ENTRIES, false, false, 0, 0,
+                            literal_view, FAST_LITERAL_BITS};
+DecodeTable distance_code = {distance_entries, DISTANCE_TABLE_ENTRIES, true, false, 0, 0,
+                             distance_view, FAST_DISTANCE_BITS};
+DecodeTable precode = {precode_entries, PRECODE_TABLE_ENTRIES, false, false, 0, 0, 0, 0};
+DecodeTable fixed_literal_code = {fixed_literal_entries, FIXED_LITERAL_TABLE_ENTRIES, false, false, 0, 0,
+                                  fixed_literal_view, FAST_LITERAL_BITS};
+DecodeTable fixed_distance_code = {fixed_distance_entries, FIXED_DISTANCE_TABLE_ENTRIES, false, false, 0, 0,
+                                   fixed_distance_view, FAST_DISTANCE_BITS};
 uint8_t fixed_tables_deflate64;
 
 static_assert(LITERAL_TABLE_ENTRIES >= (1 << LITERAL_ROOT_BITS), "root table fits its arena");
@@ -157,6 +166,34 @@ static int fill_decode_table(const uint8_t* lengths, const uint16_t* sorted, uin
     return INFLATE_OK;
 }
 
+// Fills the fast view from the built arena. The root table is repeated up to the view's width
+// by doubling; then each root slot that links to a sub-table gets, at every view position
+// with its prefix, the sub-table's entry merged with the root step (its bits to drop and code
+// bits grown by the root width) where the code fits the view, else the link itself.
+static void fill_fast_view(DecodeTable* code)
+{
+    uint32_t* view = code->fast_entries;
+    if (view == 0)
+        return;
+    uint32_t root = code->root_bits;
+    uint32_t size = 1u << code->fast_bits;
+    memcpy(view, code->entries, (sizeof *view) << root);
+    for (uint32_t filled = 1u << root; filled < size; filled *= 2)
+        memcpy(view + filled, view, filled * sizeof *view);
+    for (uint32_t prefix = 0; prefix < (1u << root); ++prefix) {
+        uint32_t link = code->entries[prefix];
+        if (!(link & ENTRY_SUBTABLE))
+            continue;
+        const uint32_t* subtable = code->entries + entry_value(link);
+        uint32_t sub_mask = (1u << entry_code_bits(link)) - 1;
+        for (uint32_t at = prefix; at < size; at += 1u << root) {
+            uint32_t entry = subtable[(at >> root) & sub_mask];
+            if (entry_code_bits(entry) + root <= code->fast_bits)
+                view[at] = entry + (root << 8 | root);
+        }
+    }
+}
+
 int build_decode_table(const uint8_t* lengths, uint32_t n, uint32_t first_coded,
                        const uint16_t* base, const uint8_t* extra,
                        DecodeTable* code, uint32_t requested_width)
@@ -170,6 +207,7 @@ int build_decode_table(const uint8_t* lengths, uint32_t n, uint32_t first_coded,
         code->root_bits = 0;
         code->width = 0;
         code->built = true;
+        fill_fast_view(code);
         return INFLATE_OK;
     }
     uint32_t shortest = 1, longest = MAX_CODE_BITS;
@@ -215,6 +253,7 @@ int build_decode_table(const uint8_t* lengths, uint32_t n, uint32_t first_coded,
     if (result != INFLATE_OK)
         return result;
     code->built = true;
+    fill_fast_view(code);
     return incomplete ? INFLATE_DATA_ERROR : INFLATE_OK;
 }
 

@@ -108,14 +108,15 @@ static inline void copy_in_window(uint8_t* win, uint8_t* dst, uint32_t distance,
 //
 // Shape (as libdeflate's): each item ends with a refill and the lookup of the next
 // literal/length entry, so the table load overlaps the item's end; an entry's low byte is
-// dropped before its kind is tested.
+// dropped before its kind is tested. Codes are looked up in the fast views (11 and 8 bits);
+// only longer codes follow a link into the arena's sub-tables.
 //
 // Bit budget. A refill loads one word at the cursor and counts the whole bytes that fit:
 // afterwards at least WORD_BITS - 8 bits are held (24 on 32-bit, 56 on 64-bit). Bits above the
 // count are the stream's next bits as well (or zeros shifted in at the top), so a lookup may
 // use them once enough bits are held for the code itself.
-//   literal/length: at most 9 (root link) + 6 + 5 = 20 bits <= 24.
-//   64-bit extra literals: two root literals of at most 9 bits each leave 56 - 18 = 38 bits,
+//   literal/length: at most 15 (a code, also through a link) + 5 = 20 bits <= 24.
+//   64-bit extra literals: two view literals of at most 11 bits each leave 56 - 22 = 34 bits,
 //           enough for a following literal/length (20); the distance refills when fewer than
 //           15 + 14 = 29 bits are held, so any item ends within the word.
 //   32-bit distance: refills when fewer than 15 bits are held for its code, and again when
@@ -144,7 +145,7 @@ enum {
 };
 static_assert(FAST_INPUT_MARGIN == (WORD_BITS == 64 ? 23 : 15), "margin as derived above");
 static_assert(MAX_CODE_BITS + 5 <= WORD_BITS - 8, "a literal/length and its extra bits after one refill");
-static_assert(WORD_BITS == 32 || 2 * LITERAL_ROOT_BITS + MAX_CODE_BITS + 5 <= WORD_BITS - 8,
+static_assert(WORD_BITS == 32 || 2 * FAST_LITERAL_BITS + MAX_CODE_BITS + 5 <= WORD_BITS - 8,
               "64-bit: two extra literals and a literal/length after one refill");
 static_assert(WORD_BITS == 32 || MAX_DISTANCE_BITS + 20 <= WORD_BITS - 8,
               "64-bit: a length and its distance after one refill");
@@ -195,22 +196,24 @@ DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances
     uint8_t* const out_limit = win + FAST_WINDOW_LIMIT;
     BitWord bits = bit_buffer;
     uint32_t count = bit_count;
-    const uint32_t* const literal_table = literals->entries;
+    const uint32_t* const literal_view = literals->fast_entries;
+    const uint32_t* const distance_view = distances->fast_entries;
+    const uint32_t* const literal_table = literals->entries;  // sub-tables of long codes
     const uint32_t* const distance_table = distances->entries;
-    const BitWord literal_mask = ((BitWord)1 << literals->root_bits) - 1;
-    const BitWord distance_mask = ((BitWord)1 << distances->root_bits) - 1;
+    const BitWord literal_mask = ((BitWord)1 << FAST_LITERAL_BITS) - 1;
+    const BitWord distance_mask = ((BitWord)1 << FAST_DISTANCE_BITS) - 1;
     DecodeStep step = STEP_MORE;
     uint32_t entry, literal, length, distance;
     BitWord saved;
 
     REFILL_BITS();
-    entry = literal_table[bits & literal_mask];
+    entry = literal_view[bits & literal_mask];
     do {
         saved = bits;
         DROP_BITS(entry_drop_bits(entry));
         if ((int32_t)entry < 0) {
             literal = entry >> 16;
-            entry = literal_table[bits & literal_mask];
+            entry = literal_view[bits & literal_mask];
             if (WORD_BITS == 64) {
                 // Up to two more root literals before the next refill.
                 saved = bits;
@@ -219,14 +222,14 @@ DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances
                 if ((int32_t)entry >= 0)
                     goto not_literal;
                 literal = entry >> 16;
-                entry = literal_table[bits & literal_mask];
+                entry = literal_view[bits & literal_mask];
                 saved = bits;
                 DROP_BITS(entry_drop_bits(entry));
                 *out++ = (uint8_t)literal;
                 if ((int32_t)entry >= 0)
                     goto not_literal;
                 literal = entry >> 16;
-                entry = literal_table[bits & literal_mask];
+                entry = literal_view[bits & literal_mask];
             }
             REFILL_BITS();
             *out++ = (uint8_t)literal;
@@ -241,7 +244,7 @@ DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances
                 if ((int32_t)entry < 0) {
                     literal = entry >> 16;
                     REFILL_BITS();
-                    entry = literal_table[bits & literal_mask];
+                    entry = literal_view[bits & literal_mask];
                     *out++ = (uint8_t)literal;
                     continue;
                 }
@@ -269,7 +272,7 @@ DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances
     decode_distance:
         if (count < DISTANCE_LOOKUP_BITS)
             REFILL_BITS();
-        entry = distance_table[bits & distance_mask];
+        entry = distance_view[bits & distance_mask];
         if (entry & ENTRY_SUBTABLE) {
             DROP_BITS(entry_drop_bits(entry));
             entry = distance_table[entry_value(entry) + low_bits(bits, entry_code_bits(entry))];
@@ -295,7 +298,7 @@ DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances
                 break;  // the memory sink is full
         }
         REFILL_BITS();
-        entry = literal_table[bits & literal_mask];
+        entry = literal_view[bits & literal_mask];
     } while (in <= in_limit && out <= out_limit);
 
     // Give back the whole bytes loaded but not used, but never more than this loop loaded:

@@ -99,6 +99,18 @@ enum {
     FIXED_DISTANCE_ROOT_BITS = 5,
 };
 
+// Fast views. The fast loop looks codes up in single-level views of the built codes, wider than
+// their root tables: every code of at most FAST_LITERAL_BITS (FAST_DISTANCE_BITS) bits is one
+// lookup there, its extra bits included, so most literal/length codes of text and binaries
+// (up to 11 bits) never take the second step. A longer code's slot holds its root table's link
+// into the arena; the fast loop follows it there. The careful path never reads a view: its
+// lookaheads (the 9- and 6-bit roots' widths and their sub-tables' widths) fix when bytes are
+// fetched, and so the moments of refills, and stay as they are.
+//   literal/length  2^11 = 2,048 entries: libdeflate's width; 8 KiB stays in the L1 cache
+//   distance        2^8  =   256 entries: every distance code of usual streams (codes up to
+//                   8 bits); 9 or 10 bits would cost a fill of 512/1,024 entries per block
+enum { FAST_LITERAL_BITS = 11, FAST_DISTANCE_BITS = 8 };
+
 // One built code. The per-block codes live for one block: build_decode_table marks the code
 // built, and every return path of the block's decoder releases it with free_decode_tables
 // (which only marks it released: the arena stays for the next block). The tests check after
@@ -111,6 +123,9 @@ struct DecodeTable {
     uint8_t root_bits;       // bits the root table indexes; never above the requested width
     uint8_t width;           // requested width narrowed to [shortest, longest length], as
                              // reported by the builder; 0 when every length is 0
+    uint32_t* fast_entries;  // the fast view, 2^fast_bits entries, filled by the builder;
+                             // null for codes the fast loop never uses (the code length code)
+    uint8_t fast_bits;       // FAST_LITERAL_BITS or FAST_DISTANCE_BITS
 };
 
 extern DecodeTable literal_code;         // per dynamic block

@@ -558,8 +558,10 @@ TEST(FastLoop, Deflate64MatchEndingAtTheWindowEnd)
 TEST(FastLoop, GivesBackOnlyBytesItLoaded)
 {
     ensure_window();
-    DecodeTable literals = {new uint32_t[FIXED_LITERAL_TABLE_ENTRIES], FIXED_LITERAL_TABLE_ENTRIES, false, false, 0, 0};
-    DecodeTable distances = {new uint32_t[FIXED_DISTANCE_TABLE_ENTRIES], FIXED_DISTANCE_TABLE_ENTRIES, false, false, 0, 0};
+    DecodeTable literals = {new uint32_t[FIXED_LITERAL_TABLE_ENTRIES], FIXED_LITERAL_TABLE_ENTRIES, false, false, 0, 0,
+                            new uint32_t[1 << FAST_LITERAL_BITS], FAST_LITERAL_BITS};
+    DecodeTable distances = {new uint32_t[FIXED_DISTANCE_TABLE_ENTRIES], FIXED_DISTANCE_TABLE_ENTRIES, false, false, 0, 0,
+                             new uint32_t[1 << FAST_DISTANCE_BITS], FAST_DISTANCE_BITS};
     std::vector<uint8_t> ll = fixed_literal_lengths(), dl = fixed_distance_lengths();
     ASSERT_EQ(build_decode_table(ll.data(), 288, 257, length_base, length_extra, &literals, 7), 0);
     ASSERT_EQ(build_decode_table(dl.data(), 32, 0, distance_base, distance_extra, &distances, 5), 0);
@@ -580,6 +582,8 @@ TEST(FastLoop, GivesBackOnlyBytesItLoaded)
     source_remaining = kept;
     delete[] literals.entries;
     delete[] distances.entries;
+    delete[] literals.fast_entries;
+    delete[] distances.fast_entries;
 }
 
 // --- in-memory decoding ----------------------------------------------------------------------
