@@ -100,13 +100,15 @@ double time_inflate_once(const Bytes& stream, bool deflate64, bool fast_loop)
     return elapsed;
 }
 
-double time_update_crc_once(const Bytes& data, uint32_t* crc)
+double time_update_crc_once(const Bytes& data, uint32_t* crc, bool folding)
 {
-    static bool table_built;
+    static bool table_built, processor_folds;
     if (!table_built) {
         build_crc_table();
         table_built = true;
+        processor_folds = crc_folding;
     }
+    crc_folding = folding && processor_folds;
     double start = cpu_seconds();
     crc_register = 0xFFFFFFFFu;
     for (size_t at = 0; at < data.size(); at += 28672) {
@@ -115,5 +117,6 @@ double time_update_crc_once(const Bytes& data, uint32_t* crc)
     }
     double elapsed = cpu_seconds() - start;
     *crc = ~crc_register;
+    crc_folding = processor_folds;
     return elapsed;
 }

@@ -14,8 +14,9 @@ using Bytes = std::vector<uint8_t>;
 bool check_inflate(const Bytes& stream, const Bytes& expected, bool deflate64);
 // Seconds of one decode (output discarded).
 double time_inflate_once(const Bytes& stream, bool deflate64, bool fast_loop = true);
-// Seconds of one CRC-32 over data in 28,672-byte pieces; *crc receives the result.
-double time_update_crc_once(const Bytes& data, uint32_t* crc);
+// Seconds of one CRC-32 over data in 28,672-byte pieces; *crc receives the result. folding
+// false times the portable path also where the processor could fold.
+double time_update_crc_once(const Bytes& data, uint32_t* crc, bool folding = true);
 
 // Processor time of this thread where the system has it (the machine is shared: time spent
 // waiting for a processor is not ours), else wall time.

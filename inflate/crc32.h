@@ -10,7 +10,12 @@ extern uint32_t crc_table[256];
 // Running register of update_crc: preset it to 0xFFFFFFFF, take its complement as the result.
 extern uint32_t crc_register;
 
-// Fills crc_table (and the derived tables of the sliced update). Called once at start-up.
+// True when update_crc folds with carry-less multiplication (set by build_crc_table when the
+// processor has PCLMULQDQ and SSE4.1). The tests clear it to check the portable path.
+extern bool crc_folding;
+
+// Fills crc_table and the derived braid tables, and picks the folding path where the
+// processor has it. Called once at start-up.
 void build_crc_table();
 // Advances crc_register over len bytes; same result as the byte-wise table update.
 void update_crc(const uint8_t* data, uint32_t len);

@@ -51,6 +51,36 @@ TEST_F(Crc32, PiecewiseUpdatesChain)
     }
 }
 
+// Every path (folding where the processor has it, braided, byte-wise tail) against zlib and
+// each other, on random lengths and alignments, from random registers too.
+TEST_F(Crc32, FoldedAndBraidedPathsAgreeWithZlib)
+{
+    Bytes data = make_data("random", 70000, 11);
+    uint32_t state = 99;
+    auto next = [&state]() {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    bool folding = crc_folding;
+    for (int round = 0; round < 400; ++round) {
+        size_t offset = next() % 64;
+        size_t len = round < 200 ? next() % 300 : next() % (data.size() - 64);
+        uint32_t start = next();
+        uint32_t expected = (uint32_t)crc32(start, data.data() + offset, (uInt)len);
+        crc_folding = folding;
+        crc_register = ~start;
+        update_crc(data.data() + offset, (uint32_t)len);
+        EXPECT_EQ(~crc_register, expected) << "offset " << offset << " length " << len;
+        crc_folding = false;
+        crc_register = ~start;
+        update_crc(data.data() + offset, (uint32_t)len);
+        EXPECT_EQ(~crc_register, expected) << "portable, offset " << offset << " length " << len;
+    }
+    crc_folding = folding;
+}
+
 // The cipher uses crc_table directly, one byte at a time: the table update and the sliced
 // update give the same register.
 TEST_F(Crc32, SlicedUpdateEqualsByteUpdate)
