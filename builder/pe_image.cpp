@@ -1,7 +1,8 @@
 // PE32 header reading and the attached-data section. The stub is an ordinary image linked by
 // mingw; the builder only appends one section behind its last one and fixes the header
 // fields the loader checks, so Windows maps the configuration block and the archive like
-// any other initialised data.
+// any other initialised data (only the section's first bytes are mapped, see
+// plan_attached_section).
 #include "pe_image.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "build_error.h"
 #include "byte_buffer.h"
+#include "format/config_fields.h"
 #include "sfxhead/stub_record.h"
 
 namespace {
@@ -151,12 +153,16 @@ AttachedSection plan_attached_section(const PeImage& image, uint32_t data_size)
     uint64_t raw_pointer = align_up(image.raw_end, image.file_alignment);
     uint64_t raw_size = align_up(data_size, image.file_alignment);
     uint64_t virtual_address = align_up(virtual_end, image.section_alignment);
-    // A 32-bit process has 2 GiB of user address space; an image that does not fit below
-    // it from its base cannot be loaded at all.
-    uint64_t image_end = image.image_base + align_up(virtual_address + data_size, image.section_alignment);
-    if (raw_pointer + raw_size > 0xFFFFFFFFu || image_end > 0x80000000u)
-        fail("the archive is too large for a 32-bit Windows image (at most about 2 GiB)");
-    return AttachedSection{uint32_t(raw_pointer), uint32_t(raw_size), uint32_t(virtual_address), data_size};
+    // The stub reads the configuration block and the archive with file reads, never from the
+    // mapped image: the section maps at most the block's largest size, and its raw data runs
+    // on to the end of the file (SizeOfRawData may exceed VirtualSize; the loader maps
+    // VirtualSize and copies no more). So memory stays small whatever the archive's size.
+    uint32_t mapped = std::min<uint32_t>(data_size, CONFIG_STORED_MAX);
+    // The stub seeks with signed 32-bit offsets: the whole file must stay below 2 GiB.
+    uint64_t image_end = image.image_base + align_up(virtual_address + mapped, image.section_alignment);
+    if (raw_pointer + raw_size > 0x7FFFFFFFu || image_end > 0x80000000u)
+        fail("the archive is too large for a self-extractor (the file must stay below 2 GiB)");
+    return AttachedSection{uint32_t(raw_pointer), uint32_t(raw_size), uint32_t(virtual_address), mapped};
 }
 
 void add_attached_section(std::vector<uint8_t>& headers, const PeImage& image,

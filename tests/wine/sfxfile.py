@@ -115,16 +115,19 @@ def replace_config_block(stub: StubFile, block: bytes) -> None:
     attached = section(stub, ATTACHED_SECTION_NAME)
     config_at, archive_at = stub["config_offset"], stub["archive_offset"]
     assert config_at == attached.raw_pointer, "the block starts the attached section"
-    archive_end = attached.raw_pointer + attached.virtual_size
+    # The archive ends with its end record and comment; the section maps only the first bytes.
+    end_record = stub["end_record_offset"]
+    archive_end = end_record + 22 + struct.unpack_from("<H", stub.data, end_record + 20)[0]
     archive = bytes(stub.data[archive_at:archive_end])
     shift = config_at + len(block) - archive_at
 
     data_size = len(block) + len(archive)
     raw_size = align_up(data_size, _pe_u32(stub, PE_FILE_ALIGNMENT))
     stub.data[config_at:] = block + archive + bytes(raw_size - data_size)
-    struct.pack_into("<I", stub.data, attached.header_offset + 8, data_size)
+    mapped = min(data_size, CONFIG_STORED_MAX)
+    struct.pack_into("<I", stub.data, attached.header_offset + 8, mapped)
     struct.pack_into("<I", stub.data, attached.header_offset + 16, raw_size)
-    image_size = align_up(attached.virtual_address + data_size,
+    image_size = align_up(attached.virtual_address + mapped,
                           _pe_u32(stub, PE_SECTION_ALIGNMENT))
     struct.pack_into("<I", stub.data, stub.e_lfanew + PE_SIZE_OF_IMAGE, image_size)
 
