@@ -19,6 +19,7 @@
 #include <string>
 
 #include "crc32.h"
+#include "inflate.h"
 #include "decoder_timing.h"
 
 namespace fs = std::filesystem;
@@ -169,8 +170,8 @@ double time_zlib_crc_once(const Bytes& data, uint32_t* crc)
 {
     double start = cpu_seconds();
     uLong value = crc32(0, nullptr, 0);
-    for (size_t at = 0; at < data.size(); at += 28672)
-        value = crc32(value, data.data() + at, (uInt)std::min<size_t>(28672, data.size() - at));
+    for (size_t at = 0; at < data.size(); at += OUTPUT_PIECE_SIZE)
+        value = crc32(value, data.data() + at, (uInt)std::min<size_t>(OUTPUT_PIECE_SIZE, data.size() - at));
     double elapsed = cpu_seconds() - start;
     *crc = (uint32_t)value;
     return elapsed;

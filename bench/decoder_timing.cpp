@@ -4,6 +4,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "crc32.h"
@@ -16,8 +17,8 @@ uint32_t& source_remaining = compressed_size;
 
 static const Bytes* source_stream;
 static size_t source_offset;
-static uint8_t input_buffer[28692];
-static uint8_t output_buffer[28692];
+static uint8_t input_buffer[IO_BUFFER_CAPACITY];
+static uint8_t output_buffer[IO_BUFFER_CAPACITY];
 static const Bytes* expected_output;  // compared piece by piece on the checking run
 static size_t output_offset;
 static bool output_differs;
@@ -28,7 +29,7 @@ uint32_t refill_input()
         input_avail = 0;
         return 0;
     }
-    uint32_t want = compressed_size < 28672 ? compressed_size : 28672;
+    uint32_t want = compressed_size < (uint32_t)INPUT_CHUNK_SIZE ? compressed_size : (uint32_t)INPUT_CHUNK_SIZE;
     memcpy(input_buffer, source_stream->data() + source_offset, want);  // stands in for the read
     source_offset += want;
     input_cursor = input_buffer;
@@ -81,8 +82,8 @@ static int decode_once(const Bytes& stream, bool deflate64)
 
 bool check_inflate(const Bytes& stream, const Bytes& expected, bool deflate64)
 {
-    if (window == nullptr)
-        window = new uint8_t[WINDOW_ALLOC_SIZE]();
+    if (slide_window == nullptr)
+        slide_window = new uint8_t[WINDOW_ALLOC_SIZE]();
     expected_output = &expected;
     output_differs = false;
     int result = decode_once(stream, deflate64);
@@ -111,8 +112,8 @@ double time_update_crc_once(const Bytes& data, uint32_t* crc, bool folding)
     crc_folding = folding && processor_folds;
     double start = cpu_seconds();
     crc_register = 0xFFFFFFFFu;
-    for (size_t at = 0; at < data.size(); at += 28672) {
-        size_t piece = data.size() - at < 28672 ? data.size() - at : 28672;
+    for (size_t at = 0; at < data.size(); at += OUTPUT_PIECE_SIZE) {
+        size_t piece = std::min<size_t>(data.size() - at, OUTPUT_PIECE_SIZE);
         update_crc(data.data() + at, (uint32_t)piece);
     }
     double elapsed = cpu_seconds() - start;

@@ -31,7 +31,7 @@ const uint8_t* stream_data;
 size_t stream_handed;
 uint32_t chunk_size;
 uint8_t* chunk;  // exactly the bytes of the current refill
-uint8_t sink_buffer[28692];
+uint8_t sink_buffer[IO_BUFFER_CAPACITY];
 Bytes collected;
 std::vector<uint64_t> refill_marks;
 jmp_buf over_budget;
@@ -92,7 +92,7 @@ struct Run {
 
 void reset_window()
 {
-    memset(window, 0, WINDOW_ALLOC_SIZE);
+    memset(slide_window, 0, WINDOW_ALLOC_SIZE);
 }
 
 Run run_stream(const uint8_t* data, size_t size, bool deflate64, uint32_t chunk_bytes, bool fast)
@@ -259,14 +259,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
 {
     if (size < 2)
         return 0;
-    if (window == nullptr)
-        window = (uint8_t*)malloc(WINDOW_ALLOC_SIZE);
+    if (slide_window == nullptr)
+        slide_window = (uint8_t*)malloc(WINDOW_ALLOC_SIZE);
     int mode = input[0] % 3;
     uint8_t parameter = input[1];
     const uint8_t* data = input + 2;
     size -= 2;
-    // Small chunks put refills everywhere; 28,672 is the pipeline's own.
-    uint32_t chunk_bytes = parameter < 192 ? 1 + parameter % 64 : 28672;
+    // Small chunks put refills everywhere; INPUT_CHUNK_SIZE is the pipeline's own.
+    uint32_t chunk_bytes = parameter < 192 ? 1 + parameter % 64 : INPUT_CHUNK_SIZE;
     bool deflate64 = mode == 1;
 
     Run fast = run_stream(data, size, deflate64, chunk_bytes, true);

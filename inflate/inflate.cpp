@@ -6,7 +6,7 @@
 
 // --- state -------------------------------------------------------------------------------------
 
-uint8_t* window;  // allocated by the embedding program, WINDOW_ALLOC_SIZE bytes
+uint8_t* slide_window;  // allocated by the embedding program, WINDOW_ALLOC_SIZE bytes
 
 const uint8_t* input_cursor;
 int32_t input_avail;
@@ -100,7 +100,7 @@ static uint32_t room_in_memory_sink(uint32_t piece)
 
 void flush_window(uint32_t n)
 {
-    const uint8_t* from = window;
+    const uint8_t* from = slide_window;
     while (n > 0 && !output_cut) {
         uint32_t piece = OUTPUT_PIECE_SIZE - output_count;
         if (piece > n)
@@ -119,7 +119,7 @@ void flush_window(uint32_t n)
 
 static void put_byte(uint32_t byte)
 {
-    window[window_pos++] = (uint8_t)byte;
+    slide_window[window_pos++] = (uint8_t)byte;
     if (window_pos == WINDOW_SIZE) {
         flush_window(WINDOW_SIZE);
         window_pos = 0;
@@ -134,7 +134,7 @@ uint32_t copy_match(uint32_t pos, uint32_t distance, uint32_t length)
         uint32_t piece = WINDOW_SIZE - (source > pos ? source : pos);
         if (piece > length)
             piece = length;
-        copy_forward(window + pos, window + source, piece);
+        copy_forward(slide_window + pos, slide_window + source, piece);
         length -= piece;
         source = (source + piece) & WINDOW_MASK;
         pos += piece;
@@ -248,7 +248,7 @@ static int copy_stored_block()
             --length;
             continue;
         }
-        memcpy(window + window_pos, input_cursor, run);
+        memcpy(slide_window + window_pos, input_cursor, run);
         input_cursor += run;
         input_avail -= (int32_t)run;
         source_remaining -= run;

@@ -25,10 +25,17 @@ enum InflateResult {
 // allocates that many bytes (zero-filled) and never clears them between streams.
 enum { WINDOW_SIZE = 65536, WINDOW_SLACK = 64, WINDOW_ALLOC_SIZE = WINDOW_SIZE + WINDOW_SLACK };
 
-// Output reaches the sink in pieces of this size: a full piece triggers flush_output().
-enum { OUTPUT_PIECE_SIZE = 28672 };
+// Output reaches the sink in pieces of this size: a full piece triggers flush_output(). The
+// stub's refill_input reads its input in chunks of the same size, and both buffers are
+// allocated IO_BUFFER_CAPACITY bytes, 20 more than they use; every embedding (the stub, the
+// unit tests, the fuzzer, the benchmark) uses these names.
+enum {
+    OUTPUT_PIECE_SIZE = 28672,
+    INPUT_CHUNK_SIZE = OUTPUT_PIECE_SIZE,
+    IO_BUFFER_CAPACITY = OUTPUT_PIECE_SIZE + 20,
+};
 
-extern uint8_t* window;
+extern uint8_t* slide_window;  // WINDOW_ALLOC_SIZE bytes, allocated by the embedding program
 
 // Byte source, shared with the entry pipeline.
 extern const uint8_t* input_cursor;  // next unread compressed byte

@@ -191,7 +191,7 @@ DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances
 
     const uint8_t* in = input_cursor;
     const uint8_t* const in_limit = in + (avail - FAST_INPUT_MARGIN);
-    uint8_t* const win = window;
+    uint8_t* const win = slide_window;
     uint8_t* out = win + window_pos;
     uint8_t* const out_limit = win + FAST_WINDOW_LIMIT;
     BitWord bits = bit_buffer;

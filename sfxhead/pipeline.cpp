@@ -165,12 +165,12 @@ static void create_output_file()
 
 uint32_t refill_input()
 {
-    memset(input_buffer, 0, OUTPUT_PIECE_SIZE);
+    memset(input_buffer, 0, INPUT_CHUNK_SIZE);
     if ((int32_t)entry_header.compressed_size <= 0) {
         input_avail = 0;
         return 0;
     }
-    UINT want = entry_header.compressed_size < (uint32_t)OUTPUT_PIECE_SIZE ? entry_header.compressed_size : (UINT)OUTPUT_PIECE_SIZE;
+    UINT want = entry_header.compressed_size < (uint32_t)INPUT_CHUNK_SIZE ? entry_header.compressed_size : (UINT)INPUT_CHUNK_SIZE;
     UINT count = _lread(archive_handle, input_buffer, want);
     // A short read at the end of a disk continues on the next one: an empty read is repeated
     // there, a partial chunk is used as it is and the rest follows with the next refill.

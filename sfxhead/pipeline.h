@@ -8,9 +8,7 @@
 
 #include "inflate.h"
 
-// Input and output buffers: OUTPUT_PIECE_SIZE (28,672) bytes used, allocated with 20 spare.
-enum { IO_BUFFER_CAPACITY = 28692 };
-
+// Input and output buffers: IO_BUFFER_CAPACITY bytes each (inflate.h).
 extern uint8_t* input_buffer;
 extern uint8_t* output_buffer;
 

@@ -125,10 +125,10 @@ static void assemble_signatures()
 
 static void allocate_decoder_buffers()
 {
-    window = (uint8_t*)LocalAlloc(LMEM_ZEROINIT, WINDOW_ALLOC_SIZE);
+    slide_window = (uint8_t*)LocalAlloc(LMEM_ZEROINIT, WINDOW_ALLOC_SIZE);
     input_buffer = (uint8_t*)LocalAlloc(LMEM_ZEROINIT, IO_BUFFER_CAPACITY);
     output_buffer = (uint8_t*)LocalAlloc(LMEM_ZEROINIT, IO_BUFFER_CAPACITY);
-    if (window == NULL || input_buffer == NULL || output_buffer == NULL)
+    if (slide_window == NULL || input_buffer == NULL || output_buffer == NULL)
         fatal_header_error();
 }
 
@@ -165,7 +165,7 @@ static void free_local(uint8_t** block)
 
 void close_all()
 {
-    free_local(&window);
+    free_local(&slide_window);
     free_local(&input_buffer);
     free_local(&output_buffer);
     if (archive_handle != 0)

@@ -50,18 +50,18 @@ struct Source {
     const uint8_t* data = nullptr;
     uint64_t size = 0;
     uint64_t handed = 0;
-    uint32_t chunk = 28672;
+    uint32_t chunk = INPUT_CHUNK_SIZE;
 };
 
 GuardedRegion& input_region()
 {
-    static GuardedRegion region(28692);
+    static GuardedRegion region(IO_BUFFER_CAPACITY);
     return region;
 }
 
 struct Sink {
     Bytes collected;
-    uint8_t buffer[28692];
+    uint8_t buffer[IO_BUFFER_CAPACITY];
     bool bad_piece = false;
 };
 
@@ -108,8 +108,8 @@ void flush_output()
 
 void ensure_window()
 {
-    if (window == nullptr)
-        window = new uint8_t[WINDOW_ALLOC_SIZE]();
+    if (slide_window == nullptr)
+        slide_window = new uint8_t[WINDOW_ALLOC_SIZE]();
 }
 
 static void check_tables_released(std::string* found)

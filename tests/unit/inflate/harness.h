@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include "inflate.h"
+
 #include <string>
 #include <vector>
 
@@ -22,7 +24,7 @@ struct DecodeRun {
 
 struct DecodeOptions {
     bool deflate64 = false;
-    uint32_t chunk = 28672;     // bytes per refill
+    uint32_t chunk = INPUT_CHUNK_SIZE;  // bytes per refill
     int64_t declared = -1;      // compressed size the source counts down; -1: the stream's size
     bool fast_loop = true;
 };
