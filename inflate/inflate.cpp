@@ -6,7 +6,6 @@
 
 // --- state -------------------------------------------------------------------------------------
 
-uint8_t* slide_window;  // allocated by the embedding program, WINDOW_ALLOC_SIZE bytes
 
 const uint8_t* input_cursor;
 int32_t input_avail;
@@ -26,9 +25,6 @@ bool fast_loop_enabled = true;
 #ifdef INFLATE_TRACE_ERRORS
 const char* inflate_error_reason;
 #endif
-
-// The memory sink reached output_end: the rest of the stream is dropped.
-static bool output_cut;
 
 // Bits of a value of up to 16 bits.
 static uint32_t low_bits(uint32_t value, uint32_t count)
@@ -84,39 +80,6 @@ static uint32_t take_bits(uint32_t n)
     return value;
 }
 
-// --- byte sink ---------------------------------------------------------------------------------
-
-// Copies at most what the memory block still holds; a stream that would write more is cut
-// and ends as if its input had run out.
-static uint32_t room_in_memory_sink(uint32_t piece)
-{
-    uint32_t room = (uint32_t)(output_end - output_cursor);
-    if (piece <= room)
-        return piece;
-    output_cut = true;
-    input_exhausted = true;
-    return room;
-}
-
-void flush_window(uint32_t n)
-{
-    const uint8_t* from = slide_window;
-    while (n > 0 && !output_cut) {
-        uint32_t piece = OUTPUT_PIECE_SIZE - output_count;
-        if (piece > n)
-            piece = n;
-        if (memory_mode)
-            piece = room_in_memory_sink(piece);
-        memcpy(output_cursor, from, piece);
-        output_cursor += piece;
-        output_count += piece;
-        from += piece;
-        n -= piece;
-        if (output_count == OUTPUT_PIECE_SIZE)
-            flush_output();
-    }
-}
-
 static void put_byte(uint32_t byte)
 {
     slide_window[window_pos++] = (uint8_t)byte;
@@ -124,26 +87,6 @@ static void put_byte(uint32_t byte)
         flush_window(WINDOW_SIZE);
         window_pos = 0;
     }
-}
-
-uint32_t copy_match(uint32_t pos, uint32_t distance, uint32_t length)
-{
-    // A distance beyond the output of this stream copies whatever the window holds.
-    uint32_t source = (pos - distance) & WINDOW_MASK;
-    while (length > 0) {
-        uint32_t piece = WINDOW_SIZE - (source > pos ? source : pos);
-        if (piece > length)
-            piece = length;
-        copy_forward(slide_window + pos, slide_window + source, piece);
-        length -= piece;
-        source = (source + piece) & WINDOW_MASK;
-        pos += piece;
-        if (pos == WINDOW_SIZE) {
-            flush_window(WINDOW_SIZE);
-            pos = 0;
-        }
-    }
-    return pos;
 }
 
 // --- symbols -----------------------------------------------------------------------------------

@@ -1,4 +1,4 @@
-// The fast loop of the decoder and the window copy it shares with the careful path.
+// The fast loop of the decoder and its inline match copy.
 //
 // Built with -O2 even inside the size-optimised stub (INFLATE_SPEED_SOURCES): this file is
 // where nearly all decoding time goes.
@@ -6,50 +6,7 @@
 
 #include "inflate_internal.h"
 
-// --- window copies -----------------------------------------------------------------------------
-
-// src and dst at least 8 bytes apart, in either direction. Word copies forward are exact then:
-// every load reads bytes that are either final already (source behind by 8 or more) or not
-// yet overwritten (source ahead by 8 or more). The last word is copied at n - 8, overlapping
-// the one before: nothing is written past dst + n, because the bytes after the write position
-// are live history (distances up to 65,536 reach them).
-static inline void copy_far(uint8_t* dst, const uint8_t* src, uint32_t n)
-{
-    if (n >= 8) {
-        for (uint32_t i = 0; i + 8 < n; i += 8)
-            store_u64(dst + i, load_u64(src + i));
-        store_u64(dst + n - 8, load_u64(src + n - 8));
-    } else if (n >= 4) {
-        uint32_t head = load_u32(src);
-        uint32_t tail = load_u32(src + n - 4);
-        store_u32(dst, head);
-        store_u32(dst + n - 4, tail);
-    } else {
-        dst[0] = src[0];
-        dst[n / 2] = src[n / 2];
-        dst[n - 1] = src[n - 1];
-    }
-}
-
-static inline void copy_bytes(uint8_t* dst, const uint8_t* src, uint32_t n)
-{
-    ptrdiff_t gap = dst - src;
-    if (gap >= 8 || gap <= -8) {
-        copy_far(dst, src, n);
-    } else if (gap == 1) {
-        memset(dst, *src, n);  // distance 1: a run of one byte
-    } else if (gap != 0) {     // gap 0 is a distance of exactly 64 KiB: every byte stays
-        for (uint32_t i = 0; i < n; ++i)
-            dst[i] = src[i];
-    }
-}
-
-// Out of line: the fast loop's own copy handles the common case inline.
-__attribute__((noinline)) void copy_forward(uint8_t* dst, const uint8_t* src, uint32_t n)
-{
-    if (n > 0)
-        copy_bytes(dst, src, n);
-}
+// --- the fast loop's match copy -------------------------------------------------------------
 
 // A match that ends before the window end; its source may wrap around the window end.
 // The common case (source 8 or more bytes away, not wrapping) copies 16 or 32 bytes without a

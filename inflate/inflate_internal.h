@@ -1,5 +1,6 @@
 // Decoder internals shared by the table builder (decode_table.cpp), the careful path
-// (inflate.cpp) and the fast loop (inflate_fast.cpp). Also read by the unit tests, the
+// (inflate.cpp), the fast loop (inflate_fast.cpp) and the window (window.cpp). Calls point one
+// way: inflate.cpp -> inflate_fast.cpp -> window.cpp, and both to decode_table.cpp. Also read by the unit tests, the
 // benchmark and the fuzzer, which inspect the table records and can switch the fast loop off.
 #ifndef TVSFX_INFLATE_INTERNAL_H
 #define TVSFX_INFLATE_INTERNAL_H
@@ -165,6 +166,10 @@ enum DecodeStep { STEP_MORE, STEP_END_OF_BLOCK, STEP_BAD_DATA };
 // The fast loop: decodes symbols while enough input is buffered and enough window space is
 // left, then returns STEP_MORE so that the careful path takes over (see inflate_fast.cpp).
 DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances);
+
+// The memory sink reached output_end: the rest of the stream is dropped (window.cpp; reset by
+// inflate_stream).
+extern bool output_cut;
 
 // Copies a match of any length into the window at pos, piece by piece, flushing the window
 // each time it fills; returns the new window position.
