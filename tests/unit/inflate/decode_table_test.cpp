@@ -119,4 +119,75 @@ TEST(DistanceArena, HoldsTheWorstIncompleteCode)
               INFLATE_BAD_CODE);
 }
 
+// The fast loop's view of a code decodes every bit pattern as the arena does: the same entry
+// (value, kind, extra bits) after the same number of code bits, whether the view holds it
+// merged or sends the lookup through the root table's link.
+struct Decoded {
+    uint32_t value, kind, extra, code_bits;
+    bool operator==(const Decoded& o) const
+    {
+        return value == o.value && kind == o.kind && extra == o.extra && code_bits == o.code_bits;
+    }
+};
+
+Decoded finish(const DecodeTable& code, uint32_t entry, uint32_t bits, uint32_t taken)
+{
+    if (entry & ENTRY_SUBTABLE) {
+        uint32_t sub = code.entries[entry_value(entry) + ((bits >> taken) & ((1u << entry_code_bits(entry)) - 1))];
+        return {entry_value(sub), sub & ENTRY_KIND_MASK, entry_extra_bits(sub), taken + entry_code_bits(sub)};
+    }
+    return {entry_value(entry), entry & ENTRY_KIND_MASK, entry_extra_bits(entry), entry_code_bits(entry)};
+}
+
+TEST(FastView, DecodesEveryBitPatternAsTheArena)
+{
+    std::vector<uint8_t> skewed(288, 0);
+    for (int i = 0; i < 15; ++i)
+        skewed[i * 19] = (uint8_t)(i + 1);
+    skewed[287] = 15;  // 1, 2, ..., 15, 15: complete, one code of every length
+    // The distance arena's worst case: 7 codes of 8 bits, 1 of 9, 17 of 10, 1 each of 11..14,
+    // 3 of 15 (incomplete): merged 8-bit entries and links side by side.
+    std::vector<uint8_t> worst_distances(7, 8);
+    worst_distances.push_back(9);
+    worst_distances.insert(worst_distances.end(), 17, 10);
+    for (uint8_t bits : {11, 12, 13, 14, 15, 15, 15})
+        worst_distances.push_back(bits);
+    struct ViewCase {
+        const char* name;
+        std::vector<uint8_t> lengths;
+        uint32_t first_coded, root, fast_bits;
+        bool keeps_incomplete;
+    } cases[] = {
+        {"fixed literal/length code, root 7", fixed_literal_lengths(), 257, FIXED_LITERAL_ROOT_BITS, FAST_LITERAL_BITS, false},
+        {"fixed distance code", fixed_distance_lengths(), 0, FIXED_DISTANCE_ROOT_BITS, FAST_DISTANCE_BITS, false},
+        {"one code of every length 1..15", skewed, 257, LITERAL_ROOT_BITS, FAST_LITERAL_BITS, false},
+        {"worst incomplete distance code, kept", worst_distances, 0, DISTANCE_ROOT_BITS, FAST_DISTANCE_BITS, true},
+        {"lone 15-bit distance code", {0, 0, 15}, 0, DISTANCE_ROOT_BITS, FAST_DISTANCE_BITS, true},
+    };
+    for (const ViewCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        static uint32_t arena[LITERAL_TABLE_ENTRIES + DISTANCE_TABLE_ENTRIES];
+        static uint32_t view[1 << FAST_LITERAL_BITS];
+        DecodeTable code = {arena, LITERAL_TABLE_ENTRIES + DISTANCE_TABLE_ENTRIES, c.keeps_incomplete, false, 0, 0,
+                            view, (uint8_t)c.fast_bits};
+        uint32_t n = (uint32_t)std::min<size_t>(c.lengths.size(), c.first_coded ? 288 : 32);
+        const uint16_t* base = c.first_coded ? length_base64 : distance_base;
+        const uint8_t* extra = c.first_coded ? length_extra64 : distance_extra;
+        ASSERT_NE(build_decode_table(c.lengths.data(), n, c.first_coded, base, extra, &code, c.root), INFLATE_BAD_CODE);
+        uint32_t view_mask = (1u << c.fast_bits) - 1, root_mask = (1u << code.root_bits) - 1;
+        int differing = 0;
+        for (uint32_t bits = 0; bits < (1u << 15); ++bits) {
+            uint32_t root_entry = arena[bits & root_mask];
+            Decoded expected = finish(code, root_entry, bits, code.root_bits);
+            uint32_t viewed = view[bits & view_mask];
+            Decoded got = finish(code, viewed, bits, (viewed & ENTRY_SUBTABLE) ? entry_drop_bits(viewed) : 0);
+            if (!(got == expected) && ++differing <= 3)
+                ADD_FAILURE() << "bits " << bits;
+            if (!(viewed & ENTRY_SUBTABLE))
+                EXPECT_LE(got.code_bits, c.fast_bits);
+        }
+        free_decode_tables(&code);
+    }
+}
+
 }  // namespace
