@@ -8,50 +8,20 @@
 #include <chrono>
 
 #include "crc32.h"
+#include "decoder_embedding.h"
 #include "inflate_internal.h"
 
-// --- the embedding: memory source, discarding sink ------------------------------------------
+// --- the embedding: chunks copied into the input buffer, pieces compared or discarded -------
 
-static uint32_t compressed_size;
-uint32_t& source_remaining = compressed_size;
-
-static const Bytes* source_stream;
-static size_t source_offset;
-static uint8_t input_buffer[IO_BUFFER_CAPACITY];
-static uint8_t output_buffer[IO_BUFFER_CAPACITY];
 static const Bytes* expected_output;  // compared piece by piece on the checking run
 static size_t output_offset;
 static bool output_differs;
 
-uint32_t refill_input()
+static void check_piece(const uint8_t* piece, uint32_t n)
 {
-    if ((int32_t)compressed_size <= 0) {
-        input_avail = 0;
-        return 0;
-    }
-    uint32_t want = compressed_size < (uint32_t)INPUT_CHUNK_SIZE ? compressed_size : (uint32_t)INPUT_CHUNK_SIZE;
-    memcpy(input_buffer, source_stream->data() + source_offset, want);  // stands in for the read
-    source_offset += want;
-    input_cursor = input_buffer;
-    input_avail = (int32_t)want - 1;
-    return want;
-}
-
-static void check_piece()
-{
-    if (expected_output == nullptr)
-        return;
-    if (output_offset + output_count > expected_output->size() ||
-        memcmp(expected_output->data() + output_offset, output_buffer, output_count) != 0)
+    if (output_offset + n > expected_output->size() || memcmp(expected_output->data() + output_offset, piece, n) != 0)
         output_differs = true;
-    output_offset += output_count;
-}
-
-void flush_output()
-{
-    check_piece();
-    output_cursor = output_buffer;
-    output_count = 0;
+    output_offset += n;
 }
 
 double cpu_seconds()
@@ -68,22 +38,16 @@ double cpu_seconds()
 
 static int decode_once(const Bytes& stream, bool deflate64)
 {
-    source_stream = &stream;
-    source_offset = 0;
-    compressed_size = (uint32_t)stream.size();
-    input_avail = 0;
-    output_cursor = output_buffer;
-    output_count = 0;
+    embedded.take_piece = expected_output ? check_piece : nullptr;
     output_offset = 0;
+    start_embedded_stream(stream.data(), stream.size(), (uint32_t)stream.size());
     int result = inflate_stream(deflate64 ? 1 : 0);
-    check_piece();
+    finish_embedded_stream();
     return result;
 }
 
 bool check_inflate(const Bytes& stream, const Bytes& expected, bool deflate64)
 {
-    if (slide_window == nullptr)
-        slide_window = new uint8_t[WINDOW_ALLOC_SIZE]();
     expected_output = &expected;
     output_differs = false;
     int result = decode_once(stream, deflate64);

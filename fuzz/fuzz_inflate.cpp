@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder_embedding.h"
 #include "inflate_internal.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -26,12 +27,7 @@ namespace {
 
 const size_t OUTPUT_BUDGET = 4u << 20;  // a run stops here: Deflate64 can expand 20,000-fold
 
-uint32_t compressed_size;
-const uint8_t* stream_data;
-size_t stream_handed;
-uint32_t chunk_size;
 uint8_t* chunk;  // exactly the bytes of the current refill
-uint8_t sink_buffer[IO_BUFFER_CAPACITY];
 Bytes collected;
 std::vector<uint64_t> refill_marks;
 jmp_buf over_budget;
@@ -42,43 +38,21 @@ void fail(const char* what)
     abort();
 }
 
-}  // namespace
-
-uint32_t& source_remaining = compressed_size;
-
-uint32_t refill_input()
+// Input chunks are exact heap blocks, so AddressSanitizer sees any read past a refill.
+uint8_t* place_in_exact_block(const uint8_t* data, uint32_t n)
 {
-    if ((int32_t)compressed_size <= 0) {
-        input_avail = 0;
-        return 0;
-    }
-    uint32_t want = compressed_size < chunk_size ? compressed_size : chunk_size;
     free(chunk);
-    chunk = (uint8_t*)malloc(want);
-    memcpy(chunk, stream_data + stream_handed, want);
-    stream_handed += want;
-    refill_marks.push_back(collected.size() + output_count + window_pos);
-    input_cursor = chunk;
-    input_avail = (int32_t)want - 1;
-    return want;
+    chunk = (uint8_t*)malloc(n ? n : 1);
+    memcpy(chunk, data, n);
+    return chunk;
 }
 
-void flush_output()
+void collect_piece(const uint8_t* piece, uint32_t n)
 {
-    if (memory_mode) {
-        output_count = 0;
-        return;
-    }
-    if (output_count != OUTPUT_PIECE_SIZE)
-        fail("partial piece flushed");
-    collected.insert(collected.end(), sink_buffer, sink_buffer + output_count);
-    output_cursor = sink_buffer;
-    output_count = 0;
+    collected.insert(collected.end(), piece, piece + n);
     if (collected.size() > OUTPUT_BUDGET)
         longjmp(over_budget, 1);
 }
-
-namespace {
 
 struct Run {
     int result;
@@ -99,21 +73,20 @@ Run run_stream(const uint8_t* data, size_t size, bool deflate64, uint32_t chunk_
 {
     reset_window();
     Run run = {};
-    stream_data = data;
-    stream_handed = 0;
-    chunk_size = chunk_bytes;
-    compressed_size = (uint32_t)size;
-    input_avail = 0;
-    input_cursor = nullptr;
-    output_cursor = sink_buffer;
-    output_count = 0;
+    embedded.chunk = chunk_bytes;
+    embedded.place_chunk = place_in_exact_block;
+    embedded.take_piece = collect_piece;
+    embedded.refill_marks = &refill_marks;
     collected.clear();
     refill_marks.clear();
+    start_embedded_stream(data, size, (uint32_t)size);
     inflate_error_reason = "";
     fast_loop_enabled = fast;
     if (setjmp(over_budget) == 0) {
         run.result = inflate_stream(deflate64 ? 1 : 0);
-        collected.insert(collected.end(), sink_buffer, sink_buffer + output_count);
+        embedded.take_piece = nullptr;  // the last partial piece is no reason to stop
+        collected.insert(collected.end(), output_cursor - output_count, output_cursor);
+        finish_embedded_stream();
     } else {
         // Left through the sink, as the stub leaves on a cancel: the block's tables stay
         // marked as built until the next block builds them again.
@@ -127,11 +100,13 @@ Run run_stream(const uint8_t* data, size_t size, bool deflate64, uint32_t chunk_
     chunk = nullptr;
     run.exhausted = input_exhausted;
     run.output = collected;
-    run.taken = (uint32_t)size - compressed_size;
+    run.taken = (uint32_t)size - source_remaining;
     run.marks = refill_marks;
     run.reason = inflate_error_reason;
-    if (run.taken > size || stream_handed > size)
+    if (run.taken > size || embedded.handed > size || embedded.refill_beyond)
         fail("took more than the stream's size");
+    if (embedded.bad_piece)
+        fail("partial piece flushed");
     if (!run.over_budget && (literal_code.built || distance_code.built || precode.built))
         fail("per-block tables not released");
     return run;

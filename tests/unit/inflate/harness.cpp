@@ -10,12 +10,10 @@
 #include <algorithm>
 #include <memory>
 
+#include "decoder_embedding.h"
 #include "inflate_internal.h"
 
-// --- the embedding ---------------------------------------------------------------------------
-
-static uint32_t compressed_size;
-uint32_t& source_remaining = compressed_size;
+// --- the embedding: chunks on a guarded page, pieces collected ------------------------------
 
 namespace {
 
@@ -46,70 +44,29 @@ struct GuardedRegion {
     }
 };
 
-struct Source {
-    const uint8_t* data = nullptr;
-    uint64_t size = 0;
-    uint64_t handed = 0;
-    uint32_t chunk = INPUT_CHUNK_SIZE;
-};
-
 GuardedRegion& input_region()
 {
     static GuardedRegion region(IO_BUFFER_CAPACITY);
     return region;
 }
 
-struct Sink {
-    Bytes collected;
-    uint8_t buffer[IO_BUFFER_CAPACITY];
-    bool bad_piece = false;
-};
+uint8_t* place_on_guarded_page(const uint8_t* data, uint32_t n)
+{
+    return input_region().place(data, n);
+}
 
-Source source;
-Sink sink;
-std::vector<uint64_t>* refill_marks;
-std::string* problems;
+Bytes collected;
+
+void collect_piece(const uint8_t* piece, uint32_t n)
+{
+    collected.insert(collected.end(), piece, piece + n);
+}
 
 }  // namespace
 
-uint32_t refill_input()
-{
-    if ((int32_t)compressed_size <= 0) {
-        input_avail = 0;
-        return 0;
-    }
-    uint32_t want = std::min(source.chunk, compressed_size);
-    if (source.handed + want > source.size) {
-        *problems += "refill beyond the stream; ";
-        input_avail = 0;
-        return 0;
-    }
-    uint8_t* chunk = input_region().place(source.data + source.handed, want);
-    source.handed += want;
-    if (refill_marks)
-        refill_marks->push_back(sink.collected.size() + output_count + window_pos);
-    input_cursor = chunk;
-    input_avail = (int32_t)want - 1;
-    return want;
-}
-
-void flush_output()
-{
-    if (memory_mode) {
-        output_count = 0;
-        return;
-    }
-    if (output_count != OUTPUT_PIECE_SIZE)
-        sink.bad_piece = true;
-    sink.collected.insert(sink.collected.end(), sink.buffer, sink.buffer + output_count);
-    output_cursor = sink.buffer;
-    output_count = 0;
-}
-
 void ensure_window()
 {
-    if (slide_window == nullptr)
-        slide_window = new uint8_t[WINDOW_ALLOC_SIZE]();
+    ensure_slide_window();
 }
 
 static void check_tables_released(std::string* found)
@@ -122,37 +79,29 @@ static void check_tables_released(std::string* found)
 
 DecodeRun decode_stream(const Bytes& stream, const DecodeOptions& options)
 {
-    ensure_window();
     DecodeRun run;
-    source = Source();
-    source.data = stream.data();
-    source.size = stream.size();
-    source.chunk = options.chunk;
-    sink.collected.clear();
-    sink.bad_piece = false;
-    refill_marks = &run.refill_marks;
-    problems = &run.problems;
-
+    embedded.chunk = options.chunk;
+    embedded.place_chunk = place_on_guarded_page;
+    embedded.take_piece = collect_piece;
+    embedded.refill_marks = &run.refill_marks;
+    collected.clear();
     uint32_t declared = options.declared < 0 ? (uint32_t)stream.size() : (uint32_t)options.declared;
-    compressed_size = declared;
-    input_avail = 0;
-    input_cursor = nullptr;
-    output_cursor = sink.buffer;
-    output_count = 0;
+    start_embedded_stream(stream.data(), stream.size(), declared);
     fast_loop_enabled = options.fast_loop;
     run.result = inflate_stream(options.deflate64 ? 1 : 0);
     fast_loop_enabled = true;
 
-    sink.collected.insert(sink.collected.end(), sink.buffer, sink.buffer + output_count);
-    run.output = std::move(sink.collected);
-    run.bytes_taken = declared - compressed_size;
-    if ((int32_t)compressed_size < 0 || run.bytes_taken > declared)
+    run.bytes_taken = finish_embedded_stream();
+    run.output = std::move(collected);
+    collected.clear();
+    if ((int32_t)source_remaining < 0 || run.bytes_taken > declared)
         run.problems += "took more than the declared size; ";
-    if (sink.bad_piece)
+    if (embedded.refill_beyond)
+        run.problems += "refill beyond the stream; ";
+    if (embedded.bad_piece)
         run.problems += "flush_output with a partial piece; ";
     check_tables_released(&run.problems);
-    refill_marks = nullptr;
-    problems = nullptr;
+    embedded.refill_marks = nullptr;
     return run;
 }
 
