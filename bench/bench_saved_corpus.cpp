@@ -1,5 +1,7 @@
-// Our decoder and CRC-32 on a corpus saved by `bench_inflate --save DIR`, without zlib or 7-Zip:
-// the 32-bit Windows build of the benchmark (run under Wine), also handy natively for profiling.
+// Our decoder and CRC-32 on a corpus saved by `bench_inflate --save DIR`, without 7-Zip: the
+// 32-bit Windows build of the benchmark (bench/i686, run under Wine by scripts/bench.sh), also
+// handy natively for profiling. Built with TVSFX_BENCH_ZLIB it times zlib alongside (the i686
+// build links MinGW's static zlib); libdeflate has no 32-bit Windows build here.
 //
 //   bench_saved_corpus DIR [--runs N] [--only NAME]
 #include <stdio.h>
@@ -10,6 +12,39 @@
 #include <string>
 
 #include "decoder_timing.h"
+
+#ifdef TVSFX_BENCH_ZLIB
+#include <zlib.h>
+
+#include "inflate.h"
+
+static uLong zlib_crc;  // kept, so the timed loop is not optimised away
+
+// Seconds of zlib's raw inflate of stream into one buffer, or -1 when it fails.
+static double time_zlib_inflate_once(const Bytes& stream, Bytes* out)
+{
+    z_stream z = {};
+    inflateInit2(&z, -15);
+    z.next_in = const_cast<uint8_t*>(stream.data());
+    z.avail_in = (uInt)stream.size();
+    z.next_out = out->data();
+    z.avail_out = (uInt)out->size();
+    double start = cpu_seconds();
+    int status = inflate(&z, Z_FINISH);
+    double elapsed = cpu_seconds() - start;
+    inflateEnd(&z);
+    return status == Z_STREAM_END ? elapsed : -1;
+}
+
+static double time_zlib_crc_once(const Bytes& data)
+{
+    double start = cpu_seconds();
+    zlib_crc = crc32(0, nullptr, 0);
+    for (size_t at = 0; at < data.size(); at += OUTPUT_PIECE_SIZE)
+        zlib_crc = crc32(zlib_crc, data.data() + at, (uInt)std::min<size_t>(OUTPUT_PIECE_SIZE, data.size() - at));
+    return cpu_seconds() - start;
+}
+#endif
 
 static bool load(const std::string& path, Bytes* data)
 {
@@ -54,13 +89,24 @@ int main(int argc, char** argv)
         bool ok = check_inflate(stream, data, false);
         bool have64 = load(dir + "/" + name + ".deflate64", &stream64);
         bool ok64 = have64 && check_inflate(stream64, data, true);
-        double best = 1e30, best64 = 1e30;
+        double best = 1e30, best64 = 1e30, best_zlib = 1e30;
+#ifdef TVSFX_BENCH_ZLIB
+        Bytes zlib_out(data.size() + 1);
+#endif
         for (int run = 0; run < runs; ++run) {
             best = std::min(best, time_inflate_once(stream, false));
             if (ok64)
                 best64 = std::min(best64, time_inflate_once(stream64, true));
+#ifdef TVSFX_BENCH_ZLIB
+            double zlib_seconds = time_zlib_inflate_once(stream, &zlib_out);
+            if (zlib_seconds >= 0)
+                best_zlib = std::min(best_zlib, zlib_seconds);
+#endif
         }
-        if (ok)
+        if (ok && best_zlib < 1e30)
+            printf("inflate %s MB/s=%.1f zlib MB/s=%.1f ours/zlib=%.2f libdeflate n/a\n", name, data.size() / best / 1e6,
+                   data.size() / best_zlib / 1e6, best_zlib / best);
+        else if (ok)
             printf("inflate %s MB/s=%.1f\n", name, data.size() / best / 1e6);
         else
             printf("inflate %s FAILED\n", name), ++failures;
@@ -73,10 +119,19 @@ int main(int argc, char** argv)
     }
     if (!text.empty()) {
         uint32_t crc = 0;
-        double best = 1e30;
-        for (int run = 0; run < runs * 4; ++run)
+        double best = 1e30, portable = 1e30, best_zlib = 1e30;
+        for (int run = 0; run < runs * 4; ++run) {
             best = std::min(best, time_update_crc_once(text, &crc));
-        printf("crc32 MB/s=%.1f\n", text.size() / best / 1e6);
+            portable = std::min(portable, time_update_crc_once(text, &crc, false));
+#ifdef TVSFX_BENCH_ZLIB
+            best_zlib = std::min(best_zlib, time_zlib_crc_once(text));
+#endif
+        }
+        printf("crc32 MB/s=%.1f portable MB/s=%.1f", text.size() / best / 1e6, text.size() / portable / 1e6);
+        if (best_zlib < 1e30)
+            printf(" zlib MB/s=%.1f ratio=%.2f portable-ratio=%.2f", text.size() / best_zlib / 1e6, best_zlib / best,
+                   best_zlib / portable);
+        printf("\n");
     }
     return failures ? 1 : 0;
 }

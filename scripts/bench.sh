@@ -6,8 +6,22 @@ root=$(pwd)
 
 echo "stub size bytes=$(stat -c %s build/tvsfx32.exe) goal=49152"
 
+corpus="$root/build/bench-corpus"
 if [ -x build/host/bench/bench_inflate ]; then
-  build/host/bench/bench_inflate
+  echo "native x86-64: ours, zlib, libdeflate (whole buffer)"
+  build/host/bench/bench_inflate --save "$corpus"
+fi
+
+# The same decoder as the stub compiles it, 32-bit, under Wine, with MinGW's zlib beside it.
+echo "i686 under Wine: ours, zlib"
+cmake -S bench/i686 -B build/bench-i686 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/bench-i686 -j 2 -- --no-print-directory >/dev/null
+if wine --version >/dev/null 2>&1; then
+  WINEPREFIX="$root/build/wine-bench" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    wine build/bench-i686/bench_saved_corpus.exe "$(echo "Z:$corpus" | tr / '\\')" | tr -d '\r'
+else
+  echo "i686 n/a: Wine cannot run 32-bit programs on this machine"
 fi
 
 bash scripts/bench-extract.sh
