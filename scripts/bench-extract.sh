@@ -1,19 +1,29 @@
 #!/usr/bin/env bash
-# End-to-end extraction: a self-extractor of a ~200 MB mixed archive, extracted in hidden mode
-# under Wine, against unzip and 7-Zip extracting the same archive natively (best of 3 each).
-# The corpus and its archive are made once and cached under build/bench-extract.
-# Also timed: a hidden self-extractor of a one-byte file, which is Wine's and the stub's
-# start-up alone.
+# End-to-end extraction, two archives, each extracted by a hidden self-extractor under Wine
+# and natively by unzip and 7-Zip (best of N wall-clock seconds each, the peak memory of the
+# self-extractor's process alongside):
+#   mixed  ~200 MB: text, program binaries, incompressible data in parts of a few MB, plus the
+#          C++ header tree for many small files
+#   usr    ~6,000 files of /usr as a usual release archive has them: shared libraries,
+#          documentation, manual pages
+# Corpora and archives are made once, deterministically (sorted file lists, zip -X), and
+# cached under build/bench-extract. Also timed: a hidden self-extractor of a one-byte file,
+# which is Wine's and the stub's start-up alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 work="$root/build/bench-extract"
-corpus="$work/corpus"
 mkdir -p "$work"
+
+zip_tree() {  # zip_tree DIR ARCHIVE: level 6, no extra fields, in sorted order
+  (cd "$1" && find . -type f | LC_ALL=C sort | zip -q -X -6 "$2.tmp" -@)
+  mv "$2.tmp" "$2"
+}
 
 # Text (C headers and plain documentation, no .gz), program binaries and incompressible data,
 # cut into parts of a few MB, plus the header tree itself for many small files.
-make_corpus() {
+make_mixed() {
+  local corpus="$work/corpus"
   rm -rf "$corpus" "$work/archive.zip"
   mkdir -p "$corpus/text" "$corpus/binary" "$corpus/random" "$corpus/headers"
   # head closes the pipes early on purpose; the producers' SIGPIPE is no failure here.
@@ -26,16 +36,30 @@ make_corpus() {
   head -c 40000000 /dev/urandom | split -b 1000000 - "$corpus/random/part"
   # trees without names that differ only in case, which Windows would take for one file
   cp -rL /usr/include/c++ /usr/include/x86_64-linux-gnu "$corpus/headers/"
-  (cd "$corpus" && zip -q -r -6 "$work/archive.tmp.zip" .)
-  mv "$work/archive.tmp.zip" "$work/archive.zip"
+  zip_tree "$corpus" "$work/archive.zip"
 }
-[ -f "$work/archive.zip" ] && [ -d "$corpus" ] || make_corpus
-size=$(find "$corpus" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
-files=$(find "$corpus" -type f | wc -l)
+
+# The first 1,000 shared libraries, 2,500 documentation files and 2,500 manual pages of /usr in
+# sorted order, leaving out names Windows cannot have (reserved characters, case twins).
+make_usr() {
+  local corpus="$work/usr-corpus"
+  rm -rf "$corpus" "$work/usr.zip"
+  mkdir -p "$corpus"
+  pick() { find "$1" "${@:3}" -type f 2>/dev/null | LC_ALL=C sort | grep -v '[:*?"<>|\\]' | head -n "$2" || true; }
+  { pick /usr/lib/x86_64-linux-gnu 1000 -name '*.so*'; pick /usr/share/doc 2500; pick /usr/share/man 2500; } |
+    LC_ALL=C grep -v '[^ -~]' | awk '{ l = tolower($0); if (!seen[l]++) print }' |
+    while read -r f; do cp --parents -L "$f" "$corpus/" 2>/dev/null || true; done
+  zip_tree "$corpus" "$work/usr.zip"
+}
+
+[ -f "$work/archive.zip" ] && [ -d "$work/corpus" ] || make_mixed
+[ -f "$work/usr.zip" ] && [ -d "$work/usr-corpus" ] || make_usr
 
 winpath() { echo "Z:${1//\//\\}"; }
 build/tvsfx build -o "$work/bench.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \
   "$work/archive.zip" >/dev/null
+build/tvsfx build -o "$work/usr.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \
+  "$work/usr.zip" >/dev/null
 mkdir -p "$work/tiny-src" && printf x >"$work/tiny-src/x.txt"
 build/tvsfx build -o "$work/tiny.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \
   "$work/tiny-src" >/dev/null
@@ -51,51 +75,82 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 export WINEPREFIX="$root/build/wine-bench" WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-if [ ! -d "$WINEPREFIX" ]; then
-  wineboot -i >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-fi
 # Every file call of a Wine program is a round trip to wineserver. On an otherwise idle
 # (virtual) machine the two bounce between CPUs, and each wake-up of the other CPU costs more
 # than the call itself: unpinned, the same run takes about twice as long. So the server and
 # the program share one CPU. The server is kept up between runs: its start is not extraction.
 pin=(taskset -c 0)
-wineserver -k >/dev/null 2>&1 || true
-"${pin[@]}" wineserver -p 120 >/dev/null 2>&1
-"${pin[@]}" wine "$work/tiny.exe" >/dev/null 2>&1 || true  # warms the prefix once
+wine_runs=true
+if ! wine --version >/dev/null 2>&1; then
+  wine_runs=false  # e.g. a kernel without 32-bit program support: native figures only
+else
+  if [ ! -d "$WINEPREFIX" ]; then
+    wineboot -i >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  fi
+  wineserver -k >/dev/null 2>&1 || true
+  "${pin[@]}" wineserver -p 120 >/dev/null 2>&1
+  "${pin[@]}" wine "$work/tiny.exe" >/dev/null 2>&1 || true  # warms the prefix once
+fi
 
+peak_kb=0
 best() {  # best of N wall-clock seconds of a command; the output folders are cleared before each run
   local n=$1; shift
-  local best="" t0 t1
+  local best="" t0 t1 kb
+  peak_kb=0
   for _ in $(seq "$n"); do
     rm -rf "$work/out-sfx" "$work/out-unzip" "$work/out-7z"
     t0=$(date +%s.%N)
     # a hidden self-extractor that fails waits at its error box: the time-out ends it
-    if ! timeout 900 "$@" >/dev/null 2>&1; then
+    if ! /usr/bin/time -f %M -o "$work/peak" timeout 900 "$@" >/dev/null 2>&1; then
       echo "bench-extract: failed: $*" >&2
       return 1
     fi
     t1=$(date +%s.%N)
+    kb=$(tail -n1 "$work/peak")
+    [ "$kb" -gt "$peak_kb" ] && peak_kb=$kb
     best=$(awk -v a="$t0" -v b="$t1" -v m="$best" 'BEGIN { d = b - a; if (m != "" && m < d) d = m; printf "%.3f", d }')
   done
   echo "$best"
 }
 
-start=$(best 3 "${pin[@]}" wine "$work/tiny.exe")
-sfx=$(best 3 "${pin[@]}" wine "$work/bench.exe")
-# the last self-extractor run stays until the next timing clears it: check it against the corpus
-if ! diff -r -q "$corpus" "$work/out-sfx" >/dev/null; then
-  echo "bench-extract: the self-extractor's tree differs from the corpus:" >&2
-  diff -r -q "$corpus" "$work/out-sfx" | head >&2 || true
-  exit 1
+start="n/a"
+if $wine_runs; then
+  start=$(best 3 "${pin[@]}" wine "$work/tiny.exe")
 fi
-unz=$(best 3 unzip -o -q "$work/archive.zip" -d "$work/out-unzip")
-sz=$(best 3 7zz x -y "-o$work/out-7z" "$work/archive.zip")
-rm -rf "$work/out-sfx" "$work/out-unzip" "$work/out-7z"
-wineserver -k >/dev/null 2>&1 || true
 
-awk -v size="$size" -v files="$files" -v sfx="$sfx" -v unz="$unz" -v sz="$sz" -v start="$start" 'BEGIN {
-  mb = size / 1e6
-  printf "extract sfx-under-wine s=%.2f MB/s=%.0f unzip s=%.2f 7zz s=%.2f ratio-vs-unzip=%.2f ratio-vs-7zz=%.2f wine-start s=%.2f archive MB=%.0f files=%d\n",
-    sfx, mb / sfx, unz, sz, unz / sfx, sz / sfx, start, mb, files
-}'
+run_case() {  # run_case NAME ARCHIVE EXE CORPUS RUNS
+  local name=$1 archive=$2 exe=$3 corpus=$4 runs=$5 sfx="n/a" sfx_mb="n/a"
+  local size files unz sz
+  size=$(find "$corpus" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+  files=$(find "$corpus" -type f | wc -l)
+  if $wine_runs; then
+    sfx=$(best "$runs" "${pin[@]}" wine "$exe")
+    sfx_mb=$(awk -v k="$peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')
+    # the last self-extractor run stays until the next timing clears it: check it against the corpus
+    if ! diff -r -q "$corpus" "$work/out-sfx" >/dev/null; then
+      echo "bench-extract: the self-extractor's tree differs from the corpus ($name):" >&2
+      diff -r -q "$corpus" "$work/out-sfx" | head >&2 || true
+      exit 1
+    fi
+  fi
+  unz=$(best "$runs" unzip -o -q "$archive" -d "$work/out-unzip")
+  sz=$(best "$runs" 7zz x -y "-o$work/out-7z" "$archive")
+  rm -rf "$work/out-sfx" "$work/out-unzip" "$work/out-7z"
+  awk -v name="$name" -v size="$size" -v files="$files" -v sfx="$sfx" -v unz="$unz" -v sz="$sz" \
+      -v start="$start" -v peak="$sfx_mb" -v zipped="$(stat -c %s "$archive")" 'BEGIN {
+    mb = size / 1e6
+    if (sfx == "n/a")
+      printf "extract %s sfx-under-wine n/a (Wine cannot run here) unzip s=%.2f 7zz s=%.2f archive MB=%.0f unpacked MB=%.0f files=%d\n",
+        name, unz, sz, zipped / 1e6, mb, files
+    else
+      printf "extract %s sfx-under-wine s=%.2f MB/s=%.0f peak-memory MB=%s unzip s=%.2f 7zz s=%.2f ratio-vs-unzip=%.2f ratio-vs-7zz=%.2f wine-start s=%.2f archive MB=%.0f unpacked MB=%.0f files=%d\n",
+        name, sfx, mb / sfx, peak, unz, sz, unz / sfx, sz / sfx, start, zipped / 1e6, mb, files
+  }'
+}
+
+run_case mixed "$work/archive.zip" "$work/bench.exe" "$work/corpus" 3
+run_case usr "$work/usr.zip" "$work/usr.exe" "$work/usr-corpus" 2
+if $wine_runs; then
+  wineserver -k >/dev/null 2>&1 || true
+fi
