@@ -185,3 +185,10 @@ void update_crc(const uint8_t* data, uint32_t len)
 #endif
     crc_register = update_braided(crc, data, len);
 }
+
+// Tried (x86-64, gcc 12 -O2, 8 MB of C headers in 28,672-byte pieces, best of 12, MB/s, zlib
+// 1.2.13's braided crc32 in the same runs):
+// - Slicing-by-16 (the earlier update, 16 KiB of tables): 3,295-3,370 vs zlib 5,712-5,922.
+// - Braided, lanes of machine words: 3 lanes 5,220 (zlib 5,845), 4 lanes 5,391 (5,697), 5 lanes
+//   5,130 (5,824), 6 lanes 3,940 (4,245), 8 lanes 5,504 (5,768): within noise of each other at
+//   0.88-0.95 of zlib; kept zlib's 5. Folding: 12,400-14,360, 2.4-2.95 times zlib.
