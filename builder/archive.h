@@ -37,6 +37,9 @@ struct ArchiveEntry {
     // Called just before the entry is written; may settle method, CRC and sizes (a folder
     // file is compressed here, so only one entry's data is in memory at a time).
     std::function<PayloadReader(ArchiveEntry&)> open_payload;
+    // A file of a folder input: compressed by compress_entries, which sets open_payload.
+    std::string source_path;
+    std::string source_label;  // the file's name in messages
 
     bool encrypted() const { return (gp_flags & GP_ENCRYPTED) != 0; }
     bool is_directory() const { return !name.empty() && (name.back() == '/' || name.back() == '\\'); }

@@ -19,7 +19,9 @@
 #include "byte_buffer.h"
 #include "input.h"
 #include "output_file.h"
+#include "parallel_compress.h"
 #include "pe_image.h"
+#include "progress.h"
 #include "stub_record_io.h"
 #include "volumes.h"
 
@@ -183,6 +185,12 @@ void run_build(const BuildOptions& options)
     stub_part.resize(config_offset, 0);
     stub_part.insert(stub_part.end(), config.begin(), config.end());
 
+    uint64_t total_bytes = 0;
+    for (const ArchiveEntry& e : input.entries)
+        total_bytes += e.uncompressed_size;
+    BuildProgress progress(progress_wanted(options.quiet), input.entries.size(), total_bytes);
+    CompressionPool pool(input.entries, options.level, options.jobs != 0 ? options.jobs : default_jobs(), progress);
+
     if (options.span != 0) {
         VolumeJob job;
         job.output_dir = options.output;
@@ -205,6 +213,9 @@ void run_build(const BuildOptions& options)
                                            stub.image.file_alignment);
     finish_file(out, stub_part, stub, archive, flags, settings.with_stub_crc);
     out.commit();
+    progress.finish();
+    if (options.quiet)
+        return;
 
     std::printf("%s: %zu entries, %llu bytes (stub %u, configuration %zu, archive %llu)\n", options.output.c_str(),
                 input.entries.size(), (unsigned long long)archive.file_end, config_offset, config.size(),

@@ -10,6 +10,7 @@
 #include "build.h"
 #include "byte_buffer.h"
 #include "config_block.h"
+#include "file_report.h"
 #include "pe_image.h"
 #include "stub_record_io.h"
 #include "format/zip_format.h"
@@ -20,15 +21,6 @@ using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
 
 enum : uint32_t {
     STUB_NAME_LIMIT = 260,  // the stub's entry_name holds 260 bytes and a NUL
-};
-
-const char* const field_labels[CONFIG_FIELD_COUNT] = {"folder", "command", "params", "ignored",
-                                                      "prompt", "title",   "about",  "info"};
-
-struct Record {
-    uint32_t stub_crc, archive_offset, config_offset, end_record_offset, total_size, flags;
-    uint32_t reserved1, reserved2, reserved4, reserved5, entry_point;
-    uint16_t reserved3, complete, reserved6;
 };
 
 Record decode_record(const uint8_t* r)
@@ -93,31 +85,40 @@ void print_record(long at, const Record& r)
                 r.reserved6);
 }
 
-// Prints the eight strings; false when the block cannot be what the stub reads.
-bool print_configuration(std::FILE* f, const Record& r, uint64_t file_size)
+// Reads the eight strings; false when the block cannot be what the stub reads.
+bool read_configuration(std::FILE* f, InspectReport& report)
 {
-    if (r.config_offset == 0) {
-        std::printf("config: none\n");
+    const Record& r = report.record;
+    report.config_present = r.config_offset != 0;
+    if (!report.config_present)
         return true;
-    }
     std::string error;
-    ConfigFields fields;
     uint32_t size = r.archive_offset - r.config_offset;
-    if (r.archive_offset < r.config_offset || size > CONFIG_STORED_MAX || r.archive_offset > file_size)
+    if (r.archive_offset < r.config_offset || size > CONFIG_STORED_MAX || r.archive_offset > report.file_size)
         error = "stored size out of range";
     std::vector<uint8_t> block(error.empty() ? size : 0);
     if (error.empty() && !read_exact(f, r.config_offset, block.data(), size))
         error = "unreadable";
     if (error.empty())
-        decode_config_block(block.data(), block.size(), fields, error);
-    if (!error.empty()) {
-        std::printf("config: damaged (%s)\n", error.c_str());
-        return false;
+        decode_config_block(block.data(), block.size(), report.fields, error);
+    report.config_error = error;
+    report.config_size = size;
+    return error.empty();
+}
+
+void print_configuration(const InspectReport& report)
+{
+    if (!report.config_present) {
+        std::printf("config: none\n");
+        return;
     }
-    std::printf("config_size: %u\n", size);
+    if (!report.config_error.empty()) {
+        std::printf("config: damaged (%s)\n", report.config_error.c_str());
+        return;
+    }
+    std::printf("config_size: %u\n", report.config_size);
     for (int i = 0; i < CONFIG_FIELD_COUNT; ++i)
-        std::printf("config %d %s: %s\n", i, field_labels[i], quoted(fields[size_t(i)]).c_str());
-    return true;
+        std::printf("config %d %s: %s\n", i, field_labels[i], quoted(report.fields[size_t(i)]).c_str());
 }
 
 std::string at_text(uint64_t at)
@@ -139,31 +140,38 @@ std::string step_over_central_header(std::FILE* f, uint64_t& at)
     return "";
 }
 
-// Reads and prints the local header at `at` and moves past its data: sizes from the local
-// header, a bit 3 descriptor stepped over as 16 bytes.
-std::string step_over_local_entry(std::FILE* f, uint64_t& at)
+// Reads the local header at `at` and moves past its data: sizes from the local header, a
+// bit 3 descriptor stepped over as 16 bytes.
+std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<InspectedEntry>& entries)
 {
     uint8_t h[LOCAL_HEADER_SIZE - SIGNATURE_SIZE];
     if (!read_exact(f, at + SIGNATURE_SIZE, h, sizeof h))
         return "local header truncated" + at_text(at);
-    uint16_t flags = get_u16(h + 2), method = get_u16(h + 4), name_size = get_u16(h + 22);
-    uint32_t packed = get_u32(h + 14), size = get_u32(h + 18);
+    InspectedEntry e;
+    e.offset = at;
+    e.flags = get_u16(h + 2);
+    e.method = get_u16(h + 4);
+    e.mod_time = get_u16(h + 6);
+    e.crc32 = get_u32(h + 10);
+    e.compressed_size = get_u32(h + 14);
+    e.uncompressed_size = get_u32(h + 18);
+    uint16_t name_size = get_u16(h + 22);
     if (name_size > STUB_NAME_LIMIT)
         return "entry name over 260 bytes" + at_text(at);
-    std::string name(name_size, '\0');
-    if (!read_exact(f, at + LOCAL_HEADER_SIZE, &name[0], name_size))
+    e.name.assign(name_size, '\0');
+    if (!read_exact(f, at + LOCAL_HEADER_SIZE, &e.name[0], name_size))
         return "entry name truncated" + at_text(at);
-    std::printf("entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=%s\n", method, packed, size,
-                (flags & GP_ENCRYPTED) ? "yes" : "no", quoted(name).c_str());
+    e.data_offset = at + LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 24);
     // The stub steps over the data of every entry it does not write, directories included.
-    at += LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 24) + packed + ((flags & GP_DESCRIPTOR) ? DESCRIPTOR_SIZE : 0);
+    at = e.data_offset + e.compressed_size + ((e.flags & GP_DESCRIPTOR) ? DESCRIPTOR_SIZE : 0);
+    entries.push_back(e);
     return "";
 }
 
 // Walks the records from archive_offset as the stub does: local headers and central
 // headers are stepped over, the end record or a digital signature ends the walk. Returns
 // an error text, empty when the walk reaches the end.
-std::string walk_entries(std::FILE* f, const Record& r, size_t& entries)
+std::string walk_entries(std::FILE* f, const Record& r, std::vector<InspectedEntry>& entries)
 {
     uint64_t at = r.archive_offset;
     bool spanned = (r.flags & SFX_MULTI_VOLUME) != 0;
@@ -182,22 +190,15 @@ std::string walk_entries(std::FILE* f, const Record& r, size_t& entries)
             at += 4;
             continue;
         }
-        if (s == SIG_CENTRAL) {
+        if (s == SIG_CENTRAL)
             error = step_over_central_header(f, at);
-        } else if (s == SIG_LOCAL) {
-            error = step_over_local_entry(f, at);
-            entries += error.empty() ? 1 : 0;
-        } else {
+        else if (s == SIG_LOCAL)
+            error = step_over_local_entry(f, at, entries);
+        else
             return "not a ZIP record (the stub stops with \"invalid header\")" + at_text(at);
-        }
         if (!error.empty())
             return error;
     }
-}
-
-const char* verdict(int result)
-{
-    return result > 0 ? "ok" : result == 0 ? "FAILED" : "skipped";
 }
 
 // The checks return 1 (passes), 0 (fails) or -1 (skipped, as the stub skips it).
@@ -244,50 +245,100 @@ long find_record(std::FILE* f, uint64_t file_size, std::vector<uint8_t>& head)
     return at >= 0 && size_t(at) + sizeof(StubRecord) <= head.size() ? at : -1;
 }
 
+void print_entries(const InspectReport& report)
+{
+    for (const InspectedEntry& e : report.entries)
+        std::printf("entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=%s\n", e.method,
+                    e.compressed_size, e.uncompressed_size, (e.flags & GP_ENCRYPTED) ? "yes" : "no",
+                    quoted(e.name).c_str());
+}
+
+void print_checks(const InspectReport& report)
+{
+    const StartupChecks& c = report.checks;
+    std::printf("check stub checksum: %s\n", verdict(c.stub_checksum));
+    std::printf("check entry point: %s\n", verdict(c.entry_point));
+    std::printf("check end record: %s\n", verdict(c.end_record));
+    std::printf("check complete mark: %s\n", verdict(c.complete_mark));
+    std::printf("check configuration: %s\n", verdict(c.configuration));
+    if (report.archive_elsewhere)
+        std::printf("check archive walk: skipped (the archive is in the disks' .ZIP files)\n");
+    else if (report.walk_error.empty())
+        std::printf("check archive walk: ok (%zu entries)\n", report.entries.size());
+    else
+        std::printf("check archive walk: FAILED (%s)\n", report.walk_error.c_str());
+}
+
 }  // namespace
 
-int run_inspect(const std::string& path)
+const char* const field_labels[CONFIG_FIELD_COUNT] = {"folder", "command", "params", "ignored",
+                                                      "prompt", "title",   "about",  "info"};
+
+const char* verdict(int result)
 {
+    return result > 0 ? "ok" : result == 0 ? "FAILED" : "skipped";
+}
+
+bool InspectReport::failed() const
+{
+    return checks.stub_checksum == 0 || checks.entry_point == 0 || checks.end_record == 0 ||
+           checks.complete_mark == 0 || !checks.configuration || !walk_error.empty();
+}
+
+InspectStatus inspect_file(const std::string& path, InspectReport& report)
+{
+    report = InspectReport();
+    report.path = path;
     FilePtr f(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!f) {
-        std::fprintf(stderr, "tvsfx inspect: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
-        return 2;
+        report.open_error = std::strerror(errno);
+        return INSPECT_UNREADABLE;
     }
     fseeko(f.get(), 0, SEEK_END);
-    uint64_t file_size = uint64_t(ftello(f.get()));
+    report.file_size = uint64_t(ftello(f.get()));
     std::vector<uint8_t> head;
-    long at = find_record(f.get(), file_size, head);
-    if (at < 0) {
-        std::fprintf(stderr, "tvsfx inspect: %s has no stub record\n", path.c_str());
-        return 2;
-    }
-    Record r = decode_record(head.data() + at);
-    std::printf("file: %s (%llu bytes)\n", path.c_str(), (unsigned long long)file_size);
-    print_record(at, r);
-    bool config_ok = print_configuration(f.get(), r, file_size);
-
-    size_t entries = 0;
+    report.record_offset = find_record(f.get(), report.file_size, head);
+    if (report.record_offset < 0)
+        return INSPECT_NO_RECORD;
+    const Record& r = report.record = decode_record(head.data() + report.record_offset);
+    report.checks.configuration = read_configuration(f.get(), report);
     // With .ZIP volumes the stub reads the archive from the disks' .ZIP files, not from here.
-    bool archive_elsewhere = (r.flags & SFX_MULTI_VOLUME) && !(r.flags & SFX_EXE_VOLUMES);
-    std::string walk_error = archive_elsewhere ? "" : walk_entries(f.get(), r, entries);
-
+    report.archive_elsewhere = (r.flags & SFX_MULTI_VOLUME) && !(r.flags & SFX_EXE_VOLUMES);
+    if (!report.archive_elsewhere)
+        report.walk_error = walk_entries(f.get(), r, report.entries);
     // The three start-up checks and the complete mark, as the stub runs them.
-    int crc = check_stub_checksum(f.get(), r, file_size);
-    int entry = check_entry_point(head, r);
-    int end = check_end_record(f.get(), r);
-    int complete = r.complete != 0;
+    report.checks.stub_checksum = check_stub_checksum(f.get(), r, report.file_size);
+    report.checks.entry_point = check_entry_point(head, r);
+    report.checks.end_record = check_end_record(f.get(), r);
+    report.checks.complete_mark = r.complete != 0;
+    return INSPECT_OK;
+}
 
-    std::printf("check stub checksum: %s\n", verdict(crc));
-    std::printf("check entry point: %s\n", verdict(entry));
-    std::printf("check end record: %s\n", verdict(end));
-    std::printf("check complete mark: %s\n", verdict(complete));
-    std::printf("check configuration: %s\n", verdict(config_ok));
-    if (archive_elsewhere)
-        std::printf("check archive walk: skipped (the archive is in the disks' .ZIP files)\n");
-    else if (walk_error.empty())
-        std::printf("check archive walk: ok (%zu entries)\n", entries);
-    else
-        std::printf("check archive walk: FAILED (%s)\n", walk_error.c_str());
-    bool failed = crc == 0 || entry == 0 || end == 0 || complete == 0 || !config_ok || !walk_error.empty();
-    return failed ? 1 : 0;
+void report_inspect_status(const char* command, const InspectReport& report, InspectStatus status)
+{
+    const char* path = report.path.c_str();
+    if (status == INSPECT_UNREADABLE)
+        std::fprintf(stderr, "tvsfx %s: cannot open %s: %s\n", command, path, report.open_error.c_str());
+    else if (status == INSPECT_NO_RECORD)
+        std::fprintf(stderr, "tvsfx %s: %s has no stub record; it was not made by tvsfx\n", command, path);
+}
+
+int run_inspect(const std::string& path, bool json)
+{
+    InspectReport report;
+    InspectStatus status = inspect_file(path, report);
+    if (status != INSPECT_OK) {
+        report_inspect_status("inspect", report, status);
+        return 1;
+    }
+    if (json) {
+        print_inspect_json(report, stdout);
+        return report.failed() ? 1 : 0;
+    }
+    std::printf("file: %s (%llu bytes)\n", path.c_str(), (unsigned long long)report.file_size);
+    print_record(report.record_offset, report.record);
+    print_configuration(report);
+    print_entries(report);
+    print_checks(report);
+    return report.failed() ? 1 : 0;
 }

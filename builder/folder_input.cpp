@@ -1,19 +1,17 @@
 // Folder input: the builder writes the ZIP itself. Entries are sorted, use '/' separators,
-// and are compressed with libdeflate at its strongest level (stored when that does not
-// help); empty folders get directory entries so the stub creates them too.
+// and are compressed when they are written (file_compress.cpp); empty folders get directory
+// entries so the stub creates them too.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <libdeflate.h>
-#include <memory>
 #include <set>
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include "build_error.h"
 #include "input.h"
+#include "source_date.h"
 #include "text_encoding.h"
 
 namespace fs = std::filesystem;
@@ -30,10 +28,6 @@ struct FolderItem {
 // MS-DOS attribute bits for the external attributes of entries made on "MS-DOS" (host 0).
 enum : uint32_t { DOS_READ_ONLY = 0x01, DOS_DIRECTORY = 0x10, DOS_ARCHIVE = 0x20 };
 enum : uint16_t { MADE_BY_DOS_20 = 20 };
-
-// Files up to this size are compressed in memory with libdeflate; larger ones are streamed
-// through zlib into a temporary file, so memory stays bounded.
-constexpr uint64_t IN_MEMORY_LIMIT = 64u << 20;
 
 bool is_inside(const fs::path& target, const fs::path& root)
 {
@@ -89,13 +83,12 @@ void collect(const fs::path& folder, const std::string& prefix, const fs::path& 
         items.push_back(FolderItem{prefix, folder, true});
 }
 
-// DOS date and time in local time, odd seconds rounded up to the next even one as zip
-// does; times outside 1980..2107 are clamped to the format's range.
+// DOS date and time (local, or UTC capped by SOURCE_DATE_EPOCH: source_date.h); times
+// outside 1980..2107 are clamped to the format's range.
 void set_dos_time(ArchiveEntry& e, time_t modified)
 {
-    time_t even = (modified + 1) & ~time_t(1);
     struct tm t;
-    localtime_r(&even, &t);
+    break_down_file_time(modified, t);
     if (t.tm_year < 80) {
         e.dos_date = (0 << 9) | (1 << 5) | 1;
         e.dos_time = 0;
@@ -120,109 +113,6 @@ void check_windows_name(const std::string& relative)
     }
 }
 
-using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
-
-FilePtr open_source(const fs::path& source, const std::string& name)
-{
-    FilePtr f(std::fopen(source.c_str(), "rb"), std::fclose);
-    if (!f)
-        fail("cannot read " + name + ": " + std::strerror(errno));
-    return f;
-}
-
-PayloadReader buffer_reader(std::shared_ptr<std::vector<uint8_t>> data)
-{
-    auto at = std::make_shared<size_t>(0);
-    return [data, at](uint8_t* buffer, size_t capacity) {
-        size_t n = std::min(capacity, data->size() - *at);
-        std::memcpy(buffer, data->data() + *at, n);
-        *at += n;
-        return n;
-    };
-}
-
-PayloadReader file_reader(std::shared_ptr<std::FILE> file, const std::string& name)
-{
-    return [file, name](uint8_t* buffer, size_t capacity) {
-        size_t n = std::fread(buffer, 1, capacity, file.get());
-        if (n == 0 && std::ferror(file.get()))
-            fail("cannot read " + name);
-        return n;
-    };
-}
-
-PayloadReader compress_in_memory(ArchiveEntry& e, const fs::path& source, const std::string& name, uint64_t size)
-{
-    auto plain = std::make_shared<std::vector<uint8_t>>(size_t(size) + 1);
-    FilePtr f = open_source(source, name);
-    size_t got = std::fread(plain->data(), 1, plain->size(), f.get());
-    if (got != size)
-        fail(name + " changed while it was being read");
-    plain->resize(got);
-    e.crc32 = uint32_t(crc32_z(crc32_z(0, nullptr, 0), plain->data(), plain->size()));
-    e.uncompressed_size = got;
-
-    static std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
-        libdeflate_alloc_compressor(12), libdeflate_free_compressor);
-    auto packed = std::make_shared<std::vector<uint8_t>>(got);
-    // Output space of size - 1 makes libdeflate give up as soon as Deflate would not save.
-    size_t packed_size = got > 1 ? libdeflate_deflate_compress(compressor.get(), plain->data(), got, packed->data(),
-                                                               got - 1)
-                                 : 0;
-    if (packed_size == 0) {
-        e.method = METHOD_STORED;
-        e.compressed_size = got;
-        return buffer_reader(plain);
-    }
-    packed->resize(packed_size);
-    e.method = METHOD_DEFLATE;
-    e.compressed_size = packed_size;
-    return buffer_reader(packed);
-}
-
-PayloadReader compress_streaming(ArchiveEntry& e, const fs::path& source, const std::string& name, uint64_t size)
-{
-    FilePtr f = open_source(source, name);
-    std::shared_ptr<std::FILE> packed(std::tmpfile(), std::fclose);
-    if (!packed)
-        fail("cannot create a temporary file: " + std::string(std::strerror(errno)));
-    z_stream z{};
-    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
-    static uint8_t in[1 << 16], out[1 << 16];
-    uint32_t crc = uint32_t(crc32_z(0, nullptr, 0));
-    uint64_t total = 0;
-    int flush = Z_NO_FLUSH;
-    while (flush != Z_FINISH) {
-        size_t n = std::fread(in, 1, sizeof in, f.get());
-        flush = n < sizeof in ? Z_FINISH : Z_NO_FLUSH;
-        crc = uint32_t(crc32_z(crc, in, n));
-        total += n;
-        z.next_in = in;
-        z.avail_in = uInt(n);
-        do {
-            z.next_out = out;
-            z.avail_out = sizeof out;
-            deflate(&z, flush);
-            std::fwrite(out, 1, sizeof out - z.avail_out, packed.get());
-        } while (z.avail_out == 0);
-    }
-    uint64_t packed_size = z.total_out;
-    deflateEnd(&z);
-    if (total != size || std::ferror(packed.get()))
-        fail(name + " changed while it was being read, or the temporary file failed");
-    e.crc32 = crc;
-    e.uncompressed_size = total;
-    if (packed_size >= total) {
-        e.method = METHOD_STORED;
-        e.compressed_size = total;
-        return file_reader(std::shared_ptr<std::FILE>(open_source(source, name).release(), std::fclose), name);
-    }
-    std::rewind(packed.get());
-    e.method = METHOD_DEFLATE;
-    e.compressed_size = packed_size;
-    return file_reader(packed, name);
-}
-
 ArchiveEntry make_entry(const FolderItem& item, const std::string& codepage)
 {
     check_windows_name(item.relative);
@@ -243,13 +133,8 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& codepage)
         e.external_attributes |= DOS_READ_ONLY;
     if (item.directory)
         return e;
-    fs::path source = item.source;
-    std::string name = item.relative;
-    uint64_t size = e.uncompressed_size;
-    e.open_payload = [source, name, size](ArchiveEntry& entry) {
-        return size <= IN_MEMORY_LIMIT ? compress_in_memory(entry, source, name, size)
-                                       : compress_streaming(entry, source, name, size);
-    };
+    e.source_path = item.source.string();
+    e.source_label = item.relative;
     return e;
 }
 

@@ -6,6 +6,7 @@
 
 #include "build.h"
 #include "build_error.h"
+#include "text_encoding.h"
 
 void warn(const std::string& message)
 {
@@ -21,8 +22,70 @@ namespace {
 
 int usage_error()
 {
-    std::fputs("usage: tvsfx build -o OUT.exe [options] INPUT | tvsfx inspect FILE.exe  (tvsfx --help)\n", stderr);
+    std::fputs("usage: tvsfx build -o OUT.exe [options] INPUT | tvsfx inspect [--json] FILE.exe |\n"
+               "       tvsfx test [--password PW] FILE.exe | tvsfx --version  (tvsfx --help)\n",
+               stderr);
     return 2;
+}
+
+// The value of "--name VALUE" or "--name=VALUE" at argv[i]; moves i past it. nullptr when
+// argv[i] is not that option.
+const char* option_value(int argc, char** argv, int& i, const char* name)
+{
+    size_t length = std::strlen(name);
+    if (std::strncmp(argv[i], name, length) != 0)
+        return nullptr;
+    if (argv[i][length] == '=')
+        return argv[i] + length + 1;
+    if (argv[i][length] != '\0' || i + 1 >= argc)
+        return nullptr;
+    return argv[++i];
+}
+
+// tvsfx inspect [--json] FILE.exe
+int inspect_command(int argc, char** argv)
+{
+    bool json = false;
+    std::string file;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0)
+            json = true;
+        else if (argv[i][0] == '-' || !file.empty())
+            return usage_error();
+        else
+            file = argv[i];
+    }
+    return file.empty() ? usage_error() : run_inspect(file, json);
+}
+
+// tvsfx test [--password PW] [--codepage CP] FILE.exe
+int test_command(int argc, char** argv)
+{
+    std::string file, password, codepage = DEFAULT_CODEPAGE;
+    bool password_given = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* value = nullptr;
+        if ((value = option_value(argc, argv, i, "--password")) != nullptr) {
+            password = value;
+            password_given = true;
+        } else if ((value = option_value(argc, argv, i, "--codepage")) != nullptr) {
+            codepage = value;
+        } else if (argv[i][0] == '-' || !file.empty()) {
+            return usage_error();
+        } else {
+            file = argv[i];
+        }
+    }
+    if (file.empty() || (password_given && password.empty()))
+        return usage_error();
+    try {
+        // The stub compares the password's bytes in its code page, as the builder wrote them.
+        check_codepage(codepage);
+        return run_test(file, to_stub_codepage(password, codepage, "--password"));
+    } catch (const BuildError& e) {
+        std::fprintf(stderr, "tvsfx test: %s\n", e.what());
+        return 2;
+    }
 }
 
 int build_command(int argc, char** argv)
@@ -60,13 +123,16 @@ int main(int argc, char** argv)
         print_build_help(stdout);
         return 0;
     }
+    if (command == "--version" || command == "version") {
+        std::printf("tvsfx %s\n", TVSFX_VERSION);
+        return 0;
+    }
     if (command == "build")
         return build_command(argc - 1, argv + 1);
-    if (command == "inspect") {
-        if (argc != 3)
-            return usage_error();
-        return run_inspect(argv[2]);
-    }
+    if (command == "inspect")
+        return inspect_command(argc - 1, argv + 1);
+    if (command == "test")
+        return test_command(argc - 1, argv + 1);
     std::fprintf(stderr, "tvsfx: unknown command '%s'\n", argv[1]);
     return usage_error();
 }

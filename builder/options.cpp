@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "build_error.h"
+#include "file_compress.h"
 #include "format/config_fields.h"
 #include "stub_record_io.h"
 #include "volumes.h"
@@ -53,7 +54,13 @@ enum OptionId {
     OPT_CODEPAGE,
     OPT_SPAN,
     OPT_NAME,
+    OPT_LEVEL,
+    OPT_JOBS = 'j',
+    OPT_QUIET = 'q',
 };
+
+// More threads than this would only cost memory: each holds a file and a compressor.
+constexpr int MAX_JOBS = 256;
 
 std::vector<option> option_table()
 {
@@ -74,6 +81,9 @@ std::vector<option> option_table()
     table.push_back({"codepage", required_argument, nullptr, OPT_CODEPAGE});
     table.push_back({"span", required_argument, nullptr, OPT_SPAN});
     table.push_back({"name", required_argument, nullptr, OPT_NAME});
+    table.push_back({"level", required_argument, nullptr, OPT_LEVEL});
+    table.push_back({"jobs", required_argument, nullptr, OPT_JOBS});
+    table.push_back({"quiet", no_argument, nullptr, OPT_QUIET});
     table.push_back({"help", no_argument, nullptr, OPT_HELP});
     table.push_back({nullptr, 0, nullptr, 0});
     return table;
@@ -87,6 +97,38 @@ bool parse_hex_flags(const char* text, uint32_t& value)
     if (*text == '\0' || *text == '-' || *end != '\0' || errno != 0 || parsed > 0xFFFFFFFFull)
         return false;
     value = uint32_t(parsed);
+    return true;
+}
+
+// A whole decimal number within [low, high], nothing around it.
+bool parse_number(const char* text, long low, long high, long& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    long parsed = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || errno != 0 || parsed < low || parsed > high)
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool apply_number_option(int id, const char* arg, BuildOptions& o)
+{
+    long value = 0;
+    if (id == OPT_LEVEL) {
+        if (!parse_number(arg, MIN_LEVEL, MAX_LEVEL, value)) {
+            std::fprintf(stderr, "tvsfx build: --level needs a number from %d (store) to %d (smallest), not '%s'\n",
+                         int(MIN_LEVEL), int(MAX_LEVEL), arg);
+            return false;
+        }
+        o.level = int(value);
+        return true;
+    }
+    if (!parse_number(arg, 1, MAX_JOBS, value)) {
+        std::fprintf(stderr, "tvsfx build: -j needs a number of threads from 1 to %d, not '%s'\n", MAX_JOBS, arg);
+        return false;
+    }
+    o.jobs = unsigned(value);
     return true;
 }
 
@@ -111,6 +153,9 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_NO_PASSWORD_FIRST: o.no_password_first = true; return true;
     case OPT_CODEPAGE: o.codepage = arg; return true;
     case OPT_NAME: o.volume_name = arg; return true;
+    case OPT_QUIET: o.quiet = true; return true;
+    case OPT_LEVEL:
+    case OPT_JOBS: return apply_number_option(id, arg, o);
     case OPT_SPAN:
         if (!parse_span_size(arg, o.span)) {
             std::fprintf(stderr, "tvsfx build: --span needs bytes per disk such as 1457664, 1440k, 100M "
@@ -200,10 +245,12 @@ void check_span_options(const BuildOptions& o, uint32_t flags)
 
 void print_build_help(std::FILE* to)
 {
-    std::fputs(
+    std::fprintf(to,
         "usage: tvsfx build -o OUT.exe [options] INPUT\n"
         "       tvsfx build --multi-volume --span SIZE -o DIR [options] INPUT\n"
-        "       tvsfx inspect FILE.exe\n"
+        "       tvsfx inspect [--json] FILE.exe\n"
+        "       tvsfx test [--password PW] FILE.exe\n"
+        "       tvsfx --version\n"
         "\n"
         "INPUT is a .zip archive (entries are copied, never recompressed) or a folder\n"
         "(compressed with Deflate).\n"
@@ -241,6 +288,12 @@ void print_build_help(std::FILE* to)
         "  --crc-from-start    checksum from file offset 0 instead of after the PE\n"
         "                      headers (then signing breaks it; the PE CheckSum is 0)\n"
         "\n"
+        "Compression (folder input; entries of an input archive are copied as they are):\n"
+        "  --level N           0 stores every file, 1..12 trade speed for size\n"
+        "                      (default %d)\n"
+        "  -j, --jobs N        compress on N threads (default: one per core); the file\n"
+        "                      written is the same for every N\n"
+        "\n"
         "Spanned disks:\n"
         "  --span SIZE         with --multi-volume: write the disks into the folder -o DIR\n"
         "                      (DIR/disk1, DIR/disk2, ...), SIZE bytes each (k and M\n"
@@ -254,8 +307,19 @@ void print_build_help(std::FILE* to)
         "  --stub PATH         the stub (default: tvsfx32.exe beside tvsfx)\n"
         "  --password PW       encrypt all entries the builder writes (1..99 characters,\n"
         "                      traditional ZIP encryption)\n"
-        "  -h, --help          this text\n",
-        to);
+        "  -q, --quiet         no progress line on the terminal, no summary line\n"
+        "  -h, --help          this text\n"
+        "\n"
+        "inspect prints the record, texts, entries and start-up checks (--json: the same\n"
+        "as one JSON object). test decodes every entry with the stub's decoder and checks\n"
+        "its CRC, and runs the start-up checks; --password for encrypted entries.\n"
+        "\n"
+        "SOURCE_DATE_EPOCH (seconds since 1970), when set, caps the file times of a folder\n"
+        "input and makes them UTC, so a build gives the same bytes on every machine.\n"
+        "\n"
+        "Exit status: 0 done (all checks pass), 1 the input or the file is bad or a\n"
+        "check failed, 2 wrong usage.\n",
+        int(DEFAULT_LEVEL));
 }
 
 ParseResult parse_build_options(int argc, char** argv, BuildOptions& o)
@@ -266,7 +330,7 @@ ParseResult parse_build_options(int argc, char** argv, BuildOptions& o)
     optind = 1;
     opterr = 1;
     int id;
-    while ((id = getopt_long(argc, argv, "o:h", table.data(), nullptr)) != -1) {
+    while ((id = getopt_long(argc, argv, "o:hj:q", table.data(), nullptr)) != -1) {
         if (id == OPT_HELP)
             return PARSE_HELP;
         if (id == '?' || !apply_option(id, optarg, o))

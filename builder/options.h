@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config_block.h"
+#include "file_compress.h"
 #include "text_encoding.h"
 
 struct BuildOptions {
@@ -24,6 +25,9 @@ struct BuildOptions {
     bool no_password_first = false;
     uint64_t span = 0;        // --span: bytes per disk; 0 writes one file
     std::string volume_name;  // --name: the program's name on the disks
+    int level = DEFAULT_LEVEL;  // --level: 0 stores, 1..12 libdeflate's levels
+    unsigned jobs = 0;        // -j: compressing threads; 0 one per core
+    bool quiet = false;       // --quiet: no progress line and no summary
 };
 
 // What goes into the file: texts in the stub's code page, the final flags word.

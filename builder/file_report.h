@@ -1,0 +1,69 @@
+// What `tvsfx inspect` finds in a built file, read the way the stub reads it at start-up.
+// The text form, the JSON form (inspect_json.cpp) and `tvsfx test` share these facts.
+#ifndef TVSFX_FILE_REPORT_H
+#define TVSFX_FILE_REPORT_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "config_block.h"
+
+struct Record {
+    uint32_t stub_crc, archive_offset, config_offset, end_record_offset, total_size, flags;
+    uint32_t reserved1, reserved2, reserved4, reserved5, entry_point;
+    uint16_t reserved3, complete, reserved6;
+};
+
+// One local header as the stub walks it.
+struct InspectedEntry {
+    uint64_t offset;       // of the local header
+    uint64_t data_offset;  // of the entry's data (the encryption header first when encrypted)
+    std::string name;      // raw name bytes
+    uint16_t flags, method, mod_time;
+    uint32_t crc32, compressed_size, uncompressed_size;
+};
+
+// The start-up checks: 1 passes, 0 fails, -1 skipped (as the stub skips it).
+struct StartupChecks {
+    int stub_checksum = -1, entry_point = -1, end_record = -1, complete_mark = -1;
+    bool configuration = true;
+};
+
+struct InspectReport {
+    std::string path;
+    std::string open_error;  // why the file could not be opened
+    uint64_t file_size = 0;
+    long record_offset = -1;
+    Record record{};
+    bool config_present = false;
+    std::string config_error;  // empty: the block decodes
+    uint32_t config_size = 0;
+    ConfigFields fields;
+    std::vector<InspectedEntry> entries;
+    bool archive_elsewhere = false;  // the archive is in the disks' .ZIP files
+    std::string walk_error;          // empty: the walk reached the end record
+    StartupChecks checks;
+
+    bool failed() const;
+};
+
+enum InspectStatus { INSPECT_OK, INSPECT_UNREADABLE, INSPECT_NO_RECORD };
+
+// Reads the record, the configuration and the entries of `path` and runs the checks.
+InspectStatus inspect_file(const std::string& path, InspectReport& report);
+
+// Explains on stderr why `path` could not be inspected, for the command named `command`.
+void report_inspect_status(const char* command, const InspectReport& report, InspectStatus status);
+
+// The report as one JSON object (inspect --json).
+void print_inspect_json(const InspectReport& report, std::FILE* to);
+
+// The verdict word of a check: "ok", "FAILED" or "skipped".
+const char* verdict(int result);
+
+// The configuration field names in their order, as inspect shows them.
+extern const char* const field_labels[CONFIG_FIELD_COUNT];
+
+#endif

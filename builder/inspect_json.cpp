@@ -1,0 +1,147 @@
+// `tvsfx inspect --json`: the facts of the text form as one JSON object, for scripts.
+// Texts in the file are bytes in the stub's code page; JSON wants Unicode, so each text is
+// given as UTF-8 (bytes that already are UTF-8 as they are, others read as CP1252, the
+// default code page) and, for names, also as the exact bytes in hex.
+#include <cerrno>
+#include <iconv.h>
+#include <string>
+
+#include "archive.h"
+#include "file_report.h"
+#include "stub_record_io.h"
+#include "text_encoding.h"
+
+namespace {
+
+// Bytes iconv cannot take from CP1252 (its five unassigned ones) become the Latin-1
+// character of the same number, so every byte string has a readable form.
+std::string bytes_to_utf8(const std::string& bytes)
+{
+    if (is_valid_utf8(bytes))
+        return bytes;
+    std::string out;
+    iconv_t cd = iconv_open("UTF-8", DEFAULT_CODEPAGE);
+    for (unsigned char c : bytes) {
+        char in_byte = char(c), encoded[8];
+        char* in_ptr = &in_byte;
+        char* out_ptr = encoded;
+        size_t in_left = 1, out_left = sizeof encoded;
+        if (cd != iconv_t(-1) && iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left) != size_t(-1)) {
+            out.append(encoded, size_t(out_ptr - encoded));
+        } else {
+            out += char(0xC0 | c >> 6);
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    if (cd != iconv_t(-1))
+        iconv_close(cd);
+    return out;
+}
+
+// A JSON string literal of UTF-8 text: quotes, backslashes and control characters escaped.
+std::string json_string(const std::string& utf8)
+{
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        char escape[8];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string text_value(const std::string& bytes)
+{
+    return json_string(bytes_to_utf8(bytes));
+}
+
+std::string hex_value(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out + "\"";
+}
+
+void print_record(const InspectReport& report, std::FILE* to)
+{
+    const Record& r = report.record;
+    std::fprintf(to, "  \"record\": {\"offset\": %ld, \"stub_crc\": %u, \"archive_offset\": %u, \"config_offset\": %u, "
+                     "\"end_record_offset\": %u, \"total_size\": %u, \"flags\": %u, \"flags_text\": %s, "
+                     "\"complete\": %u, \"entry_point\": %u, \"reserved\": [%u, %u, %u, %u, %u, %u]},\n",
+                 report.record_offset, r.stub_crc, r.archive_offset, r.config_offset, r.end_record_offset, r.total_size,
+                 r.flags, json_string(describe_flags(r.flags)).c_str(), r.complete, r.entry_point, r.reserved1,
+                 r.reserved2, r.reserved3, r.reserved4, r.reserved5, r.reserved6);
+}
+
+void print_configuration(const InspectReport& report, std::FILE* to)
+{
+    if (!report.config_present) {
+        std::fputs("  \"config\": null,\n", to);
+        return;
+    }
+    if (!report.config_error.empty()) {
+        std::fprintf(to, "  \"config\": {\"damaged\": %s},\n", json_string(report.config_error).c_str());
+        return;
+    }
+    std::fprintf(to, "  \"config\": {\"size\": %u, \"fields\": {", report.config_size);
+    for (int i = 0; i < CONFIG_FIELD_COUNT; ++i)
+        std::fprintf(to, "%s\"%s\": %s", i ? ", " : "", field_labels[i], text_value(report.fields[size_t(i)]).c_str());
+    std::fputs("}},\n", to);
+}
+
+void print_entries(const InspectReport& report, std::FILE* to)
+{
+    std::fputs("  \"entries\": [", to);
+    for (size_t i = 0; i < report.entries.size(); ++i) {
+        const InspectedEntry& e = report.entries[i];
+        std::fprintf(to, "%s\n    {\"name\": %s, \"name_hex\": %s, \"method\": %u, \"compressed\": %u, "
+                         "\"uncompressed\": %u, \"crc32\": %u, \"encrypted\": %s, \"offset\": %llu}",
+                     i ? "," : "", text_value(e.name).c_str(), hex_value(e.name).c_str(), e.method, e.compressed_size,
+                     e.uncompressed_size, e.crc32, (e.flags & GP_ENCRYPTED) ? "true" : "false",
+                     (unsigned long long)e.offset);
+    }
+    std::fputs(report.entries.empty() ? "],\n" : "\n  ],\n", to);
+}
+
+void print_checks(const InspectReport& report, std::FILE* to)
+{
+    const StartupChecks& c = report.checks;
+    const char* walk = report.archive_elsewhere ? "skipped" : report.walk_error.empty() ? "ok" : "FAILED";
+    std::fprintf(to, "  \"checks\": {\"stub_checksum\": \"%s\", \"entry_point\": \"%s\", \"end_record\": \"%s\", "
+                     "\"complete_mark\": \"%s\", \"configuration\": \"%s\", \"archive_walk\": \"%s\"",
+                 verdict(c.stub_checksum), verdict(c.entry_point), verdict(c.end_record), verdict(c.complete_mark),
+                 verdict(c.configuration), walk);
+    if (!report.walk_error.empty())
+        std::fprintf(to, ", \"archive_walk_error\": %s", json_string(report.walk_error).c_str());
+    std::fputs("},\n", to);
+}
+
+}  // namespace
+
+void print_inspect_json(const InspectReport& report, std::FILE* to)
+{
+    std::fprintf(to, "{\n  \"file\": %s,\n  \"file_size\": %llu,\n", json_string(bytes_to_utf8(report.path)).c_str(),
+                 (unsigned long long)report.file_size);
+    print_record(report, to);
+    print_configuration(report, to);
+    print_entries(report, to);
+    print_checks(report, to);
+    std::fprintf(to, "  \"ok\": %s\n}\n", report.failed() ? "false" : "true");
+}
