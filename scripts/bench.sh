@@ -25,3 +25,4 @@ else
 fi
 
 bash scripts/bench-extract.sh
+bash scripts/bench-builder.sh

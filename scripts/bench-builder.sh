@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The builder on a realistic folder against zip -9 and 7-Zip's strongest Deflate, all three
+# in this run on the same folder: wall seconds, CPU seconds and output bytes, and the
+# builder's figures as ratios to the two peers.
+#
+# The folder is made once (cached under build/bench-builder) from files every Debian machine
+# with this project's packages has, picked by sorted path so it is the same folder each time:
+# every 5th file of /usr/share/doc, every 21st of /usr/share/man and the first 1000 shared
+# libraries under 4 MiB of /usr/lib/x86_64-linux-gnu, about 3,000 files and 190 MB.
+#
+# BENCH_LEVELS="6 9 12" adds a line per builder level (the default level always runs).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+work="$root/build/bench-builder"
+corpus="$work/corpus"
+mkdir -p "$work"
+
+pick_files() {
+  find /usr/share/doc -type f | LC_ALL=C sort | awk 'NR % 5 == 0'
+  find /usr/share/man -type f | LC_ALL=C sort | awk 'NR % 21 == 0'
+  find /usr/lib/x86_64-linux-gnu -name '*.so*' -type f -size -4M | LC_ALL=C sort | head -n 1000
+}
+
+make_corpus() {
+  rm -rf "$corpus" "$corpus.tmp"
+  mkdir -p "$corpus.tmp"
+  pick_files | while read -r f; do
+    mkdir -p "$corpus.tmp$(dirname "$f")"
+    cp "$f" "$corpus.tmp$f"
+  done
+  mv "$corpus.tmp" "$corpus"
+}
+[ -d "$corpus" ] || make_corpus
+files=$(find "$corpus" -type f | wc -l)
+bytes=$(find "$corpus" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+echo "builder corpus files=$files bytes=$bytes"
+
+# Runs a command under bash's time; sets wall, cpu (user + system) and out_bytes.
+measure() {
+  local out=$1
+  shift
+  rm -f "$out"
+  local TIMEFORMAT='%R %U %S'
+  { time "$@" >/dev/null; } 2>"$work/time.txt"
+  read -r wall user sys <"$work/time.txt"
+  cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')
+  out_bytes=$(stat -c %s "$out")
+}
+ratio() { awk -v a="$1" -v b="$2" -v d="$3" 'BEGIN { printf "%.*f", d, a / b }'; }
+
+measure "$work/zip9.zip" sh -c "cd '$corpus' && zip -q -r -9 '$work/zip9.zip' ."
+zip_wall=$wall zip_cpu=$cpu zip_bytes=$out_bytes
+echo "builder peer=zip-9 seconds=$zip_wall cpu_seconds=$zip_cpu bytes=$zip_bytes"
+measure "$work/7zz-mx9.zip" sh -c "cd '$corpus' && 7zz a -tzip -mx9 '$work/7zz-mx9.zip' . >/dev/null"
+sz_wall=$wall sz_cpu=$cpu sz_bytes=$out_bytes
+echo "builder peer=7zz-mx9 seconds=$sz_wall cpu_seconds=$sz_cpu bytes=$sz_bytes"
+
+run_builder() {
+  local label=$1
+  shift
+  measure "$work/tvsfx.exe" build/tvsfx build --quiet -o "$work/tvsfx.exe" "$@" "$corpus"
+  echo "builder tvsfx $label seconds=$wall cpu_seconds=$cpu bytes=$out_bytes" \
+    "time_vs_zip9=$(ratio "$wall" "$zip_wall" 2)" "size_vs_zip9=$(ratio "$out_bytes" "$zip_bytes" 4)" \
+    "time_vs_7zz_mx9=$(ratio "$wall" "$sz_wall" 2)" "size_vs_7zz_mx9=$(ratio "$out_bytes" "$sz_bytes" 4)"
+}
+for level in ${BENCH_LEVELS:-}; do
+  run_builder "level=$level" --level "$level"
+done
+run_builder "level=default"
