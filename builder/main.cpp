@@ -28,6 +28,17 @@ int usage_error()
     return 2;
 }
 
+bool is_help(const char* arg)
+{
+    return std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0;
+}
+
+int help_command()
+{
+    print_build_help(stdout);
+    return 0;
+}
+
 // The value of "--name VALUE" or "--name=VALUE" at argv[i]; moves i past it. nullptr when
 // argv[i] is not that option.
 const char* option_value(int argc, char** argv, int& i, const char* name)
@@ -48,6 +59,8 @@ int inspect_command(int argc, char** argv)
     bool json = false;
     std::string file;
     for (int i = 1; i < argc; ++i) {
+        if (is_help(argv[i]))
+            return help_command();
         if (std::strcmp(argv[i], "--json") == 0)
             json = true;
         else if (argv[i][0] == '-' || !file.empty())
@@ -65,6 +78,8 @@ int test_command(int argc, char** argv)
     bool password_given = false;
     for (int i = 1; i < argc; ++i) {
         const char* value = nullptr;
+        if (is_help(argv[i]))
+            return help_command();
         if ((value = option_value(argc, argv, i, "--password")) != nullptr) {
             password = value;
             password_given = true;
@@ -119,10 +134,8 @@ int main(int argc, char** argv)
     if (argc < 2)
         return usage_error();
     std::string command = argv[1];
-    if (command == "-h" || command == "--help" || command == "help") {
-        print_build_help(stdout);
-        return 0;
-    }
+    if (is_help(argv[1]) || command == "help")
+        return help_command();
     if (command == "--version" || command == "version") {
         std::printf("tvsfx %s\n", TVSFX_VERSION);
         return 0;
