@@ -28,9 +28,8 @@ uint32_t entry_remaining;
 std::FILE* archive_file;
 bool entry_encrypted;
 bool read_failed;
-uint8_t input_buffer[OUTPUT_PIECE_SIZE];
-// The decoder's sink: one piece, and slack for its last copy past the piece's end.
-uint8_t output_buffer[OUTPUT_PIECE_SIZE + WINDOW_SLACK];
+uint8_t input_buffer[IO_BUFFER_CAPACITY];
+uint8_t output_buffer[IO_BUFFER_CAPACITY];
 uint64_t output_total;
 
 }  // namespace
@@ -43,7 +42,7 @@ uint32_t refill_input()
         input_avail = 0;
         return 0;
     }
-    uint32_t want = entry_remaining < uint32_t(OUTPUT_PIECE_SIZE) ? entry_remaining : uint32_t(OUTPUT_PIECE_SIZE);
+    uint32_t want = entry_remaining < uint32_t(INPUT_CHUNK_SIZE) ? entry_remaining : uint32_t(INPUT_CHUNK_SIZE);
     uint32_t count = uint32_t(std::fread(input_buffer, 1, want, archive_file));
     if (count != want) {
         read_failed = true;
@@ -203,7 +202,7 @@ int run_test(const std::string& path, const std::string& password)
     archive_file = f.get();
     build_crc_table();
     std::unique_ptr<uint8_t[]> window_memory(new uint8_t[WINDOW_ALLOC_SIZE]());
-    window = window_memory.get();
+    slide_window = window_memory.get();
     size_t bad = 0;
     for (const InspectedEntry& e : report.entries) {
         std::string error = test_entry(e, password);
@@ -211,7 +210,7 @@ int run_test(const std::string& path, const std::string& password)
             std::fprintf(stderr, "tvsfx test: %s: entry %s: %s\n", path.c_str(), e.name.c_str(), error.c_str());
         bad += error.empty() ? 0 : 1;
     }
-    window = nullptr;
+    slide_window = nullptr;
     archive_file = nullptr;
     if (bad == 0 && checks_ok) {
         std::printf("%s: start-up checks ok, %zu entries ok\n", path.c_str(), report.entries.size());
