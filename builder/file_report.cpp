@@ -10,6 +10,7 @@
 #include "build.h"
 #include "byte_buffer.h"
 #include "config_block.h"
+#include "names.h"
 #include "pe_image.h"
 #include "stub_record_io.h"
 #include "format/zip_format.h"
@@ -56,7 +57,9 @@ bool read_exact(std::FILE* f, uint64_t offset, void* buffer, size_t size)
     return fseeko(f, off_t(offset), SEEK_SET) == 0 && std::fread(buffer, 1, size, f) == size;
 }
 
-std::string quoted(const std::string& text)
+// Texts in quotes, control bytes escaped; with `bytes_above_ascii`, bytes from 0x80 as well
+// (a stored entry name is in the stub's code page, not in the terminal's).
+std::string quoted(const std::string& text, bool bytes_above_ascii = false)
 {
     std::string out = "\"";
     for (unsigned char c : text) {
@@ -69,7 +72,7 @@ std::string quoted(const std::string& text)
             out += "\\t";
         else if (c == '"' || c == '\\')
             out += std::string("\\") + char(c);
-        else if (c < 0x20 || c == 0x7F) {
+        else if (c < 0x20 || c == 0x7F || (bytes_above_ascii && c >= 0x80)) {
             std::snprintf(escape, sizeof escape, "\\x%02X", c);
             out += escape;
         } else
@@ -153,8 +156,14 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at)
     std::string name(name_size, '\0');
     if (!read_exact(f, at + LOCAL_HEADER_SIZE, &name[0], name_size))
         return "entry name truncated" + at_text(at);
-    std::printf("entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=%s\n", method, packed, size,
-                (flags & GP_ENCRYPTED) ? "yes" : "no", quoted(name).c_str());
+    std::vector<uint8_t> extra(get_u16(h + 24));
+    if (!read_exact(f, at + 30 + name_size, extra.data(), extra.size()))
+        return "extra field truncated" + at_text(at);
+    // Stored: the bytes the stub uses; shown: what Windows makes of them (its code page
+    // taken as the builder's default when no Unicode Path field tells).
+    std::printf("entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=%s shown=\"%s\"\n", method, packed,
+                size, (flags & GP_ENCRYPTED) ? "yes" : "no", quoted(name, true).c_str(),
+                printable_name(shown_name(name, extra, DEFAULT_CODEPAGE)).c_str());
     // The stub steps over the data of every entry it does not write, directories included.
     at += LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 24) + packed + ((flags & GP_DESCRIPTOR) ? DESCRIPTOR_SIZE : 0);
     return "";
