@@ -423,8 +423,9 @@ void settle_entry_names(std::vector<ArchiveEntry>& entries, const NameSettings& 
             std::vector<uint8_t> field = unicode_path_field(e.unicode_name, stored);
             e.local_extra.insert(e.local_extra.end(), field.begin(), field.end());
             e.central_extra.insert(e.central_extra.end(), field.begin(), field.end());
-            e.gp_flags &= uint16_t(~GP_UTF8_NAME);
         }
+        if (settings.codepage != RAW_CODEPAGE)
+            e.gp_flags &= uint16_t(~GP_UTF8_NAME);
         e.name = stored;
         check_stub_name(e, lead, settings.codepage);
         warn_about_path_length(e, settings.target_folder);

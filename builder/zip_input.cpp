@@ -211,6 +211,8 @@ void cross_check(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, const std
     zip_stat_init(&st);
     const char* name = zip_get_name(za, index, ZIP_FL_ENC_RAW);
     std::string label = path + ": " + entry_label(e) + ": ";
+    if (e.name.find('\0') != std::string::npos)
+        fail(label + "the name holds a NUL byte");
     if (name == nullptr || zip_stat_index(za, index, 0, &st) != 0)
         fail(label + "unreadable (" + zip_strerror(za) + ")");
     bool same_name = e.name == name || find_unicode_path(e.central_extra, e.name) == name ||
