@@ -220,8 +220,11 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const
     ArchiveEntry e;
     e.origin = origin;
     e.name = item.relative;
-    e.unicode_name = decode_folder_name(item.relative, input_codepage,
-                                        origin + ": entry \"" + printable_name(item.relative) + "\"");
+    std::string label = origin + ": entry \"" + printable_name(item.relative) + "\"";
+    // A character of a file name here, but a folder separator to the stub.
+    if (item.relative.find('\\') != std::string::npos)
+        fail(label + ": the name holds a character Windows does not allow in file names ('\\')");
+    e.unicode_name = decode_folder_name(item.relative, input_codepage, label);
     struct stat st;
     if (::stat(item.source.c_str(), &st) != 0)
         fail("cannot read " + item.relative + ": " + std::strerror(errno));

@@ -1,5 +1,6 @@
 #include "names.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>

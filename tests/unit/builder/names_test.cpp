@@ -290,6 +290,18 @@ std::vector<std::pair<std::string, std::string>> refused_table_names()
     return rows;
 }
 
+// In a folder '\' is part of a file name; the stub would take it for a separator.
+TEST_F(BuilderTest, FolderNameWithBackslashIsRefused)
+{
+    ASSERT_EQ(run({"mkdir", at("in")}).exit_code, 0);
+    write_text(at("in/a\\b.txt"), "x");
+    RunResult r = build(at("in"), at("out.exe"));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("entry \"a\\b.txt\": the name holds a character Windows does not allow in file names ('\\')"),
+              std::string::npos)
+        << r.err;
+}
+
 TEST_F(BuilderTest, FolderAndZipRefuseTheSameTableNames)
 {
     std::vector<std::pair<std::string, std::string>> rows = refused_table_names();
