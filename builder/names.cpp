@@ -321,12 +321,12 @@ LeadBytes lead_bytes_of(const std::string& codepage)
 
 std::vector<uint8_t> unicode_path_field(const std::string& unicode, const std::string& stored)
 {
-    std::vector<uint8_t> f;
-    append_u16(f, EXTRA_UNICODE_PATH);
-    append_u16(f, uint16_t(5 + unicode.size()));
-    f.push_back(UNICODE_PATH_VERSION);
-    append_u32(f, crc_of(stored));
-    append_bytes(f, unicode.data(), unicode.size());
+    std::vector<uint8_t> f(9 + unicode.size());
+    put_u16(f.data(), EXTRA_UNICODE_PATH);
+    put_u16(f.data() + 2, uint16_t(5 + unicode.size()));
+    f[4] = UNICODE_PATH_VERSION;
+    put_u32(f.data() + 5, crc_of(stored));
+    std::memcpy(f.data() + 9, unicode.data(), unicode.size());
     return f;
 }
 
