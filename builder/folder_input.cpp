@@ -238,7 +238,7 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const
     if (item.directory)
         return e;
     fs::path source = item.source;
-    std::string name = item.relative;
+    std::string name = printable_name(item.relative);  // for messages
     uint64_t size = e.uncompressed_size;
     e.open_payload = [source, name, size](ArchiveEntry& entry) {
         return size <= IN_MEMORY_LIMIT ? compress_in_memory(entry, source, name, size)
