@@ -227,7 +227,7 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const
     e.unicode_name = decode_folder_name(item.relative, input_codepage, label);
     struct stat st;
     if (::stat(item.source.c_str(), &st) != 0)
-        fail("cannot read " + item.relative + ": " + std::strerror(errno));
+        fail("cannot read " + printable_name(item.relative) + ": " + std::strerror(errno));
     e.version_made_by = MADE_BY_DOS_20;
     e.version_needed = 20;
     set_dos_time(e, st.st_mtime);
