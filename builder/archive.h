@@ -19,7 +19,9 @@ enum { MAX_ENTRY_NAME = 259 };
 using PayloadReader = std::function<size_t(uint8_t* buffer, size_t capacity)>;
 
 struct ArchiveEntry {
-    std::string name;  // raw name bytes, as stored in the headers
+    std::string name;          // name bytes as stored in the headers; the stub's code page once settled
+    std::string unicode_name;  // the name as Unicode (UTF-8, NFC), as the input means it
+    std::string origin;        // the input file or folder, for messages
     uint16_t version_made_by = 20;
     uint16_t version_needed = 20;
     uint16_t gp_flags = 0;
@@ -42,7 +44,12 @@ struct ArchiveEntry {
     std::string source_label;  // the file's name in messages
 
     bool encrypted() const { return (gp_flags & GP_ENCRYPTED) != 0; }
-    bool is_directory() const { return !name.empty() && (name.back() == '/' || name.back() == '\\'); }
+    // By the Unicode name once known: a double-byte character's trail byte may be a '\'.
+    bool is_directory() const
+    {
+        const std::string& n = unicode_name.empty() ? name : unicode_name;
+        return !n.empty() && (n.back() == '/' || n.back() == '\\');
+    }
 };
 
 struct ArchiveInput {

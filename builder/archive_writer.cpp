@@ -9,6 +9,7 @@
 
 #include "build_error.h"
 #include "byte_buffer.h"
+#include "names.h"
 #include "output_file.h"
 #include "crc32.h"
 #include "crypt.h"
@@ -104,7 +105,7 @@ void copy_payload(OutputFile& out, const ArchiveEntry& e, PayloadReader& reader,
         copied += n;
     }
     if (copied != e.compressed_size)
-        fail("entry " + e.name + ": " + std::to_string(copied) + " data bytes instead of " +
+        fail(describe_entry(e) + ": " + std::to_string(copied) + " data bytes instead of " +
              std::to_string(e.compressed_size));
 }
 
@@ -126,7 +127,7 @@ WrittenEntry write_entry(OutputFile& out, ArchiveEntry& e, const std::string& pa
     }
     w.stored_size = e.compressed_size + (encrypt ? ENCRYPTION_HEADER_SIZE : 0);
     if (w.stored_size > ZIP32_LIMIT || e.uncompressed_size > ZIP32_LIMIT || w.local_offset > ZIP32_LIMIT)
-        fail("entry " + e.name + ": the archive would need ZIP64, which the stub cannot read (over 4 GiB)");
+        fail(describe_entry(e) + ": the archive would need ZIP64, which the stub cannot read (over 4 GiB)");
 
     std::vector<uint8_t> header = local_header(e, w);
     out.write(header.data(), header.size());

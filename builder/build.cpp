@@ -18,6 +18,7 @@
 #include "build_error.h"
 #include "byte_buffer.h"
 #include "input.h"
+#include "names.h"
 #include "output_file.h"
 #include "parallel_compress.h"
 #include "pe_image.h"
@@ -86,14 +87,22 @@ Stub load_stub(const std::string& path)
     return stub;
 }
 
-ArchiveInput load_input(const std::string& path, const std::string& codepage)
+// Both inputs hand over names as found; they are converted and checked here alike.
+ArchiveInput load_input(const BuildOptions& options, const StubSettings& settings)
 {
+    const std::string& path = options.input;
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
         fail("cannot open input " + path + ": " + std::strerror(errno));
-    if (S_ISDIR(st.st_mode))
-        return read_input_folder(path, codepage);
-    return read_input_zip(path);
+    ArchiveInput input = S_ISDIR(st.st_mode) ? read_input_folder(path, options.input_codepage)
+                                             : read_input_zip(path, options.input_codepage);
+    NameSettings names;
+    names.codepage = options.codepage;
+    names.input_codepage = options.input_codepage;
+    names.keep_macos_metadata = options.keep_macos_metadata;
+    names.target_folder = settings.fields[FIELD_FOLDER];
+    settle_entry_names(input.entries, names);
+    return input;
 }
 
 // SFX_PASSWORD_FIRST makes the stub ask before the first entry; without it the first run
@@ -171,7 +180,7 @@ void run_build(const BuildOptions& options)
     StubSettings settings = settle_options(options);
     Stub stub = load_stub(options.stub.empty() ? default_stub_path() : options.stub);
     std::vector<uint8_t> config = encode_config_block(settings.fields);
-    ArchiveInput input = load_input(options.input, options.codepage);
+    ArchiveInput input = load_input(options, settings);
     // ZIP tools cannot even open an empty archive behind a stub, and the stub would have
     // nothing to do.
     if (input.entries.empty())

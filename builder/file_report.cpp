@@ -11,6 +11,7 @@
 #include "byte_buffer.h"
 #include "config_block.h"
 #include "file_report.h"
+#include "names.h"
 #include "pe_image.h"
 #include "stub_record_io.h"
 #include "format/zip_format.h"
@@ -48,7 +49,9 @@ bool read_exact(std::FILE* f, uint64_t offset, void* buffer, size_t size)
     return fseeko(f, off_t(offset), SEEK_SET) == 0 && std::fread(buffer, 1, size, f) == size;
 }
 
-std::string quoted(const std::string& text)
+// Texts in quotes, control bytes escaped; with `bytes_above_ascii`, bytes from 0x80 as well
+// (a stored entry name is in the stub's code page, not in the terminal's).
+std::string quoted(const std::string& text, bool bytes_above_ascii = false)
 {
     std::string out = "\"";
     for (unsigned char c : text) {
@@ -61,7 +64,7 @@ std::string quoted(const std::string& text)
             out += "\\t";
         else if (c == '"' || c == '\\')
             out += std::string("\\") + char(c);
-        else if (c < 0x20 || c == 0x7F) {
+        else if (c < 0x20 || c == 0x7F || (bytes_above_ascii && c >= 0x80)) {
             std::snprintf(escape, sizeof escape, "\\x%02X", c);
             out += escape;
         } else
@@ -161,6 +164,12 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
     e.name.assign(name_size, '\0');
     if (!read_exact(f, at + LOCAL_HEADER_SIZE, &e.name[0], name_size))
         return "entry name truncated" + at_text(at);
+    std::vector<uint8_t> extra(get_u16(h + 24));
+    if (!read_exact(f, at + LOCAL_HEADER_SIZE + name_size, extra.data(), extra.size()))
+        return "extra field truncated" + at_text(at);
+    // What Windows makes of the stored bytes: the builder's default code page when no
+    // Unicode Path field tells.
+    e.shown_name = shown_name(e.name, extra, DEFAULT_CODEPAGE);
     e.data_offset = at + LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 24);
     // The stub steps over the data of every entry it does not write, directories included.
     at = e.data_offset + e.compressed_size + ((e.flags & GP_DESCRIPTOR) ? DESCRIPTOR_SIZE : 0);
@@ -248,9 +257,9 @@ long find_record(std::FILE* f, uint64_t file_size, std::vector<uint8_t>& head)
 void print_entries(const InspectReport& report)
 {
     for (const InspectedEntry& e : report.entries)
-        std::printf("entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=%s\n", e.method,
+        std::printf("entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=%s shown=\"%s\"\n", e.method,
                     e.compressed_size, e.uncompressed_size, (e.flags & GP_ENCRYPTED) ? "yes" : "no",
-                    quoted(e.name).c_str());
+                    quoted(e.name, true).c_str(), printable_name(e.shown_name).c_str());
 }
 
 void print_checks(const InspectReport& report)

@@ -21,6 +21,7 @@ struct InspectedEntry {
     uint64_t offset;       // of the local header
     uint64_t data_offset;  // of the entry's data (the encryption header first when encrypted)
     std::string name;      // raw name bytes
+    std::string shown_name;  // UTF-8: the name as Windows shows it
     uint16_t flags, method, mod_time;
     uint32_t crc32, compressed_size, uncompressed_size;
 };

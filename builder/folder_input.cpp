@@ -11,8 +11,8 @@
 
 #include "build_error.h"
 #include "input.h"
+#include "names.h"
 #include "source_date.h"
-#include "text_encoding.h"
 
 namespace fs = std::filesystem;
 
@@ -41,9 +41,9 @@ fs::path resolve_link(const fs::path& link, const fs::path& root, const std::str
     std::error_code ec;
     fs::path target = fs::canonical(link, ec);
     if (ec)
-        fail(relative + ": broken symbolic link");
+        fail(printable_name(relative) + ": broken symbolic link");
     if (!is_inside(target, root))
-        fail(relative + ": symbolic link to " + target.string() +
+        fail(printable_name(relative) + ": symbolic link to " + printable_name(target.string()) +
              ", outside the folder; copy the file in or remove the link");
     return target;
 }
@@ -68,13 +68,13 @@ void collect(const fs::path& folder, const std::string& prefix, const fs::path& 
         if (fs::is_directory(status)) {
             fs::path real = fs::canonical(source);
             if (!open_folders.insert(real).second)
-                fail(relative + ": symbolic link loop");
+                fail(printable_name(relative) + ": symbolic link loop");
             collect(source, relative + "/", root, open_folders, items);
             open_folders.erase(real);
         } else if (fs::is_regular_file(status)) {
             items.push_back(FolderItem{relative, source, false});
         } else {
-            fail(relative + ": neither a file nor a folder");
+            fail(printable_name(relative) + ": neither a file nor a folder");
         }
     }
     if (ec)
@@ -103,27 +103,21 @@ void set_dos_time(ArchiveEntry& e, time_t modified)
     e.dos_time = uint16_t(t.tm_hour << 11 | t.tm_min << 5 | t.tm_sec / 2);
 }
 
-// Characters Windows forbids in file names would make the stub fail half-way through the
-// extraction; '\' would silently become a folder separator.
-void check_windows_name(const std::string& relative)
+// The name is settled with the ZIP input's names (settle_entry_names): converted to the
+// stub's code page and checked against the Windows name rules.
+ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const std::string& input_codepage)
 {
-    for (unsigned char c : relative) {
-        if (c < 0x20 || std::strchr("\\:*?\"<>|", c) != nullptr)
-            fail(relative + ": the name holds a character Windows does not allow in file names");
-    }
-}
-
-ArchiveEntry make_entry(const FolderItem& item, const std::string& codepage)
-{
-    check_windows_name(item.relative);
     ArchiveEntry e;
-    e.name = to_stub_codepage(item.relative, codepage, "file name " + item.relative);
-    if (e.name.size() > MAX_ENTRY_NAME)
-        fail(item.relative + ": the name is " + std::to_string(e.name.size()) + " bytes; the stub takes at most " +
-             std::to_string(int(MAX_ENTRY_NAME)));
+    e.origin = origin;
+    e.name = item.relative;
+    std::string label = origin + ": entry \"" + printable_name(item.relative) + "\"";
+    // A character of a file name here, but a folder separator to the stub.
+    if (item.relative.find('\\') != std::string::npos)
+        fail(label + ": the name holds a character Windows does not allow in file names ('\\')");
+    e.unicode_name = decode_folder_name(item.relative, input_codepage, label);
     struct stat st;
     if (::stat(item.source.c_str(), &st) != 0)
-        fail("cannot read " + item.relative + ": " + std::strerror(errno));
+        fail("cannot read " + printable_name(item.relative) + ": " + std::strerror(errno));
     e.version_made_by = MADE_BY_DOS_20;
     e.version_needed = 20;
     set_dos_time(e, st.st_mtime);
@@ -134,13 +128,13 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& codepage)
     if (item.directory)
         return e;
     e.source_path = item.source.string();
-    e.source_label = item.relative;
+    e.source_label = printable_name(item.relative);
     return e;
 }
 
 }  // namespace
 
-ArchiveInput read_input_folder(const std::string& path, const std::string& codepage)
+ArchiveInput read_input_folder(const std::string& path, const std::string& input_codepage)
 {
     std::error_code ec;
     fs::path root = fs::canonical(path, ec);
@@ -155,7 +149,7 @@ ArchiveInput read_input_folder(const std::string& path, const std::string& codep
     ArchiveInput input;
     uint64_t total = 0;
     for (const FolderItem& item : items) {
-        input.entries.push_back(make_entry(item, codepage));
+        input.entries.push_back(make_entry(item, path, input_codepage));
         total += input.entries.back().uncompressed_size;
     }
     if (total > 0xFFFFFFFFu)

@@ -54,6 +54,8 @@ enum OptionId {
     OPT_CODEPAGE,
     OPT_SPAN,
     OPT_NAME,
+    OPT_INPUT_CODEPAGE,
+    OPT_KEEP_MACOS_METADATA,
     OPT_LEVEL,
     OPT_JOBS = 'j',
     OPT_QUIET = 'q',
@@ -79,6 +81,8 @@ std::vector<option> option_table()
     table.push_back({"password", required_argument, nullptr, OPT_PASSWORD});
     table.push_back({"no-password-first", no_argument, nullptr, OPT_NO_PASSWORD_FIRST});
     table.push_back({"codepage", required_argument, nullptr, OPT_CODEPAGE});
+    table.push_back({"input-codepage", required_argument, nullptr, OPT_INPUT_CODEPAGE});
+    table.push_back({"keep-macos-metadata", no_argument, nullptr, OPT_KEEP_MACOS_METADATA});
     table.push_back({"span", required_argument, nullptr, OPT_SPAN});
     table.push_back({"name", required_argument, nullptr, OPT_NAME});
     table.push_back({"level", required_argument, nullptr, OPT_LEVEL});
@@ -156,6 +160,8 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_QUIET: o.quiet = true; return true;
     case OPT_LEVEL:
     case OPT_JOBS: return apply_number_option(id, arg, o);
+    case OPT_INPUT_CODEPAGE: o.input_codepage = arg; return true;
+    case OPT_KEEP_MACOS_METADATA: o.keep_macos_metadata = true; return true;
     case OPT_SPAN:
         if (!parse_span_size(arg, o.span)) {
             std::fprintf(stderr, "tvsfx build: --span needs bytes per disk such as 1457664, 1440k, 100M "
@@ -267,6 +273,12 @@ void print_build_help(std::FILE* to)
         "  --codepage CP       Windows code page of the texts and file names (default " DEFAULT_CODEPAGE ",\n"
         "                      any iconv name; raw = bytes as given)\n"
         "\n"
+        "Entry names (each becomes Unicode, then the --codepage; see the README):\n"
+        "  --input-codepage CP code page of names from MS-DOS, Windows and OS/2 zip\n"
+        "                      programs without the UTF-8 flag (default CP437; German\n"
+        "                      Windows writes CP850, Russian CP866, Japanese CP932)\n"
+        "  --keep-macos-metadata  keep __MACOSX/ and ._* entries (left out by default)\n"
+        "\n"
         "Flags:\n"
         "  --overwrite         overwrite files without asking (initial state)\n"
         "  --auto              start extracting at once, close afterwards\n"
@@ -352,6 +364,10 @@ ParseResult parse_build_options(int argc, char** argv, BuildOptions& o)
 StubSettings settle_options(const BuildOptions& o)
 {
     check_codepage(o.codepage);
+    if (o.input_codepage != RAW_CODEPAGE)
+        check_codepage(o.input_codepage);
+    else
+        fail("--input-codepage needs a code page such as CP437 or CP850");
     StubSettings s;
     for (const FieldOption& f : field_options) {
         const std::string& given = o.fields[size_t(f.field)];

@@ -16,6 +16,8 @@ struct BuildOptions {
     std::string password;
     bool password_given = false;
     std::string codepage = DEFAULT_CODEPAGE;
+    std::string input_codepage = DEFAULT_INPUT_CODEPAGE;  // of DOS/Windows names in an input ZIP
+    bool keep_macos_metadata = false;
     ConfigFields fields;       // as given on the command line
     bool title_given = false;  // --title also sets SFX_USE_TITLE, even for an empty title
     uint32_t flags = 0;        // bits from the named flag options

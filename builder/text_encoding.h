@@ -7,6 +7,9 @@
 
 // The code page for German Windows, the stub's audience.
 #define DEFAULT_CODEPAGE "CP1252"
+// The OEM code page of archives made on MS-DOS, Windows or OS/2 without a UTF-8 flag: what
+// the Windows Explorer and old zip programs write on a US system.
+#define DEFAULT_INPUT_CODEPAGE "CP437"
 // Passes texts through unchanged.
 #define RAW_CODEPAGE "raw"
 

@@ -14,8 +14,8 @@
 #include "build_error.h"
 #include "byte_buffer.h"
 #include "input.h"
-#include "text_encoding.h"
 #include "format/zip_format.h"
+#include "names.h"
 
 namespace {
 
@@ -134,9 +134,10 @@ size_t parse_central_header(const std::vector<uint8_t>& dir, size_t at, ArchiveE
     return total;
 }
 
+// Names reach the terminal escaped; once known, as the Unicode name.
 std::string entry_label(const ArchiveEntry& e)
 {
-    return "entry \"" + e.name + "\"";
+    return "entry \"" + printable_name(e.unicode_name.empty() ? e.name : e.unicode_name) + "\"";
 }
 
 // What the stub cannot extract is refused here, naming the entry.
@@ -152,43 +153,6 @@ void check_entry_supported(const ArchiveEntry& e, bool zip64, const std::string&
     if (e.method != METHOD_STORED && e.method != METHOD_DEFLATE && e.method != METHOD_DEFLATE64)
         fail(path + ": " + entry_label(e) + " uses compression method " + std::to_string(e.method) +
              "; the stub extracts only stored, Deflate and Deflate64");
-    if (e.name.size() > MAX_ENTRY_NAME)
-        fail(path + ": " + entry_label(e) + " has a name of " + std::to_string(e.name.size()) +
-             " bytes; the stub takes at most " + std::to_string(int(MAX_ENTRY_NAME)));
-}
-
-// The stub's rule for names that would leave the target folder: after its one leading
-// separator is dropped, a name that is still absolute or has a drive prefix, or that has a
-// component of dots alone (blanks aside) with two dots or more.
-bool name_leaves_target(const std::string& name)
-{
-    std::string n = name;
-    if (!n.empty() && (n[0] == '/' || n[0] == '\\'))
-        n.erase(0, 1);
-    if (!n.empty() && (n[0] == '/' || n[0] == '\\'))
-        return true;
-    if (n.size() > 1 && n[1] == ':' && std::isalpha((unsigned char)n[0]))
-        return true;
-    size_t start = 0;
-    while (start <= n.size()) {
-        size_t end = n.find_first_of("/\\", start);
-        if (end == std::string::npos)
-            end = n.size();
-        std::string part = n.substr(start, end - start);
-        if (part.find_first_not_of(". ") == std::string::npos && std::count(part.begin(), part.end(), '.') >= 2)
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-void warn_about_name(const ArchiveEntry& e)
-{
-    const std::string& n = e.name;
-    if (name_leaves_target(n))
-        warn(entry_label(e) + " would leave the target folder: the stub stops the extraction there");
-    if ((e.gp_flags & GP_UTF8_NAME) && !is_ascii(n))
-        warn(entry_label(e) + " has a UTF-8 name; the stub uses names as ANSI bytes, so it will look different");
 }
 
 // Reads the local header: DOS time, flags and extra field come from here, because the
@@ -204,9 +168,15 @@ uint64_t read_local_header(std::FILE* f, uint64_t offset, ArchiveEntry& e, bool&
     size_t name_size = get_u16(h.data() + 26), extra_size = get_u16(h.data() + 28);
     std::vector<uint8_t> rest = read_at(f, offset + LOCAL_HEADER_SIZE, name_size + extra_size,
                                         path + ": " + entry_label(e) + ": local header truncated");
-    if (std::string(rest.begin(), rest.begin() + name_size) != e.name || get_u16(h.data() + 8) != e.method ||
-        ((get_u16(h.data() + 6) ^ e.gp_flags) & GP_ENCRYPTED))
-        fail(path + ": " + entry_label(e) + ": local header and central directory disagree");
+    std::string local_name(rest.begin(), rest.begin() + name_size);
+    if (local_name != e.name)
+        fail(path + ": " + entry_label(e) + ": the local header names it \"" + printable_name(local_name) +
+             "\", the central directory otherwise");
+    if (get_u16(h.data() + 8) != e.method)
+        fail(path + ": " + entry_label(e) + ": the local header gives compression method " +
+             std::to_string(get_u16(h.data() + 8)) + ", the central directory " + std::to_string(e.method));
+    if ((get_u16(h.data() + 6) ^ e.gp_flags) & GP_ENCRYPTED)
+        fail(path + ": " + entry_label(e) + ": local header and central directory disagree on its encryption");
     e.version_needed = get_u16(h.data() + 4);
     e.gp_flags = get_u16(h.data() + 6);
     e.dos_time = get_u16(h.data() + 10);
@@ -234,14 +204,26 @@ ZipPtr open_with_libzip(const std::string& path)
 
 // libzip and the raw parse must see the same entries; a difference means the archive is
 // not what either reader thinks, and copying it would be a guess.
+// libzip hands out the name of a matching Unicode Path field instead of the stored bytes.
 void cross_check(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, const std::string& path)
 {
     zip_stat_t st;
     zip_stat_init(&st);
     const char* name = zip_get_name(za, index, ZIP_FL_ENC_RAW);
-    if (name == nullptr || zip_stat_index(za, index, 0, &st) != 0 || e.name != name ||
-        st.comp_size != e.compressed_size || st.size != e.uncompressed_size || st.crc != e.crc32)
-        fail(path + ": " + entry_label(e) + ": the archive's headers are inconsistent");
+    std::string label = path + ": " + entry_label(e) + ": ";
+    if (e.name.find('\0') != std::string::npos)
+        fail(label + "the name holds a NUL byte");
+    if (name == nullptr || zip_stat_index(za, index, 0, &st) != 0)
+        fail(label + "unreadable (" + zip_strerror(za) + ")");
+    bool same_name = e.name == name || find_unicode_path(e.central_extra, e.name) == name ||
+                     find_unicode_path(e.local_extra, e.name) == name;
+    if (!same_name)
+        fail(label + "the central directory's name differs from the one ZIP readers see (\"" + printable_name(name) +
+             "\")");
+    if (st.comp_size != e.compressed_size || st.size != e.uncompressed_size)
+        fail(label + "the sizes in its headers disagree");
+    if (st.crc != e.crc32)
+        fail(label + "the CRC-32 in its headers disagree");
 }
 
 // Decompresses a stored or Deflate entry once and lets libzip compare its CRC, so a
@@ -307,7 +289,7 @@ PayloadReader raw_payload_reader(const ZipPtr& za, zip_uint64_t index, const std
 
 }  // namespace
 
-ArchiveInput read_input_zip(const std::string& path)
+ArchiveInput read_input_zip(const std::string& path, const std::string& input_codepage)
 {
     FilePtr f(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!f)
@@ -336,12 +318,16 @@ ArchiveInput read_input_zip(const std::string& path)
         ArchiveEntry e;
         uint64_t local_offset = 0;
         bool zip64 = false;
+        e.origin = path;
         at += parse_central_header(directory, at, e, local_offset, zip64, path);
         check_entry_supported(e, zip64, path);
+        uint16_t central_flags = e.gp_flags;
         uint64_t data_offset = read_local_header(f.get(), shift + local_offset, e, zip64, path);
         check_entry_supported(e, zip64, path);
         cross_check(za.get(), i, e, path);
-        warn_about_name(e);
+        e.unicode_name = decode_zip_name(e.name, uint16_t(central_flags | e.gp_flags), e.version_made_by,
+                                         {&e.central_extra, &e.local_extra}, input_codepage,
+                                         path + ": " + entry_label(e));
         e.open_payload = [za, i, path, data_offset](ArchiveEntry& entry) {
             verify_entry_data(za.get(), i, entry, path);
             std::string label = path + ": " + entry_label(entry);

@@ -6,18 +6,33 @@ set -euo pipefail
 native_pkgs=(
   cmake make g++ clang python3 python3-pytest pkg-config imagemagick x11-apps
   g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
-  zlib1g-dev libdeflate-dev libzip-dev
+  zlib1g-dev libdeflate-dev libzip-dev libicu-dev
   libgtest-dev libbenchmark-dev libfuzzer-14-dev
   wine fonts-wine xvfb xauth
-  zip unzip 7zip libarchive-tools
+  zip unzip 7zip libarchive-tools openjdk-17-jdk-headless locales
 )
 i386_pkgs=(wine32:i386)
+
+# The Wine test of a Japanese system runs Wine under LANG=ja_JP.UTF-8: Wine takes its ANSI code
+# page (932) from the locale, which must exist for that.
+ensure_japanese_locale() {
+  locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' && return 0
+  [ -f /etc/locale.gen ] || return 0
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+  $sudo locale-gen >/dev/null
+}
 
 missing=()
 for p in "${native_pkgs[@]}" "${i386_pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  ensure_japanese_locale
+  exit 0
+fi
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
@@ -30,3 +45,4 @@ export DEBIAN_FRONTEND=noninteractive
 apt_wait=(-o DPkg::Lock::Timeout=900)
 $SUDO apt-get "${apt_wait[@]}" update -qq
 $SUDO apt-get "${apt_wait[@]}" install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+ensure_japanese_locale

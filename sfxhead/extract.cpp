@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "archive.h"
+#include "entry_names.h"
 #include "failure.h"
 #include "globals.h"
 #include "log.h"
@@ -21,41 +22,22 @@ int files_extracted;
 
 enum { WORK_PATH_CAPACITY = 517, QUESTION_CAPACITY = 320, MAX_PASSWORD_LENGTH = 99 };
 
-// --- names that would leave the target folder ------------------------------------------------
+// --- names the stub refuses -----------------------------------------------------------------
 
-// A component of dots alone (and blanks, which Windows drops at a name's end) climbs out of
-// its folder when it holds two dots or more.
-static bool is_parent_component(const char* start, const char* end)
+// The lead bytes of the system's ANSI code page, asked for once: the name rules step over
+// double-byte characters, whose trail byte may equal a separator.
+static const LeadBytes* ansi_lead_bytes()
 {
-    int dots = 0;
-    for (const char* p = start; p < end; ++p) {
-        if (*p == '.')
-            ++dots;
-        else if (*p != ' ')
-            return false;
-    }
-    return dots >= 2;
-}
-
-// True when the name, joined to the target folder, would point outside it: a drive prefix,
-// a name that is still absolute after its one leading separator is dropped (a network path
-// among them), or a parent-folder component.
-static bool name_leaves_target(const char* name)
-{
-    if (is_separator(*name))
-        ++name;
-    if (is_separator(*name) || (is_drive_letter(name[0]) && name[1] == ':'))
-        return true;
-    const char* component = name;
-    for (const char* p = name;; p = CharNextA(p)) {
-        if (*p == '\0' || is_separator(*p)) {
-            if (is_parent_component(component, p))
-                return true;
-            if (*p == '\0')
-                return false;
-            component = p + 1;
+    static LeadBytes lead;
+    static bool known;
+    if (!known) {
+        for (int c = 0x80; c <= 0xFF; ++c) {
+            if (IsDBCSLeadByte((BYTE)c))
+                set_lead_byte(&lead, (unsigned char)c);
         }
+        known = true;
     }
+    return &lead;
 }
 
 static void refuse_output_name()
@@ -256,7 +238,9 @@ static void pass_password_gate()
 void extract_entry()
 {
     read_local_header();
-    if (name_leaves_target(entry_name))
+    // Names that would leave the target folder, or open a device or a file stream instead of
+    // a file, end the run before anything is made for them.
+    if (stub_refuses_name(check_entry_name(entry_name, ansi_lead_bytes(), NULL)))
         refuse_output_name();
     if (is_directory_entry()) {
         copy_checked(display_name, PATH_CAPACITY, entry_name, 4188);

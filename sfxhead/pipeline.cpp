@@ -195,11 +195,41 @@ uint32_t refill_input()
 
 // --- file time -------------------------------------------------------------------------------
 
+typedef BOOL(WINAPI* LocalToUtcCall)(const TIME_ZONE_INFORMATION*, const SYSTEMTIME*, SYSTEMTIME*);
+
+// TzSpecificLocalTimeToSystemTime applies the daylight-saving rule of the date it converts,
+// so a June file extracted in December keeps its hour. Windows 95, 98 and NT 4 lack it: it is
+// looked up at run time, once.
+static LocalToUtcCall local_to_utc_call()
+{
+    static LocalToUtcCall call;
+    static bool looked_up;
+    if (!looked_up) {
+        HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        if (kernel != NULL)
+            call = (LocalToUtcCall)(void*)GetProcAddress(kernel, "TzSpecificLocalTimeToSystemTime");
+        looked_up = true;
+    }
+    return call;
+}
+
+// Local time to UTC by the rule in force on that date; where the system cannot do that,
+// LocalFileTimeToFileTime applies today's offset to every date.
+static void local_to_utc(const FILETIME* local_time, FILETIME* utc_time)
+{
+    LocalToUtcCall call = local_to_utc_call();
+    SYSTEMTIME local_parts, utc_parts;
+    if (call != NULL && FileTimeToSystemTime(local_time, &local_parts) &&
+        call(NULL, &local_parts, &utc_parts) && SystemTimeToFileTime(&utc_parts, utc_time))
+        return;
+    LocalFileTimeToFileTime(local_time, utc_time);
+}
+
 static void set_file_time(HFILE file, WORD dos_date, WORD dos_time)
 {
     FILETIME local_time, utc_time;
     DosDateTimeToFileTime(dos_date, dos_time, &local_time);
-    LocalFileTimeToFileTime(&local_time, &utc_time);
+    local_to_utc(&local_time, &utc_time);
     SetFileTime((HANDLE)(INT_PTR)file, &utc_time, &utc_time, &utc_time);
 }
 

@@ -134,6 +134,25 @@ def tree_names(root: Path) -> set:
     return {p.relative_to(root).as_posix() + ("/" if p.is_dir() else "") for p in root.rglob("*")}
 
 
+# ---- the shared name table ----------------------------------------------------------------------
+
+NAME_TABLE = Path(__file__).resolve().parents[1] / "data" / "entry_names.tsv"
+
+
+def name_table_rows(codepage: str, *verdicts: str) -> list:
+    """Rows of tests/data/entry_names.tsv for a code page ("1252", "932") and verdicts:
+    (raw name bytes, verdict, extracted path or "-")."""
+    rows = []
+    for line in NAME_TABLE.read_text(encoding="utf-8").splitlines():
+        if not line or line.startswith("#"):
+            continue
+        name, page, verdict, extracted = line.split("\t")
+        if page == codepage and verdict in verdicts:
+            raw = name.encode("ascii").decode("unicode_escape").encode("latin-1")
+            rows.append((raw, verdict, extracted))
+    return rows
+
+
 # ---- archive makers ----------------------------------------------------------------------------
 
 

@@ -69,10 +69,13 @@ const char* const kJsonAsText =
     "print('flags: 0x%08X (%s)' % (r['flags'], r['flags_text']))\n"
     "for label, text in d['config']['fields'].items():\n"
     "    print('%s=%s' % (label, json.dumps(text, ensure_ascii=False)))\n"
+    "def escaped(raw):\n"
+    "    special = {10: '\\\\n', 13: '\\\\r', 9: '\\\\t', 34: '\\\\\"', 92: '\\\\\\\\'}\n"
+    "    return ''.join(special.get(b) or (chr(b) if 0x20 <= b < 0x7F else '\\\\x%02X' % b) for b in raw)\n"
     "for e in d['entries']:\n"
-    "    print('entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=\"%s\"' % (e['method'], "
-    "e['compressed'], e['uncompressed'], 'yes' if e['encrypted'] else 'no', bytes.fromhex(e['name_hex'])"
-    ".decode('cp1252')))\n"
+    "    print('entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=\"%s\" shown=\"%s\"' % ("
+    "e['method'], e['compressed'], e['uncompressed'], 'yes' if e['encrypted'] else 'no', "
+    "escaped(bytes.fromhex(e['name_hex'])), e['name']))\n"
     "for check, verdict in d['checks'].items():\n"
     "    print('check %s: %s' % (check.replace('_', ' '), verdict))\n"
     "print('ok' if d['ok'] else 'failed')\n";
@@ -95,7 +98,9 @@ TEST_F(CommandLineTest, InspectJsonParsesAndAgreesWithTheTextForm)
 
     EXPECT_NE(facts.out.find("prompt=\"Zeile 1\\n\\\"Zitat\\\" \\\\ Tab\\t\"\n"), std::string::npos) << facts.out;
     EXPECT_NE(facts.out.find("title=\"Gr\xC3\xBC\xC3\x9F" "e\"\n"), std::string::npos) << facts.out;
-    EXPECT_NE(facts.out.find("name=\"\xC3\x9C" "bung \xE2\x82\xAC.txt\"\n"), std::string::npos) << facts.out;
+    EXPECT_NE(facts.out.find("name=\"\\xDCbung \\x80.txt\" shown=\"\xC3\x9C" "bung \xE2\x82\xAC.txt\"\n"),
+              std::string::npos)
+        << facts.out;
     EXPECT_NE(facts.out.find("\nok\n"), std::string::npos) << facts.out;
     // Every other line is one of the text form's (its names are raw CP1252 bytes).
     std::string lines = facts.out;

@@ -36,7 +36,8 @@ TEST_F(InspectTest, PassesOnABuiltFileAndShowsItsContents)
     EXPECT_TRUE(has_line(r.out, "flags: 0x00000812 (SFX_OVERWRITE | SFX_USE_TITLE | SFX_CRC_AFTER_HEADERS)"))
         << r.out;
     EXPECT_TRUE(has_line(r.out, "config 5 title: \"Titel\"")) << r.out;
-    EXPECT_TRUE(has_line(r.out, "entry: method=0 compressed=6 uncompressed=6 encrypted=no name=\"docs/note.txt\""))
+    EXPECT_TRUE(has_line(r.out, "entry: method=0 compressed=6 uncompressed=6 encrypted=no name=\"docs/note.txt\" "
+                                "shown=\"docs/note.txt\""))
         << r.out;
     for (const char* check : {"stub checksum", "entry point", "end record", "complete mark"})
         EXPECT_TRUE(has_line(r.out, std::string("check ") + check + ": ok")) << r.out;

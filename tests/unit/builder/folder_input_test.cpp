@@ -164,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadFolderCase{"WindowsForbiddenName", [](const std::string& in, const std::string&) {
                           write_text(in + "/time 12:30.txt", "x");
                       },
-                      "time 12:30.txt: the name holds a character Windows does not allow"},
+                      "time 12:30.txt\": the name holds a character Windows does not allow"},
         BadFolderCase{"TooLargeForTheProgressCounter", [](const std::string& in, const std::string&) {
                           // Sparse files: 4.5 GiB in all without using the disk space.
                           for (const char* name : {"/big1.bin", "/big2.bin"}) {

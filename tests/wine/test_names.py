@@ -1,0 +1,285 @@
+"""Entry names and times as their makers meant them.
+
+- Archives of real producers (Info-ZIP zip, 7-Zip with and without -mcu=on, Python, bsdtar,
+  jar) and hand-made ones where no producer runs here (Explorer-style code page 437, a German
+  Windows zip program's code page 850, a macOS archive with decomposed names and __MACOSX/),
+  each built once and extracted under Wine with TZ=Europe/Berlin: the extracted names are the
+  Unicode names meant, the bytes and the summer and winter times those unzip gives; unzip,
+  7-Zip and bsdtar list the built .exe with the Unicode names.
+- The shared name table (tests/data/entry_names.tsv): names the stub refuses (devices, file
+  streams) end the run with message 28 and nothing made for them; the names it accepts land
+  where the table says.
+- A Japanese name: refused for code page 1252, right under a Wine prefix whose ANSI code page
+  is 932 when built with --codepage CP932.
+"""
+
+from __future__ import annotations
+
+import os
+import shutil
+import subprocess
+import unicodedata
+import zipfile
+from datetime import datetime
+from pathlib import Path
+from zoneinfo import ZoneInfo
+
+import pytest
+
+from extractkit import (
+    MSG_CREATE_OUTPUT, ArchiveImage, RawEntry, expect_error, expect_success, hidden_args,
+    name_table_rows, raw_zip, tree_names,
+)
+from winebench import BUILD, Bench, WineSession
+
+BERLIN = "Europe/Berlin"
+
+
+def berlin_time(*fields) -> float:
+    return datetime(*fields, tzinfo=ZoneInfo(BERLIN)).timestamp()
+
+
+# Even seconds: DOS times have 2-second steps. Summer (UTC+2) and winter (UTC+1) dates.
+SUMMER = berlin_time(2021, 6, 15, 14, 30, 10)
+WINTER = berlin_time(2021, 1, 15, 9, 15, 20)
+
+# Names every producer and code page here can hold: code pages 437, 850 and 1252 share them.
+BASE_FILES = {
+    "Büro/Übersicht.txt": (b"Sommer\r\n", SUMMER),
+    "Käse & Brötchen.txt": (b"Winter\r\n", WINTER),
+    "Straße/Café/Menü.txt": (bytes(range(256)) * 40, SUMMER),
+}
+
+
+def write_source(folder: Path, files: dict, normal_form: str = "NFC") -> Path:
+    for name, (data, mtime) in files.items():
+        path = folder / unicodedata.normalize(normal_form, name)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+        os.utime(path, (mtime, mtime))
+    return folder
+
+
+def in_berlin(command: list, cwd: Path) -> None:
+    """Producers write DOS times in their local time."""
+    result = subprocess.run(command, cwd=cwd, capture_output=True, timeout=300,
+                            env={**os.environ, "TZ": BERLIN})
+    if result.returncode != 0:
+        raise RuntimeError(f"{command} failed: {result.stderr.decode(errors='replace')}")
+
+
+def dos_fields(mtime: float) -> tuple:
+    t = datetime.fromtimestamp(mtime, ZoneInfo(BERLIN))
+    return ((t.hour << 11) | (t.minute << 5) | (t.second // 2),
+            ((t.year - 1980) << 9) | (t.month << 5) | t.day)
+
+
+def hand_made(files: dict, codepage: str) -> bytes:
+    """What a Windows zip program writes: names in an OEM code page, no UTF-8 flag, made on
+    host 0 (MS-DOS), DOS times in local time."""
+    entries = []
+    for name, (data, mtime) in files.items():
+        mod_time, mod_date = dos_fields(mtime)
+        entries.append(RawEntry(name.encode(codepage), data, mod_time=mod_time, mod_date=mod_date))
+    return raw_zip(entries)
+
+
+def python_zip(archive: Path, files: dict, normal_form: str = "NFC", macos: bool = False) -> None:
+    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, (data, mtime) in files.items():
+            stamp = datetime.fromtimestamp(mtime, ZoneInfo(BERLIN)).timetuple()[:6]
+            z.writestr(zipfile.ZipInfo(unicodedata.normalize(normal_form, name), stamp), data)
+            if macos:
+                folder, _, leaf = name.rpartition("/")
+                companion = "__MACOSX/" + (folder + "/" if folder else "") + "._" + leaf
+                z.writestr(zipfile.ZipInfo(unicodedata.normalize(normal_form, companion), stamp),
+                           b"\0\5\26\7" + bytes(80))
+
+
+def make_archive(kind: str, source: Path, archive: Path, files: dict) -> None:
+    producers = {
+        "infozip": ["zip", "-q", "-r", str(archive), "."],
+        "7zip": ["7zz", "a", "-tzip", "-bd", str(archive), "."],
+        "7zip-mcu": ["7zz", "a", "-tzip", "-bd", "-mcu=on", str(archive), "."],
+        "bsdtar": ["bsdtar", "-a", "-cf", str(archive), "."],
+        "jar": ["jar", "cfM", str(archive), "."],
+    }
+    if kind in producers:
+        in_berlin(producers[kind], source)
+    elif kind == "python":
+        python_zip(archive, files)
+    elif kind == "macos-nfd":
+        python_zip(archive, files, "NFD", macos=True)
+    elif kind == "explorer-cp437":
+        archive.write_bytes(hand_made(files, "cp437"))
+    elif kind == "windows-cp850":
+        archive.write_bytes(hand_made(files, "cp850"))
+
+
+# id, extra files, builder arguments
+PRODUCERS = [
+    ("infozip", {}, []),
+    ("7zip", {}, []),
+    ("7zip-mcu", {}, []),
+    ("python", {}, []),
+    ("bsdtar", {}, []),
+    ("jar", {}, []),
+    ("explorer-cp437", {}, []),
+    # Ø is 0x9D in code page 850 and the yen sign in 437: only the right code page gets it.
+    ("windows-cp850", {"Ørsted.txt": (b"850", WINTER)}, ["--input-codepage", "CP850"]),
+    ("macos-nfd", {}, []),
+]
+
+
+# 7-Zip on Linux turns a file's time into a DOS time with today's offset from UTC, so in
+# December a June file's DOS time is an hour early (and in June a January file's an hour
+# late): its archives are compared with unzip's times only.
+TODAYS_OFFSET_PRODUCERS = {"7zip", "7zip-mcu"}
+
+
+def listed_names(command: list) -> set:
+    out = subprocess.run(command, capture_output=True, check=True, timeout=60).stdout.decode()
+    return {line.removeprefix("./") for line in out.splitlines() if line and not line.endswith("/")}
+
+
+def sevenzip_names(exe: Path) -> set:
+    out = subprocess.run(["7zz", "l", "-tzip", "-slt", str(exe)], capture_output=True, check=True,
+                         timeout=60).stdout.decode()
+    names, path = set(), None
+    for line in out.splitlines():
+        if line.startswith("Path = "):
+            path = line[7:].removeprefix("./")
+        elif line.startswith("Folder = ") and path is not None:
+            if line.endswith("-"):
+                names.add(path)
+            path = None
+    names.discard(str(exe))
+    return names
+
+
+def file_tree(root: Path) -> dict:
+    return {p.relative_to(root).as_posix(): p for p in root.rglob("*") if p.is_file()}
+
+
+@pytest.mark.parametrize("kind, extra, args", PRODUCERS,
+                         ids=[case[0] for case in PRODUCERS])
+def test_producer_names_bytes_and_times(bench, tmp_path, kind, extra, args):
+    files = {**BASE_FILES, **extra}
+    source = write_source(tmp_path / "src", files)
+    archive = tmp_path / "in.zip"
+    make_archive(kind, source, archive, files)
+    out = tmp_path / "out"
+    exe = bench.make_sfx(tmp_path, zip=archive, args=[*hidden_args(out), *args])
+
+    # Other ZIP tools read the Unicode Path field of every converted name.
+    meant = set(files)
+    assert listed_names(["unzip", "-Z1", str(exe)]) == meant
+    assert sevenzip_names(exe) == meant
+    assert listed_names(["bsdtar", "-tf", str(exe)]) == meant
+
+    expect_success(bench.start(exe, env={"TZ": BERLIN}))
+    reference = tmp_path / "unzip"
+    in_berlin(["unzip", "-q", str(exe), "-d", str(reference)], tmp_path)
+    extracted = file_tree(out)
+    assert set(extracted) == meant, "names as the producer meant them, no macOS metadata"
+    for name, (data, mtime) in files.items():
+        assert extracted[name].read_bytes() == data, name
+        assert extracted[name].stat().st_mtime == (reference / name).stat().st_mtime, name
+        if kind not in TODAYS_OFFSET_PRODUCERS:
+            assert extracted[name].stat().st_mtime == mtime, name
+
+
+# ---- the shared name table ---------------------------------------------------------------------
+
+
+def patched_sfx(bench, where: Path, name: bytes, args: list) -> Path:
+    """A self-extractor whose second entry has a name the builder refuses: it is built with a
+    stand-in name of the same length, which is then replaced in both headers."""
+    stand_in = b"p" * len(name)
+    archive = where / "raw.zip"
+    archive.write_bytes(raw_zip([RawEntry(b"vorher.txt", b"1"), RawEntry(stand_in, b"boese")]))
+    exe = bench.make_sfx(where, zip=archive, args=args)
+    image = ArchiveImage(exe.path)
+    for entries, header_size in ((image.entries, 30), (image.central, 46)):
+        for entry in entries:
+            if entry.name == stand_in:
+                image.data[entry.offset + header_size:entry.offset + header_size + len(name)] = name
+    return image.save()
+
+
+REFUSED_ROWS = name_table_rows("1252", "device", "stream")
+
+
+@pytest.mark.parametrize("name", [row[0] for row in REFUSED_ROWS],
+                         ids=[row[0].decode("cp1252") for row in REFUSED_ROWS])
+def test_device_and_stream_names_are_refused(bench, tmp_path, name):
+    box = tmp_path / "box"
+    out = box / "out"
+    exe = patched_sfx(bench, tmp_path, name, hidden_args(out))
+    expect_error(bench.start(exe), MSG_CREATE_OUTPUT.format(name.decode("cp1252")))
+    assert tree_names(box) == {"out/", "out/vorher.txt"}
+
+
+def test_table_names_the_stub_accepts_land_inside(bench, tmp_path):
+    rows = name_table_rows("1252", "ok")
+    out = tmp_path / "out"
+    archive = tmp_path / "ok.zip"
+    archive.write_bytes(raw_zip([RawEntry(raw, b"" if raw.endswith(b"/") else raw) for raw, _, _ in rows]))
+    # Bytes as the stub reads them: no conversion.
+    exe = bench.make_sfx(tmp_path, zip=archive, args=[*hidden_args(out), "--codepage", "raw"])
+    expect_success(bench.start(exe))
+    assert {extracted for _, _, extracted in rows} <= tree_names(out)
+    for raw, _, extracted in rows:
+        if not extracted.endswith("/"):
+            assert (out / extracted).read_bytes() == raw
+
+
+# ---- a Japanese system -------------------------------------------------------------------------
+
+JAPANESE_FILES = {
+    "ポート/表.txt": (b"hyou", SUMMER),          # 0x95 0x5C: a trail byte equal to '\'
+    "ポート/ソフト/説明書.txt": (b"setsumei", WINTER),
+}
+
+
+@pytest.fixture(scope="module")
+def japanese_session(wine_session):
+    """A second prefix whose ANSI code page is 932: Wine takes it from the locale."""
+    if "ja_JP.utf8" not in subprocess.run(["locale", "-a"], capture_output=True,
+                                          text=True).stdout.split():
+        pytest.skip("the ja_JP.UTF-8 locale is missing (scripts/install-deps.sh generates it)")
+    session = WineSession()
+    session.prefix = BUILD / "wine-test-prefix-ja"
+    session.env.update(DISPLAY=wine_session.env["DISPLAY"], LANG="ja_JP.UTF-8",
+                       LC_ALL="ja_JP.UTF-8")
+    try:
+        session.start()
+        yield session
+    finally:
+        session.stop()
+        shutil.rmtree(session.prefix, ignore_errors=True)
+
+
+def test_japanese_names_need_code_page_932(bench, japanese_session, tmp_path):
+    source = write_source(tmp_path / "src", JAPANESE_FILES)
+    archive = tmp_path / "in.zip"
+    python_zip(archive, JAPANESE_FILES)
+    out = tmp_path / "out"
+    refused = subprocess.run([str(BUILD / "tvsfx"), "build", "-o", str(tmp_path / "x.exe"),
+                              str(archive)], capture_output=True, text=True)
+    assert refused.returncode == 1
+    assert 'entry "ポート/表.txt": the character "ポ" (U+30DD) has no place in code page CP1252' \
+        in refused.stderr
+    assert "--codepage" in refused.stderr and not (tmp_path / "x.exe").exists()
+
+    exe = bench.make_sfx(tmp_path, zip=archive, args=[*hidden_args(out), "--codepage", "CP932"])
+    japanese = Bench(japanese_session, tmp_path)
+    try:
+        expect_success(japanese.start(exe, env={"TZ": BERLIN}))
+    finally:
+        japanese.close()
+    extracted = file_tree(out)
+    assert set(extracted) == set(JAPANESE_FILES)
+    for name, (data, mtime) in JAPANESE_FILES.items():
+        assert extracted[name].read_bytes() == data
+        assert (source / name).read_bytes() == data
