@@ -179,6 +179,35 @@ def ensure_test_programs() -> None:
         os.utime(exe)  # the sources may be newer than an unchanged relink
 
 
+# Where the session's copies of the Win32 test programs are (None before a session starts).
+# Tests see them at a short path without blanks, /tmp/tvbench-XXXXXXXX, not inside the
+# checkout: their Windows path goes into command lines and registered commands, which the
+# stub cuts at the first blank or keeps in fixed buffers, so the checkout's path would change
+# the verdicts.
+_program_copies: Path | None = None
+
+
+def copy_test_programs() -> Path:
+    global _program_copies
+    folder = Path(tempfile.mkdtemp(prefix="tvbench-", dir=PINNED_TEMP))
+    for name in TEST_PROGRAMS:
+        shutil.copy2(TESTBIN / f"{name}.exe", folder / f"{name}.exe")
+    _program_copies = folder
+    return folder
+
+
+def remove_test_program_copies() -> None:
+    global _program_copies
+    if _program_copies:
+        shutil.rmtree(_program_copies, ignore_errors=True)
+    _program_copies = None
+
+
+def test_program(name: str) -> Path:
+    """A Win32 test program: the session's copy, or the built one before a session starts."""
+    return (_program_copies or TESTBIN) / f"{name}.exe"
+
+
 REGISTRY_SETTINGS = r"""REGEDIT4
 
 ; Without a window manager Wine waits about 2 s whenever a managed window hides.
@@ -200,10 +229,12 @@ class WineSession:
         if os.environ.get("TVSFX_DISPLAY"):
             self.env["DISPLAY"] = os.environ["TVSFX_DISPLAY"]
         self.setup_seconds = 0.0
+        self.programs: Path | None = None
 
     def start(self) -> None:
         started = time.monotonic()
         ensure_test_programs()
+        self.programs = copy_test_programs()
         self._start_display()
         if self.prefix.exists():
             shutil.rmtree(self.prefix)
@@ -254,6 +285,9 @@ class WineSession:
             except subprocess.TimeoutExpired:
                 self.xvfb.kill()
             self.xvfb = None
+        if self.programs:
+            remove_test_program_copies()
+            self.programs = None
 
     def driver(self, log_path: Path) -> "Driver":
         return Driver(self.env, log_path)
@@ -270,7 +304,7 @@ class Driver:
         self.log_path = log_path
         self._log = open(log_path, "wb")
         self.process = subprocess.Popen(
-            ["wine", str(TESTBIN / "tvdriver.exe")], env=env, stdin=subprocess.PIPE,
+            ["wine", str(test_program("tvdriver"))], env=env, stdin=subprocess.PIPE,
             stdout=subprocess.PIPE, stderr=self._log)
         self._answers: queue.Queue = queue.Queue()
         threading.Thread(target=self._read_answers, daemon=True).start()
@@ -874,8 +908,8 @@ class Bench:
 
     @staticmethod
     def testprog(name: str) -> Path:
-        """A Win32 test program: argecho, tvmsgbox, tvdialog."""
-        return TESTBIN / f"{name}.exe"
+        """A Win32 test program: argecho, tvmsgbox, tvdialog (the session's copy)."""
+        return test_program(name)
 
     # building
     def make_sfx(self, where: Path, files: dict | None = None, zip: Path | None = None,
