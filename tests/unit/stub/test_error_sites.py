@@ -36,6 +36,17 @@ class ErrorSitesTest(unittest.TestCase):
         kinds = {what.split(":")[0] for _, _, _, what in self.sites}
         self.assertEqual(kinds, set(error_sites.SITE_ARGUMENTS) - {"internal_error"})
 
+    def test_every_function_taking_a_site_number_is_read(self):
+        # A new helper with a site-number parameter must be known to the lister, or its
+        # numbers would be missing from the list without any test noticing.
+        takers = set()
+        for folder in error_sites.SOURCE_FOLDERS:
+            for path in (ROOT / folder).glob("*.[ch]*"):
+                text = error_sites.strip_comments_and_strings(path.read_text(encoding="utf-8"))
+                takers |= set(re.findall(r"\b(\w+)\s*\([^;{)]*\bint\s+(?:line|fail_line|full_line)\b",
+                                         text))
+        self.assertEqual(sorted(takers - set(error_sites.SITE_ARGUMENTS)), [])
+
     def test_list_holds_exactly_the_numbers_in_the_code(self):
         used = {number for number, _, _, _ in self.sites}
         listed = listed_sites(self.text)
