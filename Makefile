@@ -1,13 +1,16 @@
 # Front door. CMake does the building underneath:
 #   build/stub  the cross-compiled Windows project (stub, Win32 test programs)
 #   build/host  the native project (builder, unit tests, benchmarks)
+#   build/sanitize  the native project again with AddressSanitizer and UBSan (make sanitize)
 # Finished programs land in build/: build/tvsfx32.exe (the stub) and build/tvsfx (the builder).
 
 JOBS ?= 2
 STUB_DIR := build/stub
 HOST_DIR := build/host
+SANITIZE_DIR := build/sanitize
+SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 
-.PHONY: all deps stub host test demo bench fuzz clean
+.PHONY: all deps stub host test sanitize demo bench fuzz clean
 
 all: stub host
 
@@ -15,16 +18,28 @@ deps:
 	@bash scripts/install-deps.sh
 
 stub: deps
-	@cmake -S sfxhead -B $(STUB_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake \
-	  -DCMAKE_BUILD_TYPE=MinSizeRel -DTVSFX_OUT_DIR=$(CURDIR)/build >/dev/null
+	@cmake -S sfxhead -B $(STUB_DIR) -DCMAKE_TOOLCHAIN_FILE="$(CURDIR)/cmake/mingw-i686.cmake" \
+	  -DCMAKE_BUILD_TYPE=MinSizeRel -DTVSFX_OUT_DIR="$(CURDIR)/build" >/dev/null
 	@cmake --build $(STUB_DIR) -j $(JOBS) -- --no-print-directory
 
 host: deps
-	@cmake -S . -B $(HOST_DIR) -DCMAKE_BUILD_TYPE=Release -DTVSFX_OUT_DIR=$(CURDIR)/build >/dev/null
+	@cmake -S . -B $(HOST_DIR) -DCMAKE_BUILD_TYPE=Release -DTVSFX_OUT_DIR="$(CURDIR)/build" >/dev/null
 	@cmake --build $(HOST_DIR) -j $(JOBS) -- --no-print-directory
 
 test: all
 	@bash scripts/run-tests.sh
+
+# The native tests under AddressSanitizer and UBSan; not part of `make test` (slower, and a
+# second full build). Its builder lands in build/sanitize/out beside a copy of the stub, so the
+# builder tests run the sanitized builder on the real stub.
+sanitize: stub
+	@cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)" -DTVSFX_OUT_DIR="$(CURDIR)/$(SANITIZE_DIR)/out" >/dev/null
+	@cmake --build $(SANITIZE_DIR) -j $(JOBS) -- --no-print-directory
+	@cp build/tvsfx32.exe $(SANITIZE_DIR)/out/
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(SANITIZE_DIR) --output-on-failure
 
 demo: all
 	@bash scripts/demo.sh

@@ -242,10 +242,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     size -= 2;
     // Small chunks put refills everywhere; INPUT_CHUNK_SIZE is the pipeline's own.
     uint32_t chunk_bytes = parameter < 192 ? 1 + parameter % 64 : INPUT_CHUNK_SIZE;
-    bool deflate64 = mode == 1;
+    bool is_deflate64 = mode == 1;
 
-    Run fast = run_stream(data, size, deflate64, chunk_bytes, true);
-    Run careful = run_stream(data, size, deflate64, chunk_bytes, false);
+    Run fast = run_stream(data, size, is_deflate64, chunk_bytes, true);
+    Run careful = run_stream(data, size, is_deflate64, chunk_bytes, false);
     compare_paths(fast, careful);
     if (mode == 0)
         compare_with_zlib(data, size, fast);

@@ -2,7 +2,9 @@
 # Builds the decoder fuzzer (clang-14, libFuzzer with AddressSanitizer and UBSan) and runs it
 # for FUZZ_SECONDS seconds (default 60), one job at low priority.
 # Seeds: zlib and 7-Zip streams made by fuzz/make_seeds.py on the first run. fuzz/regressions
-# holds inputs that once found a bug; they are replayed before the run.
+# holds inputs that once found a bug; they are replayed before the run (and by `make test`,
+# natively, through fuzz/replay.cmake). Save a new finding there under a name that says what
+# it broke.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}

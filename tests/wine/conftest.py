@@ -4,6 +4,7 @@ import time
 
 import pytest
 
+# Importing winebench pins the locale, time zone, umask and temporary folder of the run.
 from winebench import Bench, WineSession, wine_unavailable_reason
 
 _timings = {}

@@ -38,8 +38,8 @@ WS_EX_CLIENTEDGE = 0x00000200
 
 MSG_EXTRACTING = "Extrahiere {}"
 MSG_ASK_OVERWRITE = "Datei {} existiert bereits. Überschreiben"
-# The meter's font: "MS Shell Dlg", -(LOGPIXELSY x 8) / 72 high; the bench's display has 96 dpi.
-METER_FACE, METER_HEIGHT = "MS Shell Dlg", -((96 * 8) // 72)
+# The meter's font: "MS Shell Dlg", 8 points (-(LOGPIXELSY x 8) / 72 pixels high).
+METER_FACE, METER_POINTS = "MS Shell Dlg", 8
 # The meter shows at once for archives whose end record lies at or beyond this offset.
 LARGE_ARCHIVE_OFFSET = 0x80000
 
@@ -52,8 +52,11 @@ def system_colour(run, index: int) -> tuple:
     return tuple(run.driver.call(f"syscolor {index}")["rgb"])
 
 
-def text_width(run, text: str) -> int:
-    answer = run.driver.call(f"text_extent {quote(METER_FACE)} {METER_HEIGHT} {quote(text)}")
+def text_width(dialog, text: str) -> int:
+    """Advance width of text in the meter's font, measured in the meter's own device context
+    (so the expectation follows whatever font and rendering this Wine gives it)."""
+    answer = dialog.run.driver.call(
+        f"text_extent {dialog.hwnd} {METER} {quote(METER_FACE)} {METER_POINTS} {quote(text)}")
     return answer["width"]
 
 
@@ -98,12 +101,12 @@ def picture_of_meter(dialog, path: Path) -> MeterPicture:
                         colours={pixel for row in rows for pixel in row})
 
 
-def assert_centred_text(run, picture: MeterPicture, text: str) -> None:
+def assert_centred_text(dialog, picture: MeterPicture, text: str) -> None:
     """The text is drawn centred on the control (TA_CENTER at width / 2, its advance width
     including trailing blanks); its ink spans the width of its visible characters."""
     assert picture.ink is not None, "no text in the meter"
-    expected_left = picture.width // 2 - text_width(run, text) // 2
-    expected_right = expected_left + text_width(run, text.rstrip()) - 1
+    expected_left = picture.width // 2 - text_width(dialog, text) // 2
+    expected_right = expected_left + text_width(dialog, text.rstrip()) - 1
     assert abs(picture.ink[0] - expected_left) <= 2, (picture.ink, expected_left)
     assert abs(picture.ink[1] - expected_right) <= 2, (picture.ink, expected_right)
 
@@ -158,7 +161,7 @@ def test_meter_paints_fill_up_to_position_times_width_over_range(bench, tmp_path
         expected = min(picture.width, position_read * picture.width // range_read)
     assert (picture.fill, picture.rest_plain) == (expected, True)
     if text:
-        assert_centred_text(run, picture, MSG_EXTRACTING.format(""))
+        assert_centred_text(dialog, picture, MSG_EXTRACTING.format(""))
     else:
         assert picture.ink is None
         assert picture.colours <= {system_colour(run, COLOR_HIGHLIGHT),
@@ -215,7 +218,7 @@ def test_meter_shows_position_and_current_entry_during_a_run(bench, tmp_path):
             100, position)
         picture = picture_of_meter(dialog, tmp_path / f"run-{position}.bmp")
         assert (picture.fill, picture.rest_plain) == (position * picture.width // 100, True)
-        assert_centred_text(run, picture, MSG_EXTRACTING.format(name))
+        assert_centred_text(dialog, picture, MSG_EXTRACTING.format(name))
         box.click("Ja")
     run.wait_message_box().click("OK")
     # After the run the meter is gone and the status line does not come back.

@@ -19,6 +19,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import tempfile
 import threading
 import time
 import zipfile
@@ -26,6 +27,7 @@ import zlib
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Iterable
+from xml.sax.saxutils import escape as xml_escape
 
 REPO = Path(__file__).resolve().parents[2]
 BUILD = REPO / "build"
@@ -89,6 +91,69 @@ def quote(text: str) -> str:
     return json.dumps(text)
 
 
+# ---- environment -------------------------------------------------------------------------------
+
+# What every process of a run sees (pytest itself, the builder, the archivers, Wine and the
+# programs under it), whatever the caller's environment, so no verdict depends on it:
+# - Locale: Wine derives its Unix file-name encoding and its Windows locale from it. Under C
+#   it cannot name "größe.txt" (ASCII only); C.UTF-8 exists on every glibc system and gives
+#   code page 1252 and Wine's English texts ("Yes"/"No"), as the tests expect. LANGUAGE
+#   would translate those texts, so it goes.
+# - TZ: the stub turns a DOS time into a file time with today's offset from UTC
+#   (LocalFileTimeToFileTime), Python with the offset of that date; they agree in every
+#   season only in a zone without daylight saving time.
+# - umask: files and folders the tests and the programs make get the usual modes.
+# - Temporary folder: pytest's folders go under /tmp, so the paths the tests build (which
+#   must stay within MAX_PATH) do not grow with TMPDIR.
+PINNED_LOCALE = "C.UTF-8"
+PINNED_TZ = "UTC"
+PINNED_UMASK = 0o022
+PINNED_TEMP = "/tmp"
+
+
+def pinned_environment(environment: dict) -> dict:
+    """environment with the locale, time zone and temporary folder of the bench."""
+    pinned = {name: value for name, value in environment.items()
+              if not name.startswith("LC_") and name != "LANGUAGE"}
+    pinned.update(LANG=PINNED_LOCALE, LC_ALL=PINNED_LOCALE, TZ=PINNED_TZ, TMPDIR=PINNED_TEMP)
+    return pinned
+
+
+def pin_environment() -> None:
+    """Pins this process, and so every process it starts."""
+    pinned = pinned_environment(dict(os.environ))
+    os.environ.clear()
+    os.environ.update(pinned)
+    time.tzset()
+    os.umask(PINNED_UMASK)
+    tempfile.tempdir = PINNED_TEMP
+
+
+# On import: before this module and the test modules compute local times (DEFAULT_FILE_TIME,
+# the archive makers' times), which the builder and the stub must read the same way.
+pin_environment()
+
+
+# Fonts: Wine reads the host's fonts and their rendering settings (anti-aliasing, hinting)
+# through fontconfig, so a font package installed on the machine changes what the controls
+# paint. The session points fontconfig at this configuration instead: no font folders at all
+# (Wine still loads its own fonts from the fonts-wine package, Tahoma for "MS Shell Dlg") and
+# fixed rendering settings, those of a default Debian installation.
+FONTCONFIG_SETTINGS = """<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">
+<fontconfig>
+  <cachedir>{cache}</cachedir>
+  <match target="pattern">
+    <edit name="antialias" mode="assign"><bool>true</bool></edit>
+    <edit name="hinting" mode="assign"><bool>true</bool></edit>
+    <edit name="hintstyle" mode="assign"><const>hintslight</const></edit>
+    <edit name="rgba" mode="assign"><const>none</const></edit>
+    <edit name="lcdfilter" mode="assign"><const>lcddefault</const></edit>
+  </match>
+</fontconfig>
+"""
+
+
 # ---- session -----------------------------------------------------------------------------------
 
 
@@ -114,6 +179,35 @@ def ensure_test_programs() -> None:
         os.utime(exe)  # the sources may be newer than an unchanged relink
 
 
+# Where the session's copies of the Win32 test programs are (None before a session starts).
+# Tests see them at a short path without blanks, /tmp/tvbench-XXXXXXXX, not inside the
+# checkout: their Windows path goes into command lines and registered commands, which the
+# stub cuts at the first blank or keeps in fixed buffers, so the checkout's path would change
+# the verdicts.
+_program_copies: Path | None = None
+
+
+def copy_test_programs() -> Path:
+    global _program_copies
+    folder = Path(tempfile.mkdtemp(prefix="tvbench-", dir=PINNED_TEMP))
+    for name in TEST_PROGRAMS:
+        shutil.copy2(TESTBIN / f"{name}.exe", folder / f"{name}.exe")
+    _program_copies = folder
+    return folder
+
+
+def remove_test_program_copies() -> None:
+    global _program_copies
+    if _program_copies:
+        shutil.rmtree(_program_copies, ignore_errors=True)
+    _program_copies = None
+
+
+def test_program(name: str) -> Path:
+    """A Win32 test program: the session's copy, or the built one before a session starts."""
+    return (_program_copies or TESTBIN) / f"{name}.exe"
+
+
 REGISTRY_SETTINGS = r"""REGEDIT4
 
 ; Without a window manager Wine waits about 2 s whenever a managed window hides.
@@ -128,18 +222,29 @@ class WineSession:
     def __init__(self, prefix: Path | None = None):
         self.prefix = Path(os.environ.get("TVSFX_WINEPREFIX", prefix or BUILD / "wine-test-prefix"))
         self.xvfb: subprocess.Popen | None = None
-        self.env = dict(os.environ)
+        self.env = pinned_environment(dict(os.environ))
+        # The bench's own display unless TVSFX_DISPLAY names one to watch the tests on: a
+        # desktop's window manager, size or resolution would change what the tests see.
+        self.env.pop("DISPLAY", None)
+        if os.environ.get("TVSFX_DISPLAY"):
+            self.env["DISPLAY"] = os.environ["TVSFX_DISPLAY"]
         self.setup_seconds = 0.0
+        self.programs: Path | None = None
 
     def start(self) -> None:
         started = time.monotonic()
         ensure_test_programs()
+        self.programs = copy_test_programs()
         self._start_display()
         if self.prefix.exists():
             shutil.rmtree(self.prefix)
         self.prefix.mkdir(parents=True)
+        fontconfig_file = self.prefix / "bench-fonts.conf"
+        fontconfig_file.write_text(FONTCONFIG_SETTINGS.format(
+            cache=xml_escape(str(self.prefix / "fontconfig-cache"))))
         self.env.update(
             WINEPREFIX=str(self.prefix),
+            FONTCONFIG_FILE=str(fontconfig_file),
             WINEDEBUG="-all",
             # No Mono/Gecko install prompt, no menu entries written into $HOME.
             WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d",
@@ -180,6 +285,9 @@ class WineSession:
             except subprocess.TimeoutExpired:
                 self.xvfb.kill()
             self.xvfb = None
+        if self.programs:
+            remove_test_program_copies()
+            self.programs = None
 
     def driver(self, log_path: Path) -> "Driver":
         return Driver(self.env, log_path)
@@ -196,7 +304,7 @@ class Driver:
         self.log_path = log_path
         self._log = open(log_path, "wb")
         self.process = subprocess.Popen(
-            ["wine", str(TESTBIN / "tvdriver.exe")], env=env, stdin=subprocess.PIPE,
+            ["wine", str(test_program("tvdriver"))], env=env, stdin=subprocess.PIPE,
             stdout=subprocess.PIPE, stderr=self._log)
         self._answers: queue.Queue = queue.Queue()
         threading.Thread(target=self._read_answers, daemon=True).start()
@@ -800,8 +908,8 @@ class Bench:
 
     @staticmethod
     def testprog(name: str) -> Path:
-        """A Win32 test program: argecho, tvmsgbox, tvdialog."""
-        return TESTBIN / f"{name}.exe"
+        """A Win32 test program: argecho, tvmsgbox, tvdialog (the session's copy)."""
+        return test_program(name)
 
     # building
     def make_sfx(self, where: Path, files: dict | None = None, zip: Path | None = None,

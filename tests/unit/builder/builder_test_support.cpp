@@ -297,7 +297,9 @@ uint8_t decrypted_check_byte(const std::string& password, const uint8_t* header)
         update(c);
     uint8_t plain = 0;
     for (int i = 0; i < 12; ++i) {
-        uint16_t t = uint16_t(k2 | 2);
+        // 32-bit unsigned arithmetic: a 16-bit t would be promoted to int, and t * (t ^ 1)
+        // overflows int for t above 46,340.
+        uint32_t t = (k2 & 0xFFFF) | 2;
         plain = uint8_t(header[i] ^ uint8_t((t * (t ^ 1)) >> 8));
         update(plain);
     }

@@ -30,7 +30,9 @@
  *   keyboard VK 0|1                    real key input (SendInput) up or down, so the
  *                                      foreground program's GetKeyState sees it
  *   syscolor INDEX                     GetSysColor as "rgb":[r,g,b]
- *   text_extent FACE HEIGHT TEXT       size of TEXT in a font like LOGFONT {HEIGHT, FACE}
+ *   text_extent HWND ID FACE PT TEXT   size of TEXT as the control draws it in a font of
+ *                                      face FACE, PT points high: measured in the
+ *                                      control's own device context
  *   volume ROOT                        drive type, label and serial of a drive ("A:\\")
  *   mount LETTER UNIXPATH              (re)defines a removable drive on a Unix folder
  *   wait_exit MS | kill | quit
@@ -562,25 +564,32 @@ static void cmd_syscolor(const Command *cmd)
     json_emit();
 }
 
+/* Measures in a device context of the control itself, with the font made as the meter makes
+ * its own: a LOGFONT with the face and -(points x LOGPIXELSY) / 72 (truncated) as height, all
+ * else 0. The control's DC has the screen's depth, so the glyphs are rendered and measured
+ * with the anti-aliasing and hinting the control paints with; a memory DC is one bit deep
+ * and gets monochrome glyphs instead. */
 static void cmd_text_extent(const Command *cmd)
 {
-    long long height;
+    long long points;
     LOGFONTW font;
     SIZE size;
-    if (cmd->count != 4 || !number_arg(cmd, 2, &height) || wcslen(cmd->token[1]) >= LF_FACESIZE) {
-        answer_error("usage: text_extent FACE HEIGHT TEXT");
+    HWND control = control_arg(cmd, 1);
+    if (cmd->count != 6 || !control || !number_arg(cmd, 4, &points) || wcslen(cmd->token[3]) >= LF_FACESIZE) {
+        answer_error("usage: text_extent HWND ID FACE POINTS TEXT");
         return;
     }
+    HDC dc = GetDC(control);
+    if (!dc) { answer_error("GetDC failed"); return; }
     memset(&font, 0, sizeof font);
-    font.lfHeight = (LONG)height;
-    wcscpy(font.lfFaceName, cmd->token[1]);
-    HDC dc = CreateCompatibleDC(NULL);
+    font.lfHeight = -((LONG)points * GetDeviceCaps(dc, LOGPIXELSY)) / 72;
+    wcscpy(font.lfFaceName, cmd->token[3]);
     HFONT handle = CreateFontIndirectW(&font);
     HGDIOBJ previous = SelectObject(dc, handle);
-    BOOL measured = GetTextExtentPoint32W(dc, cmd->token[3], (int)wcslen(cmd->token[3]), &size);
+    BOOL measured = GetTextExtentPoint32W(dc, cmd->token[5], (int)wcslen(cmd->token[5]), &size);
     SelectObject(dc, previous);
     DeleteObject(handle);
-    DeleteDC(dc);
+    ReleaseDC(control, dc);
     if (!measured) { answer_error("GetTextExtentPoint32 failed"); return; }
     json_open_object(NULL);
     json_bool("ok", 1);

@@ -1,0 +1,22 @@
+# Native replay of the fuzzers' stored findings, part of `make test` (the root project includes
+# this file; fuzz/CMakeLists.txt is the libFuzzer build that scripts/fuzz.sh uses).
+# fuzz/regressions/ holds the decoder fuzzer's findings; another fuzz target keeps its findings
+# in a subfolder named after it and gets its own replay program and test here, built the same
+# way: its fuzz source plus replay_main.cpp. The folders are read when the test runs, so a file
+# dropped into them counts without re-running CMake.
+include(${CMAKE_CURRENT_LIST_DIR}/../inflate/sources.cmake)
+
+add_executable(replay_fuzz_inflate
+  ${CMAKE_CURRENT_LIST_DIR}/replay_main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/fuzz_inflate.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../tests/embedding/decoder_embedding.cpp
+  ${INFLATE_SOURCES}
+)
+target_include_directories(replay_fuzz_inflate PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../inflate
+                           ${CMAKE_CURRENT_LIST_DIR}/../tests/embedding)
+# As in the fuzzer: the decoder notes why a stream failed, which the zlib comparison needs.
+target_compile_definitions(replay_fuzz_inflate PRIVATE INFLATE_TRACE_ERRORS)
+target_compile_options(replay_fuzz_inflate PRIVATE ${TVSFX_WARNINGS})
+target_link_libraries(replay_fuzz_inflate PRIVATE ZLIB::ZLIB)
+add_test(NAME fuzz_inflate_regressions
+         COMMAND replay_fuzz_inflate ${CMAKE_CURRENT_LIST_DIR}/regressions)
