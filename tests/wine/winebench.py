@@ -99,9 +99,8 @@ def quote(text: str) -> str:
 #   it cannot name "größe.txt" (ASCII only); C.UTF-8 exists on every glibc system and gives
 #   code page 1252 and Wine's English texts ("Yes"/"No"), as the tests expect. LANGUAGE
 #   would translate those texts, so it goes.
-# - TZ: the stub turns a DOS time into a file time with today's offset from UTC
-#   (LocalFileTimeToFileTime), Python with the offset of that date; they agree in every
-#   season only in a zone without daylight saving time.
+# - TZ: a DOS time is local time, so every expected file time depends on the zone; UTC makes
+#   them the same on every machine. Tests of the daylight-saving rule set their own TZ.
 # - umask: files and folders the tests and the programs make get the usual modes.
 # - Temporary folder: pytest's folders go under /tmp, so the paths the tests build (which
 #   must stay within MAX_PATH) do not grow with TMPDIR.
