@@ -22,17 +22,6 @@ int descriptor_follows;
 // The decoder counts the current entry's compressed bytes down in the header itself.
 uint32_t& source_remaining = entry_header.compressed_size;
 
-enum { READ_ERROR_CODE_CAPACITY = 32 };
-
-void report_read_error(int site)
-{
-    char code[READ_ERROR_CODE_CAPACITY];
-    format_checked(code, sizeof code, 2370, 2370, " <%d>", site);
-    format_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, 2372, 2374, message_text(MSG_READ_FAILED), self_path);
-    append_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, code, 2373);
-    fatal_error(message_buffer);
-}
-
 // Reads a record of `size` bytes. In a spanned archive a short read moves to the next disk and
 // reads the record again from the start of its file; the bytes of the partial read are dropped.
 static void read_record(void* record, UINT size, int site, int site_next_disk)
@@ -44,13 +33,6 @@ static void read_record(void* record, UINT size, int site, int site_next_disk)
     open_volume((uint16_t)(disk_number + 1), exe_volumes);
     if (_lread(archive_handle, record, size) != size)
         report_read_error(site_next_disk);
-}
-
-// Moves forward over bytes nothing reads. A seek past the end of the file shows up at the
-// next signature read, which reports it (or changes disks).
-static void skip_bytes(uint32_t count)
-{
-    _llseek(archive_handle, (LONG)count, FILE_CURRENT);
 }
 
 static void read_entry_name(uint16_t length, char* name)
@@ -86,7 +68,7 @@ void read_local_header()
     if (entry_header.name_length > MAX_NAME_LENGTH)
         fatal_error(message_text(MSG_NAMES_TOO_LONG));
     read_entry_name(entry_header.name_length, entry_name);
-    skip_bytes(entry_header.extra_length);
+    skip_bytes(entry_header.extra_length, READ_ERROR_LOCAL_HEADER);
     // Method 99 marks the AES scheme, which this program does not decrypt: it stays method
     // 99 and fails as an unsupported method instead of being read as stored data.
 }
@@ -100,7 +82,7 @@ void skip_central_header()
     if (name_length > MAX_NAME_LENGTH)
         fatal_error(message_text(MSG_NAMES_TOO_LONG));
     read_entry_name(name_length, entry_name);
-    skip_bytes((uint32_t)get_u16(raw + 26) + get_u16(raw + 28));
+    skip_bytes((uint32_t)get_u16(raw + 26) + get_u16(raw + 28), READ_ERROR_CENTRAL_HEADER);
 }
 
 void finish_at_end_record()

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "reader.h"
 #include "zip_format.h"
 
 // The current entry's local header: the 26 bytes after its signature, field by field.
@@ -16,7 +17,7 @@ struct EntryHeader {
     uint16_t mod_time;          // MS-DOS time; high byte = password check byte with bit 3
     uint16_t mod_date;          // MS-DOS date
     uint32_t crc32;             // of the uncompressed data; high byte = check byte without bit 3
-    uint32_t compressed_size;   // counted down while the data is read (tested as signed)
+    uint32_t compressed_size;   // counted down while the data is read (unsigned)
     uint32_t uncompressed_size;
     uint16_t name_length;       // at most 260
     uint16_t extra_length;      // skipped
@@ -31,23 +32,9 @@ extern char display_name[];              // PATH_CAPACITY: the name shown in mes
 extern int entry_encrypted;              // bit 0 of the current entry (preset at start-up)
 extern int descriptor_follows;           // bit 3 of the current entry
 
-// Read-error site codes, shown as " <code>" behind message 36.
-enum ReadErrorSite {
-    READ_ERROR_NAME = 1,
-    READ_ERROR_DATA = 2,
-    READ_ERROR_LOCAL_HEADER_NEXT_DISK = 3,
-    READ_ERROR_LOCAL_HEADER = 4,
-    READ_ERROR_CENTRAL_HEADER = 6,
-    READ_ERROR_END_RECORD = 7,
-    READ_ERROR_SIGNATURE_NEXT_DISK = 8,
-    READ_ERROR_SIGNATURE = 9,
-    READ_ERROR_ENCRYPTION_HEADER = 14,
-};
-
 void walk_archive();
 void read_local_header();
 void skip_central_header();
 void finish_at_end_record();
-[[noreturn]] void report_read_error(int site);
 
 #endif

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "archive.h"
+#include "crypt.h"
 #include "entry_names.h"
 #include "failure.h"
 #include "globals.h"
@@ -214,6 +215,7 @@ bool confirm_overwrite()
 
 // --- one entry -------------------------------------------------------------------------------
 
+// Steps over the entry's data, across disks in a spanned archive.
 static void skip_entry()
 {
     if (multi_volume) {
@@ -221,13 +223,16 @@ static void skip_entry()
         }
         return;
     }
-    _llseek(archive_handle, (LONG)entry_header.compressed_size, FILE_CURRENT);
+    skip_bytes(entry_header.compressed_size, READ_ERROR_DATA);
 }
 
 static void pass_password_gate()
 {
     if (password != NULL && strlen(password) > MAX_PASSWORD_LENGTH)
         fatal_message(4237, 4237, MSG_WRONG_PASSWORD);
+    // The 12-byte encryption header is part of the compressed data; a smaller size is damage.
+    if (entry_header.compressed_size < ENCRYPTION_HEADER_SIZE)
+        report_read_error(READ_ERROR_ENCRYPTION_HEADER);
     if (check_encryption_header() != 0) {
         if (password == NULL)
             fatal_message(4247, 4247, MSG_NO_PASSWORD);
@@ -244,9 +249,10 @@ void extract_entry()
         refuse_output_name();
     if (is_directory_entry()) {
         copy_checked(display_name, PATH_CAPACITY, entry_name, 4188);
+        // A directory has no data of its own; whatever a writer stored for it is stepped over,
+        // before its folders are made, so a size that runs past the file makes nothing.
+        skip_entry();
         create_entry_folders();
-        // A directory has no data of its own; whatever a writer stored for it is stepped over.
-        _llseek(archive_handle, (LONG)entry_header.compressed_size, FILE_CURRENT);
     } else {
         copy_checked(display_name, PATH_CAPACITY, entry_name, 4222);
         make_output_path();
@@ -261,7 +267,7 @@ void extract_entry()
         }
     }
     if (descriptor_follows)
-        _llseek(archive_handle, DESCRIPTOR_SIZE, FILE_CURRENT);
+        skip_bytes(DESCRIPTOR_SIZE, READ_ERROR_DATA);
 }
 
 // --- the run ---------------------------------------------------------------------------------

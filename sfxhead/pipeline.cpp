@@ -166,7 +166,7 @@ static void create_output_file()
 uint32_t refill_input()
 {
     memset(input_buffer, 0, INPUT_CHUNK_SIZE);
-    if ((int32_t)entry_header.compressed_size <= 0) {
+    if (entry_header.compressed_size == 0) {
         input_avail = 0;
         return 0;
     }

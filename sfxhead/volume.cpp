@@ -90,31 +90,26 @@ void open_volume(uint16_t wanted, bool exe_name)
     archive_handle = file;
 }
 
-int32_t skip_entry_data()
+// Sizes are unsigned and every step stays inside the current disk's file, so the skip moves
+// forward only and reads each disk once at most.
+uint32_t skip_entry_data()
 {
-    int32_t remaining = (int32_t)entry_header.compressed_size;
-    if (remaining <= 0)
+    uint32_t remaining = entry_header.compressed_size;
+    if (remaining == 0)
         return 0;
-    LONG position = _llseek(archive_handle, 0, FILE_CURRENT);
-    LONG end = _llseek(archive_handle, 0, FILE_END);
-    if (position == HFILE_ERROR || end == HFILE_ERROR)
-        report_read_error(READ_ERROR_DATA);
-    int32_t step = remaining;
-    if (end - position > remaining) {
-        if (_llseek(archive_handle, position + remaining, FILE_BEGIN) == HFILE_ERROR)
-            report_read_error(READ_ERROR_DATA);
+    uint32_t step = bytes_left_in_file(READ_ERROR_DATA);
+    if (step >= remaining) {
+        step = remaining;
+        skip_bytes(step, READ_ERROR_DATA);
     } else {
-        step = end - position;
-    }
-    if (step < remaining) {
+        // The data goes on on the next disk. When this disk held none of it, the part the next
+        // disk holds is stepped over from the start of its file.
         open_volume((uint16_t)(disk_number + 1), exe_volumes);
         if (step == 0) {
-            end = _llseek(archive_handle, 0, FILE_END);
-            if (end == HFILE_ERROR)
-                report_read_error(READ_ERROR_DATA);
-            step = end > remaining ? remaining : end;
-            if (_llseek(archive_handle, step, FILE_BEGIN) == HFILE_ERROR)
-                report_read_error(READ_ERROR_DATA);
+            step = bytes_left_in_file(READ_ERROR_DATA);
+            if (step > remaining)
+                step = remaining;
+            skip_bytes(step, READ_ERROR_DATA);
         }
     }
     entry_header.compressed_size -= step;

@@ -1,0 +1,54 @@
+// The archive file at its lowest level: bounded forward steps and the read-error report.
+#include "reader.h"
+
+#include "failure.h"
+#include "globals.h"
+#include "message_ids.h"
+
+enum { READ_ERROR_CODE_CAPACITY = 32 };
+
+void report_read_error(int site)
+{
+    char code[READ_ERROR_CODE_CAPACITY];
+    format_checked(code, sizeof code, 2370, 2370, " <%d>", site);
+    format_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, 2372, 2374, message_text(MSG_READ_FAILED), self_path);
+    append_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, code, 2373);
+    fatal_error(message_buffer);
+}
+
+static HANDLE archive_file()
+{
+    return (HANDLE)(INT_PTR)archive_handle;
+}
+
+// Positions and sizes are 32-bit: the archive and its offsets never pass 4 GiB.
+uint32_t bytes_left_in_file(int site)
+{
+    SetLastError(NO_ERROR);
+    LONG position_high = 0;
+    DWORD position = SetFilePointer(archive_file(), 0, &position_high, FILE_CURRENT);
+    DWORD size_high = 0;
+    DWORD size = GetFileSize(archive_file(), &size_high);
+    if (GetLastError() != NO_ERROR)
+        report_read_error(site);
+    if (size_high != 0)
+        size = 0xFFFFFFFFu;
+    if (position_high != 0 || position > size)
+        return 0;
+    return size - position;
+}
+
+void skip_bytes(uint32_t count, int site)
+{
+    if (count == 0)
+        return;
+    if (count > bytes_left_in_file(site))
+        report_read_error(site);
+    // With its high word given, the distance is a 64-bit count: steps of 2 GiB and more move
+    // forward too.
+    LONG high = 0;
+    SetLastError(NO_ERROR);
+    if (SetFilePointer(archive_file(), (LONG)count, &high, FILE_CURRENT) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR)
+        report_read_error(site);
+}
