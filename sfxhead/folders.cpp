@@ -24,7 +24,11 @@ int read_env_folder(const char* name, char* buffer)
 
 int windows_temp_folder(char* buffer, size_t capacity)
 {
-    if (GetWindowsDirectoryA(buffer, WINDOWS_FOLDER_LIMIT) == 0)
+    // A folder that does not fit is reported by its needed size and leaves the buffer as it
+    // was: no folder then.
+    UINT limit = capacity < WINDOWS_FOLDER_LIMIT ? (UINT)capacity : (UINT)WINDOWS_FOLDER_LIMIT;
+    UINT length = GetWindowsDirectoryA(buffer, limit);
+    if (length == 0 || length >= limit)
         return 0;
     append_backslash(buffer, capacity);
     append_checked(buffer, capacity, message_text(MSG_TEMP_NAME), 1661);
