@@ -13,6 +13,7 @@
 #include "main_dialog.h"
 #include "message_ids.h"
 #include "meter.h"
+#include "output_file.h"
 #include "password.h"
 #include "paths.h"
 #include "pipeline.h"
@@ -240,6 +241,34 @@ static void pass_password_gate()
     }
 }
 
+// Opens the output file named by entry_name. When its folder has gone since the folders were
+// made (removed during the run), the folders are made again once.
+static void create_output_file()
+{
+    copy_checked(display_name, PATH_CAPACITY, entry_name, 994);
+    int opened = open_output_file(display_name);
+    if (opened == OUTPUT_NO_FOLDER) {
+        forget_known_folders();
+        create_entry_folders();
+        opened = open_output_file(display_name);
+    }
+    if (opened != OUTPUT_OPENED)
+        fatal_message(1003, 1004, MSG_CREATE_OUTPUT_FAILED, display_name);
+}
+
+// Writes a file entry; it counts once it has been written, checked and put in its place.
+static void extract_file()
+{
+    if (entry_encrypted)
+        pass_password_gate();
+    create_output_file();
+    extract_entry_data();
+    if (!commit_output_file())
+        fatal_message(1003, 1004, MSG_CREATE_OUTPUT_FAILED, display_name);
+    log_extracted(entry_name);
+    ++files_extracted;
+}
+
 void extract_entry()
 {
     read_local_header();
@@ -257,14 +286,10 @@ void extract_entry()
         copy_checked(display_name, PATH_CAPACITY, entry_name, 4222);
         make_output_path();
         create_entry_folders();
-        if (!confirm_overwrite()) {
+        if (confirm_overwrite())
+            extract_file();
+        else
             skip_entry();
-        } else {
-            if (entry_encrypted)
-                pass_password_gate();
-            extract_entry_data();
-            log_extracted(entry_name);
-        }
     }
     if (descriptor_follows)
         skip_bytes(DESCRIPTOR_SIZE, READ_ERROR_DATA);
@@ -297,11 +322,10 @@ int extract_all()
     if (result == 0) {
         position_at_archive_start();
         walk_archive();
-    } else if (output_handle != 0) {
-        // The partly written file stays on disk as far as it was written.
-        if (output_handle != HFILE_ERROR)
-            _lclose(output_handle);
-        output_handle = 0;
+    } else {
+        // A new file stays on disk as far as it was written; a replacement is dropped and the
+        // old file stays as it was.
+        discard_output_file();
     }
     SetCursor(arrow_cursor);
     extracting = 0;

@@ -8,7 +8,6 @@
 #include "archive.h"
 #include "crc32.h"
 #include "crypt.h"
-#include "extract.h"
 #include "failure.h"
 #include "globals.h"
 #include "main_dialog.h"
@@ -151,14 +150,6 @@ void flush_output()
     write_output();
     output_cursor = output_buffer;
     output_count = 0;
-}
-
-static void create_output_file()
-{
-    copy_checked(display_name, PATH_CAPACITY, entry_name, 994);
-    output_handle = _lcreat(display_name, 0);
-    if (output_handle == HFILE_ERROR)
-        fatal_message(1003, 1004, MSG_CREATE_OUTPUT_FAILED, display_name);
 }
 
 // --- input -----------------------------------------------------------------------------------
@@ -315,10 +306,8 @@ void extract_entry_data()
     output_count = 0;
     crc_register = 0xFFFFFFFFu;
     input_avail = 0;
-    create_output_file();
     if (compressed_size_as_read > 0)
         decode_entry_data();
-    ++files_extracted;
     if (output_count > 0)
         write_output();
     set_output_time();

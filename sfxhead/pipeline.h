@@ -16,7 +16,8 @@ extern uint32_t bytes_written;  // bytes passed through full-buffer flushes in t
 extern uint32_t meter_mark;     // bytes_written at the last meter update
 extern int meter_visible;       // the dialog shows the meter instead of the status line
 
-// Writes the current entry's data to its output file (the whole pipeline for one entry).
+// Writes the current entry's data to its output file, which the driver has opened: data,
+// file time, close, and the CRC-32 check.
 void extract_entry_data();
 // Pumps the message queue between two writes; true when the user chose to cancel.
 bool poll_cancel();

@@ -371,6 +371,8 @@ def test_existing_file_that_cannot_be_replaced(bench, tmp_path, make_read_only, 
     else:
         assert_old(out, "b.txt")
     assert not (out / "c.txt").exists()
+    # refused before anything was written: no temporary file beside it
+    assert tree_names(out) == {"a.txt", "b.txt/" if blocker == "folder" else "b.txt"}
 
 
 # ---- cancelling a long run, file times ---------------------------------------------------------

@@ -1,0 +1,106 @@
+// The current entry's output file: created in place, or a temporary file that replaces an
+// existing one at the end.
+#include "output_file.h"
+
+#include <string.h>
+
+#include "globals.h"
+#include "paths.h"
+
+// The temporary file: "~" and up to eight hexadecimal digits, beside the file it replaces and
+// never longer than that file's name, so its path fits wherever the output path fits.
+enum { TEMP_NAME_DIGITS = 8, TEMP_NAME_TRIES = 16 };
+
+static char temp_path[PATH_CAPACITY];      // empty while no temporary file exists
+static char replaced_path[PATH_CAPACITY];  // the file the temporary file replaces
+
+static bool can_replace(const char* path, DWORD attributes)
+{
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+        return false;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+// Writes a candidate name into temp_path behind the folder part of path: as many digits of
+// number as the replaced file's name leaves room for.
+static void make_temp_name(const char* path, DWORD number)
+{
+    const char* name = file_name_part(path);
+    size_t folder_length = name - path;
+    size_t name_length = strlen(name);
+    size_t digits = name_length > 0 ? name_length - 1 : 0;
+    if (digits > TEMP_NAME_DIGITS)
+        digits = TEMP_NAME_DIGITS;
+    memcpy(temp_path, path, folder_length);
+    char* p = temp_path + folder_length;
+    *p++ = '~';
+    while (digits-- > 0) {
+        *p++ = "0123456789ABCDEF"[number & 0xF];
+        number >>= 4;
+    }
+    *p = '\0';
+}
+
+static bool create_temp_file(const char* path)
+{
+    DWORD number = GetTickCount();
+    for (int i = 0; i < TEMP_NAME_TRIES; ++i, number = number * 69069 + 1) {
+        make_temp_name(path, number);
+        HANDLE file = CreateFileA(temp_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file != INVALID_HANDLE_VALUE) {
+            output_handle = (HFILE)(INT_PTR)file;
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    temp_path[0] = '\0';
+    return false;
+}
+
+int open_output_file(const char* path)
+{
+    temp_path[0] = '\0';
+    output_handle = 0;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        HFILE file = _lcreat(path, 0);
+        if (file != HFILE_ERROR) {
+            output_handle = file;
+            return OUTPUT_OPENED;
+        }
+        return GetLastError() == ERROR_PATH_NOT_FOUND ? OUTPUT_NO_FOLDER : OUTPUT_REFUSED;
+    }
+    if (!can_replace(path, attributes) || !create_temp_file(path))
+        return OUTPUT_REFUSED;
+    memcpy(replaced_path, path, strlen(path) + 1);
+    return OUTPUT_OPENED;
+}
+
+bool commit_output_file()
+{
+    if (temp_path[0] == '\0')
+        return true;
+    if (!MoveFileExA(temp_path, replaced_path, MOVEFILE_REPLACE_EXISTING)) {
+        discard_output_file();
+        return false;
+    }
+    temp_path[0] = '\0';
+    return true;
+}
+
+void discard_output_file()
+{
+    if (output_handle != 0 && output_handle != HFILE_ERROR)
+        _lclose(output_handle);
+    output_handle = 0;
+    if (temp_path[0] != '\0')
+        DeleteFileA(temp_path);
+    temp_path[0] = '\0';
+}
