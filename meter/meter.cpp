@@ -2,11 +2,20 @@
 // The text is not stored: every paint formats it anew from the entry being extracted.
 #include "meter.h"
 
-#include "failure.h"
-#include "pipeline.h"
+#include <string.h>
 
 enum { RANGE_WORD = 0, POSITION_WORD = 2, METER_EXTRA_BYTES = 4, METER_TEXT_CAPACITY = 260 };
 enum { METER_POINT_SIZE = 8 };
+
+static const char METER_FACE_NAME[] = "MS Shell Dlg";
+static_assert(sizeof METER_FACE_NAME <= LF_FACESIZE, "the face name fits the font record");
+
+static MeterTextSource text_source;
+
+void set_meter_text_source(MeterTextSource source)
+{
+    text_source = source;
+}
 
 void register_meter_class(HINSTANCE module)
 {
@@ -36,7 +45,7 @@ static HFONT select_meter_font(HDC dc, HFONT previous, bool create)
     DeleteDC(display);
     LOGFONTA font = {};
     font.lfHeight = -(dots_per_inch * METER_POINT_SIZE) / 72;
-    copy_checked(font.lfFaceName, LF_FACESIZE, "MS Shell Dlg", 3784);
+    memcpy(font.lfFaceName, METER_FACE_NAME, sizeof METER_FACE_NAME);
     HFONT meter_font = CreateFontIndirectA(&font);
     if (meter_font == NULL)
         return NULL;
@@ -58,7 +67,7 @@ static void paint_meter(HWND meter)
         position = 0;
     }
     char text[METER_TEXT_CAPACITY];
-    int length = format_extract_status(text, sizeof text);
+    int length = text_source ? text_source(text, sizeof text) : -1;
     if (length < 0)
         length = 0;
 

@@ -2,6 +2,7 @@
 #ifndef TVSFX_METER_H
 #define TVSFX_METER_H
 
+#include <stddef.h>
 #include <windows.h>
 
 // Private messages of the control.
@@ -16,5 +17,12 @@ enum {
 // compare without case). The result is not checked: without the class the dialog has no meter.
 void register_meter_class(HINSTANCE module);
 LRESULT CALLBACK meter_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Where the meter's text comes from: writes the text into buffer (capacity bytes, NUL
+// included) and returns its length, negative when there is none. The meter asks at every
+// paint, so the text follows the entry being extracted without being stored here.
+typedef int (*MeterTextSource)(char* buffer, size_t capacity);
+// Set once by the program before a meter exists; without a source the meter shows no text.
+void set_meter_text_source(MeterTextSource source);
 
 #endif

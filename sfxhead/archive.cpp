@@ -1,26 +1,16 @@
 // The record walk over the attached archive: one 4-byte signature after another, from the
-// first local header to the end record. The central directory is only stepped over; nothing
-// is located through it.
+// first local header to the end record. It reads and classifies; the driver (extract.cpp)
+// handles each entry. The central directory is only stepped over; nothing is located through it.
 #include "archive.h"
 
 #include <string.h>
 
 #include "byte_order.h"
-#include "extract.h"
 #include "failure.h"
 #include "globals.h"
 #include "message_ids.h"
+#include "reader.h"
 #include "volume.h"
-
-EntryHeader entry_header;
-int64_t compressed_size_as_read;
-char entry_name[PATH_CAPACITY];
-char display_name[PATH_CAPACITY];
-int entry_encrypted;
-int descriptor_follows;
-
-// The decoder counts the current entry's compressed bytes down in the header itself.
-uint32_t& source_remaining = entry_header.compressed_size;
 
 // Reads a record of `size` bytes. In a spanned archive a short read moves to the next disk and
 // reads the record again from the start of its file; the bytes of the partial read are dropped.
@@ -102,20 +92,19 @@ static bool is_signature(const char* bytes, const char* signature)
     return memcmp(bytes, signature, 4) == 0;
 }
 
-void walk_archive()
+bool walk_archive()
 {
     for (;;) {
         char signature[4];
         read_signature(signature);
         if (is_signature(signature, sig_local_header)) {
-            extract_entry();
+            return true;
         } else if (is_signature(signature, sig_end_record) || is_signature(signature, sig_digital_signature)) {
             finish_at_end_record();
-            return;
+            return false;
         } else if (is_signature(signature, sig_central_header)) {
-            // A spanned archive ends at its central directory, so the last disk is never asked for.
             if (multi_volume)
-                return;
+                return false;
             skip_central_header();
         } else if (is_signature(signature, sig_single_volume)) {
             // a temporary spanning marker: nothing to do

@@ -2,7 +2,6 @@
 // process, runs start-up and then the run sequence up to the main dialog and the clean-up.
 #include <string.h>
 
-#include "archive.h"
 #include "config.h"
 #include "failure.h"
 #include "globals.h"
@@ -10,6 +9,7 @@
 #include "main_dialog.h"
 #include "message_ids.h"
 #include "meter.h"
+#include "pipeline.h"
 #include "resource_data.h"
 #include "selfcheck.h"
 #include "startup.h"
@@ -77,6 +77,7 @@ static int run_sequence(char* command_line)
     overwrite_silently = flag_set(SFX_OVERWRITE);
     entry_encrypted = flag_set(SFX_PASSWORD_FIRST);
     register_meter_class(instance);
+    set_meter_text_source(format_extract_status);
     if (!confirm_startup_prompt())
         return EXIT_DECLINED;
     if (flag_set(SFX_AUTO))

@@ -5,22 +5,20 @@
 #include <string.h>
 
 #include "archive.h"
+#include "control_ids.h"
 #include "crypt.h"
 #include "entry_names.h"
 #include "failure.h"
 #include "globals.h"
 #include "log.h"
-#include "main_dialog.h"
 #include "message_ids.h"
 #include "meter.h"
 #include "output_file.h"
 #include "password.h"
 #include "paths.h"
 #include "pipeline.h"
+#include "reader.h"
 #include "volume.h"
-
-int extracting;
-int files_extracted;
 
 enum { WORK_PATH_CAPACITY = 517, QUESTION_CAPACITY = 320, MAX_PASSWORD_LENGTH = 99 };
 
@@ -321,7 +319,8 @@ int extract_all()
     volatile int result = setjmp(abort_point);
     if (result == 0) {
         position_at_archive_start();
-        walk_archive();
+        while (walk_archive())
+            extract_entry();
     } else {
         // A new file stays on disk as far as it was written; a replacement is dropped and the
         // old file stays as it was.

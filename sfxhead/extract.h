@@ -2,13 +2,10 @@
 #ifndef TVSFX_EXTRACT_H
 #define TVSFX_EXTRACT_H
 
-extern int extracting;       // 1 while extract_all runs
-extern int files_extracted;  // file entries handed to the pipeline in this run
-
 // Runs the whole archive; 0 when the end was reached, else the abort value (1 cancelled at
 // an overwrite question, 2 fatal error, abandoned disk prompt or confirmed cancel).
 int extract_all();
-// Handles one entry whose local header signature has just been read.
+// Handles one entry whose local header signature the walk has just read.
 void extract_entry();
 // Joins the target folder and the entry name into the output path (in entry_name).
 void make_output_path();

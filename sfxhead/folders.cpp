@@ -5,9 +5,9 @@
 #include <shlobj.h>
 #include <string.h>
 
+#include "control_ids.h"
 #include "failure.h"
 #include "globals.h"
-#include "main_dialog.h"
 #include "message_ids.h"
 #include "paths.h"
 
@@ -65,10 +65,10 @@ void browse_for_folder(HWND dialog)
     IMalloc* allocator;
     if (SHGetMalloc(&allocator) != NOERROR)
         return;
-    char display_name[DISPLAY_NAME_CAPACITY];
+    char folder_name[DISPLAY_NAME_CAPACITY];
     BROWSEINFOA browse = {};
     browse.hwndOwner = dialog;
-    browse.pszDisplayName = display_name;
+    browse.pszDisplayName = folder_name;
     browse.lpszTitle = message_text(MSG_EXTRACT_TO);
     browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS;
     LPITEMIDLIST chosen = SHBrowseForFolderA(&browse);

@@ -34,6 +34,19 @@ int overwrite_silently;
 int multi_volume;
 int exe_volumes;
 
+EntryHeader entry_header;
+int64_t compressed_size_as_read;
+char entry_name[PATH_CAPACITY];
+char display_name[PATH_CAPACITY];
+int entry_encrypted;
+int descriptor_follows;
+
+int extracting;
+int files_extracted;
+uint32_t bytes_written;
+uint32_t meter_mark;
+int meter_visible;
+
 HFILE archive_handle;
 HFILE output_handle;
 

@@ -53,6 +53,35 @@ extern int overwrite_silently;
 extern int multi_volume;
 extern int exe_volumes;
 
+// --- the current entry (overwritten by every local header) ----------------------------------
+// Its local header: the 26 bytes after the signature, field by field.
+struct EntryHeader {
+    uint8_t version_needed;     // not used
+    uint8_t version_host;       // not used
+    uint16_t gp_flags;          // bit 0: encrypted; bit 3: a data descriptor follows the data
+    uint16_t method;            // METHOD_STORED, METHOD_DEFLATE or METHOD_DEFLATE64
+    uint16_t mod_time;          // MS-DOS time; high byte = password check byte with bit 3
+    uint16_t mod_date;          // MS-DOS date
+    uint32_t crc32;             // of the uncompressed data; high byte = check byte without bit 3
+    uint32_t compressed_size;   // counted down while the data is read (unsigned)
+    uint32_t uncompressed_size;
+    uint16_t name_length;       // at most 260
+    uint16_t extra_length;      // skipped
+};
+extern EntryHeader entry_header;
+extern int64_t compressed_size_as_read;  // tested for > 0 before anything is decoded
+extern char entry_name[PATH_CAPACITY];    // the name as read, later the output path
+extern char display_name[PATH_CAPACITY];  // the name shown in messages and the status text
+extern int entry_encrypted;              // bit 0 of the current entry (preset at start-up)
+extern int descriptor_follows;           // bit 3 of the current entry
+
+// --- the extraction run (set by the dialog and the driver) -----------------------------------
+extern int extracting;         // 1 while extract_all runs
+extern int files_extracted;    // file entries written, checked and in place in this run
+extern uint32_t bytes_written;  // bytes passed through full-buffer flushes in this run
+extern uint32_t meter_mark;     // bytes_written at the last meter update
+extern int meter_visible;       // the dialog shows the meter instead of the status line
+
 // --- files -----------------------------------------------------------------------------------
 // 16-bit-style handles; 0 means none is open.
 extern HFILE archive_handle;  // the program's own file, or the current disk's file

@@ -17,6 +17,7 @@
 #include "paths.h"
 #include "pipeline.h"
 #include "resource_data.h"
+#include "screen.h"
 
 enum { METER_TIMER = 69, METER_DELAY_MS = 500 };
 // Archives at least this large show the meter at once instead of after the delay.

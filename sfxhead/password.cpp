@@ -3,13 +3,14 @@
 
 #include <string.h>
 
-#include "archive.h"
 #include "crypt.h"
 #include "failure.h"
 #include "globals.h"
 #include "inflate.h"
 #include "log.h"
+#include "reader.h"
 #include "resource_data.h"
+#include "screen.h"
 
 char* password;
 
@@ -29,15 +30,6 @@ int check_encryption_header()
     // data descriptor the check byte is the high byte of the time instead.
     uint8_t check = descriptor_follows ? (uint8_t)(entry_header.mod_time >> 8) : (uint8_t)(entry_header.crc32 >> 24);
     return header[ENCRYPTION_HEADER_SIZE - 1] == check ? 0 : 1;
-}
-
-void center_window(HWND hwnd)
-{
-    RECT rect;
-    GetWindowRect(hwnd, &rect);
-    int x = (GetSystemMetrics(SM_CXSCREEN) - (rect.right - rect.left)) / 2;
-    int y = (GetSystemMetrics(SM_CYSCREEN) - (rect.bottom - rect.top)) / 2;
-    SetWindowPos(hwnd, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 // The text becomes the password, replacing an earlier one; false when there is no memory.

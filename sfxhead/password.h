@@ -14,7 +14,5 @@ INT_PTR CALLBACK password_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
 // Reads and decrypts the encryption header at the archive position; 0 when the password
 // passes, 1 when there is none or it is rejected. On success the keys are ready for the data.
 int check_encryption_header();
-// Moves a dialog to the middle of the screen without changing its size or activation.
-void center_window(HWND window);
 
 #endif

@@ -5,22 +5,22 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "archive.h"
+#include "control_ids.h"
 #include "crc32.h"
 #include "crypt.h"
 #include "failure.h"
 #include "globals.h"
-#include "main_dialog.h"
 #include "message_ids.h"
 #include "meter.h"
 #include "paths.h"
+#include "reader.h"
 #include "volume.h"
+#include "zip_format.h"
 
 uint8_t* input_buffer;
 uint8_t* output_buffer;
-uint32_t bytes_written;
-uint32_t meter_mark;
-int meter_visible;
+// The decoder counts the current entry's compressed bytes down in the header itself.
+uint32_t& source_remaining = entry_header.compressed_size;
 
 enum { STATUS_TEXT_CAPACITY = 290 };
 // The meter moves at most once per this many bytes of output.

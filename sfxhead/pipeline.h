@@ -12,10 +12,6 @@
 extern uint8_t* input_buffer;
 extern uint8_t* output_buffer;
 
-extern uint32_t bytes_written;  // bytes passed through full-buffer flushes in this run
-extern uint32_t meter_mark;     // bytes_written at the last meter update
-extern int meter_visible;       // the dialog shows the meter instead of the status line
-
 // Writes the current entry's data to its output file, which the driver has opened: data,
 // file time, close, and the CRC-32 check.
 void extract_entry_data();

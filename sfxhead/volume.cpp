@@ -3,11 +3,11 @@
 
 #include <string.h>
 
-#include "archive.h"
 #include "failure.h"
 #include "globals.h"
 #include "message_ids.h"
 #include "paths.h"
+#include "reader.h"
 #include "resource_data.h"
 
 uint16_t disk_number = 1;
