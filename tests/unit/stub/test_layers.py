@@ -1,0 +1,210 @@
+"""The stub's code depends on itself one way only.
+
+Units: in sfxhead/ a header and its source of the same name are one unit; the leaves inflate/
+(the decoder), crypt/ (the cipher) and meter/ (the meter control) are one unit each. A unit
+depends on another when one of its files includes the other's header or calls a function the
+other defines. A function that a unit declares in its own header and leaves to its user to
+define (the decoder's refill_input and flush_output) belongs to the declaring unit's
+interface, as a function pointer would: calling it is no dependency on the definer.
+
+LAYERS lists the units from the top down; a unit depends only on units of lower layers, so
+there is no circle between units. Inside every folder, no two source files call each other in
+a circle either. A new file must be given its place in LAYERS: where it sits is a decision.
+"""
+import os
+import re
+import unittest
+from collections import defaultdict
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(__file__), "../../.."))
+FOLDERS = ("sfxhead", "inflate", "meter", "crypt")
+LEAF_MODULES = ("inflate", "meter", "crypt")
+
+LAYERS = [
+    # the program's entry and its start-up
+    ["sfxhead/entry"],
+    ["sfxhead/startup"],
+    ["sfxhead/selfcheck", "sfxhead/config", "sfxhead/messages"],
+    # the dialog, and what only it uses
+    ["sfxhead/main_dialog"],
+    ["sfxhead/command", "sfxhead/info", "sfxhead/folders"],
+    # the driver
+    ["sfxhead/extract"],
+    # record walk, password, entry data pipeline
+    ["sfxhead/archive", "sfxhead/password", "sfxhead/pipeline"],
+    # disks, the output file, the archive file's lowest level
+    ["sfxhead/volume", "sfxhead/output_file"],
+    ["sfxhead/reader"],
+    # helpers and the register of global state
+    ["sfxhead/screen", "sfxhead/failure"],
+    ["sfxhead/paths", "sfxhead/globals"],
+    ["sfxhead/stub_record", "sfxhead/control_ids", "sfxhead/byte_order"],
+    # leaves
+    ["meter", "crypt"],
+    ["inflate"],
+]
+
+# Circles between two source files that are known and still to be mended, each with what
+# mends it. The test fails when one of them is gone, so the entry is removed with the circle.
+KNOWN_FILE_CIRCLES = {
+    ("inflate/inflate.cpp", "inflate/inflate_fast.cpp"):
+        "the careful path calls the fast loop, which calls copy_match back for a match that "
+        "reaches the window end: the window copies belong in one file both paths use",
+}
+
+
+def strip_comments_and_strings(text):
+    pattern = re.compile(r'//[^\n]*|/\*.*?\*/|"(?:\\.|[^"\\\n])*"|\'(?:\\.|[^\'\\\n])*\'', re.S)
+    return pattern.sub(" ", text)
+
+
+def unit_of(path):
+    folder, name = path.split("/")
+    return folder if folder in LEAF_MODULES else f"{folder}/{os.path.splitext(name)[0]}"
+
+
+def source_files():
+    """Paths (relative to ROOT) of every header and source file."""
+    paths = []
+    for folder in FOLDERS:
+        for name in sorted(os.listdir(os.path.join(ROOT, folder))):
+            if name.endswith((".h", ".cpp")):
+                paths.append(f"{folder}/{name}")
+    return paths
+
+
+def read(path):
+    with open(os.path.join(ROOT, path), encoding="utf-8") as f:
+        return f.read()
+
+
+def defined_functions(text):
+    """Functions defined at file level (not static: those no other file can call)."""
+    names = set()
+    for m in re.finditer(r"^(?!static\b)[A-Za-z_][\w:<>*&, ]*?\b(\w+)\s*\([^;{}]*\)\s*(?:const\s*)?\{", text, re.M):
+        names.add(m.group(1))
+    return names
+
+
+def declared_functions(text):
+    """Functions a header declares (or defines inline)."""
+    names = set()
+    for m in re.finditer(r"^[A-Za-z_\[][\w:<>*&, \[\]]*?\b(\w+)\s*\([^;{}]*\)\s*[;{]", text, re.M):
+        names.add(m.group(1))
+    return names - {"if", "while", "for", "switch", "return", "sizeof"}
+
+
+def called_functions(text):
+    return set(re.findall(r"\b(\w+)\s*\(", text))
+
+
+def scan():
+    """(unit edges, file edges): {from: {to: [why, ...]}}. File edges are calls between the
+    source files of one folder."""
+    paths = source_files()
+    texts = {path: strip_comments_and_strings(read(path)) for path in paths}
+    unit_of_header = {os.path.basename(p): unit_of(p) for p in paths if p.endswith(".h")}
+    definer = {}
+    interface = defaultdict(set)  # unit -> functions its headers declare
+    for path in paths:
+        if path.endswith(".h"):
+            interface[unit_of(path)] |= declared_functions(texts[path])
+        else:
+            for name in defined_functions(texts[path]):
+                definer.setdefault(name, path)
+    unit_edges = defaultdict(lambda: defaultdict(list))
+    file_edges = defaultdict(lambda: defaultdict(list))
+    for path in paths:
+        unit = unit_of(path)
+        for header in re.findall(r'^\s*#\s*include\s+"([^"]+)"', read(path), re.M):
+            target = unit_of_header.get(os.path.basename(header))
+            if target and target != unit:
+                unit_edges[unit][target].append(f"{path} includes {header}")
+        if not path.endswith(".cpp"):
+            continue
+        for name in called_functions(texts[path]):
+            target = definer.get(name)
+            if not target or target == path:
+                continue
+            if name in interface[unit] and unit_of(target) != unit:
+                continue  # declared here, defined by the user: a callback
+            why = f"{path} calls {name}"
+            if unit_of(target) != unit:
+                unit_edges[unit][unit_of(target)].append(why)
+            if target.split("/")[0] == path.split("/")[0]:
+                file_edges[path][target].append(why)
+    return unit_edges, file_edges
+
+
+def find_cycle(edges):
+    state = {}
+
+    def visit(unit, path):
+        state[unit] = "open"
+        for target in edges.get(unit, {}):
+            if state.get(target) == "open":
+                return path[path.index(target):] + [target] if target in path else [unit, target]
+            if target not in state:
+                found = visit(target, path + [target])
+                if found:
+                    return found
+        state[unit] = "done"
+        return None
+
+    for unit in list(edges):
+        if unit not in state:
+            found = visit(unit, [unit])
+            if found:
+                return found
+    return None
+
+
+def file_circles(edges):
+    """Pairs of files that reach each other through calls."""
+    def reach(start):
+        seen, todo = set(), [start]
+        while todo:
+            for target in edges.get(todo.pop(), {}):
+                if target not in seen:
+                    seen.add(target)
+                    todo.append(target)
+        return seen
+
+    reached = {path: reach(path) for path in list(edges)}
+    return {(a, b) for a in reached for b in reached[a] if a < b and a in reached.get(b, ())}
+
+
+class LayerTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.unit_edges, cls.file_edges = scan()
+        cls.layer = {unit: i for i, layer in enumerate(LAYERS) for unit in layer}
+        cls.units = {unit_of(path) for path in source_files()}
+
+    def test_every_unit_has_a_layer(self):
+        missing = sorted(self.units - set(self.layer))
+        self.assertEqual(missing, [], "give these units a place in LAYERS")
+
+    def test_dependencies_point_down(self):
+        upward = []
+        for unit, targets in sorted(self.unit_edges.items()):
+            for target, why in sorted(targets.items()):
+                if self.layer.get(target, -1) <= self.layer.get(unit, -1):
+                    upward.append(f"{unit} -> {target}: {why[0]}")
+        self.assertEqual(upward, [], "\n  ".join(["dependencies that do not point down:"] + upward))
+
+    def test_no_unit_circle(self):
+        cycle = find_cycle(self.unit_edges)
+        if cycle:
+            steps = [f"{a} -> {b}: {self.unit_edges[a][b][0]}" for a, b in zip(cycle, cycle[1:])]
+            self.fail("circle:\n  " + "\n  ".join(steps))
+
+    def test_no_two_files_call_each_other_in_a_circle(self):
+        circles = file_circles(self.file_edges)
+        self.assertEqual(sorted(circles - set(KNOWN_FILE_CIRCLES)), [], "new circles")
+        self.assertEqual(sorted(set(KNOWN_FILE_CIRCLES) - circles), [],
+                         "mended: remove from KNOWN_FILE_CIRCLES")
+
+
+if __name__ == "__main__":
+    unittest.main()
