@@ -18,8 +18,8 @@ static bool can_replace(const char* path, DWORD attributes)
 {
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
         return false;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(file);
@@ -83,11 +83,21 @@ int open_output_file(const char* path)
     return OUTPUT_OPENED;
 }
 
+// Puts the temporary file in the old one's place in one step. Windows 95 and 98 have no
+// MoveFileEx: there the old file is removed first.
+static bool replace_old_file()
+{
+    if (MoveFileExA(temp_path, replaced_path, MOVEFILE_REPLACE_EXISTING))
+        return true;
+    return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED && DeleteFileA(replaced_path) &&
+           MoveFileA(temp_path, replaced_path);
+}
+
 bool commit_output_file()
 {
     if (temp_path[0] == '\0')
         return true;
-    if (!MoveFileExA(temp_path, replaced_path, MOVEFILE_REPLACE_EXISTING)) {
+    if (!replace_old_file()) {
         discard_output_file();
         return false;
     }
