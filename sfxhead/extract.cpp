@@ -225,6 +225,15 @@ static void skip_entry()
     skip_bytes(entry_header.compressed_size, READ_ERROR_DATA);
 }
 
+// Steps over the data descriptor behind the data. In a spanned archive it lies whole on one
+// disk: on the next one when the data filled this disk to its end.
+static void skip_descriptor()
+{
+    if (multi_volume && bytes_left_in_file(READ_ERROR_DATA) == 0)
+        open_volume((uint16_t)(disk_number + 1), exe_volumes);
+    skip_bytes(DESCRIPTOR_SIZE, READ_ERROR_DATA);
+}
+
 static void pass_password_gate()
 {
     if (password != NULL && strlen(password) > MAX_PASSWORD_LENGTH)
@@ -290,7 +299,7 @@ void extract_entry()
             skip_entry();
     }
     if (descriptor_follows)
-        skip_bytes(DESCRIPTOR_SIZE, READ_ERROR_DATA);
+        skip_descriptor();
 }
 
 // --- the run ---------------------------------------------------------------------------------
