@@ -1,7 +1,8 @@
 """The stub's code depends on itself one way only.
 
 Units: in sfxhead/ a header and its source of the same name are one unit; the leaves inflate/
-(the decoder), crypt/ (the cipher) and meter/ (the meter control) are one unit each. A unit
+(the decoder), crypt/ (the cipher), meter/ (the meter control) and format/ (the facts of the
+file formats, shared with the builder) are one unit each. A unit
 depends on another when one of its files includes the other's header or calls a function the
 other defines. A function that a unit declares in its own header and leaves to its user to
 define (the decoder's refill_input and flush_output) belongs to the declaring unit's
@@ -17,8 +18,8 @@ import unittest
 from collections import defaultdict
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(__file__), "../../.."))
-FOLDERS = ("sfxhead", "inflate", "meter", "crypt")
-LEAF_MODULES = ("inflate", "meter", "crypt")
+FOLDERS = ("sfxhead", "inflate", "meter", "crypt", "format")
+LEAF_MODULES = ("inflate", "meter", "crypt", "format")
 
 LAYERS = [
     # the program's entry and its start-up
@@ -38,10 +39,11 @@ LAYERS = [
     # helpers and the register of global state
     ["sfxhead/screen", "sfxhead/failure"],
     ["sfxhead/paths", "sfxhead/globals"],
-    ["sfxhead/stub_record", "sfxhead/control_ids", "sfxhead/byte_order"],
+    ["sfxhead/stub_record", "sfxhead/control_ids"],
     # leaves
     ["meter", "crypt"],
     ["inflate"],
+    ["format"],
 ]
 
 # Circles between two source files that are known and still to be mended, each with what
