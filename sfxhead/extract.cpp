@@ -161,11 +161,9 @@ static void make_folder_path(char* path, bool directory)
     append_checked(path, WORK_PATH_CAPACITY, entry_name, 1445);
 }
 
-void create_entry_folders()
+// Makes every folder of path up to its last separator that is neither known nor there.
+static void make_missing_folders(char* path)
 {
-    char path[WORK_PATH_CAPACITY];
-    make_folder_path(path, is_directory_entry());
-    check_drive(path);
     char* end = (char*)file_name_part(path);  // just after the last separator
     // An empty component (two separators in a row) names the folder before it again.
     bool after_separator = false;
@@ -181,6 +179,33 @@ void create_entry_folders()
     }
     memcpy(known_folder, path, end - path);
     known_folder[end - path] = '\0';
+}
+
+// True when the folder that path (ending in a separator) names is there.
+static bool folder_is_there(char* path)
+{
+    char* last = (char*)last_char(path);
+    char separator = *last;
+    *last = '\0';
+    bool there = path_exists(path);
+    *last = separator;
+    return there;
+}
+
+void create_entry_folders()
+{
+    char path[WORK_PATH_CAPACITY];
+    bool directory = is_directory_entry();
+    make_folder_path(path, directory);
+    check_drive(path);
+    make_missing_folders(path);
+    // A file whose folder has gone fails to be created, and its folders are made again then.
+    // Nothing would notice that a directory entry's own folder, known from an earlier entry,
+    // was removed during the run: it is looked at once more.
+    if (directory && !folder_is_there(path)) {
+        forget_known_folders();
+        make_missing_folders(path);
+    }
 }
 
 // --- overwrite question ----------------------------------------------------------------------

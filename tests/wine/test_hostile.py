@@ -184,14 +184,24 @@ def test_failed_replacement_keeps_the_old_file(bench, tmp_path, damage, encrypte
 # ---- a folder removed during the run -------------------------------------------------------
 
 
-@pytest.mark.parametrize("answer, made", [("Ja", {"x.txt", "z.txt"}), ("Nein", {"z.txt"})])
-def test_folder_removed_during_the_run_is_made_again(bench, tmp_path, answer, made):
+# the answer about sub/x.txt, the entry behind it, what is in sub/ at the end
+REMOVED_FOLDER_CASES = [
+    ("Ja", "sub/z.txt", {"x.txt", "z.txt"}),
+    ("Nein", "sub/z.txt", {"z.txt"}),
+    ("Nein", "sub/", set()),
+]
+
+
+@pytest.mark.parametrize("answer, behind, made", REMOVED_FOLDER_CASES,
+                         ids=["yes-then-file", "no-then-file", "no-then-directory"])
+def test_folder_removed_during_the_run_is_made_again(bench, tmp_path, answer, behind, made):
     """The overwrite question about sub/x.txt holds the run after sub/ has been made and
-    looked at; the folder is removed meanwhile. The next file in it makes it again."""
+    looked at; the folder is removed meanwhile. The next entry in it makes it again."""
     out = tmp_path / "out"
     write_tree(out, {"sub/x.txt": "alt"})
-    exe = bench.make_sfx(tmp_path, files={"sub/a.txt": "eins", "sub/x.txt": "neu",
-                                          "sub/z.txt": "drei"})
+    files = {"sub/a.txt": "eins", "sub/x.txt": "neu",
+             behind: None if behind.endswith("/") else "drei"}
+    exe = bench.make_sfx(tmp_path, zip=make_zip(tmp_path / "in.zip", files))
     run, dialog = start_interactive(bench, exe, out)
     box = run.wait_message_box(timeout=HANG_TIMEOUT)
     assert box.text == MSG_ASK_OVERWRITE.format(bench.winpath(out / "sub" / "x.txt"))
@@ -204,4 +214,4 @@ def test_folder_removed_during_the_run_is_made_again(bench, tmp_path, answer, ma
     assert run.wait_exit() == 0
     assert tree_names(out) == {"sub/", *(f"sub/{name}" for name in made)}
     for name in made:
-        assert (out / "sub" / name).read_bytes() == (exe.source / "sub" / name).read_bytes()
+        assert (out / "sub" / name).read_text() == files[f"sub/{name}"]
