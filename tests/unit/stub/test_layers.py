@@ -80,20 +80,20 @@ def read(path):
         return f.read()
 
 
+# A function definition at the start of a line: return type, name, parameters, body. Static
+# functions are left out: no other file can call them.
+DEFINITION = re.compile(r"^(?!static\b)[A-Za-z_][\w:<>*&, ]*?\b(\w+)\s*\([^;{}]*\)\s*\{", re.M)
+# A declaration (or inline definition) in a header, attributes such as [[noreturn]] allowed.
+DECLARATION = re.compile(r"^[A-Za-z_\[][\w:<>*&, \[\]]*?\b(\w+)\s*\([^;{}]*\)\s*[;{]", re.M)
+KEYWORDS = {"if", "while", "for", "switch", "return", "sizeof"}
+
+
 def defined_functions(text):
-    """Functions defined at file level (not static: those no other file can call)."""
-    names = set()
-    for m in re.finditer(r"^(?!static\b)[A-Za-z_][\w:<>*&, ]*?\b(\w+)\s*\([^;{}]*\)\s*(?:const\s*)?\{", text, re.M):
-        names.add(m.group(1))
-    return names
+    return {m.group(1) for m in DEFINITION.finditer(text)}
 
 
 def declared_functions(text):
-    """Functions a header declares (or defines inline)."""
-    names = set()
-    for m in re.finditer(r"^[A-Za-z_\[][\w:<>*&, \[\]]*?\b(\w+)\s*\([^;{}]*\)\s*[;{]", text, re.M):
-        names.add(m.group(1))
-    return names - {"if", "while", "for", "switch", "return", "sizeof"}
+    return {m.group(1) for m in DECLARATION.finditer(text)} - KEYWORDS
 
 
 def called_functions(text):
