@@ -1,8 +1,8 @@
-"""Hostile and broken input, and a changing disk: sizes and lengths that would move the walk
-backwards or past the end of the file end with the read-error box naming its site (the
-time-outs only detect a hang) and make nothing for the broken entry; a replacement that turns
-out damaged keeps the old file and leaves no temporary file; a folder removed during the run is
-made again."""
+"""Hostile and broken input, and a target folder that changes under a run: sizes and lengths
+that would move the walk backwards or past the end of the file end with the read-error box
+naming its site (the time-outs only detect a hang) and make nothing for the broken entry; a
+replacement that turns out damaged keeps the old file and leaves no temporary file; a folder
+removed during the run is made again."""
 
 import random
 import shutil
