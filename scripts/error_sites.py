@@ -123,7 +123,7 @@ def numbers_of(argument: str, bodies: dict) -> list[int]:
 
 
 def read_error_codes() -> list[tuple[int, str]]:
-    text = (ROOT / "sfxhead" / "archive.h").read_text(encoding="utf-8")
+    text = (ROOT / "sfxhead" / "reader.h").read_text(encoding="utf-8")
     return [(int(v), n) for n, v in re.findall(r"\b(READ_ERROR_\w+)\s*=\s*(\d+)", text)]
 
 

@@ -273,6 +273,11 @@ static void pass_password_gate()
     }
 }
 
+static void refuse_output_file()
+{
+    fatal_message(1003, 1004, MSG_CREATE_OUTPUT_FAILED, display_name);
+}
+
 // Opens the output file named by entry_name. When its folder has gone since the folders were
 // made (removed during the run), the folders are made again once.
 static void create_output_file()
@@ -285,7 +290,7 @@ static void create_output_file()
         opened = open_output_file(display_name);
     }
     if (opened != OUTPUT_OPENED)
-        fatal_message(1003, 1004, MSG_CREATE_OUTPUT_FAILED, display_name);
+        refuse_output_file();
 }
 
 // Writes a file entry; it counts once it has been written, checked and put in its place.
@@ -296,7 +301,7 @@ static void extract_file()
     create_output_file();
     extract_entry_data();
     if (!commit_output_file())
-        fatal_message(1003, 1004, MSG_CREATE_OUTPUT_FAILED, display_name);
+        refuse_output_file();
     log_extracted(entry_name);
     ++files_extracted;
 }
