@@ -10,7 +10,7 @@ HOST_DIR := build/host
 SANITIZE_DIR := build/sanitize
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 
-.PHONY: all deps stub host test sanitize demo bench fuzz clean
+.PHONY: all deps stub host test sanitize demo bench fuzz sweep clean
 
 all: stub host
 
@@ -49,6 +49,10 @@ bench: all
 
 fuzz: deps
 	@bash scripts/fuzz.sh
+
+# Not part of test: runs 2,000 damaged self-extractors under Wine (SWEEP_ARGS="--cases 500").
+sweep: all
+	@bash scripts/sweep.sh $(SWEEP_ARGS)
 
 clean:
 	rm -rf build

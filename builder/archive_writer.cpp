@@ -14,6 +14,7 @@
 #include "crc32.h"
 #include "crypt.h"
 #include "format/zip_format.h"
+#include "printable.h"
 
 namespace {
 

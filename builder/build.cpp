@@ -18,10 +18,12 @@
 #include "build_error.h"
 #include "byte_buffer.h"
 #include "input.h"
+#include "input_file.h"
 #include "names.h"
 #include "output_file.h"
 #include "parallel_compress.h"
 #include "pe_image.h"
+#include "printable.h"
 #include "progress.h"
 #include "stub_record_io.h"
 #include "volumes.h"
@@ -30,17 +32,11 @@ namespace {
 
 std::vector<uint8_t> read_whole_file(const std::string& path, const std::string& what)
 {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        fail("cannot read " + what + " " + path + ": " + std::strerror(errno));
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[1 << 16];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed)
+    uint64_t size = 0;
+    FilePtr f = open_regular_file(path, what, &size);
+    // A file that grew since fstat gives no more than its size then; one that shrank fails.
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (std::fread(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
         fail("cannot read " + what + " " + path);
     return bytes;
 }
@@ -94,6 +90,7 @@ ArchiveInput load_input(const BuildOptions& options, const StubSettings& setting
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
         fail("cannot open input " + path + ": " + std::strerror(errno));
+    // A FIFO, device or socket is refused when it is opened, before anything is read.
     ArchiveInput input = S_ISDIR(st.st_mode) ? read_input_folder(path, options.input_codepage)
                                              : read_input_zip(path, options.input_codepage);
     NameSettings names;
@@ -178,6 +175,8 @@ void finish_file(OutputFile& out, std::vector<uint8_t>& stub_part, const Stub& s
 void run_build(const BuildOptions& options)
 {
     StubSettings settings = settle_options(options);
+    check_output_target(options.output, options.input);
+    set_scratch_folder(options.span != 0 ? options.output : folder_of(options.output));
     Stub stub = load_stub(options.stub.empty() ? default_stub_path() : options.stub);
     std::vector<uint8_t> config = encode_config_block(settings.fields);
     ArchiveInput input = load_input(options, settings);
@@ -226,7 +225,7 @@ void run_build(const BuildOptions& options)
     if (options.quiet)
         return;
 
-    std::printf("%s: %zu entries, %llu bytes (stub %u, configuration %zu, archive %llu)\n", options.output.c_str(),
+    std::printf("%s: %zu entries, %llu bytes (stub %u, configuration %zu, archive %llu)\n", printable(options.output).c_str(),
                 input.entries.size(), (unsigned long long)archive.file_end, config_offset, config.size(),
                 (unsigned long long)(archive.file_end - stub_part.size()));
 }

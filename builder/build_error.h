@@ -7,8 +7,11 @@
 #include <stdexcept>
 #include <string>
 
+// The message is kept whole as well: what() stops at a NUL that a name may carry.
 struct BuildError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit BuildError(const std::string& message) : std::runtime_error(message), text(message) {}
+    const std::string& message() const { return text; }
+    std::string text;
 };
 
 [[noreturn]] inline void fail(const std::string& message)

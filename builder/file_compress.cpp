@@ -12,20 +12,18 @@
 #include <zlib.h>
 
 #include "build_error.h"
+#include "input_file.h"
+#include "output_file.h"
 
 namespace {
-
-using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
 
 // The streaming path reads and writes in pieces of this size.
 constexpr size_t STREAM_PIECE = 1 << 16;
 
-FilePtr open_source(const std::string& path, const std::string& label)
+// The walk saw a regular file; opening it again must not block if it has become a FIFO since.
+FilePtr open_source(const std::string& path)
 {
-    FilePtr f(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!f)
-        fail("cannot read " + label + ": " + std::strerror(errno));
-    return f;
+    return open_regular_file(path, "file");
 }
 
 PayloadReader buffer_reader(std::shared_ptr<std::vector<uint8_t>> data)
@@ -72,7 +70,7 @@ CompressedFile compress_in_memory(const std::string& path, const std::string& la
 {
     // One byte more than listed shows a file that grew since it was listed.
     auto plain = std::make_shared<std::vector<uint8_t>>(size_t(size) + 1);
-    FilePtr f = open_source(path, label);
+    FilePtr f = open_source(path);
     size_t got = std::fread(plain->data(), 1, plain->size(), f.get());
     if (got != size)
         fail(label + " changed while it was being read");
@@ -149,13 +147,12 @@ uint64_t checksum_file(std::FILE* source, CompressedFile& c)
 
 CompressedFile compress_streaming(const std::string& path, const std::string& label, uint64_t size, int level)
 {
-    FilePtr f = open_source(path, label);
-    std::shared_ptr<std::FILE> packed(level > 0 ? std::tmpfile() : nullptr, [](std::FILE* p) {
+    FilePtr f = open_source(path);
+    // The scratch file lies beside the output, not in /tmp, which may be too small.
+    std::shared_ptr<std::FILE> packed(level > 0 ? create_scratch_file() : nullptr, [](std::FILE* p) {
         if (p != nullptr)
             std::fclose(p);
     });
-    if (level > 0 && !packed)
-        fail("cannot create a temporary file: " + std::string(std::strerror(errno)));
     CompressedFile c;
     uint64_t packed_size = level > 0 ? deflate_to_file(f.get(), packed.get(), level, c) : checksum_file(f.get(), c);
     if (c.uncompressed_size != size || std::ferror(f.get()) || (packed && std::ferror(packed.get())))
@@ -163,7 +160,7 @@ CompressedFile compress_streaming(const std::string& path, const std::string& la
     if (packed_size >= c.uncompressed_size) {
         c.method = METHOD_STORED;
         c.compressed_size = c.uncompressed_size;
-        c.reader = file_reader(std::shared_ptr<std::FILE>(open_source(path, label).release(), std::fclose), label);
+        c.reader = file_reader(std::shared_ptr<std::FILE>(open_source(path).release(), std::fclose), label);
         return c;
     }
     std::rewind(packed.get());

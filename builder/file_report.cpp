@@ -1,24 +1,28 @@
 // `tvsfx inspect`: reads a built file the way the stub does at start-up and reports what
 // it finds, so a file can be checked without Windows.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <zlib.h>
 
 #include "archive.h"
 #include "build.h"
 #include "byte_buffer.h"
+#include "build_error.h"
 #include "config_block.h"
+#include "entry_data_check.h"
 #include "file_report.h"
+#include "input_file.h"
 #include "names.h"
 #include "pe_image.h"
+#include "printable.h"
 #include "stub_record_io.h"
 #include "format/zip_format.h"
 
 namespace {
-
-using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
 
 enum : uint32_t {
     STUB_NAME_LIMIT = 260,  // the stub's entry_name holds 260 bytes and a NUL
@@ -47,30 +51,6 @@ Record decode_record(const uint8_t* r)
 bool read_exact(std::FILE* f, uint64_t offset, void* buffer, size_t size)
 {
     return fseeko(f, off_t(offset), SEEK_SET) == 0 && std::fread(buffer, 1, size, f) == size;
-}
-
-// Texts in quotes, control bytes escaped; with `bytes_above_ascii`, bytes from 0x80 as well
-// (a stored entry name is in the stub's code page, not in the terminal's).
-std::string quoted(const std::string& text, bool bytes_above_ascii = false)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        char escape[8];
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '"' || c == '\\')
-            out += std::string("\\") + char(c);
-        else if (c < 0x20 || c == 0x7F || (bytes_above_ascii && c >= 0x80)) {
-            std::snprintf(escape, sizeof escape, "\\x%02X", c);
-            out += escape;
-        } else
-            out += char(c);
-    }
-    return out + "\"";
 }
 
 void print_record(long at, const Record& r)
@@ -144,8 +124,9 @@ std::string step_over_central_header(std::FILE* f, uint64_t& at)
 }
 
 // Reads the local header at `at` and moves past its data: sizes from the local header, a
-// bit 3 descriptor stepped over as 16 bytes.
-std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<InspectedEntry>& entries)
+// bit 3 descriptor stepped over as 16 bytes. With `check_data` the data of an entry that is
+// not encrypted is decoded and compared with its size and CRC.
+std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<InspectedEntry>& entries, bool check_data)
 {
     uint8_t h[LOCAL_HEADER_SIZE - SIGNATURE_SIZE];
     if (!read_exact(f, at + SIGNATURE_SIZE, h, sizeof h))
@@ -171,6 +152,14 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
     // Unicode Path field tells.
     e.shown_name = shown_name(e.name, extra, DEFAULT_CODEPAGE);
     e.data_offset = at + LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 24);
+    if (check_data && !(e.flags & GP_ENCRYPTED)) {
+        std::string error = check_entry_data(f, e.data_offset, e.method, e.compressed_size, e.uncompressed_size,
+                                             e.crc32);
+        if (!error.empty()) {
+            entries.push_back(e);  // listed, so the entry the walk stopped at is shown
+            return "entry " + quoted(e.name, true) + ": " + error;
+        }
+    }
     // The stub steps over the data of every entry it does not write, directories included.
     at = e.data_offset + e.compressed_size + ((e.flags & GP_DESCRIPTOR) ? DESCRIPTOR_SIZE : 0);
     entries.push_back(e);
@@ -180,7 +169,7 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
 // Walks the records from archive_offset as the stub does: local headers and central
 // headers are stepped over, the end record or a digital signature ends the walk. Returns
 // an error text, empty when the walk reaches the end.
-std::string walk_entries(std::FILE* f, const Record& r, std::vector<InspectedEntry>& entries)
+std::string walk_entries(std::FILE* f, const Record& r, std::vector<InspectedEntry>& entries, bool check_data)
 {
     uint64_t at = r.archive_offset;
     bool spanned = (r.flags & SFX_MULTI_VOLUME) != 0;
@@ -193,7 +182,13 @@ std::string walk_entries(std::FILE* f, const Record& r, std::vector<InspectedEnt
         std::string error;
         if (s == SIG_END || s == SIG_DIGITAL_SIGNATURE) {
             uint8_t rest[18];
-            return read_exact(f, at + 4, rest, sizeof rest) ? "" : "end record truncated" + at_text(at);
+            if (!read_exact(f, at + 4, rest, sizeof rest))
+                return "end record truncated" + at_text(at);
+            // An entry whose size swallows the ones behind it hides them from the walk.
+            if (s == SIG_END && !spanned && get_u16(rest + 6) != entries.size())
+                return "the walk meets " + std::to_string(entries.size()) + " entries, the end record lists " +
+                       std::to_string(get_u16(rest + 6)) + at_text(at);
+            return "";
         }
         if (s == SIG_SINGLE_VOLUME || (s == SIG_SPANNING && spanned)) {
             at += 4;
@@ -202,7 +197,7 @@ std::string walk_entries(std::FILE* f, const Record& r, std::vector<InspectedEnt
         if (s == SIG_CENTRAL)
             error = step_over_central_header(f, at);
         else if (s == SIG_LOCAL)
-            error = step_over_local_entry(f, at, entries);
+            error = step_over_local_entry(f, at, entries, check_data && !spanned);
         else
             return "not a ZIP record (the stub stops with \"invalid header\")" + at_text(at);
         if (!error.empty())
@@ -211,17 +206,34 @@ std::string walk_entries(std::FILE* f, const Record& r, std::vector<InspectedEnt
 }
 
 // The checks return 1 (passes), 0 (fails) or -1 (skipped, as the stub skips it).
-int check_stub_checksum(std::FILE* f, const Record& r, uint64_t file_size)
+// The checksummed part is read in chunks, never whole: archive_offset is the file's claim,
+// and a sparse file can claim gigabytes it does not hold. `record_at` is the first marker,
+// found in `head`, the file's first bytes.
+int check_stub_checksum(std::FILE* f, const Record& r, uint64_t file_size, const std::vector<uint8_t>& head,
+                        long record_at)
 {
     if (r.stub_crc == 0)
         return -1;
-    if (r.archive_offset > file_size)
+    if (r.archive_offset > file_size || uint64_t(record_at) + sizeof(StubRecord) > r.archive_offset)
         return 0;
-    std::vector<uint8_t> part(r.archive_offset);
-    if (!read_exact(f, 0, part.data(), part.size()))
+    uint64_t start = 0;
+    if (r.flags & SFX_CRC_AFTER_HEADERS)
+        start = head.size() >= 64 ? uint64_t(get_u32(head.data() + DOS_E_LFANEW)) + PE_HEADERS_SIZE : r.archive_offset;
+    if (start > r.archive_offset)
         return 0;
-    long marker = find_stub_marker(part.data(), part.size());
-    return marker >= 0 && compute_stub_crc(part, size_t(marker), r.flags) == r.stub_crc;
+    uint64_t field = uint64_t(record_at) + STUB_CRC_FIELD_OFFSET;
+    static uint8_t chunk[1 << 16];
+    uLong crc = crc32_z(0, nullptr, 0);
+    for (uint64_t at = start; at < r.archive_offset;) {
+        size_t n = size_t(std::min<uint64_t>(sizeof chunk, r.archive_offset - at));
+        if (!read_exact(f, at, chunk, n))
+            return 0;
+        for (uint64_t i = std::max(at, field); i < std::min(at + n, field + 4); ++i)
+            chunk[i - at] = 0;  // stub_crc counts as zero
+        crc = crc32_z(crc, chunk, n);
+        at += n;
+    }
+    return uint32_t(crc) == r.stub_crc;
 }
 
 int check_entry_point(const std::vector<uint8_t>& head, const Record& r)
@@ -294,17 +306,17 @@ bool InspectReport::failed() const
            checks.complete_mark == 0 || !checks.configuration || !walk_error.empty();
 }
 
-InspectStatus inspect_file(const std::string& path, InspectReport& report)
+InspectStatus inspect_file(const std::string& path, InspectReport& report, bool check_data)
 {
     report = InspectReport();
     report.path = path;
-    FilePtr f(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!f) {
-        report.open_error = std::strerror(errno);
+    FilePtr f(nullptr, std::fclose);
+    try {
+        f = open_regular_file(path, "file", &report.file_size);
+    } catch (const BuildError& e) {
+        report.open_error = e.message();
         return INSPECT_UNREADABLE;
     }
-    fseeko(f.get(), 0, SEEK_END);
-    report.file_size = uint64_t(ftello(f.get()));
     std::vector<uint8_t> head;
     report.record_offset = find_record(f.get(), report.file_size, head);
     if (report.record_offset < 0)
@@ -314,9 +326,9 @@ InspectStatus inspect_file(const std::string& path, InspectReport& report)
     // With .ZIP volumes the stub reads the archive from the disks' .ZIP files, not from here.
     report.archive_elsewhere = (r.flags & SFX_MULTI_VOLUME) && !(r.flags & SFX_EXE_VOLUMES);
     if (!report.archive_elsewhere)
-        report.walk_error = walk_entries(f.get(), r, report.entries);
+        report.walk_error = walk_entries(f.get(), r, report.entries, check_data);
     // The three start-up checks and the complete mark, as the stub runs them.
-    report.checks.stub_checksum = check_stub_checksum(f.get(), r, report.file_size);
+    report.checks.stub_checksum = check_stub_checksum(f.get(), r, report.file_size, head, report.record_offset);
     report.checks.entry_point = check_entry_point(head, r);
     report.checks.end_record = check_end_record(f.get(), r);
     report.checks.complete_mark = r.complete != 0;
@@ -325,11 +337,11 @@ InspectStatus inspect_file(const std::string& path, InspectReport& report)
 
 void report_inspect_status(const char* command, const InspectReport& report, InspectStatus status)
 {
-    const char* path = report.path.c_str();
+    std::string path = printable(report.path);
     if (status == INSPECT_UNREADABLE)
-        std::fprintf(stderr, "tvsfx %s: cannot open %s: %s\n", command, path, report.open_error.c_str());
+        std::fprintf(stderr, "tvsfx %s: %s\n", command, printable(report.open_error).c_str());
     else if (status == INSPECT_NO_RECORD)
-        std::fprintf(stderr, "tvsfx %s: %s has no stub record; it was not made by tvsfx\n", command, path);
+        std::fprintf(stderr, "tvsfx %s: %s has no stub record; it was not made by tvsfx\n", command, path.c_str());
 }
 
 int run_inspect(const std::string& path, bool json)
@@ -344,7 +356,7 @@ int run_inspect(const std::string& path, bool json)
         print_inspect_json(report, stdout);
         return report.failed() ? 1 : 0;
     }
-    std::printf("file: %s (%llu bytes)\n", path.c_str(), (unsigned long long)report.file_size);
+    std::printf("file: %s (%llu bytes)\n", printable(path).c_str(), (unsigned long long)report.file_size);
     print_record(report.record_offset, report.record);
     print_configuration(report);
     print_entries(report);

@@ -34,7 +34,7 @@ struct StartupChecks {
 
 struct InspectReport {
     std::string path;
-    std::string open_error;  // why the file could not be opened
+    std::string open_error;  // why the file could not be opened (or is no regular file)
     uint64_t file_size = 0;
     long record_offset = -1;
     Record record{};
@@ -52,8 +52,10 @@ struct InspectReport {
 
 enum InspectStatus { INSPECT_OK, INSPECT_UNREADABLE, INSPECT_NO_RECORD };
 
-// Reads the record, the configuration and the entries of `path` and runs the checks.
-InspectStatus inspect_file(const std::string& path, InspectReport& report);
+// Reads the record, the configuration and the entries of `path` and runs the checks. With
+// `check_data` the walk also decodes each entry that is not encrypted and stops at the first
+// whose data does not give its size and CRC.
+InspectStatus inspect_file(const std::string& path, InspectReport& report, bool check_data = true);
 
 // Explains on stderr why `path` could not be inspected, for the command named `command`.
 void report_inspect_status(const char* command, const InspectReport& report, InspectStatus status);

@@ -6,16 +6,17 @@
 
 #include "build.h"
 #include "build_error.h"
+#include "printable.h"
 #include "text_encoding.h"
 
 void warn(const std::string& message)
 {
-    std::fprintf(stderr, "tvsfx: warning: %s\n", message.c_str());
+    std::fprintf(stderr, "tvsfx: warning: %s\n", printable(message).c_str());
 }
 
 void note(const std::string& message)
 {
-    std::fprintf(stderr, "tvsfx: note: %s\n", message.c_str());
+    std::fprintf(stderr, "tvsfx: note: %s\n", printable(message).c_str());
 }
 
 namespace {
@@ -98,7 +99,7 @@ int test_command(int argc, char** argv)
         check_codepage(codepage);
         return run_test(file, to_stub_codepage(password, codepage, "--password"));
     } catch (const BuildError& e) {
-        std::fprintf(stderr, "tvsfx test: %s\n", e.what());
+        std::fprintf(stderr, "tvsfx test: %s\n", printable(e.what()).c_str());
         return 2;
     }
 }
@@ -118,10 +119,12 @@ int build_command(int argc, char** argv)
     try {
         run_build(options);
     } catch (const BuildError& e) {
-        std::fprintf(stderr, "tvsfx: error: %s\n", e.what());
+        // Messages carry names from archives and folders: printable() keeps their bytes
+        // (NULs included) from acting on the terminal.
+        std::fprintf(stderr, "tvsfx: error: %s\n", printable(e.message()).c_str());
         return 1;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "tvsfx: error: %s\n", e.what());
+        std::fprintf(stderr, "tvsfx: error: %s\n", printable(e.what()).c_str());
         return 1;
     }
     return 0;
@@ -146,6 +149,6 @@ int main(int argc, char** argv)
         return inspect_command(argc - 1, argv + 1);
     if (command == "test")
         return test_command(argc - 1, argv + 1);
-    std::fprintf(stderr, "tvsfx: unknown command '%s'\n", argv[1]);
+    std::fprintf(stderr, "tvsfx: unknown command '%s'\n", printable(argv[1]).c_str());
     return usage_error();
 }

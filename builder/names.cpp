@@ -219,36 +219,47 @@ void check_stub_name(const ArchiveEntry& e, const LeadBytes& lead, const std::st
              "; the stub takes at most " + std::to_string(int(MAX_ENTRY_NAME)));
 }
 
-// Entries whose names Windows takes for the same file or folder ("README", "readme"; a
-// composed and a decomposed "ü", equal after NFC).
-void refuse_collisions(const std::vector<ArchiveEntry>& entries)
+}  // namespace
+
+namespace {
+
+// The name with '/' for either separator and without a trailing one.
+std::string separator_key(std::string name)
+{
+    while (!name.empty() && is_separator_char(name.back()))
+        name.pop_back();
+    for (char& c : name)
+        c = c == '\\' ? '/' : c;
+    return name;
+}
+
+}  // namespace
+
+void refuse_name_collisions(const std::vector<ArchiveEntry>& entries)
 {
     std::map<std::string, size_t> seen;
     for (size_t i = 0; i < entries.size(); ++i) {
-        std::string key = entries[i].unicode_name;
-        while (!key.empty() && is_separator_char(key.back()))
-            key.pop_back();
-        for (char& c : key)
-            c = c == '\\' ? '/' : c;
+        if (entries[i].unicode_name.empty())
+            continue;  // not known yet
+        std::string key = separator_key(entries[i].unicode_name);
         auto found = seen.emplace(windows_name_key(key), i);
         if (found.second)
             continue;
         const ArchiveEntry& first = entries[found.first->second];
-        if (first.unicode_name == entries[i].unicode_name)
-            fail(describe_entry(entries[i]) + " appears twice");
+        if (separator_key(first.unicode_name) == key)
+            fail(describe_entry(entries[i]) + " appears twice (entries " + std::to_string(found.first->second + 1) +
+                 " and " + std::to_string(i + 1) + "); Windows keeps only one file of that name");
         fail(describe_entry(entries[i]) + " and \"" + printable_name(first.unicode_name) +
              "\" name the same file on Windows, which does not tell upper and lower case apart");
     }
 }
-
-}  // namespace
 
 std::string describe_entry(const ArchiveEntry& e)
 {
     return e.origin + ": entry \"" + printable_name(e.unicode_name.empty() ? e.name : e.unicode_name) + "\"";
 }
 
-std::string printable_name(const std::string& bytes)
+std::string escape_text(const std::string& bytes, unsigned how)
 {
     std::string out;
     int32_t i = 0, size = int32_t(bytes.size());
@@ -258,19 +269,28 @@ std::string printable_name(const std::string& bytes)
         UChar32 c;
         U8_NEXT(s, i, size, c);
         bool control = c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F);
-        if (c < 0 || control) {
+        bool named = (how & ESCAPE_NAMED_CONTROLS) && (c == '\n' || c == '\r' || c == '\t');
+        if (named) {
+            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+        } else if (c < 0 || control || ((how & ESCAPE_ALL_HIGH) && c >= 0x80)) {
             for (int32_t k = start; k < i; ++k) {
                 char escape[8];
                 std::snprintf(escape, sizeof escape, "\\x%02X", s[k]);
                 out += escape;
             }
-        } else if (c == '"') {
-            out += "\\\"";
+        } else if ((c == '"' && (how & ESCAPE_QUOTE)) || (c == '\\' && (how & ESCAPE_BACKSLASH))) {
+            out += '\\';
+            out += char(c);
         } else {
             out.append(bytes, size_t(start), size_t(i - start));
         }
     }
     return out;
+}
+
+std::string printable_name(const std::string& bytes)
+{
+    return escape_text(bytes, ESCAPE_QUOTE);
 }
 
 std::string to_nfc(const std::string& utf8)
@@ -431,5 +451,5 @@ void settle_entry_names(std::vector<ArchiveEntry>& entries, const NameSettings& 
         check_stub_name(e, lead, settings.codepage);
         warn_about_path_length(e, settings.target_folder);
     }
-    refuse_collisions(entries);
+    refuse_name_collisions(entries);
 }

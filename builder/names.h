@@ -45,11 +45,27 @@ std::string to_nfc(const std::string& utf8);
 // file on Windows. Also for finding duplicate entries.
 std::string windows_name_key(const std::string& utf8);
 
+// Refuses entries whose Unicode names Windows takes for the same file or folder: the same
+// name twice, with either separator or a trailing one, names that differ only in case
+// ("README", "readme") or in composition (a composed and a decomposed "ü", equal after NFC).
+// Entries without a Unicode name yet are not compared.
+void refuse_name_collisions(const std::vector<ArchiveEntry>& entries);
+
 // "in.zip: entry \"name\"": the entry in a message, its name printable.
 std::string describe_entry(const ArchiveEntry& e);
 
-// Bytes for a terminal: control bytes, bytes that are not UTF-8, C1 controls and '"' escaped,
-// so no escape sequence reaches the terminal and a NUL does not cut the text.
+// The one escaping rule for everything the builder prints (names, paths, messages): control
+// bytes, C1 controls and bytes that are not UTF-8 become \xNN, so no escape sequence reaches
+// the terminal and a NUL does not cut the text. The flags escape more.
+enum EscapeFlags : unsigned {
+    ESCAPE_QUOTE = 1,           // '"' as \"
+    ESCAPE_BACKSLASH = 2,       // '\' as \\ (so the escapes read back unambiguously)
+    ESCAPE_NAMED_CONTROLS = 4,  // newline, CR and tab as \n, \r, \t
+    ESCAPE_ALL_HIGH = 8,        // every byte from 0x80 (bytes in the stub's code page, not UTF-8)
+};
+std::string escape_text(const std::string& bytes, unsigned how);
+
+// A name for a terminal: escape_text with '"' escaped.
 std::string printable_name(const std::string& bytes);
 
 // The lead bytes of a code page (iconv name); none for a single-byte one or "raw".

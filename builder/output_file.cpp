@@ -1,15 +1,18 @@
 #include "output_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <pthread.h>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "build_error.h"
-
-namespace {
+#include "input_file.h"
 
 std::string folder_of(const std::string& path)
 {
@@ -17,6 +20,87 @@ std::string folder_of(const std::string& path)
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+namespace {
+
+// The temporary files of the outputs being written, for the signal handler: fixed slots,
+// because a handler may only touch plain memory and call unlink. A spanned build has at
+// most a few outputs open at once.
+enum { TEMP_SLOTS = 16, TEMP_PATH_CAPACITY = 4096 };
+char temp_paths[TEMP_SLOTS][TEMP_PATH_CAPACITY];
+volatile sig_atomic_t temp_used[TEMP_SLOTS];
+
+extern "C" void remove_temp_files(int signal_number)
+{
+    for (int i = 0; i < TEMP_SLOTS; ++i) {
+        if (temp_used[i])
+            ::unlink(temp_paths[i]);
+    }
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
+}
+
+// Once per process; compressing threads make scratch files too, so the first call is guarded.
+void install_signal_handlers()
+{
+    static const bool installed = [] {
+        for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction action = {};
+            action.sa_handler = remove_temp_files;
+            sigemptyset(&action.sa_mask);
+            sigaction(signal_number, &action, nullptr);
+        }
+        return true;
+    }();
+    (void)installed;
+}
+
+// Returns the slot, or -1 when all are taken (the file is then only removed on errors).
+int register_temp_file(const std::string& path)
+{
+    install_signal_handlers();
+    if (path.size() >= TEMP_PATH_CAPACITY)
+        return -1;
+    for (int i = 0; i < TEMP_SLOTS; ++i) {
+        if (!temp_used[i]) {
+            std::memcpy(temp_paths[i], path.c_str(), path.size() + 1);
+            temp_used[i] = 1;
+            return i;
+        }
+    }
+    return -1;
+}
+
+void release_temp_slot(const std::string& path)
+{
+    for (int i = 0; i < TEMP_SLOTS; ++i) {
+        if (temp_used[i] && path == temp_paths[i])
+            temp_used[i] = 0;
+    }
+}
+
+std::string scratch_folder = ".";
+
+// mkstemp on `name` with the signals held back until the new file is known to the handler
+// (or, for a scratch file, unnamed already): a signal in between would leave it behind.
+int make_temp_file(std::vector<char>& name, bool keep_name)
+{
+    install_signal_handlers();
+    sigset_t held, previous;
+    sigemptyset(&held);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&held, signal_number);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
+    int fd = mkstemp(name.data());
+    int error = errno;
+    if (fd >= 0 && keep_name)
+        register_temp_file(name.data());
+    else if (fd >= 0)
+        ::unlink(name.data());
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return fd;
 }
 
 std::string base_name_of(const std::string& path)
@@ -30,13 +114,20 @@ std::string base_name_of(const std::string& path)
 OutputFile::OutputFile(const std::string& final_path) : final_path_(final_path)
 {
     struct stat st;
-    if (::stat(final_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        fail("output " + final_path + " is a folder");
+    if (::stat(final_path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            fail("output " + final_path + " is a folder");
+        std::string kind = special_file_kind(st.st_mode);
+        if (!kind.empty())
+            fail("output " + final_path + " is " + kind + "; the builder writes only regular files");
+        keep_mode_ = true;
+        mode_ = st.st_mode & 07777;
+    }
     std::string folder = folder_of(final_path);
     std::string pattern = folder + "/." + base_name_of(final_path) + ".XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    int fd = mkstemp(name.data());
+    int fd = make_temp_file(name, true);
     if (fd < 0)
         fail("cannot create the output file in " + folder + ": " + std::strerror(errno));
     temp_path_ = name.data();
@@ -44,6 +135,7 @@ OutputFile::OutputFile(const std::string& final_path) : final_path_(final_path)
     if (file_ == nullptr) {
         ::close(fd);
         ::unlink(temp_path_.c_str());
+        release_temp_slot(temp_path_);
         fail("cannot open the output file: " + std::string(std::strerror(errno)));
     }
     // A buffer of each file's own: a spanned build has several output files open at once.
@@ -54,8 +146,10 @@ OutputFile::~OutputFile()
 {
     if (file_ != nullptr)
         std::fclose(file_);
-    if (!temp_path_.empty())
+    if (!temp_path_.empty()) {
         ::unlink(temp_path_.c_str());
+        release_temp_slot(temp_path_);
+    }
 }
 
 void OutputFile::write(const void* data, size_t size)
@@ -92,7 +186,7 @@ void OutputFile::commit()
         fail("cannot write " + final_path_ + ": " + std::strerror(errno));
     mode_t mask = umask(0);
     umask(mask);
-    if (fchmod(fd, 0777 & ~mask) != 0)
+    if (fchmod(fd, keep_mode_ ? mode_t(mode_) : 0777 & ~mask) != 0)
         fail("cannot set the permissions of " + final_path_ + ": " + std::strerror(errno));
     int closed = std::fclose(file_);
     file_ = nullptr;
@@ -100,5 +194,53 @@ void OutputFile::commit()
         fail("cannot write " + final_path_ + ": " + std::strerror(errno));
     if (std::rename(temp_path_.c_str(), final_path_.c_str()) != 0)
         fail("cannot rename the finished file to " + final_path_ + ": " + std::strerror(errno));
+    release_temp_slot(temp_path_);
     temp_path_.clear();
+}
+
+void check_output_target(const std::string& output, const std::string& input)
+{
+    namespace fs = std::filesystem;
+    struct stat out_st, in_st;
+    bool out_exists = ::stat(output.c_str(), &out_st) == 0;
+    if (out_exists && !special_file_kind(out_st.st_mode).empty())
+        fail("output " + output + " is " + special_file_kind(out_st.st_mode) +
+             "; the builder writes only regular files");
+    if (::stat(input.c_str(), &in_st) != 0)
+        return;  // the input's own check reports it
+    if (out_exists && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino)
+        fail("output " + output + " is the input itself");
+    if (!S_ISDIR(in_st.st_mode))
+        return;
+    // The output's folder, resolved like the input, must not lie inside the input folder.
+    std::error_code ec;
+    fs::path in = fs::canonical(input, ec);
+    fs::path where = fs::weakly_canonical(fs::absolute(output, ec), ec);
+    if (ec)
+        return;
+    auto mismatch = std::mismatch(in.begin(), in.end(), where.begin(), where.end());
+    if (mismatch.first == in.end())
+        fail("output " + output + " lies inside the input folder " + input + "; the next build would pack it");
+}
+
+void set_scratch_folder(const std::string& folder)
+{
+    scratch_folder = folder;
+}
+
+std::FILE* create_scratch_file()
+{
+    std::string pattern = scratch_folder + "/.tvsfx-scratch.XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    // Unnamed at once: it goes away with the builder however the builder ends.
+    int fd = make_temp_file(name, false);
+    if (fd < 0)
+        fail("cannot create a temporary file in " + scratch_folder + ": " + std::strerror(errno));
+    std::FILE* f = fdopen(fd, "w+b");
+    if (f == nullptr) {
+        ::close(fd);
+        fail("cannot create a temporary file in " + scratch_folder + ": " + std::strerror(errno));
+    }
+    return f;
 }

@@ -1,5 +1,6 @@
 // The output .exe is written to a temporary file beside its final path and renamed into
-// place only when complete, so a failed build never leaves a partial or broken file.
+// place only when complete, so a failed build never leaves a partial or broken file; on
+// SIGINT, SIGTERM or SIGHUP the temporary files are removed before the builder ends.
 #ifndef TVSFX_OUTPUT_FILE_H
 #define TVSFX_OUTPUT_FILE_H
 
@@ -21,7 +22,8 @@ public:
     // write_at and write, which always seek first after a read-back.
     std::FILE* stream();
 
-    // Flushes, makes the file executable and renames it to the final path.
+    // Flushes, sets the permissions (those of the file it replaces, else executable as the
+    // umask allows) and renames it to the final path.
     void commit();
 
 private:
@@ -30,6 +32,20 @@ private:
     std::FILE* file_ = nullptr;
     uint64_t position_ = 0;
     bool at_end_ = true;
+    bool keep_mode_ = false;  // an existing output's permissions are taken over
+    unsigned mode_ = 0;
 };
+
+// Refuses an output path that would destroy something else: a device, FIFO or socket, the
+// input itself, or a place inside the input folder (the next build would pack this one).
+void check_output_target(const std::string& output, const std::string& input);
+
+// Large intermediate data (a file too big to compress in memory) goes to an unnamed file in
+// the output's folder: there is room where the output goes, and nothing is left behind.
+void set_scratch_folder(const std::string& folder);
+std::FILE* create_scratch_file();
+
+// The folder part of a path ("." when it has none).
+std::string folder_of(const std::string& path);
 
 #endif

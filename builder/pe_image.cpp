@@ -75,24 +75,43 @@ bool read_headers(const std::vector<uint8_t>& file, PeImage& image, std::string&
         error = "PE image has unusual section or file alignment";
         return false;
     }
+    // Every field that points into the file is held against the file's size in 64 bits: the
+    // header room and the section table are read from these bytes.
+    if (image.size_of_headers > file.size()) {
+        error = "SizeOfHeaders (" + std::to_string(image.size_of_headers) + ") runs past the end of the file";
+        return false;
+    }
     return true;
 }
 
 bool read_sections(const std::vector<uint8_t>& file, PeImage& image, std::string& error)
 {
     uint16_t count = get_u16(file.data() + image.pe_offset + PE_SECTION_COUNT);
-    if (uint64_t(image.section_table_offset) + uint64_t(count) * SECTION_HEADER_SIZE > file.size()) {
-        error = "PE section table runs past the end of the file";
+    uint64_t table_end = uint64_t(image.section_table_offset) + uint64_t(count) * SECTION_HEADER_SIZE;
+    if (table_end > file.size() || table_end > image.size_of_headers) {
+        error = "PE section table runs past the end of the file or of SizeOfHeaders";
         return false;
     }
     image.sections.clear();
-    image.raw_end = 0;
+    uint64_t raw_end = 0;
     for (uint16_t i = 0; i < count; ++i) {
-        PeSection s = read_section(file.data() + image.section_table_offset + i * SECTION_HEADER_SIZE);
+        PeSection s = read_section(file.data() + image.section_table_offset + size_t(i) * SECTION_HEADER_SIZE);
+        uint64_t end = uint64_t(s.raw_pointer) + s.raw_size;
+        if (s.raw_size != 0 && end > file.size()) {
+            error = "truncated (section " + std::to_string(i + 1) + " ends at " + std::to_string(end) +
+                    ", past the end of the file)";
+            return false;
+        }
         if (s.raw_size != 0)
-            image.raw_end = std::max<uint64_t>(image.raw_end, uint64_t(s.raw_pointer) + s.raw_size);
+            raw_end = std::max(raw_end, end);
         image.sections.push_back(s);
     }
+    // The headers are part of the stub's bytes that the build keeps, up to raw_end.
+    if (raw_end < image.size_of_headers) {
+        error = "PE sections end inside the headers";
+        return false;
+    }
+    image.raw_end = uint32_t(raw_end);  // within the file, which is read into memory
     if (image.sections.empty()) {
         error = "PE image has no sections";
         return false;
@@ -130,13 +149,13 @@ void check_room_for_section(const std::vector<uint8_t>& file, const PeImage& ima
 
     // The new header must fit in front of the first section's data and inside
     // SizeOfHeaders, in bytes nothing else uses.
-    uint32_t table_end = image.section_table_offset + uint32_t(image.sections.size()) * SECTION_HEADER_SIZE;
-    uint32_t room_end = image.size_of_headers;
+    uint64_t table_end = uint64_t(image.section_table_offset) + uint64_t(image.sections.size()) * SECTION_HEADER_SIZE;
+    uint64_t room_end = std::min<uint64_t>(image.size_of_headers, file.size());
     for (const PeSection& s : image.sections) {
         if (s.raw_size != 0)
-            room_end = std::min(room_end, s.raw_pointer);
+            room_end = std::min<uint64_t>(room_end, s.raw_pointer);
     }
-    bool room = uint64_t(table_end) + SECTION_HEADER_SIZE <= room_end &&
+    bool room = table_end + SECTION_HEADER_SIZE <= room_end &&
                 std::all_of(file.begin() + table_end, file.begin() + table_end + SECTION_HEADER_SIZE,
                             [](uint8_t b) { return b == 0; });
     if (!room)

@@ -8,12 +8,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <zip.h>
 
 #include "build_error.h"
 #include "byte_buffer.h"
+#include "entry_data_check.h"
 #include "input.h"
+#include "input_file.h"
+#include "printable.h"
 #include "format/zip_format.h"
 #include "names.h"
 
@@ -21,7 +25,15 @@ namespace {
 
 enum : uint16_t { EXTRA_ZIP64 = 0x0001, EXTRA_AES = 0x9901 };
 
-using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
+// The most output one compressed byte can give: Deflate codes a 258-byte match in two bits
+// at best (a one-bit length code, a one-bit distance code), so 258 * 8 / 2 = 1032 bytes per
+// byte. Deflate64's length code 285 carries 16 extra bits for up to 65,538 bytes, so at
+// best 18 bits give 65,538 bytes: 65,538 * 8 / 18 < 29,128. An entry claiming more than
+// this from its compressed size cannot be what its method produces.
+constexpr uint64_t DEFLATE_MAX_RATIO = 1032;
+constexpr uint64_t DEFLATE64_MAX_RATIO = 29128;
+constexpr uint64_t TOTAL_SIZE_LIMIT = 0xFFFFFFFFu;  // the stub's progress counter
+
 using ZipPtr = std::shared_ptr<zip_t>;
 
 struct EndRecord {
@@ -69,13 +81,17 @@ void check_end_record(std::FILE* f, const EndRecord& end, const std::string& pat
         std::vector<uint8_t> locator = read_at(f, end.position - 20, 4, "cannot read " + path);
         zip64_locator = get_u32(locator.data()) == SIG_ZIP64_LOCATOR;
     }
-    if (zip64_locator || end.entries_total == 0xFFFF || end.directory_size == 0xFFFFFFFF ||
-        end.directory_offset == 0xFFFFFFFF)
+    // 0xFFFF entries is a real count unless a ZIP64 locator says otherwise: the builder itself
+    // writes it for exactly 65,535 entries.
+    if (zip64_locator || end.directory_size == 0xFFFFFFFF || end.directory_offset == 0xFFFFFFFF)
         fail(path + ": ZIP64 archives are not supported (the stub reads only classic ZIP)");
     if (end.disk != 0 || end.directory_disk != 0 || end.entries_here != end.entries_total)
         fail(path + ": multi-disk (spanned or split) archives are not supported as input");
     if (uint64_t(end.directory_offset) + end.directory_size > end.position)
         fail(path + ": damaged ZIP (the central directory overlaps its end record)");
+    if (uint64_t(end.entries_total) * CENTRAL_HEADER_SIZE > end.directory_size)
+        fail(path + ": damaged ZIP (a central directory of " + std::to_string(end.directory_size) +
+             " bytes cannot hold its " + std::to_string(end.entries_total) + " entries)");
 }
 
 // Splits an extra field block into records, dropping ZIP64 ones (the builder writes no
@@ -155,6 +171,139 @@ void check_entry_supported(const ArchiveEntry& e, bool zip64, const std::string&
              "; the stub extracts only stored, Deflate and Deflate64");
 }
 
+// One central directory record with what the checks need beside the entry.
+struct CentralItem {
+    ArchiveEntry entry;
+    uint16_t central_flags = 0;  // the local header's flags replace the entry's
+    uint64_t local_offset = 0;  // as stored, before the shift of bytes in front of the archive
+    uint64_t header_offset = 0; // absolute, once the local header has been read
+    uint64_t data_offset = 0;
+    bool zip64 = false;
+};
+
+// Reads the central directory record by record, so a directory that claims more than the
+// file holds is refused at its first bad record and never read into memory whole. Its
+// records must fill exactly the size the end record gives.
+std::vector<CentralItem> read_central_directory(std::FILE* f, uint64_t start, const EndRecord& end,
+                                                const std::string& path)
+{
+    std::vector<CentralItem> items(end.entries_total);
+    uint64_t at = 0;
+    std::vector<uint8_t> record(CENTRAL_HEADER_SIZE);
+    // One seek, then reads in order, which the stream buffers.
+    if (fseeko(f, off_t(start), SEEK_SET) != 0)
+        fail(path + ": damaged ZIP (central directory unreadable)");
+    for (CentralItem& item : items) {
+        auto ends_inside = [&] {
+            fail(path + ": damaged ZIP (the central directory ends inside record " +
+                 std::to_string(&item - items.data() + 1) + " of " + std::to_string(end.entries_total) + ")");
+        };
+        record.resize(CENTRAL_HEADER_SIZE);
+        if (at + CENTRAL_HEADER_SIZE > end.directory_size ||
+            std::fread(record.data(), 1, CENTRAL_HEADER_SIZE, f) != CENTRAL_HEADER_SIZE)
+            ends_inside();
+        size_t rest = size_t(get_u16(record.data() + 28)) + get_u16(record.data() + 30) + get_u16(record.data() + 32);
+        record.resize(CENTRAL_HEADER_SIZE + rest);
+        if (at + CENTRAL_HEADER_SIZE + rest > end.directory_size ||
+            std::fread(record.data() + CENTRAL_HEADER_SIZE, 1, rest, f) != rest)
+            ends_inside();
+        item.entry.origin = path;
+        at += parse_central_header(record, 0, item.entry, item.local_offset, item.zip64, path);
+        item.central_flags = item.entry.gp_flags;
+    }
+    if (at != end.directory_size)
+        fail(path + ": damaged ZIP (" + std::to_string(end.directory_size - at) +
+             " bytes of the central directory follow its " + std::to_string(end.entries_total) + " entries)");
+    return items;
+}
+
+// Names Windows would see as one file (also those differing only in case), as the central
+// directory gives them, so a name repeated thousands of times is refused before anything
+// else is read. A name only a local header's Unicode Path field makes readable is left to
+// the check of all names once the local headers are read (settle_entry_names).
+void refuse_central_name_collisions(std::vector<CentralItem>& items, const std::string& input_codepage,
+                                    const std::string& path)
+{
+    std::vector<ArchiveEntry> named;
+    named.reserve(items.size());
+    for (CentralItem& item : items) {
+        ArchiveEntry& e = item.entry;
+        try {
+            e.unicode_name = decode_zip_name(e.name, e.gp_flags, e.version_made_by, {&e.central_extra}, input_codepage,
+                                             path + ": " + entry_label(e));
+        } catch (const BuildError&) {
+            e.unicode_name.clear();
+        }
+        named.push_back(e);
+    }
+    refuse_name_collisions(named);
+}
+
+// Sizes the method cannot give: a stored entry holds its bytes as they are (12 more when
+// encrypted), and Deflate cannot expand one byte into more than its maximal ratio.
+void check_sizes_for_method(const ArchiveEntry& e, const std::string& path)
+{
+    uint64_t header = e.encrypted() ? ENCRYPTION_HEADER_SIZE : 0;
+    if (e.method == METHOD_STORED && e.compressed_size != e.uncompressed_size + header)
+        fail(path + ": " + entry_label(e) + " is stored, yet its compressed size " + std::to_string(e.compressed_size) +
+             " is not its size " + std::to_string(e.uncompressed_size) + (header ? " plus 12" : ""));
+    uint64_t ratio = e.method == METHOD_DEFLATE64 ? DEFLATE64_MAX_RATIO : DEFLATE_MAX_RATIO;
+    if (e.method != METHOD_STORED && e.uncompressed_size > e.compressed_size * ratio)
+        fail(path + ": " + entry_label(e) + " claims " + std::to_string(e.uncompressed_size) + " bytes from " +
+             std::to_string(e.compressed_size) + " compressed bytes, more than its method can give");
+}
+
+// Everything the central directory alone can tell, decided before any entry's data is read:
+// names Windows would see as one, what the stub cannot extract, sizes the method cannot give, data that would run into the central directory, the 4 GiB total, and local headers
+// that two entries share.
+void check_central_directory(std::vector<CentralItem>& items, uint64_t directory_offset,
+                             const std::string& input_codepage, const std::string& path)
+{
+    refuse_central_name_collisions(items, input_codepage, path);
+    uint64_t total = 0;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const ArchiveEntry& e = items[i].entry;
+        check_entry_supported(e, items[i].zip64, path);
+        check_sizes_for_method(e, path);
+        total += e.uncompressed_size;
+        if (total > TOTAL_SIZE_LIMIT)
+            fail(path + ": with " + entry_label(e) + " the files add up to " + std::to_string(total) +
+                 " bytes; the stub's progress counter holds at most 4 GiB - 1");
+    }
+    std::map<uint64_t, size_t> local_headers;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const ArchiveEntry& e = items[i].entry;
+        uint64_t least_end = items[i].local_offset + LOCAL_HEADER_SIZE + e.name.size() + e.compressed_size;
+        if (least_end > directory_offset)
+            fail(path + ": " + entry_label(e) + ": its data (" + std::to_string(e.compressed_size) +
+                 " bytes) runs past the start of the central directory");
+        auto shared = local_headers.emplace(items[i].local_offset, i);
+        if (!shared.second)
+            fail(path + ": " + entry_label(e) + " shares its local header with " +
+                 entry_label(items[shared.first->second].entry));
+    }
+}
+
+// With the local headers read, each entry's header and data must end before the next
+// entry's local header (in file order) and before the central directory: data shared by
+// two entries would be copied, and decompressed, once for each.
+void check_entry_extents(const std::vector<CentralItem>& items, uint64_t directory_start, const std::string& path)
+{
+    std::vector<const CentralItem*> order;
+    for (const CentralItem& item : items)
+        order.push_back(&item);
+    std::sort(order.begin(), order.end(),
+              [](const CentralItem* a, const CentralItem* b) { return a->header_offset < b->header_offset; });
+    for (size_t i = 0; i < order.size(); ++i) {
+        const CentralItem& item = *order[i];
+        uint64_t data_end = item.data_offset + item.entry.compressed_size;
+        uint64_t limit = i + 1 < order.size() ? order[i + 1]->header_offset : directory_start;
+        if (data_end > limit)
+            fail(path + ": " + entry_label(item.entry) + ": its data (" + std::to_string(item.entry.compressed_size) +
+                 " bytes) runs into " + (i + 1 < order.size() ? entry_label(order[i + 1]->entry) : "the central directory"));
+    }
+}
+
 // Reads the local header: DOS time, flags and extra field come from here, because the
 // stub reads these very bytes (for an encrypted entry with bit 3 its check byte is the
 // local time's high byte). Sizes and CRC stay those of the central directory, since
@@ -227,12 +376,22 @@ void cross_check(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, const std
 }
 
 // Decompresses a stored or Deflate entry once and lets libzip compare its CRC, so a
-// damaged input is refused here instead of failing on the user's machine. (libzip cannot
-// decode Deflate64, and encrypted entries need their password; those are copied as they are.)
-void verify_entry_data(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, const std::string& path)
+// damaged input is refused here instead of failing on the user's machine; Deflate64, which
+// libzip cannot decode, goes through the stub's own decoder. (Encrypted entries need their
+// password; those are copied as they are.)
+void verify_entry_data(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, uint64_t data_offset,
+                       const std::string& path)
 {
-    if (e.encrypted() || (e.method != METHOD_STORED && e.method != METHOD_DEFLATE))
+    if (e.encrypted())
         return;
+    if (e.method == METHOD_DEFLATE64) {
+        FilePtr f = open_regular_file(path, "input");
+        std::string error = check_deflate64_data(f.get(), data_offset, uint32_t(e.compressed_size),
+                                                 uint32_t(e.uncompressed_size), e.crc32);
+        if (!error.empty())
+            fail(path + ": " + entry_label(e) + ": " + error);
+        return;
+    }
     zip_file_t* file = zip_fopen_index(za, index, 0);
     if (file == nullptr)
         fail(path + ": " + entry_label(e) + ": " + zip_strerror(za));
@@ -251,8 +410,8 @@ void verify_entry_data(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, con
 // from the file at the offset the local header gives.
 PayloadReader direct_payload_reader(const std::string& path, uint64_t offset, const std::string& label)
 {
-    std::shared_ptr<std::FILE> f(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!f || fseeko(f.get(), off_t(offset), SEEK_SET) != 0)
+    std::shared_ptr<std::FILE> f(open_regular_file(path, "input").release(), std::fclose);
+    if (fseeko(f.get(), off_t(offset), SEEK_SET) != 0)
         fail(label + ": cannot read its data");
     return [f, label](uint8_t* buffer, size_t capacity) {
         size_t n = std::fread(buffer, 1, capacity, f.get());
@@ -291,45 +450,41 @@ PayloadReader raw_payload_reader(const ZipPtr& za, zip_uint64_t index, const std
 
 ArchiveInput read_input_zip(const std::string& path, const std::string& input_codepage)
 {
-    FilePtr f(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!f)
-        fail("cannot open " + path + ": " + std::strerror(errno));
-    if (fseeko(f.get(), 0, SEEK_END) != 0)
-        fail("cannot read " + path);
-    uint64_t file_size = uint64_t(ftello(f.get()));
+    uint64_t file_size = 0;
+    FilePtr f = open_regular_file(path, "input", &file_size);
     EndRecord end = find_end_record(f.get(), file_size, path);
     check_end_record(f.get(), end, path);
     // Bytes in front of the archive (an archive appended to something else) shift every
     // stored offset by the same amount.
     uint64_t shift = end.position - end.directory_offset - end.directory_size;
-    std::vector<uint8_t> directory = read_at(f.get(), shift + end.directory_offset, end.directory_size,
-                                             path + ": damaged ZIP (central directory unreadable)");
+    std::vector<CentralItem> items = read_central_directory(f.get(), shift + end.directory_offset, end, path);
+    check_central_directory(items, end.directory_offset, input_codepage, path);
+    for (CentralItem& item : items) {
+        ArchiveEntry& e = item.entry;
+        item.header_offset = shift + item.local_offset;
+        item.data_offset = read_local_header(f.get(), item.header_offset, e, item.zip64, path);
+        check_entry_supported(e, item.zip64, path);
+        e.unicode_name = decode_zip_name(e.name, uint16_t(item.central_flags | e.gp_flags), e.version_made_by,
+                                         {&e.central_extra, &e.local_extra}, input_codepage,
+                                         path + ": " + entry_label(e));
+    }
+    check_entry_extents(items, shift + end.directory_offset, path);
+
+    // libzip comes in only now: it reads the whole central directory into memory at once.
     ZipPtr za = open_with_libzip(path);
     if (zip_get_num_entries(za.get(), 0) != end.entries_total)
         fail(path + ": the archive's entry count is inconsistent");
-
     ArchiveInput input;
     // Trailing NULs are padding (a built file as input carries its section padding there).
     input.comment = end.comment;
     while (!input.comment.empty() && input.comment.back() == 0)
         input.comment.pop_back();
-    size_t at = 0;
-    for (zip_uint64_t i = 0; i < end.entries_total; ++i) {
-        ArchiveEntry e;
-        uint64_t local_offset = 0;
-        bool zip64 = false;
-        e.origin = path;
-        at += parse_central_header(directory, at, e, local_offset, zip64, path);
-        check_entry_supported(e, zip64, path);
-        uint16_t central_flags = e.gp_flags;
-        uint64_t data_offset = read_local_header(f.get(), shift + local_offset, e, zip64, path);
-        check_entry_supported(e, zip64, path);
+    for (zip_uint64_t i = 0; i < items.size(); ++i) {
+        ArchiveEntry& e = items[i].entry;
         cross_check(za.get(), i, e, path);
-        e.unicode_name = decode_zip_name(e.name, uint16_t(central_flags | e.gp_flags), e.version_made_by,
-                                         {&e.central_extra, &e.local_extra}, input_codepage,
-                                         path + ": " + entry_label(e));
+        uint64_t data_offset = items[i].data_offset;
         e.open_payload = [za, i, path, data_offset](ArchiveEntry& entry) {
-            verify_entry_data(za.get(), i, entry, path);
+            verify_entry_data(za.get(), i, entry, data_offset, path);
             std::string label = path + ": " + entry_label(entry);
             if (entry.encrypted() && entry.method == METHOD_STORED)
                 return limited(direct_payload_reader(path, data_offset, label), entry.compressed_size);

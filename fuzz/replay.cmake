@@ -20,3 +20,17 @@ target_compile_options(replay_fuzz_inflate PRIVATE ${TVSFX_WARNINGS})
 target_link_libraries(replay_fuzz_inflate PRIVATE ZLIB::ZLIB)
 add_test(NAME fuzz_inflate_regressions
          COMMAND replay_fuzz_inflate ${CMAKE_CURRENT_LIST_DIR}/regressions)
+
+# The builder's fuzz targets: each target's source with replay_main.cpp and the builder's
+# library, run over fuzz/regressions/<target>/ (without the sanitizers of `make fuzz`).
+foreach(target fuzz_zip_input fuzz_inspect fuzz_stub_reader)
+  add_executable(replay_${target}
+    ${CMAKE_CURRENT_LIST_DIR}/${target}.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/builder_fuzz_support.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/replay_main.cpp)
+  target_include_directories(replay_${target} PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+  target_link_libraries(replay_${target} PRIVATE tvsfx_core)
+  add_test(NAME fuzz_regressions_${target}
+           COMMAND replay_${target} ${CMAKE_CURRENT_LIST_DIR}/regressions/${target})
+  set_tests_properties(fuzz_regressions_${target} PROPERTIES LABELS "builder;fuzz" TIMEOUT 300)
+endforeach()

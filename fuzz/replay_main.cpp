@@ -1,7 +1,7 @@
 // Replays stored fuzzer findings without libFuzzer: every regular file directly inside each
 // folder named on the command line goes once through LLVMFuzzerTestOneInput, the very checks
-// the fuzzer makes (they abort on a failure). Subfolders are skipped: they hold the findings
-// of other fuzz targets, each replayed by its own program.
+// the fuzzer makes (they abort on a failure). Dot files (.keep) and subfolders are skipped:
+// a subfolder holds the findings of another fuzz target, replayed by its own program.
 // Linked with a fuzz target's source into a plain executable, so `make test` replays every
 // finding natively; a file dropped into the folder is picked up at the next run.
 #include <stdint.h>
@@ -35,7 +35,7 @@ std::vector<std::filesystem::path> findings_in(const std::filesystem::path& fold
 {
     std::vector<std::filesystem::path> files;
     for (const auto& item : std::filesystem::directory_iterator(folder))
-        if (item.is_regular_file())
+        if (item.is_regular_file() && item.path().filename().c_str()[0] != '.')  // .keep
             files.push_back(item.path());
     std::sort(files.begin(), files.end());
     return files;

@@ -339,7 +339,30 @@ INSTANTIATE_TEST_SUITE_P(
                         size_t pe = le32(b, 0x3C);
                         b[pe + 24 + le16(b, pe + 20) + 40 * le16(b, pe + 6) + 3] = 1;
                     },
-                    "no room for one more section header"}),
+                    "no room for one more section header"},
+        BadStubCase{"SizeOfHeadersPastTheFile", [](Bytes& b) { put_le32(b, le32(b, 0x3C) + 84, uint32_t(b.size()) + 0x1000); },
+                    "SizeOfHeaders"},
+        BadStubCase{"SectionEndPastFourGiB",
+                    [](Bytes& b) {
+                        // raw_pointer + raw_size wraps to 0x200 in 32 bits
+                        size_t pe = le32(b, 0x3C);
+                        size_t last = pe + 24 + le16(b, pe + 20) + 40 * (le16(b, pe + 6) - 1u);
+                        put_le32(b, last + 16, 0x400);
+                        put_le32(b, last + 20, 0xFFFFFE00u);
+                    },
+                    "truncated (section"},
+        BadStubCase{"Crafted352Bytes",
+                    [](Bytes& b) {
+                        // DOS header, PE headers right behind it and one section header: 352
+                        // bytes, with the fixture's SizeOfHeaders far beyond them.
+                        size_t pe = le32(b, 0x3C);
+                        Bytes c(b.begin(), b.begin() + 64);
+                        put_le32(c, 0x3C, 64);
+                        c.insert(c.end(), b.begin() + long(pe), b.begin() + long(pe) + 248 + 40);
+                        c[64 + 6] = 1, c[64 + 7] = 0;
+                        b = c;
+                    },
+                    "SizeOfHeaders"}),
     [](const ::testing::TestParamInfo<BadStubCase>& info) { return std::string(info.param.name); });
 
 TEST_F(BuilderTest, BuiltFileIsRefusedAsStub)

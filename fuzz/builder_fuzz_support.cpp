@@ -1,0 +1,30 @@
+#include "builder_fuzz_support.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "builder/build_error.h"
+
+void warn(const std::string&) {}
+void note(const std::string&) {}
+
+std::string place_in_memory_file(const uint8_t* data, size_t size)
+{
+    static int fd = memfd_create("tvsfx-fuzz-input", MFD_CLOEXEC);
+    if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != ssize_t(size))
+        abort();
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+const std::string& scratch_folder_path()
+{
+    static std::string path = [] {
+        char pattern[] = "/tmp/tvsfx-fuzz-XXXXXX";
+        if (mkdtemp(pattern) == nullptr)
+            abort();
+        return std::string(pattern);
+    }();
+    return path;
+}

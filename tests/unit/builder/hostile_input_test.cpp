@@ -1,0 +1,490 @@
+// Hostile and broken input: archives hand-made to lie in their central directory, special
+// files in place of inputs and outputs, a build stopped by a signal. Each must end with one
+// clear line naming the entry or file, and leave nothing behind.
+#include "builder_test_support.h"
+
+#include <csignal>
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// --- a small ZIP writer that writes whatever it is told -------------------------------------
+
+struct RawEntry {
+    std::string name;
+    uint16_t method = 0;
+    uint16_t flags = 0;
+    Bytes data;  // the bytes behind the local header
+    uint32_t crc = 0;
+    uint32_t compressed = 0;
+    uint32_t size = 0;
+    int shared_header_of = -1;  // >= 0: no local header of its own, points at that entry's
+};
+
+RawEntry stored(const std::string& name, const std::string& text)
+{
+    RawEntry e;
+    e.name = name;
+    e.data.assign(text.begin(), text.end());
+    e.crc = crc32_of(e.data.data(), e.data.size());
+    e.compressed = e.size = uint32_t(e.data.size());
+    return e;
+}
+
+void append16(Bytes& b, uint32_t v)
+{
+    b.push_back(uint8_t(v));
+    b.push_back(uint8_t(v >> 8));
+}
+
+void append32(Bytes& b, uint32_t v)
+{
+    append16(b, v & 0xFFFF);
+    append16(b, v >> 16);
+}
+
+void append_header(Bytes& b, uint32_t signature, const RawEntry& e, bool central, uint32_t local_offset)
+{
+    append32(b, signature);
+    if (central)
+        append16(b, 20);  // made by
+    append16(b, 20);
+    append16(b, e.flags);
+    append16(b, e.method);
+    append32(b, 0);  // time and date
+    append32(b, e.crc);
+    append32(b, e.compressed);
+    append32(b, e.size);
+    append16(b, uint32_t(e.name.size()));
+    append16(b, 0);  // extra
+    if (central) {
+        append16(b, 0);  // comment
+        append16(b, 0);  // disk
+        append16(b, 0);  // internal attributes
+        append32(b, 0);  // external attributes
+        append32(b, local_offset);
+    }
+    b.insert(b.end(), e.name.begin(), e.name.end());
+}
+
+// `count_change` is added to the entry count of the end record.
+Bytes make_zip(const std::vector<RawEntry>& entries, int count_change = 0)
+{
+    Bytes zip;
+    std::vector<uint32_t> offsets;
+    for (const RawEntry& e : entries) {
+        if (e.shared_header_of >= 0) {
+            offsets.push_back(offsets.at(size_t(e.shared_header_of)));
+            continue;
+        }
+        offsets.push_back(uint32_t(zip.size()));
+        append_header(zip, 0x04034B50, e, false, 0);
+        zip.insert(zip.end(), e.data.begin(), e.data.end());
+    }
+    uint32_t directory = uint32_t(zip.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        append_header(zip, 0x02014B50, entries[i], true, offsets[i]);
+    append32(zip, 0x06054B50);
+    append32(zip, 0);
+    append16(zip, uint32_t(int(entries.size()) + count_change));
+    append16(zip, uint32_t(int(entries.size()) + count_change));
+    append32(zip, uint32_t(zip.size()) - directory - 12);
+    append32(zip, directory);
+    append16(zip, 0);
+    return zip;
+}
+
+// --- refusals the central directory decides -------------------------------------------------
+
+struct RefusalCase {
+    const char* name;
+    Bytes (*make)();
+    const char* message;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+// An encrypted stored entry whose sizes are consistent with each other but whose data
+// runs over the next entry's local header.
+Bytes swallowing_entry()
+{
+    RawEntry a = stored("a.txt", std::string(17, 'x'));
+    a.flags = 1;
+    a.compressed = 17 + 30 + 5 + 5;  // and the next local header and its data
+    a.size = a.compressed - 12;
+    return make_zip({a, stored("b.txt", "hello")});
+}
+
+Bytes too_large_in_total()
+{
+    // Deflate gives at most 1032 bytes per byte, so 3 GB need 2.9 MB: claimed, not present.
+    RawEntry a, b;
+    a.name = "a.bin", b.name = "b.bin";
+    a.method = b.method = 8;
+    a.size = b.size = 3000000000u;
+    a.compressed = b.compressed = 3000000000u / 1032 + 1;
+    return make_zip({a, b});
+}
+
+class CentralDirectoryRefusalTest : public BuilderTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(CentralDirectoryRefusalTest, RefusesNamingTheEntry)
+{
+    write_bytes(at("input.zip"), GetParam().make());
+    std::vector<std::string> before = list_folder(dir.path());
+    RunResult r = build(at("input.zip"), at("out.exe"));
+    EXPECT_EQ(r.exit_code, 1) << r.all();
+    EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
+    EXPECT_EQ(list_folder(dir.path()), before) << "neither the output nor a temporary file";
+    for (char c : r.err)
+        EXPECT_TRUE(uint8_t(c) >= 0x20 || c == '\n') << "a control byte reached the terminal: " << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Archives, CentralDirectoryRefusalTest,
+    ::testing::Values(
+        RefusalCase{"DuplicateName", [] { return make_zip({stored("a.txt", "x"), stored("a.txt", "y")}); },
+                    "entry \"a.txt\" appears twice (entries 1 and 2)"},
+        RefusalCase{"DuplicateWithOtherSeparator",
+                    [] { return make_zip({stored("d/a.txt", "x"), stored("d\\a.txt", "y")}); },
+                    "entry \"d\\a.txt\" appears twice"},
+        RefusalCase{"DuplicateInCaseOnly",
+                    [] { return make_zip({stored("Docs/A.txt", "x"), stored("docs/a.TXT", "y")}); },
+                    "entry \"docs/a.TXT\" and \"Docs/A.txt\" name the same file on Windows"},
+        RefusalCase{"SharedLocalHeader",
+                    [] {
+                        RawEntry b = stored("a.txt", "x");
+                        b.name = "b.txt";
+                        b.shared_header_of = 0;
+                        return make_zip({stored("a.txt", "x"), b});
+                    },
+                    "entry \"b.txt\" shares its local header with entry \"a.txt\""},
+        RefusalCase{"StoredSizesDisagree",
+                    [] {
+                        RawEntry a = stored("a.txt", "hello");
+                        a.size = 10;
+                        return make_zip({a});
+                    },
+                    "entry \"a.txt\" is stored, yet its compressed size 5 is not its size 10"},
+        RefusalCase{"StoredEncryptedWithoutItsHeader",
+                    [] {
+                        RawEntry a = stored("a.txt", std::string(17, 'x'));
+                        a.flags = 1;
+                        return make_zip({a});
+                    },
+                    "entry \"a.txt\" is stored, yet its compressed size 17 is not its size 17 plus 12"},
+        RefusalCase{"StoredEncryptedSwallowsTheNextEntry", swallowing_entry,
+                    "entry \"a.txt\": its data (57 bytes) runs into entry \"b.txt\""},
+        RefusalCase{"DataPastTheDirectory",
+                    [] {
+                        RawEntry a = stored("a.txt", "hello");
+                        a.compressed = a.size = 1000;
+                        return make_zip({a});
+                    },
+                    "entry \"a.txt\": its data (1000 bytes) runs past the start of the central directory"},
+        RefusalCase{"MoreThanDeflateCanGive",
+                    [] {
+                        RawEntry a;
+                        a.name = "bomb.bin", a.method = 8, a.data = {0x03, 0x00};
+                        a.compressed = 2, a.size = 1000000;
+                        return make_zip({a});
+                    },
+                    "entry \"bomb.bin\" claims 1000000 bytes from 2 compressed bytes"},
+        RefusalCase{"MoreThan4GiBInTotal", too_large_in_total,
+                    "with entry \"b.bin\" the files add up to 6000000000 bytes"},
+        RefusalCase{"CountAboveTheRecords",
+                    [] { return make_zip({stored("a.txt", "x"), stored("b.txt", "y")}, 1); },
+                    "a central directory of 102 bytes cannot hold its 3 entries"},
+        RefusalCase{"RecordsBeyondTheCount",
+                    [] { return make_zip({stored("a.txt", "x"), stored("b.txt", "y")}, -1); },
+                    "51 bytes of the central directory follow its 1 entries"},
+        RefusalCase{"EscapeSequenceInName",
+                    [] { return make_zip({stored("\x1b]0;owned\x07.txt", "x"), stored("\x1b]0;owned\x07.txt", "y")}); },
+                    "entry \"\\x1B]0;owned\\x07.txt\" appears twice"},
+        RefusalCase{"NulInName",
+                    [] { return make_zip({stored(std::string("a\0b", 3), "x"), stored(std::string("a\0b", 3), "y")}); },
+                    "entry \"a\\x00b\" appears twice"}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+// Limits for a child: 60 CPU seconds and `kib` KiB of address space. Far above what a
+// correct run needs, far below what the faults took (50 minutes; the claimed gigabytes).
+std::string limited(const std::string& command, int kib)
+{
+    return "ulimit -t 60 && ulimit -v " + std::to_string(kib) + " && " + command;
+}
+
+TEST_F(BuilderTest, OneHugeEntryNamedThousandsOfTimesIsRefusedBeforeAnyData)
+{
+    // 65,534 central records of one 4 GiB entry: each would be decompressed and copied.
+    RawEntry big;
+    // 4.2 MB of data is enough for Deflate to give 4 GiB; the archive is about 7 MB.
+    big.name = "big.bin", big.method = 8, big.data = Bytes(4200000, 0);
+    big.compressed = 4200000, big.size = 0xFFFFFFF0u;
+    RawEntry again = big;
+    again.data.clear();
+    again.shared_header_of = 0;
+    std::vector<RawEntry> entries(65534, again);
+    entries[0] = big;
+    write_bytes(at("bomb.zip"), make_zip(entries));
+    RunResult r = run_shell(limited("'" + tvsfx_path() + "' build --stub '" + stub_path() + "' -o '" + at("out.exe") +
+                                    "' '" + at("bomb.zip") + "'", 800000));
+    EXPECT_EQ(r.exit_code, 1) << r.all();
+    EXPECT_NE(r.err.find("entry \"big.bin\" appears twice (entries 1 and 2)"), std::string::npos) << r.err;
+    EXPECT_EQ(list_folder(dir.path()), std::vector<std::string>{"bomb.zip"});
+}
+
+TEST_F(BuilderTest, DirectoryClaimingGigabytesIsNotReadIntoMemory)
+{
+    // A sparse file of 1.6 GB whose end record claims a 1.5 GiB central directory of one entry.
+    Bytes end(22, 0);
+    put_le32(end, 0, 0x06054B50);
+    end[8] = end[10] = 1;
+    put_le32(end, 12, 0x60000000);
+    put_le32(end, 16, 0x00100000);
+    std::string path = at("sparse.zip");
+    write_bytes(path, {});
+    fs::resize_file(path, 0x60100000);
+    RunResult appended = run_shell("printf '" + [&] {
+        std::string s;
+        for (uint8_t b : end) {
+            char o[8];
+            std::snprintf(o, sizeof o, "\\%03o", b);
+            s += o;
+        }
+        return s;
+    }() + "' >> '" + path + "'");
+    ASSERT_EQ(appended.exit_code, 0);
+    RunResult r = run_shell(limited("'" + tvsfx_path() + "' build --stub '" + stub_path() + "' -o '" + at("out.exe") +
+                                    "' '" + path + "'", 800000));
+    EXPECT_EQ(r.exit_code, 1) << r.all();
+    EXPECT_NE(r.err.find("damaged ZIP (bad central directory record"), std::string::npos) << r.err;
+}
+
+TEST_F(BuilderTest, InspectReadsASparseClaimInChunks)
+{
+    // archive_offset claims 512 MB of checksummed stub; the file holds it only as a hole.
+    ASSERT_EQ(build(make_sample_folder(), at("out.exe")).exit_code, 0) << "";
+    Bytes exe = read_bytes(at("out.exe"));
+    RecordView record = read_record(exe);
+    put_le32(exe, record.offset + 12, 0x20000000);  // archive_offset
+    write_bytes(at("sparse.exe"), exe);
+    fs::resize_file(at("sparse.exe"), 0x20001000);
+    RunResult r = run_shell(limited("'" + tvsfx_path() + "' inspect '" + at("sparse.exe") + "'", 300000));
+    EXPECT_EQ(r.exit_code, 1) << r.all();
+    EXPECT_NE(r.out.find("check stub checksum: FAILED"), std::string::npos) << r.out;
+}
+
+TEST_F(BuilderTest, ExactlyTheEntryLimitReadsBack)
+{
+    // 65,535 entries fill the end record's count; the builder must take its own file back.
+    RunResult made = run_shell("cd '" + dir.path() + "' && python3 -c \"import zipfile\n"
+                               "with zipfile.ZipFile('many.zip', 'w') as z:\n"
+                               "    [z.writestr('f%05d' % i, b'') for i in range(65535)]\"");
+    ASSERT_EQ(made.exit_code, 0) << made.all();
+    RunResult first = build(at("many.zip"), at("first.exe"));
+    ASSERT_EQ(first.exit_code, 0) << first.all();
+    RunResult second = build(at("first.exe"), at("second.exe"));
+    ASSERT_EQ(second.exit_code, 0) << second.all();
+    EXPECT_EQ(read_central_directory(read_bytes(at("second.exe"))).entries.size(), 65535u);
+    RunResult inspect = run({tvsfx_path(), "inspect", at("second.exe")});
+    EXPECT_NE(inspect.out.find("check archive walk: ok (65535 entries)"), std::string::npos) << inspect.out;
+}
+
+// --- what inspect flags in a built file -----------------------------------------------------
+
+TEST_F(BuilderTest, InspectFlagsAnEntryThatSwallowsTheNext)
+{
+    // Encrypted entries, whose data inspect cannot check: only the walk can tell.
+    write_bytes(at("in.zip"), make_zip({stored("a.txt", "first"), stored("b.txt", "second"), stored("c.txt", "x")}));
+    ASSERT_EQ(build(at("in.zip"), at("out.exe"), {"--password", "secret"}).exit_code, 0);
+    Bytes exe = read_bytes(at("out.exe"));
+    std::vector<LocalEntry> walk = walk_local_headers(exe, read_record(exe).archive_offset);
+    ASSERT_EQ(walk.size(), 3u);
+    // a.txt now reaches to the end of b.txt: the walk meets two entries, the end record lists three.
+    uint32_t swallowed = uint32_t(walk[1].data_offset + walk[1].compressed_size - walk[0].data_offset);
+    put_le32(exe, walk[0].offset + 18, swallowed);
+    put_le32(exe, walk[0].offset + 22, swallowed - 12);
+    write_bytes(at("out.exe"), exe);
+    RunResult r = run({tvsfx_path(), "inspect", at("out.exe")});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.out.find("check archive walk: FAILED (the walk meets 2 entries, the end record lists 3"),
+              std::string::npos)
+        << r.out;
+}
+
+class Deflate64Test : public BuilderTest {
+protected:
+    void SetUp() override
+    {
+        if (!have_program("7zz"))
+            GTEST_SKIP() << "7zz is not installed";
+        std::string text;
+        for (int i = 0; i < 20000; ++i)
+            text += std::to_string(i * 7919 % 10007) + " ";
+        fs::create_directories(at("src"));
+        write_text(at("src/text.txt"), text);
+        RunResult made = run_shell("cd '" + at("src") + "' && 7zz a -tzip -mm=Deflate64 ../d64.zip text.txt >/dev/null");
+        ASSERT_EQ(made.exit_code, 0) << made.all();
+    }
+    // Flips a byte in the middle of the entry's data.
+    void damage(const std::string& path, size_t archive_start)
+    {
+        Bytes b = read_bytes(path);
+        std::vector<LocalEntry> walk = walk_local_headers(b, archive_start);
+        ASSERT_EQ(walk.size(), 1u);
+        ASSERT_EQ(walk[0].method, 9);
+        b.at(walk[0].data_offset + walk[0].compressed_size / 2) ^= 0x5A;
+        write_bytes(path, b);
+    }
+};
+
+TEST_F(Deflate64Test, DamagedEntryIsRefusedByBuild)
+{
+    ASSERT_EQ(build(at("d64.zip"), at("good.exe")).exit_code, 0) << "the undamaged archive builds";
+    damage(at("d64.zip"), 0);
+    RunResult r = build(at("d64.zip"), at("out.exe"));
+    EXPECT_EQ(r.exit_code, 1) << r.all();
+    EXPECT_NE(r.err.find("entry \"text.txt\": its Deflate64 data"), std::string::npos) << r.err;
+    EXPECT_FALSE(exists(at("out.exe")));
+}
+
+TEST_F(Deflate64Test, DamagedEntryIsFlaggedByInspect)
+{
+    ASSERT_EQ(build(at("d64.zip"), at("out.exe")).exit_code, 0);
+    RunResult good = run({tvsfx_path(), "inspect", at("out.exe")});
+    EXPECT_EQ(good.exit_code, 0) << good.out;
+    damage(at("out.exe"), read_record(read_bytes(at("out.exe"))).archive_offset);
+    RunResult r = run({tvsfx_path(), "inspect", at("out.exe")});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.out.find("check archive walk: FAILED (entry \"text.txt\": its Deflate64 data"), std::string::npos)
+        << r.out;
+}
+
+// --- special files ----------------------------------------------------------------------------
+
+struct SpecialFileCase {
+    const char* name;
+    // The command's arguments after tvsfx; FIFO stands for the FIFO's path, IN for a folder.
+    std::vector<std::string> args;
+    const char* message;
+};
+
+void PrintTo(const SpecialFileCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class SpecialFileTest : public BuilderTest, public ::testing::WithParamInterface<SpecialFileCase> {};
+
+TEST_P(SpecialFileTest, IsRefusedWithoutBlocking)
+{
+    ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
+    std::string in = make_sample_folder();
+    // timeout ends a builder that blocks in open(); its exit status 124 fails the test.
+    std::vector<std::string> argv = {"timeout", "60", tvsfx_path()};
+    for (const std::string& a : GetParam().args)
+        argv.push_back(a == "FIFO" ? at("fifo") : a == "IN" ? in : a == "OUT" ? at("out.exe") : a == "STUB" ? stub_path() : a);
+    RunResult r = run(argv);
+    EXPECT_TRUE(r.exit_code == 1 || r.exit_code == 2) << r.all();
+    std::string message = GetParam().message;
+    message.replace(message.find("FIFO"), 4, at("fifo"));  // the first FIFO is the path
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_FALSE(exists(at("out.exe")));
+    struct stat st;
+    ASSERT_EQ(lstat(at("fifo").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO is still a FIFO";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fifos, SpecialFileTest,
+    ::testing::Values(
+        SpecialFileCase{"Input", {"build", "--stub", "STUB", "-o", "OUT", "FIFO"}, "input FIFO is a FIFO, not a regular file"},
+        SpecialFileCase{"Inspect", {"inspect", "FIFO"}, "file FIFO is a FIFO, not a regular file"},
+        SpecialFileCase{"Stub", {"build", "--stub", "FIFO", "-o", "OUT", "IN"}, "stub FIFO is a FIFO, not a regular file"},
+        SpecialFileCase{"Output", {"build", "--stub", "STUB", "-o", "FIFO", "IN"},
+                        "output FIFO is a FIFO; the builder writes only regular files"}),
+    [](const ::testing::TestParamInfo<SpecialFileCase>& info) { return std::string(info.param.name); });
+
+TEST_F(BuilderTest, OutputThatIsTheInputIsRefused)
+{
+    write_bytes(at("same.zip"), make_zip({stored("a.txt", "x")}));
+    Bytes before = read_bytes(at("same.zip"));
+    RunResult r = build(at("same.zip"), at("same.zip"));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("is the input itself"), std::string::npos) << r.err;
+    EXPECT_EQ(read_bytes(at("same.zip")), before);
+}
+
+TEST_F(BuilderTest, OutputInsideTheInputFolderIsRefused)
+{
+    std::string in = make_sample_folder();
+    std::vector<std::string> before = list_folder(in);
+    RunResult r = build(in, in + "/sub/../out.exe");
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("lies inside the input folder"), std::string::npos) << r.err;
+    EXPECT_EQ(list_folder(in), before);
+}
+
+TEST_F(BuilderTest, ReplacedOutputKeepsItsPermissions)
+{
+    write_text(at("out.exe"), "old");
+    ASSERT_EQ(chmod(at("out.exe").c_str(), 0640), 0);
+    ASSERT_EQ(build(make_sample_folder(), at("out.exe")).exit_code, 0);
+    struct stat st;
+    ASSERT_EQ(stat(at("out.exe").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// --- a build ended by a signal ----------------------------------------------------------------
+
+TEST_F(BuilderTest, SignalDuringBuildLeavesNoTemporaryFile)
+{
+    // 70 MB of poorly compressible bytes: compressed through the streaming path, long enough
+    // to be caught while the temporary output exists.
+    fs::create_directories(at("in"));
+    {
+        Bytes big(70u << 20);
+        uint32_t x = 2463534242u;
+        for (uint8_t& b : big) {
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+            b = uint8_t(x);
+        }
+        write_bytes(at("in/big.bin"), big);
+    }
+    for (int signal_number : {SIGTERM, SIGINT}) {
+        fs::create_directories(at("out"));
+        pid_t pid = fork();
+        if (pid == 0) {
+            execl(tvsfx_path().c_str(), "tvsfx", "build", "--stub", stub_path().c_str(), "-o",
+                  at("out/out.exe").c_str(), at("in").c_str(), (char*)nullptr);
+            _exit(127);
+        }
+        // Waits for the temporary output (".out.exe.XXXXXX") to appear, then stops the build.
+        bool seen = false;
+        for (int i = 0; i < 6000 && !seen; ++i) {
+            seen = !list_folder(at("out")).empty();
+            if (!seen)
+                usleep(10000);
+        }
+        kill(pid, signal_number);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(seen) << "the build made no temporary file";
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            GTEST_SKIP() << "the build finished before the signal arrived";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << "status " << status;
+        EXPECT_TRUE(list_folder(at("out")).empty()) << "left: " << list_folder(at("out")).front();
+        fs::remove_all(at("out"));
+    }
+}
+
+}  // namespace
