@@ -15,6 +15,7 @@
 
 #include "build_error.h"
 #include "byte_buffer.h"
+#include "extra_field.h"
 #include "text_encoding.h"
 
 namespace {
@@ -348,22 +349,6 @@ std::vector<uint8_t> unicode_path_field(const std::string& unicode, const std::s
     put_u32(f.data() + 5, crc_of(stored));
     std::memcpy(f.data() + 9, unicode.data(), unicode.size());
     return f;
-}
-
-// Calls `visit(id, data, size)` for each record; false when the block does not parse.
-template <typename Visit>
-bool for_each_extra(const std::vector<uint8_t>& extra, Visit visit)
-{
-    size_t at = 0;
-    while (at + 4 <= extra.size()) {
-        uint16_t id = get_u16(extra.data() + at);
-        size_t size = get_u16(extra.data() + at + 2);
-        if (at + 4 + size > extra.size())
-            return false;
-        visit(id, extra.data() + at + 4, size, at);
-        at += 4 + size;
-    }
-    return at == extra.size();
 }
 
 std::vector<uint8_t> without_unicode_path(const std::vector<uint8_t>& extra)

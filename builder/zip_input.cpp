@@ -15,6 +15,7 @@
 #include "build_error.h"
 #include "byte_buffer.h"
 #include "entry_data_check.h"
+#include "extra_field.h"
 #include "input.h"
 #include "input_file.h"
 #include "printable.h"
@@ -100,19 +101,13 @@ void check_end_record(std::FILE* f, const EndRecord& end, const std::string& pat
 std::vector<uint8_t> filter_extra(const std::vector<uint8_t>& extra, bool& has_zip64, bool& has_aes)
 {
     std::vector<uint8_t> kept;
-    size_t at = 0;
-    while (at + 4 <= extra.size()) {
-        uint16_t id = get_u16(extra.data() + at);
-        size_t size = get_u16(extra.data() + at + 2);
-        if (at + 4 + size > extra.size())
-            return extra;
+    bool parsed = for_each_extra(extra, [&](uint16_t id, const uint8_t*, size_t size, size_t at) {
         has_zip64 |= id == EXTRA_ZIP64;
         has_aes |= id == EXTRA_AES;
         if (id != EXTRA_ZIP64)
-            kept.insert(kept.end(), extra.begin() + at, extra.begin() + at + 4 + size);
-        at += 4 + size;
-    }
-    return at == extra.size() ? kept : extra;
+            kept.insert(kept.end(), extra.begin() + long(at), extra.begin() + long(at + 4 + size));
+    });
+    return parsed ? kept : extra;
 }
 
 // The raw fields of one central directory record; returns its size.
