@@ -218,7 +218,7 @@ int check_stub_checksum(std::FILE* f, const Record& r, uint64_t file_size, const
         return 0;
     uint64_t start = 0;
     if (r.flags & SFX_CRC_AFTER_HEADERS)
-        start = head.size() >= 64 ? uint64_t(get_u32(head.data() + DOS_E_LFANEW)) + PE_HEADERS_SIZE : r.archive_offset;
+        start = head.size() >= 64 ? pe_headers_end(head) : r.archive_offset;
     if (start > r.archive_offset)
         return 0;
     uint64_t field = uint64_t(record_at) + STUB_CRC_FIELD_OFFSET;
@@ -241,7 +241,7 @@ int check_entry_point(const std::vector<uint8_t>& head, const Record& r)
     if (head.size() < 64)
         return 0;
     uint64_t pe = get_u32(head.data() + DOS_E_LFANEW);
-    if (pe + PE_HEADERS_SIZE > head.size())
+    if (pe_headers_end(head) > head.size())
         return 0;
     return get_u32(head.data() + pe + PE_ENTRY_POINT) == r.entry_point;
 }

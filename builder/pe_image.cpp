@@ -1,4 +1,4 @@
-// PE32 header reading and the attached-data section. The stub is an ordinary image linked by
+// PE header reading and the attached-data section. The stub is an ordinary image linked by
 // mingw; the builder only appends one section behind its last one and fixes the header
 // fields the loader checks, so Windows maps the configuration block and the archive like
 // any other initialised data (only the section's first bytes are mapped, see
@@ -51,20 +51,26 @@ bool read_headers(const std::vector<uint8_t>& file, PeImage& image, std::string&
         error = "not a PE image (no PE signature at e_lfanew)";
         return false;
     }
-    if (get_u16(f + pe + PE_MACHINE) != PE_MACHINE_I386 ||
-        get_u16(f + pe + PE_OPTIONAL_MAGIC) != PE32_MAGIC) {
-        error = "not a 32-bit i386 PE32 image";
+    uint16_t machine = get_u16(f + pe + PE_MACHINE);
+    uint16_t magic = get_u16(f + pe + PE_OPTIONAL_MAGIC);
+    bool pe32 = machine == PE_MACHINE_I386 && magic == PE32_MAGIC;
+    bool pe32_plus = machine == PE_MACHINE_AMD64 && magic == PE32PLUS_MAGIC;
+    if (!pe32 && !pe32_plus) {
+        error = "not an i386 PE32 or x86-64 PE32+ image";
         return false;
     }
-    // The stub checksum skips exactly 248 header bytes, which is the standard optional
-    // header of 224 bytes; an image with another layout would checksum the wrong range.
-    if (get_u16(f + pe + PE_OPTIONAL_HEADER_SIZE) != 224) {
-        error = "PE32 optional header is not the standard 224 bytes";
+    // The stub checksum skips the signature, the file header and the standard optional
+    // header; an image with another layout would checksum the wrong range.
+    uint32_t optional_size = pe32_plus ? PE32PLUS_OPTIONAL_SIZE : PE32_OPTIONAL_SIZE;
+    if (get_u16(f + pe + PE_OPTIONAL_HEADER_SIZE) != optional_size || uint64_t(pe) + PE_OPTIONAL_BODY + optional_size > file.size()) {
+        error = std::string(pe32_plus ? "PE32+" : "PE32") + " optional header is not the standard " +
+                std::to_string(optional_size) + " bytes";
         return false;
     }
     image.pe_offset = pe;
-    image.section_table_offset = pe + PE_OPTIONAL_BODY + 224;
-    image.image_base = get_u32(f + pe + PE_IMAGE_BASE);
+    image.section_table_offset = pe + PE_OPTIONAL_BODY + optional_size;
+    image.pe32_plus = pe32_plus;
+    image.image_base = pe32_plus ? get_u64(f + pe + PE32PLUS_IMAGE_BASE) : get_u32(f + pe + PE_IMAGE_BASE);
     image.entry_point = get_u32(f + pe + PE_ENTRY_POINT);
     image.section_alignment = get_u32(f + pe + PE_SECTION_ALIGNMENT);
     image.file_alignment = get_u32(f + pe + PE_FILE_ALIGNMENT);
@@ -142,7 +148,8 @@ void check_room_for_section(const std::vector<uint8_t>& file, const PeImage& ima
         if (s.name == ATTACHED_SECTION_NAME)
             fail(what + ": already has a " ATTACHED_SECTION_NAME " section (a built file, not a stub)");
     }
-    if (get_u32(file.data() + image.pe_offset + PE_CERTIFICATE_DIRECTORY) != 0)
+    uint32_t certificate = PE_CERTIFICATE_DIRECTORY + (image.pe32_plus ? uint32_t(PE32PLUS_DIRECTORY_SHIFT) : 0u);
+    if (get_u32(file.data() + image.pe_offset + certificate) != 0)
         fail(what + ": the stub is signed; sign the built file instead, its checksum survives signing");
     if (image.raw_end > file.size())
         fail(what + ": truncated (its last section ends past the end of the file)");
@@ -177,8 +184,10 @@ AttachedSection plan_attached_section(const PeImage& image, uint32_t data_size)
     // on to the end of the file (SizeOfRawData may exceed VirtualSize; the loader maps
     // VirtualSize and copies no more). So memory stays small whatever the archive's size.
     uint32_t mapped = std::min<uint32_t>(data_size, CONFIG_STORED_MAX);
-    // The stub seeks with signed 32-bit offsets: the whole file must stay below 2 GiB.
-    uint64_t image_end = image.image_base + align_up(virtual_address + mapped, image.section_alignment);
+    // The stub seeks with signed 32-bit offsets: the whole file must stay below 2 GiB, and a
+    // 32-bit image must end below 2 GiB of address space (an x86-64 image, by its size alone).
+    uint64_t image_end = (image.pe32_plus ? 0 : image.image_base) +
+                         align_up(virtual_address + mapped, image.section_alignment);
     if (raw_pointer + raw_size > 0x7FFFFFFFu || image_end > 0x80000000u)
         fail("the archive is too large for a self-extractor (the file must stay below 2 GiB)");
     return AttachedSection{uint32_t(raw_pointer), uint32_t(raw_size), uint32_t(virtual_address), mapped};
@@ -229,4 +238,12 @@ uint32_t compute_pe_checksum(std::FILE* file, uint64_t size, uint32_t checksum_o
     }
     sum = (sum & 0xFFFF) + (sum >> 16);
     return uint32_t((sum & 0xFFFF) + size);
+}
+
+uint64_t pe_headers_end(const std::vector<uint8_t>& head)
+{
+    uint64_t pe = get_u32(head.data() + DOS_E_LFANEW);
+    bool pe32_plus = pe + PE_OPTIONAL_MAGIC + 2 <= head.size() &&
+                     get_u16(head.data() + pe + PE_OPTIONAL_MAGIC) == PE32PLUS_MAGIC;
+    return pe + PE_OPTIONAL_BODY + (pe32_plus ? PE32PLUS_OPTIONAL_SIZE : PE32_OPTIONAL_SIZE);
 }

@@ -1,4 +1,6 @@
-// Reading the stub's PE32 headers and adding the attached-data section `_tarvel_` to them.
+// Reading the stub's PE headers and adding the attached-data section `_tarvel_` to them. The
+// stub is a 32-bit i386 image (PE32); the x86-64 build of it (PE32+) is taken as well, so the
+// Wine bench can run the stub's behaviour on hosts whose kernel runs no 32-bit code.
 #ifndef TVSFX_PE_IMAGE_H
 #define TVSFX_PE_IMAGE_H
 
@@ -8,7 +10,9 @@
 #include <vector>
 
 // Offsets from the PE signature (e_lfanew). The file header follows the 4-byte signature,
-// the 32-bit optional header follows the 20-byte file header.
+// the optional header follows the 20-byte file header. Fields up to PE_CHECKSUM lie at the
+// same place in PE32 and PE32+, except ImageBase (PE_IMAGE_BASE, 8 bytes at 48 in PE32+);
+// the data directories move by 16 bytes (PE32PLUS_DIRECTORY_SHIFT).
 enum PeField : uint32_t {
     PE_MACHINE = 4,
     PE_SECTION_COUNT = 6,
@@ -25,6 +29,8 @@ enum PeField : uint32_t {
     PE_CHECKSUM = 88,
     PE_DIRECTORY_COUNT = 116,
     PE_CERTIFICATE_DIRECTORY = 120 + 4 * 8,  // data directory 4: the Authenticode signature
+    PE32PLUS_IMAGE_BASE = 48,
+    PE32PLUS_DIRECTORY_SHIFT = 16,
     PE_OPTIONAL_BODY = 24,                   // the optional header starts here
 };
 
@@ -32,6 +38,11 @@ enum : uint32_t {
     DOS_E_LFANEW = 0x3C,
     PE_MACHINE_I386 = 0x014C,
     PE32_MAGIC = 0x010B,
+    PE_MACHINE_AMD64 = 0x8664,
+    PE32PLUS_MAGIC = 0x020B,
+    // The standard optional header sizes; the stub's checksum skips the headers up to their end.
+    PE32_OPTIONAL_SIZE = 224,
+    PE32PLUS_OPTIONAL_SIZE = 240,
     SECTION_HEADER_SIZE = 40,
 };
 
@@ -46,8 +57,10 @@ struct PeSection {
 
 struct PeImage {
     uint32_t pe_offset = 0;            // e_lfanew
-    uint32_t section_table_offset = 0; // file offset of the first section header
-    uint32_t image_base = 0;
+    uint32_t section_table_offset = 0; // file offset of the first section header: also the end
+                                       // of the headers that the stub checksum may skip
+    bool pe32_plus = false;            // the x86-64 build of the stub
+    uint64_t image_base = 0;
     uint32_t entry_point = 0;          // AddressOfEntryPoint
     uint32_t section_alignment = 0;
     uint32_t file_alignment = 0;
@@ -64,7 +77,7 @@ struct AttachedSection {
     uint32_t virtual_size;
 };
 
-// Reads the headers of a 32-bit i386 image. A file that is not one fails with a message
+// Reads the headers of an i386 PE32 or x86-64 PE32+ image. A file that is not one fails with a message
 // naming `what` (the stub path); inspect uses the lenient form, which only reports.
 PeImage parse_pe_image(const std::vector<uint8_t>& file, const std::string& what);
 bool try_parse_pe_image(const std::vector<uint8_t>& file, PeImage& image, std::string& error);
@@ -84,5 +97,10 @@ void add_attached_section(std::vector<uint8_t>& headers, const PeImage& image,
 // The PE image checksum (as CheckSumMappedFile computes it) of an open file of `size`
 // bytes, skipping the 4 CheckSum bytes at `checksum_offset`.
 uint32_t compute_pe_checksum(std::FILE* file, uint64_t size, uint32_t checksum_offset);
+
+// Where the headers that the stub checksum may skip end in a file whose first 64 bytes or
+// more are `head`: e_lfanew + signature + file header + the standard optional header of the
+// image's kind (PE32 unless the magic says PE32+).
+uint64_t pe_headers_end(const std::vector<uint8_t>& head);
 
 #endif

@@ -45,7 +45,7 @@ uint32_t compute_stub_crc(const std::vector<uint8_t>& stub_part, size_t record_o
         memset(block.data() + field, 0, 4);
     size_t start = 0;
     if (flags & SFX_CRC_AFTER_HEADERS)
-        start = block.size() >= 64 ? get_u32(block.data() + DOS_E_LFANEW) + size_t(PE_HEADERS_SIZE) : block.size();
+        start = block.size() >= 64 ? size_t(pe_headers_end(block)) : block.size();
     if (start > block.size())
         return 0;
     return uint32_t(crc32_z(crc32_z(0, nullptr, 0), block.data() + start, block.size() - start));

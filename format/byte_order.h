@@ -15,6 +15,11 @@ inline uint32_t get_u32(const uint8_t* p)
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
+inline uint64_t get_u64(const uint8_t* p)
+{
+    return (uint64_t)get_u32(p) | (uint64_t)get_u32(p + 4) << 32;
+}
+
 inline void put_u16(uint8_t* p, uint16_t v)
 {
     p[0] = (uint8_t)v;

@@ -9,8 +9,10 @@ native_pkgs=(
   zlib1g-dev libdeflate-dev libzip-dev libicu-dev
   libgtest-dev libbenchmark-dev libfuzzer-14-dev
   wine fonts-wine xvfb xauth
+  wine64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   zip unzip 7zip libarchive-tools openjdk-17-jdk-headless locales
 )
+# wine64 and the x86-64 cross compiler serve the Wine tests on kernels that run no 32-bit code.
 i386_pkgs=(wine32:i386)
 
 # The Wine test of a Japanese system runs Wine under LANG=ja_JP.UTF-8: Wine takes its ANSI code

@@ -14,6 +14,9 @@ enum {
     DOS_HEADER_SIZE = 64,
     E_LFANEW_OFFSET = 0x3C,
     ENTRY_POINT_OFFSET = 40,  // AddressOfEntryPoint, from the PE signature
+    // The stub checksum may start behind the PE signature, the file header and the optional
+    // header, so signing keeps it valid (the builder reads the same size from the image).
+    PE_HEADERS_SIZE = sizeof(IMAGE_NT_HEADERS),
 };
 
 // First occurrence of the marker, first byte compared first; null when there is none.

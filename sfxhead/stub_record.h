@@ -37,10 +37,6 @@ static_assert(__builtin_offsetof(StubRecord, entry_point) == 0x36, "entry_point 
 // Offset of stub_crc inside the record (the checksum treats these 4 bytes as zero).
 enum { STUB_CRC_FIELD_OFFSET = 8 };
 
-// The stub checksum starts here when SFX_CRC_AFTER_HEADERS is set: e_lfanew plus the PE
-// signature, the file header and the 32-bit optional header, so signing keeps it valid.
-enum { PE_HEADERS_SIZE = 248 };
-
 enum SfxFlags : uint32_t {
     SFX_OVERWRITE = 0x00000002,
     SFX_USE_TITLE = 0x00000010,

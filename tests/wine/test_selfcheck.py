@@ -14,7 +14,7 @@ import pytest
 from sfxfile import (ARCHIVE_DAMAGED, HEADER_ERROR, INCOMPLETE, REPORT_NAME, build_sfx,
                      config_plain, deflate_raw, fields_with, fixed_text, redirect_entry_point,
                      section, with_config)
-from winebench import (BOX_CAPTION, OUT_DIR, PE_HEADERS_SIZE, RECORD_FIELDS, SFX_USE_TITLE,
+from winebench import (BOX_CAPTION, OUT_DIR, RECORD_FIELDS, SFX_USE_TITLE,
                        MessageBox, StubFile)
 
 INFO = "Info-Text"
@@ -120,7 +120,7 @@ PASSES = (INFO, "none")
 BAD_HEADER = (HEADER_ERROR, "error")
 DAMAGED = (ARCHIVE_DAMAGED, "error")
 END = lambda f: f["end_record_offset"]  # noqa: E731
-AFTER_HEADERS = lambda f: f.e_lfanew + PE_HEADERS_SIZE  # noqa: E731
+AFTER_HEADERS = lambda f: f.headers_end  # noqa: E731
 
 CHECK_CASES = [
     # id, base file, change, expected box (text, icon)

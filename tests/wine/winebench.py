@@ -31,12 +31,7 @@ from xml.sax.saxutils import escape as xml_escape
 
 REPO = Path(__file__).resolve().parents[2]
 BUILD = REPO / "build"
-TESTBIN = BUILD / "testbin"
 DRIVER_SOURCES = Path(__file__).resolve().parent / "driver"
-# The programs under test; TVSFX_OUT_DIR points the bench at another build of them.
-OUT_DIR = Path(os.environ.get("TVSFX_OUT_DIR", BUILD))
-STUB = OUT_DIR / "tvsfx32.exe"
-BUILDER = OUT_DIR / "tvsfx"
 TEST_PROGRAMS = ("tvdriver", "argecho", "tvmsgbox", "tvdialog")
 
 BOX_CAPTION = "Tarvel Self-Extractor"
@@ -46,22 +41,67 @@ DEFAULT_TIMEOUT = 15.0
 # Extra time the driver gets beyond a wait's own time-out before it counts as hung.
 DRIVER_GRACE = 15.0
 
+# The stub is a 32-bit program, and Debian's Wine runs it in a 32-bit Linux process, which
+# needs the kernel's IA-32 emulation. Some kernels have it switched off (for 32-bit code in a
+# 64-bit process as well). There the bench runs the x86-64 build of the same sources under
+# 64-bit Wine (`make wine64`: build/wine64 holds that stub, the test programs and a copy of
+# the builder): every behaviour is checked but the 32-bit code generation.
+WINE64_LOADER = "/usr/lib/wine/wine64"
+WINE64_OUT_DIR = BUILD / "wine64"
+# Puts a `wine` that runs the 64-bit loader first on PATH for every process of the run.
+WINE64_SHIM = WINE64_OUT_DIR / "bin"
 
-def wine_unavailable_reason() -> str | None:
-    """Why Wine cannot run the 32-bit stub on this machine, or None when it can. Debian's Wine
-    runs each 32-bit Windows program in a 32-bit Linux process, which needs the kernel's IA-32
-    emulation; some kernels have it switched off."""
+
+def _wine_answers(command: list) -> str | None:
+    """None when `command --version` works, else why not."""
     try:
-        result = subprocess.run(["wine", "--version"], capture_output=True, timeout=120)
+        result = subprocess.run([*command, "--version"], capture_output=True, timeout=120)
     except FileNotFoundError:
-        return "wine is not installed"
+        return f"{command[0]} is not installed"
     except subprocess.TimeoutExpired:
-        return "'wine --version' did not answer within 120 s"
+        return f"'{command[0]} --version' did not answer within 120 s"
     if result.returncode != 0:
         detail = (result.stderr or result.stdout).decode(errors="replace").strip().splitlines()
-        return ("this machine cannot run 32-bit programs (kernel without IA-32 emulation?): "
-                f"'wine --version' exited {result.returncode}" + (f": {detail[-1]}" if detail else ""))
+        return (f"'{command[0]} --version' exited {result.returncode}" + (f": {detail[-1]}" if detail else ""))
     return None
+
+
+def _choose_wine() -> tuple[str, str | None]:
+    """("32", None), ("64", why 32-bit Wine cannot run) or ("none", why no Wine can run)."""
+    if os.environ.get("TVSFX_WINE") != "64":
+        why_not_32 = _wine_answers(["wine"])
+        if why_not_32 is None:
+            return "32", None
+        why_not_32 = ("this machine cannot run 32-bit programs (kernel without IA-32 emulation?): "
+                      + why_not_32)
+    else:
+        why_not_32 = "TVSFX_WINE=64 asks for the x86-64 build"
+    why_not_64 = _wine_answers([WINE64_LOADER])
+    if why_not_64 is None and (WINE64_OUT_DIR / "tvsfx32.exe").exists():
+        return "64", why_not_32
+    if why_not_64 is None:
+        why_not_64 = f"{WINE64_OUT_DIR} is not built (make wine64)"
+    return "none", f"{why_not_32}; and 64-bit Wine cannot stand in: {why_not_64}"
+
+
+WINE_KIND, WINE_KIND_REASON = _choose_wine()
+if WINE_KIND == "64":
+    WINE64_SHIM.mkdir(parents=True, exist_ok=True)
+    (WINE64_SHIM / "wine").write_text(
+        f"#!/bin/sh\nexport WINELOADER={WINE64_LOADER}\nexec {WINE64_LOADER} \"$@\"\n")
+    (WINE64_SHIM / "wine").chmod(0o755)
+    os.environ["PATH"] = f"{WINE64_SHIM}{os.pathsep}{os.environ.get('PATH', '')}"
+
+# The programs under test; TVSFX_OUT_DIR points the bench at another build of them.
+OUT_DIR = Path(os.environ.get("TVSFX_OUT_DIR", WINE64_OUT_DIR if WINE_KIND == "64" else BUILD))
+STUB = OUT_DIR / "tvsfx32.exe"
+BUILDER = OUT_DIR / "tvsfx"
+TESTBIN = (WINE64_OUT_DIR if WINE_KIND == "64" else BUILD) / "testbin"
+
+
+def wine_unavailable_reason() -> str | None:
+    """Why the bench cannot run the stub under Wine on this machine, or None when it can."""
+    return WINE_KIND_REASON if WINE_KIND == "none" else None
 
 
 class BenchError(AssertionError):
@@ -135,12 +175,14 @@ pin_environment()
 
 # Fonts: Wine reads the host's fonts and their rendering settings (anti-aliasing, hinting)
 # through fontconfig, so a font package installed on the machine changes what the controls
-# paint. The session points fontconfig at this configuration instead: no font folders at all
-# (Wine still loads its own fonts from the fonts-wine package, Tahoma for "MS Shell Dlg") and
-# fixed rendering settings, those of a default Debian installation.
+# paint. The session points fontconfig at this configuration instead: the fonts-wine package's
+# folder only (Wine's own fonts, Tahoma for "MS Shell Dlg"; with no font at all, 64-bit Wine
+# crashes while creating a dialog) and fixed rendering settings, those of a default Debian
+# installation.
 FONTCONFIG_SETTINGS = """<?xml version="1.0"?>
 <!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">
 <fontconfig>
+  <dir>/usr/share/wine/fonts</dir>
   <cachedir>{cache}</cachedir>
   <match target="pattern">
     <edit name="antialias" mode="assign"><bool>true</bool></edit>
@@ -166,11 +208,12 @@ def ensure_test_programs() -> None:
     if all(exe.exists() for exe in exes):
         if min(exe.stat().st_mtime for exe in exes) >= _newest_mtime(DRIVER_SOURCES):
             return
-    build_dir = BUILD / "wine-testprogs"
+    bits = "x86_64" if WINE_KIND == "64" else "i686"
+    build_dir = BUILD / f"wine-testprogs-{bits}"
     subprocess.run(
         ["cmake", "-S", str(DRIVER_SOURCES), "-B", str(build_dir),
-         f"-DCMAKE_TOOLCHAIN_FILE={REPO / 'cmake' / 'mingw-i686.cmake'}",
-         f"-DTVSFX_OUT_DIR={BUILD}", "-DCMAKE_BUILD_TYPE=MinSizeRel"],
+         f"-DCMAKE_TOOLCHAIN_FILE={REPO / 'cmake' / f'mingw-{bits}.cmake'}",
+         f"-DTVSFX_OUT_DIR={TESTBIN.parent}", "-DCMAKE_BUILD_TYPE=MinSizeRel"],
         check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", str(build_dir), "-j", "2"], check=True,
                    stdout=subprocess.DEVNULL)
@@ -702,8 +745,6 @@ SFX_PROMPT_ASK = 0x00080000
 SFX_PROMPT_OKCANCEL = 0x00100000
 SFX_HIDDEN = 0x00400000
 
-# e_lfanew + this = first byte after the PE signature, file header and 32-bit optional header.
-PE_HEADERS_SIZE = 248
 
 
 class StubFile:
@@ -732,6 +773,13 @@ class StubFile:
         return struct.unpack_from("<I", self.data, 0x3C)[0]
 
     @property
+    def headers_end(self) -> int:
+        """First byte after the PE signature, the file header and the optional header (224
+        bytes in the 32-bit stub, 240 in its x86-64 build)."""
+        optional_size, = struct.unpack_from("<H", self.data, self.e_lfanew + 20)
+        return self.e_lfanew + 24 + optional_size
+
+    @property
     def entry_point_offset(self) -> int:
         """File offset of the PE header's AddressOfEntryPoint."""
         return self.e_lfanew + 40
@@ -746,12 +794,12 @@ class StubFile:
 
     def compute_stub_crc(self) -> int:
         """The stub checksum as the builder writes it: CRC-32 over [start, archive_offset)
-        with the stored stub_crc bytes taken as zero; start is e_lfanew + 248 when
+        with the stored stub_crc bytes taken as zero; start is the end of the PE headers when
         SFX_CRC_AFTER_HEADERS is set, else 0."""
         block = bytearray(self.data[:self["archive_offset"]])
         crc_at = self.record_offset + RECORD_FIELDS["stub_crc"][0]
         block[crc_at:crc_at + 4] = bytes(4)
-        start = self.e_lfanew + PE_HEADERS_SIZE if self["flags"] & SFX_CRC_AFTER_HEADERS else 0
+        start = self.headers_end if self["flags"] & SFX_CRC_AFTER_HEADERS else 0
         return zlib.crc32(bytes(block[start:])) & 0xFFFFFFFF
 
     def fix_stub_crc(self) -> None:

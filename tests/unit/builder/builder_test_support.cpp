@@ -76,6 +76,11 @@ std::string fixture_stub_path()
     return FIXTURE_STUB_PATH;
 }
 
+std::string fixture_stub64_path()
+{
+    return FIXTURE_STUB64_PATH;
+}
+
 std::string stub_path()
 {
     return exists(STUB_PATH) ? STUB_PATH : FIXTURE_STUB_PATH;

@@ -29,6 +29,7 @@ std::string tvsfx_path();
 // The real stub when it has been built, the test fixture stub otherwise.
 std::string stub_path();
 std::string fixture_stub_path();
+std::string fixture_stub64_path();  // the same program built for x86-64 (a PE32+ image)
 
 Bytes read_bytes(const std::string& path);
 void write_bytes(const std::string& path, const Bytes& bytes);

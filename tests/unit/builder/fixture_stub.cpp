@@ -1,6 +1,7 @@
 // A stand-in stub for the builder's tests: a small console program with a StubRecord in its
 // initialised data, like the real stub. Run under Wine after a build, it checks that the
-// loader mapped the attached section: exit code 0 when its memory matches the file.
+// loader mapped the attached section: exit code 0 when its memory matches the file. Built for
+// i686 (PE32) and for x86-64 (PE32+), the kinds of stub image the builder takes.
 #include <windows.h>
 
 #include <string.h>
@@ -21,10 +22,10 @@ enum FixtureResult {
     NOT_COMPLETE = 8,
 };
 
-static const IMAGE_NT_HEADERS32* image_headers(HMODULE base)
+static const IMAGE_NT_HEADERS* image_headers(HMODULE base)
 {
     const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)base;
-    return (const IMAGE_NT_HEADERS32*)((const BYTE*)base + dos->e_lfanew);
+    return (const IMAGE_NT_HEADERS*)((const BYTE*)base + dos->e_lfanew);
 }
 
 // Reads `size` bytes of the program's own file at `offset`.
@@ -46,7 +47,7 @@ static BOOL read_own_file(DWORD offset, BYTE* buffer, DWORD size)
 int main()
 {
     HMODULE base = GetModuleHandleA(NULL);
-    const IMAGE_NT_HEADERS32* nt = image_headers(base);
+    const IMAGE_NT_HEADERS* nt = image_headers(base);
     if (stub_record.complete == 0)
         return NOT_COMPLETE;
     if (nt->OptionalHeader.AddressOfEntryPoint != stub_record.entry_point)

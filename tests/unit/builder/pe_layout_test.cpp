@@ -9,16 +9,16 @@ uint32_t align(uint32_t v, uint32_t a)
     return (v + a - 1) / a * a;
 }
 
-// Runs on the fixture stub, and on the real stub once it is built.
+// Runs on the fixture stub (PE32 and PE32+), and on the real stub once it is built.
 class PeLayoutTest : public BuilderTest, public ::testing::WithParamInterface<const char*> {
 protected:
     std::string stub;
     void SetUp() override
     {
-        bool real = std::string(GetParam()) == "RealStub";
-        if (real && stub_path() == fixture_stub_path())
+        std::string kind = GetParam();
+        if (kind == "RealStub" && stub_path() == fixture_stub_path())
             GTEST_SKIP() << "the real stub is not built yet";
-        stub = real ? stub_path() : fixture_stub_path();
+        stub = kind == "RealStub" ? stub_path() : kind == "FixtureStub64" ? fixture_stub64_path() : fixture_stub_path();
     }
 };
 
@@ -93,25 +93,39 @@ TEST_P(PeLayoutTest, ChecksumIsTheImageChecksumOrZeroWhenTheStubCrcCoversIt)
     EXPECT_EQ(read_pe(read_bytes(at("from_start.exe"))).checksum, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stubs, PeLayoutTest, ::testing::Values("FixtureStub", "RealStub"),
+INSTANTIATE_TEST_SUITE_P(Stubs, PeLayoutTest, ::testing::Values("FixtureStub", "FixtureStub64", "RealStub"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 // The fixture stub checks, inside Windows (Wine), that the loader mapped the attached
-// section and that its memory equals the file: exit code 0.
-TEST_F(BuilderTest, BuiltImageLoadsAndMapsTheSectionUnderWine)
+// section and that its memory equals the file: exit code 0. The PE32 image runs under 32-bit
+// Wine, the PE32+ image under 64-bit Wine.
+struct WineLoad {
+    const char* name;
+    std::string (*stub)();
+    const char* loader;
+};
+
+class LoadUnderWineTest : public BuilderTest, public ::testing::WithParamInterface<WineLoad> {};
+
+TEST_P(LoadUnderWineTest, BuiltImageLoadsAndMapsTheSection)
 {
-    if (!have_program("wine"))
-        GTEST_SKIP() << "wine is not installed";
+    const WineLoad& kind = GetParam();
     // Debian's Wine runs a 32-bit program in a 32-bit Linux process; a kernel without IA-32
     // emulation runs none, and then nothing here can be observed.
-    if (run({"wine", "--version"}).exit_code != 0)
-        GTEST_SKIP() << "Wine cannot run 32-bit programs on this machine";
-    ASSERT_EQ(build(make_sample_folder(), at("out.exe"), {"--title", "Test"}, fixture_stub_path()).exit_code, 0);
+    if (run({kind.loader, "--version"}).exit_code != 0)
+        GTEST_SKIP() << kind.loader << " cannot run on this machine";
+    ASSERT_EQ(build(make_sample_folder(), at("out.exe"), {"--title", "Test"}, kind.stub()).exit_code, 0);
     // A prefix of the test's own, so the run never touches the user's Wine set-up.
-    RunResult r = run({"env", "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=", "WINEPREFIX=" WINE_PREFIX_PATH, "wine",
-                       at("out.exe")});
+    RunResult r = run({"env", "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=",
+                       std::string("WINEPREFIX=" WINE_PREFIX_PATH "-") + kind.name, std::string("WINELOADER=") + kind.loader,
+                       kind.loader, at("out.exe")});
     EXPECT_EQ(r.exit_code, 0) << "fixture result (3 entry point, 4 no section, 5 raw start, 7 memory differs): "
                               << r.all();
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LoadUnderWineTest,
+                         ::testing::Values(WineLoad{"Pe32", fixture_stub_path, "/usr/lib/wine/wine"},
+                                           WineLoad{"Pe32Plus", fixture_stub64_path, "/usr/lib/wine/wine64"}),
+                         [](const ::testing::TestParamInfo<WineLoad>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -331,8 +331,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadStubCase{"Missing", nullptr, "cannot read stub"},
         BadStubCase{"NotAnExecutable", [](Bytes& b) { b.assign({'t', 'e', 'x', 't'}); }, "no MZ header"},
-        BadStubCase{"Pe32Plus", [](Bytes& b) { b[le32(b, 0x3C) + 24] = 0x0B, b[le32(b, 0x3C) + 25] = 0x02; },
-                    "not a 32-bit i386 PE32 image"},
+        BadStubCase{"Pe32PlusMagicOnI386", [](Bytes& b) { b[le32(b, 0x3C) + 24] = 0x0B, b[le32(b, 0x3C) + 25] = 0x02; },
+                    "not an i386 PE32 or x86-64 PE32+ image"},
         BadStubCase{"NoMarker", [](Bytes& b) { b[size_t(find_marker(b)) + 7] ^= 0xFF; }, "no stub record"},
         BadStubCase{"NoRoomForASectionHeader",
                     [](Bytes& b) {
