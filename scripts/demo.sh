@@ -22,30 +22,47 @@ for i in $(seq 1 2000); do echo "line $i: the quick brown fox jumps over the laz
 head -c 200000 /dev/urandom > "$demo/sample/data/random.bin"
 cp /usr/share/common-licenses/GPL-3 "$demo/sample/docs/LICENSE.txt" 2>/dev/null || true
 
+# A kernel without IA-32 emulation runs no 32-bit program, so 32-bit Wine cannot start the stub.
+# Then the demo runs the x86-64 build of the same stub (make wine64) under 64-bit Wine, and
+# says so.
+builder=build/tvsfx
+wine=(wine)
+if ! wine --version >/dev/null 2>&1; then
+  if /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+    echo "!! Wine cannot run 32-bit programs on this machine ('wine --version' fails): the demo"
+    echo "!! runs the x86-64 build of the stub (build/wine64) under 64-bit Wine instead."
+    make --no-print-directory wine64 >/dev/null
+    builder=build/wine64/tvsfx
+    export WINELOADER=/usr/lib/wine/wine64
+    wine=(/usr/lib/wine/wine64)
+  else
+    wine=()
+  fi
+fi
+
 winpath() { echo "Z:${1//\//\\}"; }
-build/tvsfx build -o "$demo/demo.exe" --auto --folder "$(winpath "$demo/out")" \
+"$builder" build -o "$demo/demo.exe" --auto --folder "$(winpath "$demo/out")" \
   --title "Tarvel Demo" --about "Beispielarchiv des Tarvel Self-Extractor" "$demo/sample"
 echo "== built $demo/demo.exe ($(stat -c %s "$demo/demo.exe") bytes)"
-build/tvsfx inspect "$demo/demo.exe" | sed 's/^/   /'
+"$builder" inspect "$demo/demo.exe" | sed 's/^/   /'
 
-# A kernel without IA-32 emulation runs no 32-bit program, so Wine cannot start the stub: say
-# so, and check the finished program with the stub's own decoder instead.
-if ! wine --version >/dev/null 2>&1; then
-  echo "!! Wine cannot run 32-bit programs on this machine ('wine --version' fails), so demo.exe"
-  echo "!! cannot be started here. Its entries, decoded and checked by the stub's decoder:"
+# No Wine at all: check the finished program with the stub's own decoder instead.
+if [ ${#wine[@]} -eq 0 ]; then
+  echo "!! Wine cannot run here, so demo.exe cannot be started. Its entries, decoded and checked"
+  echo "!! by the stub's decoder:"
   build/tvsfx test "$demo/demo.exe"
   exit 0
 fi
 
-export WINEPREFIX="$root/build/wine-demo" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$root/build/wine-demo${WINELOADER:+64}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -d "$WINEPREFIX" ]; then
   echo "== creating the Wine prefix (once)"
-  wineboot -i >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  "${wine[@]}" wineboot -i >/dev/null 2>&1
+  "${wine[@]}" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 fi
 wineserver -w
 echo "== running demo.exe under Wine (automatic mode)"
-wine "$demo/demo.exe"
+"${wine[@]}" "$demo/demo.exe"
 wineserver -w
 
 echo "== extracted into $demo/out:"

@@ -128,6 +128,11 @@ static void write_text(HANDLE file, const char* text)
     WriteFile(file, text, (DWORD)strlen(text), &written, NULL);
 }
 
+static unsigned long long kilobytes(SIZE_T bytes)
+{
+    return (unsigned long long)bytes >> 10;
+}
+
 static void write_report_line(HANDLE file, int line, const char* format, ...)
 {
     char buffer[REPORT_LINE_CAPACITY];
@@ -172,15 +177,15 @@ void write_report_body(HANDLE file)
     write_report_line(file, 3265, " Version %d.%d\r\n", LOBYTE(LOWORD(windows_version)),
                       HIBYTE(LOWORD(windows_version)));
 
+    // Kbytes as unsigned 64-bit numbers: a 64-bit process sees terabytes of virtual memory.
     MEMORYSTATUS memory;
-    memory.dwLength = 32;
+    memory.dwLength = sizeof memory;
     GlobalMemoryStatus(&memory);
     write_report_line(file, 3272, "Memory in use = %ld%%\r\n", (long)memory.dwMemoryLoad);
-    write_report_line(file, 3276, "Total physical memory = %ld Kbytes\r\n", (long)(memory.dwTotalPhys >> 10));
-    write_report_line(file, 3280, "Physical memory available = %ld Kbytes\r\n", (long)(memory.dwAvailPhys >> 10));
-    write_report_line(file, 3284, "Total virtual memory = %ld Kbytes\r\n", (long)(memory.dwTotalVirtual >> 10));
-    write_report_line(file, 3288, "Virtual memory available = %ld Kbytes\r\n",
-                      (long)(memory.dwAvailVirtual >> 10));
+    write_report_line(file, 3276, "Total physical memory = %I64u Kbytes\r\n", kilobytes(memory.dwTotalPhys));
+    write_report_line(file, 3280, "Physical memory available = %I64u Kbytes\r\n", kilobytes(memory.dwAvailPhys));
+    write_report_line(file, 3284, "Total virtual memory = %I64u Kbytes\r\n", kilobytes(memory.dwTotalVirtual));
+    write_report_line(file, 3288, "Virtual memory available = %I64u Kbytes\r\n", kilobytes(memory.dwAvailVirtual));
 }
 
 // The internal-error boxes; in silent mode only their texts, in the log.

@@ -272,12 +272,19 @@ static bool main_on_command(HWND dialog, WPARAM command)
     return true;
 }
 
-INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM)
+INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
     case WM_INITDIALOG:
         main_on_init(dialog);
         return TRUE;
+    case WM_WINDOWPOSCHANGING:
+        // The dialog manager shows a dialog whose template is visible once WM_INITDIALOG has
+        // returned, whatever the style is then; a hidden dialog refuses every show instead of
+        // flashing up until the next message hides it again.
+        if (hidden_mode())
+            ((WINDOWPOS*)lparam)->flags &= ~SWP_SHOWWINDOW;
+        return FALSE;
     case WM_COMMAND:
         // Matched on the whole wParam on purpose: only clicks (notification code 0) of the
         // buttons act; the check boxes and the edit field look after themselves.

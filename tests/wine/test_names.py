@@ -173,9 +173,9 @@ def test_producer_names_bytes_and_times(bench, tmp_path, kind, extra, args):
 
     # Other ZIP tools read the Unicode Path field of every converted name.
     meant = set(files)
-    assert listed_names(["unzip", "-Z1", str(exe)]) == meant
+    assert listed_names(["unzip", "-Z1", str(exe.path)]) == meant
     assert sevenzip_names(exe) == meant
-    assert listed_names(["bsdtar", "-tf", str(exe)]) == meant
+    assert listed_names(["bsdtar", "-tf", str(exe.path)]) == meant
 
     expect_success(bench.start(exe, env={"TZ": BERLIN}))
     reference = tmp_path / "unzip"

@@ -347,7 +347,7 @@ def test_silent_invalid_parameter_goes_to_the_log(bench, tmp_path):
 def test_package_without_unattended_switches(bench, tmp_path):
     exe = bench.make_sfx(tmp_path, files=FILES, info=INFO, no_unattended=True,
                          args=["--folder", bench.winpath(tmp_path / "out")])
-    report = subprocess.run([str(BUILDER), "inspect", str(exe)], capture_output=True, text=True,
+    report = subprocess.run([str(BUILDER), "inspect", str(exe.path)], capture_output=True, text=True,
                             check=True).stdout
     assert "SFX_NO_UNATTENDED" in report
     for line in ("-silent", "/Overwrite", '-dir="C:\\x"', '/PASSWORD="x"', '-log="x.log"',

@@ -331,8 +331,8 @@ class WineSession:
             remove_test_program_copies()
             self.programs = None
 
-    def driver(self, log_path: Path) -> "Driver":
-        return Driver(self.env, log_path)
+    def driver(self, log_path: Path, unix_env: dict | None = None) -> "Driver":
+        return Driver({**self.env, **(unix_env or {})}, log_path)
 
 
 # ---- driver ------------------------------------------------------------------------------------
@@ -924,6 +924,9 @@ class Sfx:
     def __fspath__(self) -> str:
         return str(self.path)
 
+    def __str__(self) -> str:
+        return str(self.path)
+
 
 def builder_arguments(options: dict) -> list:
     """Keyword options -> builder arguments: info="x" -> --info x, auto=True -> --auto."""
@@ -935,6 +938,10 @@ def builder_arguments(options: dict) -> list:
         elif value is not None and value is not False:
             arguments += [flag, str(value)]
     return arguments
+
+
+# Variables that Wine reads on the Unix side of a process.
+UNIX_SIDE_VARIABLES = ("TZ",)
 
 
 class Bench:
@@ -1002,7 +1009,11 @@ class Bench:
         cwd (default: the exe's folder). env sets (value) or removes (None) variables."""
         exe = Path(os.fspath(exe))
         number = len(self.runs) + 1
-        driver = self.session.driver(self.tmp_path / f"driver-{number}.log")
+        # Wine takes the time zone from the Unix environment of the process, not from the
+        # Windows one: TZ goes to the driver's Unix side as well, whose children inherit it.
+        unix_env = {name: value for name, value in (env or {}).items()
+                    if name in UNIX_SIDE_VARIABLES and value is not None}
+        driver = self.session.driver(self.tmp_path / f"driver-{number}.log", unix_env)
         run = Run(driver, exe)
         self.runs.append(run)
         for name, value in (env or {}).items():
