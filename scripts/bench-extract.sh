@@ -55,13 +55,31 @@ make_usr() {
 [ -f "$work/archive.zip" ] && [ -d "$work/corpus" ] || make_mixed
 [ -f "$work/usr.zip" ] && [ -d "$work/usr-corpus" ] || make_usr
 
+# 32-bit Wine where the kernel runs 32-bit code; else the x86-64 build of the same stub under
+# 64-bit Wine (make wine64), named so in every line; else native figures only.
+builder=build/tvsfx
+wine=(wine)
+sfx_label=sfx-under-wine
+wine_runs=true
+if ! wine --version >/dev/null 2>&1; then
+  if /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
+    make --no-print-directory wine64 >/dev/null
+    builder=build/wine64/tvsfx
+    wine=(/usr/lib/wine/wine64)
+    export WINELOADER=/usr/lib/wine/wine64
+    sfx_label=sfx-x86-64-build-under-wine64
+  else
+    wine_runs=false
+  fi
+fi
+
 winpath() { echo "Z:${1//\//\\}"; }
-build/tvsfx build -o "$work/bench.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \
+"$builder" build -o "$work/bench.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \
   "$work/archive.zip" >/dev/null
-build/tvsfx build -o "$work/usr.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \
+"$builder" build -o "$work/usr.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \
   "$work/usr.zip" >/dev/null
 mkdir -p "$work/tiny-src" && printf x >"$work/tiny-src/x.txt"
-build/tvsfx build -o "$work/tiny.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \
+"$builder" build -o "$work/tiny.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \
   "$work/tiny-src" >/dev/null
 
 # One display for all runs: starting Xvfb is not part of any timing.
@@ -73,24 +91,21 @@ if [ -z "${DISPLAY:-}" ]; then
   for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
   export DISPLAY=":$(head -n1 "$work/display")"
 fi
-export WINEPREFIX="$root/build/wine-bench" WINEDEBUG=-all
+export WINEPREFIX="$root/build/wine-bench${WINELOADER:+64}" WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Every file call of a Wine program is a round trip to wineserver. On an otherwise idle
 # (virtual) machine the two bounce between CPUs, and each wake-up of the other CPU costs more
 # than the call itself: unpinned, the same run takes about twice as long. So the server and
 # the program share one CPU. The server is kept up between runs: its start is not extraction.
 pin=(taskset -c 0)
-wine_runs=true
-if ! wine --version >/dev/null 2>&1; then
-  wine_runs=false  # e.g. a kernel without 32-bit program support: native figures only
-else
+if $wine_runs; then
   if [ ! -d "$WINEPREFIX" ]; then
-    wineboot -i >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    "${wine[@]}" wineboot -i >/dev/null 2>&1
+    "${wine[@]}" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   fi
   wineserver -k >/dev/null 2>&1 || true
   "${pin[@]}" wineserver -p 120 >/dev/null 2>&1
-  "${pin[@]}" wine "$work/tiny.exe" >/dev/null 2>&1 || true  # warms the prefix once
+  "${pin[@]}" "${wine[@]}" "$work/tiny.exe" >/dev/null 2>&1 || true  # warms the prefix once
 fi
 
 peak_kb=0
@@ -116,7 +131,7 @@ best() {  # best of N wall-clock seconds of a command; the output folders are cl
 
 start="n/a"
 if $wine_runs; then
-  start=$(best 3 "${pin[@]}" wine "$work/tiny.exe")
+  start=$(best 3 "${pin[@]}" "${wine[@]}" "$work/tiny.exe")
 fi
 
 run_case() {  # run_case NAME ARCHIVE EXE CORPUS RUNS
@@ -125,7 +140,7 @@ run_case() {  # run_case NAME ARCHIVE EXE CORPUS RUNS
   size=$(find "$corpus" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
   files=$(find "$corpus" -type f | wc -l)
   if $wine_runs; then
-    sfx=$(best "$runs" "${pin[@]}" wine "$exe")
+    sfx=$(best "$runs" "${pin[@]}" "${wine[@]}" "$exe")
     sfx_mb=$(awk -v k="$peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')
     # the last self-extractor run stays until the next timing clears it: check it against the corpus
     if ! diff -r -q "$corpus" "$work/out-sfx" >/dev/null; then
@@ -138,14 +153,14 @@ run_case() {  # run_case NAME ARCHIVE EXE CORPUS RUNS
   sz=$(best "$runs" 7zz x -y "-o$work/out-7z" "$archive")
   rm -rf "$work/out-sfx" "$work/out-unzip" "$work/out-7z"
   awk -v name="$name" -v size="$size" -v files="$files" -v sfx="$sfx" -v unz="$unz" -v sz="$sz" \
-      -v start="$start" -v peak="$sfx_mb" -v zipped="$(stat -c %s "$archive")" 'BEGIN {
+      -v start="$start" -v peak="$sfx_mb" -v label="$sfx_label" -v zipped="$(stat -c %s "$archive")" 'BEGIN {
     mb = size / 1e6
     if (sfx == "n/a")
-      printf "extract %s sfx-under-wine n/a (Wine cannot run here) unzip s=%.2f 7zz s=%.2f archive MB=%.0f unpacked MB=%.0f files=%d\n",
-        name, unz, sz, zipped / 1e6, mb, files
+      printf "extract %s %s n/a (Wine cannot run here) unzip s=%.2f 7zz s=%.2f archive MB=%.0f unpacked MB=%.0f files=%d\n",
+        name, label, unz, sz, zipped / 1e6, mb, files
     else
-      printf "extract %s sfx-under-wine s=%.2f MB/s=%.0f peak-memory MB=%s unzip s=%.2f 7zz s=%.2f ratio-vs-unzip=%.2f ratio-vs-7zz=%.2f wine-start s=%.2f archive MB=%.0f unpacked MB=%.0f files=%d\n",
-        name, sfx, mb / sfx, peak, unz, sz, unz / sfx, sz / sfx, start, zipped / 1e6, mb, files
+      printf "extract %s %s s=%.2f MB/s=%.0f peak-memory MB=%s unzip s=%.2f 7zz s=%.2f ratio-vs-unzip=%.2f ratio-vs-7zz=%.2f wine-start s=%.2f archive MB=%.0f unpacked MB=%.0f files=%d\n",
+        name, label, sfx, mb / sfx, peak, unz, sz, unz / sfx, sz / sfx, start, zipped / 1e6, mb, files
   }'
 }
 

@@ -10,7 +10,7 @@ Info-ZIP with folders, 7-Zip Deflate64, the builder's own folder input), each bu
 Each case copies one base program into a folder of its own, damages bytes behind
 archive_offset (bit flips; a header field overwritten with 0, 0x7FFFFFFF, 0x80000000,
 0xFFFFFFFF or a random value; a cut) and runs it with one Wine test driver:
-  clean    the program ended (any of the stub's exit codes 0, 1, 2)
+  clean    the program ended (any of the stub's exit codes 0 to 3)
   box      a message box waits for an answer: the stub refused or asks, which is clean
   crash    it ended with another code (an exception, an internal error code)
   hang     still running after the time limit, with no box to answer
@@ -33,11 +33,12 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "wine"))
 
-from winebench import BUILDER, MARKER, RECORD_FIELDS, WineSession, quote, winpath  # noqa: E402
+from winebench import (BUILDER, MARKER, RECORD_FIELDS, WINE_KIND, WineSession, quote,  # noqa: E402
+                       wine_unavailable_reason, winpath)
 
 WORK = ROOT / "build" / "sweep"
 SPECIAL_VALUES = [0, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF]
-STUB_EXIT_CODES = {0, 1, 2}
+STUB_EXIT_CODES = {0, 1, 2, 3}
 
 # Field offsets (offset, width) inside each record the stub or a ZIP reader takes apart.
 LOCAL_FIELDS = [(4, 2), (6, 2), (8, 2), (10, 2), (12, 2), (14, 4), (18, 4), (22, 4), (26, 2), (28, 2)]
@@ -178,10 +179,13 @@ def main() -> int:
     parser.add_argument("--limit", type=float, default=10.0, help="seconds before a run counts as hung")
     args = parser.parse_args()
 
-    check = subprocess.run(["wine", "--version"], capture_output=True, text=True)
-    if check.returncode != 0:
-        print(f"sweep: Wine does not run here: {(check.stderr or check.stdout).strip()}", file=sys.stderr)
+    reason = wine_unavailable_reason()
+    if reason:
+        print(f"sweep: Wine does not run here: {reason}", file=sys.stderr)
         return 2
+    if WINE_KIND == "64":
+        print("sweep: this kernel runs no 32-bit code: the x86-64 build of the stub runs under 64-bit Wine",
+              flush=True)
     if WORK.exists():
         shutil.rmtree(WORK)
     (WORK / "findings").mkdir(parents=True)
