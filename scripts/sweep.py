@@ -12,6 +12,9 @@ archive_offset (bit flips; a header field overwritten with 0, 0x7FFFFFFF, 0x8000
 0xFFFFFFFF or a random value; a cut) and runs it with one Wine test driver:
   clean    the program ended (any of the stub's exit codes 0 to 3)
   box      a message box waits for an answer: the stub refused or asks, which is clean
+  unloaded the system refused to load the image (error 193, not a valid program): a cut
+           inside the attached section leaves its raw data past the end of the file, and
+           the loader checks that before the stub runs, which is clean
   crash    it ended with another code (an exception, an internal error code)
   hang     still running after the time limit, with no box to answer
   outside  a file appeared outside the case's folder
@@ -153,7 +156,10 @@ def run_case(driver, exe: Path, limit: float) -> tuple:
     """Outcome and detail of one run of exe."""
     answer = driver.request(f"start {quote(winpath(exe.parent))} {quote(winpath(exe))}")
     if not answer.get("ok"):
-        return "crash", f"did not start: {answer.get('error')}"
+        error = str(answer.get("error"))
+        if "error 193" in error:
+            return "unloaded", "the loader refused the image (error 193)"
+        return "crash", f"did not start: {error}"
     deadline = time.monotonic() + limit
     while True:
         answer = driver.request("wait_exit 250", 1)
@@ -198,7 +204,7 @@ def main() -> int:
     session.start()
     drive_c = session.prefix / "drive_c"
     (WORK / "cases").mkdir()
-    counts = {"clean": 0, "box": 0, "crash": 0, "hang": 0, "outside": 0}
+    counts = {"clean": 0, "box": 0, "unloaded": 0, "crash": 0, "hang": 0, "outside": 0}
     boxes = {}
     findings = []
     rng = random.Random(args.seed)
