@@ -8,6 +8,13 @@
 
 namespace {
 
+// unzip prints names in the caller's locale (under LC_ALL=C, "ü" becomes "#U00fc"): the
+// listing is read in UTF-8 whatever the test runs under.
+RunResult list_with_unzip(const std::string& file)
+{
+    return run({"env", "LC_ALL=C.UTF-8", "unzip", "-Z1", file});
+}
+
 // One stored entry of a hand-made archive: the header fields that decide how its name is read.
 struct RawName {
     std::string name;  // bytes as stored
@@ -133,7 +140,7 @@ TEST_P(NameConversionTest, StoresTheCodePageBytesAndTheUnicodeName)
     ASSERT_EQ(central.entries.size(), 1u);
     EXPECT_EQ(central.entries[0].name, c.stored);
     // unzip reads the Unicode Path field of the central directory.
-    RunResult listed = run({"unzip", "-Z1", at("out.exe")});
+    RunResult listed = list_with_unzip(at("out.exe"));
     EXPECT_EQ(listed.out, (c.unicode.empty() ? c.stored : c.unicode) + "\n") << listed.all();
 }
 
@@ -249,9 +256,9 @@ TEST_F(BuilderTest, MacOsMetadataIsLeftOutUnlessKept)
     EXPECT_NE(r.err.find("note: 4 macOS metadata entries (__MACOSX/, ._*) left out; --keep-macos-metadata keeps them"),
               std::string::npos)
         << r.err;
-    EXPECT_EQ(run({"unzip", "-Z1", at("out.exe")}).out, "a.txt\nsub/b.txt\n");
+    EXPECT_EQ(list_with_unzip(at("out.exe")).out, "a.txt\nsub/b.txt\n");
     ASSERT_EQ(build(at("in.zip"), at("kept.exe"), {"--keep-macos-metadata"}).exit_code, 0);
-    EXPECT_EQ(run({"unzip", "-Z1", at("kept.exe")}).out,
+    EXPECT_EQ(list_with_unzip(at("kept.exe")).out,
               "a.txt\n__MACOSX/\n__MACOSX/._a.txt\nsub/._b.txt\nsub/b.txt\n._c\n");
 }
 
