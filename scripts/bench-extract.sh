@@ -108,11 +108,10 @@ if $wine_runs; then
   "${pin[@]}" "${wine[@]}" "$work/tiny.exe" >/dev/null 2>&1 || true  # warms the prefix once
 fi
 
-peak_kb=0
 best() {  # best of N wall-clock seconds of a command; the output folders are cleared before each run
+  # The peak memory of its runs goes to $work/peak-max: best runs in a subshell ($(best ...)).
   local n=$1; shift
-  local best="" t0 t1 kb
-  peak_kb=0
+  local best="" t0 t1 kb peak_kb=0
   for _ in $(seq "$n"); do
     rm -rf "$work/out-sfx" "$work/out-unzip" "$work/out-7z"
     t0=$(date +%s.%N)
@@ -126,6 +125,7 @@ best() {  # best of N wall-clock seconds of a command; the output folders are cl
     [ "$kb" -gt "$peak_kb" ] && peak_kb=$kb
     best=$(awk -v a="$t0" -v b="$t1" -v m="$best" 'BEGIN { d = b - a; if (m != "" && m < d) d = m; printf "%.3f", d }')
   done
+  echo "$peak_kb" >"$work/peak-max"
   echo "$best"
 }
 
@@ -141,7 +141,7 @@ run_case() {  # run_case NAME ARCHIVE EXE CORPUS RUNS
   files=$(find "$corpus" -type f | wc -l)
   if $wine_runs; then
     sfx=$(best "$runs" "${pin[@]}" "${wine[@]}" "$exe")
-    sfx_mb=$(awk -v k="$peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')
+    sfx_mb=$(awk -v k="$(cat "$work/peak-max")" 'BEGIN { printf "%.1f", k / 1024 }')
     # the last self-extractor run stays until the next timing clears it: check it against the corpus
     if ! diff -r -q "$corpus" "$work/out-sfx" >/dev/null; then
       echo "bench-extract: the self-extractor's tree differs from the corpus ($name):" >&2

@@ -5,7 +5,6 @@ programs and logs how it was started."""
 
 import shutil
 import subprocess
-import time
 
 import pytest
 
@@ -18,6 +17,8 @@ ARCHIVER_BUTTON = 113
 IDOK = 1
 IDCANCEL = 2
 VK_SHIFT = 0x10
+VK_SPACE = 0x20
+WM_NEXTDLGCTL = 0x0028
 
 MSG_RUN_AFTER = "Nach dem Extrahieren &ausführen: "
 MSG_FILES_EXTRACTED = "{} Datei(en) erfolgreich extrahiert"
@@ -348,13 +349,16 @@ def test_archiver_not_started_shows_message_27_and_the_dialog_stays(bench, tmp_p
     exe = bench.make_sfx(tmp_path, files={"a.txt": b"x"})
     run = bench.start(exe, env={"ARGECHO_LOG": bench.winpath(echo_log)})
     dialog = run.dialog()
-    if shift:
-        # A real key press (SendInput) to the foreground dialog; GetKeyState sees it once the
-        # dialog's thread has taken the input from its queue.
-        run.driver.call(f"keyboard {VK_SHIFT} 1")
-        time.sleep(0.3)
     try:
-        dialog.click(ARCHIVER_BUTTON)
+        if shift:
+            # Shift, then Space on the focused button, all as real input (SendInput) to the
+            # foreground dialog: its thread takes them from its queue in this order, so the
+            # button's click sees Shift held however slow the machine is.
+            run.driver.call(f"send {dialog.hwnd} 0 {WM_NEXTDLGCTL} {dialog[ARCHIVER_BUTTON].hwnd} 1")
+            for vk, down in ((VK_SHIFT, 1), (VK_SPACE, 1), (VK_SPACE, 0)):
+                run.driver.call(f"keyboard {vk} {down}")
+        else:
+            dialog.click(ARCHIVER_BUTTON)
         box = run.wait_message_box()
     finally:
         if shift:
