@@ -36,30 +36,30 @@ double cpu_seconds()
 #endif
 }
 
-static int decode_once(const Bytes& stream, bool deflate64)
+static int decode_once(const Bytes& stream, bool is_deflate64)
 {
     embedded.take_piece = expected_output ? check_piece : nullptr;
     output_offset = 0;
     start_embedded_stream(stream.data(), stream.size(), (uint32_t)stream.size());
-    int result = inflate_stream(deflate64 ? 1 : 0);
+    int result = inflate_stream(is_deflate64 ? 1 : 0);
     finish_embedded_stream();
     return result;
 }
 
-bool check_inflate(const Bytes& stream, const Bytes& expected, bool deflate64)
+bool check_inflate(const Bytes& stream, const Bytes& expected, bool is_deflate64)
 {
     expected_output = &expected;
     output_differs = false;
-    int result = decode_once(stream, deflate64);
+    int result = decode_once(stream, is_deflate64);
     expected_output = nullptr;
     return result == 0 && !output_differs && output_offset == expected.size();
 }
 
-double time_inflate_once(const Bytes& stream, bool deflate64, bool fast_loop)
+double time_inflate_once(const Bytes& stream, bool is_deflate64, bool fast_loop)
 {
     fast_loop_enabled = fast_loop;
     double start = cpu_seconds();
-    decode_once(stream, deflate64);
+    decode_once(stream, is_deflate64);
     double elapsed = cpu_seconds() - start;
     fast_loop_enabled = true;
     return elapsed;

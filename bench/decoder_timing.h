@@ -11,9 +11,9 @@
 using Bytes = std::vector<uint8_t>;
 
 // Decodes stream once and compares the output with expected.
-bool check_inflate(const Bytes& stream, const Bytes& expected, bool deflate64);
+bool check_inflate(const Bytes& stream, const Bytes& expected, bool is_deflate64);
 // Seconds of one decode (output discarded).
-double time_inflate_once(const Bytes& stream, bool deflate64, bool fast_loop = true);
+double time_inflate_once(const Bytes& stream, bool is_deflate64, bool fast_loop = true);
 // Seconds of one CRC-32 over data in 28,672-byte pieces; *crc receives the result. folding
 // false times the portable path also where the processor could fold.
 double time_update_crc_once(const Bytes& data, uint32_t* crc, bool folding = true);

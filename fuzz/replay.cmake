@@ -30,6 +30,7 @@ foreach(target fuzz_zip_input fuzz_inspect fuzz_stub_reader)
     ${CMAKE_CURRENT_LIST_DIR}/replay_main.cpp)
   target_include_directories(replay_${target} PRIVATE ${CMAKE_CURRENT_LIST_DIR})
   target_link_libraries(replay_${target} PRIVATE tvsfx_core)
+  target_compile_options(replay_${target} PRIVATE ${TVSFX_WARNINGS})
   add_test(NAME fuzz_regressions_${target}
            COMMAND replay_${target} ${CMAKE_CURRENT_LIST_DIR}/regressions/${target})
   set_tests_properties(fuzz_regressions_${target} PROPERTIES LABELS "builder;fuzz" TIMEOUT 300)

@@ -167,6 +167,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"TestNotABuiltFile", {"test", "@/text.exe"}, 1},
                       ExitCase{"TestMissingFile", {"test", "@/missing.exe"}, 1},
                       ExitCase{"BuildMissingInput", {"build", "-o", "@/o.exe", "@/missing"}, 1}),
-    [](const ::testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ExitCase>& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace

@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"IncompleteMark", [](Bytes& f) { f[read_record(f).offset + 0x2A] = f[read_record(f).offset + 0x2B] = 0; },
                    "complete mark"},
         DamageCase{"BytesBetweenEntries", [](Bytes& f) { f[read_record(f).archive_offset] = 'X'; }, "archive walk"}),
-    [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<DamageCase>& case_info) { return std::string(case_info.param.name); });
 
 // Only the damaged part fails: a changed entry point leaves the checksum, which starts
 // after the PE headers, intact.

@@ -44,8 +44,8 @@ TEST_F(BuilderTest, FolderRoundTripKeepsTreeEmptyFoldersAndTimes)
     write_text(in + "/docs/zero.txt", "");
     // An odd second: DOS times have 2-second steps and zip rounds up.
     const time_t odd = 1700000001, even = 1700000000 + 86400 * 3;
-    for (const std::string& name : {"readme.txt", "docs/note.txt", "docs/noise.bin", "docs/zero.txt"})
-        set_modification_time(in + "/" + name, name == "readme.txt" ? even : odd);
+    for (const char* name : {"readme.txt", "docs/note.txt", "docs/noise.bin", "docs/zero.txt"})
+        set_modification_time(in + "/" + name, std::string(name) == "readme.txt" ? even : odd);
 
     RunResult r = build(in, at("out.exe"));
     ASSERT_EQ(r.exit_code, 0) << r.all();
@@ -53,8 +53,8 @@ TEST_F(BuilderTest, FolderRoundTripKeepsTreeEmptyFoldersAndTimes)
     ASSERT_EQ(unzipped.exit_code, 0) << unzipped.all();
 
     EXPECT_EQ(tree_of(at("extracted")), tree_of(in));
-    for (const std::string& name : {"readme.txt", "docs/note.txt", "docs/noise.bin", "docs/deep/data.txt"})
-        EXPECT_EQ(read_bytes(at("extracted/" + name)), read_bytes(in + "/" + name)) << name;
+    for (const char* name : {"readme.txt", "docs/note.txt", "docs/noise.bin", "docs/deep/data.txt"})
+        EXPECT_EQ(read_bytes(at(std::string("extracted/") + name)), read_bytes(in + "/" + name)) << name;
     EXPECT_EQ(modification_time(at("extracted/readme.txt")), even);
     EXPECT_EQ(modification_time(at("extracted/docs/note.txt")), odd + 1);
 
@@ -84,8 +84,9 @@ TEST_F(BuilderTest, FolderEntriesAreSortedCompressedWhenItHelpsAndPlain)
         SCOPED_TRACE(e.name);
         bool compressible = e.name == "readme.txt" || e.name == "docs/deep/data.txt";
         EXPECT_EQ(e.method, compressible ? 8 : 0);
-        if (e.method == 8)
+        if (e.method == 8) {
             EXPECT_LT(e.compressed_size, e.uncompressed_size);
+        }
         EXPECT_EQ(e.flags, 0) << "no encryption, no descriptor";
         EXPECT_TRUE(e.extra.empty());
     }
@@ -173,6 +174,6 @@ INSTANTIATE_TEST_SUITE_P(
                           }
                       },
                       "at most 4 GiB - 1"}),
-    [](const ::testing::TestParamInfo<BadFolderCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<BadFolderCase>& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace

@@ -213,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"NulInName",
                     [] { return make_zip({stored(std::string("a\0b", 3), "x"), stored(std::string("a\0b", 3), "y")}); },
                     "entry \"a\\x00b\" appears twice"}),
-    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<RefusalCase>& case_info) { return std::string(case_info.param.name); });
 
 // Limits for a child: 60 CPU seconds and `kib` KiB of address space. Far above what a
 // correct run needs, far below what the faults took (50 minutes; the claimed gigabytes).
@@ -412,7 +412,7 @@ INSTANTIATE_TEST_SUITE_P(
         SpecialFileCase{"Stub", {"build", "--stub", "FIFO", "-o", "OUT", "IN"}, "stub FIFO is a FIFO, not a regular file"},
         SpecialFileCase{"Output", {"build", "--stub", "STUB", "-o", "FIFO", "IN"},
                         "output FIFO is a FIFO; the builder writes only regular files"}),
-    [](const ::testing::TestParamInfo<SpecialFileCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<SpecialFileCase>& case_info) { return std::string(case_info.param.name); });
 
 TEST_F(BuilderTest, OutputThatIsTheInputIsRefused)
 {

@@ -174,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
         ConvertCase{"Cp932", {{JAPANESE, 0x0800, 0x0314}}, {"--codepage", "CP932"},
                     "\x83\x7C\x81\x5B\x83\x67.txt", JAPANESE},
         ConvertCase{"AsciiGetsNoField", {{"plain.txt", 0x0800}}, {}, "plain.txt", ""}),
-    [](const ::testing::TestParamInfo<ConvertCase>& info) { return std::string(info.param.id); });
+    [](const ::testing::TestParamInfo<ConvertCase>& case_info) { return std::string(case_info.param.id); });
 
 // Names refused, each with the words its message must hold; the output file never appears.
 struct RefusalCase {
@@ -238,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {{std::string(130, 'a') + "/" + std::string(130, 'b')}},
                     {},
                     {"the name has 261 bytes in code page CP1252; the stub takes at most 259"}}),
-    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.id); });
+    [](const ::testing::TestParamInfo<RefusalCase>& case_info) { return std::string(case_info.param.id); });
 
 TEST_F(BuilderTest, JapaneseNamesBuildForCodePage932)
 {

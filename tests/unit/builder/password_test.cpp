@@ -40,7 +40,7 @@ TEST_F(BuilderTest, PasswordEncryptsThePlainEntriesOfAnInputZip)
     RunResult tested = run({"unzip", "-t", "-P", "a", at("out.exe")});
     EXPECT_EQ(tested.exit_code, 0) << tested.all();
     Bytes f = read_bytes(at("out.exe"));
-    CentralView dir = read_central_directory(f);
+    CentralView central = read_central_directory(f);
     std::vector<LocalEntry> locals = walk_local_headers(f, read_record(f).archive_offset);
     Bytes plain_zip = read_bytes(at("input.zip"));
     CentralView plain = read_central_directory(plain_zip);
@@ -48,8 +48,8 @@ TEST_F(BuilderTest, PasswordEncryptsThePlainEntriesOfAnInputZip)
         if (locals[i].name.back() == '/')
             continue;
         EXPECT_EQ(locals[i].compressed_size, plain.entries[i].compressed_size + 12) << locals[i].name;
-        EXPECT_EQ(dir.entries[i].compressed_size, locals[i].compressed_size);
-        EXPECT_EQ(dir.entries[i].flags & 1, 1);
+        EXPECT_EQ(central.entries[i].compressed_size, locals[i].compressed_size);
+        EXPECT_EQ(central.entries[i].flags & 1, 1);
     }
 }
 

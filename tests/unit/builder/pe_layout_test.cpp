@@ -94,7 +94,7 @@ TEST_P(PeLayoutTest, ChecksumIsTheImageChecksumOrZeroWhenTheStubCrcCoversIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(Stubs, PeLayoutTest, ::testing::Values("FixtureStub", "FixtureStub64", "RealStub"),
-                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+                         [](const ::testing::TestParamInfo<const char*>& case_info) { return std::string(case_info.param); });
 
 // The fixture stub checks, inside Windows (Wine), that the loader mapped the attached
 // section and that its memory equals the file: exit code 0. The PE32 image runs under 32-bit
@@ -126,6 +126,6 @@ TEST_P(LoadUnderWineTest, BuiltImageLoadsAndMapsTheSection)
 INSTANTIATE_TEST_SUITE_P(Kinds, LoadUnderWineTest,
                          ::testing::Values(WineLoad{"Pe32", fixture_stub_path, "/usr/lib/wine/wine"},
                                            WineLoad{"Pe32Plus", fixture_stub64_path, "/usr/lib/wine/wine64"}),
-                         [](const ::testing::TestParamInfo<WineLoad>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<WineLoad>& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace

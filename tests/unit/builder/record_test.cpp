@@ -18,16 +18,16 @@ TEST_F(BuilderTest, RecordDescribesTheWrittenFile)
     ASSERT_EQ(r.exit_code, 0) << r.all();
     Bytes stub = read_bytes(stub_path()), f = read_bytes(at("out.exe"));
     RecordView rec = read_record(f);
-    CentralView dir = read_central_directory(f);
+    CentralView central = read_central_directory(f);
 
     EXPECT_EQ(long(rec.offset), find_marker(stub)) << "the record stays where the stub has its marker";
     EXPECT_EQ(le32(f, rec.archive_offset), 0x04034B50u) << "archive_offset is the first local header";
     EXPECT_EQ(rec.config_offset, read_pe(f).sections.back().raw_pointer);
     EXPECT_LT(rec.config_offset, rec.archive_offset);
-    EXPECT_EQ(rec.end_record_offset, dir.end_record);
+    EXPECT_EQ(rec.end_record_offset, central.end_record);
     EXPECT_EQ(le32(f, rec.end_record_offset), 0x06054B50u);
     uint64_t total = 0;
-    for (const CentralEntry& e : dir.entries)
+    for (const CentralEntry& e : central.entries)
         total += e.uncompressed_size;
     EXPECT_EQ(rec.total_size, total);
     EXPECT_EQ(rec.flags, 0x00000002u | 0x00000200u | 0x00000800u);

@@ -93,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"FlippedEncryptedByte", "geheim",
                    [](Bytes& f, const LocalEntry& e) { f[e.data_offset + 12 + (e.compressed_size - 12) / 2] ^= 0x10; },
                    "bad "}),
-    [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<DamageCase>& case_info) { return std::string(case_info.param.name); });
 
 TEST_F(TestCommandTest, RefusesAWrongOrMissingPassword)
 {

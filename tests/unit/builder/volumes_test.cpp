@@ -226,11 +226,11 @@ void check_with_7zip(const SpannedSet& set, const std::string& folder, const std
 
 class SpannedTest : public BuilderTest {
 protected:
-    RunResult build_set(const std::string& input, const std::string& dir, std::vector<std::string> args,
+    RunResult build_set(const std::string& input, const std::string& folder, std::vector<std::string> args,
                         size_t span = kSpan)
     {
         args.insert(args.begin(), {"--multi-volume", "--span", std::to_string(span)});
-        return build(input, dir, args);
+        return build(input, folder, args);
     }
 
     // Small files of uneven sizes (so record boundaries meet disk ends in many places),
@@ -318,7 +318,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, VolumeLayoutTest,
                                            LayoutCase{"ExeVolumes", true, nullptr, nullptr},
                                            LayoutCase{"EncryptedExeVolumes", true, "geheim", nullptr},
                                            LayoutCase{"EncryptedInputWithDescriptors", false, nullptr, "secret"}),
-                         [](const ::testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<LayoutCase>& case_info) { return std::string(case_info.param.name); });
 
 // A header that would cross the end of disk 2 ends that disk early and starts disk 3.
 // The first build finds where disk 2 starts in the stream; the second sizes a.bin so that
@@ -447,7 +447,7 @@ TEST_P(SpannedRecordTest, DiskOneProgramIsASpannedSelfExtractor)
 INSTANTIATE_TEST_SUITE_P(Kinds, SpannedRecordTest,
                          ::testing::Values(RecordCase{"ZipVolumes", {}, 0x00001800},
                                            RecordCase{"ExeVolumes", {"--exe-volumes", "--auto"}, 0x00009A00}),
-                         [](const ::testing::TestParamInfo<RecordCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<RecordCase>& case_info) { return std::string(case_info.param.name); });
 
 // An archive that fits on disk 1 is one disk with the temporary spanning marker in front.
 TEST_F(SpannedTest, ArchiveThatFitsIsOneDisk)
@@ -490,8 +490,8 @@ TEST_P(SpanSizeTest, FillsDiskTwoToTheSpan)
 INSTANTIATE_TEST_SUITE_P(Sizes, SpanSizeTest,
                          ::testing::Values(SpanCase{"65536", 65536}, SpanCase{"300k", 307200},
                                            SpanCase{"1M", 1048576}, SpanCase{"floppy", 1457664}),
-                         [](const ::testing::TestParamInfo<SpanCase>& info) {
-                             return std::string(info.param.text[0] == 'f' ? "floppy" : "n") + info.param.text;
+                         [](const ::testing::TestParamInfo<SpanCase>& case_info) {
+                             return std::string(case_info.param.text[0] == 'f' ? "floppy" : "n") + case_info.param.text;
                          });
 
 TEST_F(SpannedTest, NameComesFromOptionFolderOrSetup)

@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
         MakerCase{"PythonZipfileStreamed", "python3", python_zip("stream") + " | cat > input.zip", nullptr},
         MakerCase{"JarStreamed", "jar", "jar cf input.zip -C src .", nullptr},
         MakerCase{"Bsdtar", "bsdtar", "cd src && bsdtar --format zip -cf ../input.zip .", nullptr}),
-    [](const ::testing::TestParamInfo<MakerCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<MakerCase>& case_info) { return std::string(case_info.param.name); });
 
 // The streamed cases exist to show the local headers get fixed: make sure the fixture
 // really has bit 3 with zero sizes in front of the builder.
@@ -248,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     "n, e = struct.unpack_from('<HH', d, 26); d[30 + n + e + 10] ^= 0x55; "
                                     "open('input', 'wb').write(d)\" && rm input.zip",
                      "damaged"}),
-    [](const ::testing::TestParamInfo<BadInputCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<BadInputCase>& case_info) { return std::string(case_info.param.name); });
 
 struct BadOutputCase {
     const char* name;
@@ -281,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BadOutputCase{"MissingFolder", "no-such-folder/out.exe", "cannot create the output file"},
                       BadOutputCase{"ParentIsAFile", "plain-file/out.exe", "cannot create the output file"},
                       BadOutputCase{"OutputIsAFolder", "a-folder", "is a folder"}),
-    [](const ::testing::TestParamInfo<BadOutputCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<BadOutputCase>& case_info) { return std::string(case_info.param.name); });
 
 TEST_F(BuilderTest, UnwritableOutputFolderIsRefused)
 {
@@ -363,7 +363,7 @@ INSTANTIATE_TEST_SUITE_P(
                         b = c;
                     },
                     "SizeOfHeaders"}),
-    [](const ::testing::TestParamInfo<BadStubCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<BadStubCase>& case_info) { return std::string(case_info.param.name); });
 
 TEST_F(BuilderTest, BuiltFileIsRefusedAsStub)
 {

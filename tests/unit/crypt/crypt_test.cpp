@@ -65,6 +65,6 @@ TEST_P(CryptTest, DecryptsStoredEntryOfRealTool)
 INSTANTIATE_TEST_SUITE_P(Tools, CryptTest,
                          ::testing::Values(Tool{"infozip", "zip -q -0 -P geheim %s plain.txt"},
                                            Tool{"sevenzip", "7zz a -tzip -mx=0 -mem=ZipCrypto -pgeheim %s plain.txt"}),
-                         [](const ::testing::TestParamInfo<Tool>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Tool>& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace

@@ -54,8 +54,9 @@ TEST(Deflate64, SevenZipStreamsDecode)
             }
         }
         // Far repeats compress to a fraction only with distances above 32 KiB.
-        if (std::string(c.name).rfind("repeats", 0) == 0)
+        if (std::string(c.name).rfind("repeats", 0) == 0) {
             EXPECT_LT(stream.size(), c.data.size() / 2 + 1000);
+        }
     }
 }
 

@@ -396,8 +396,8 @@ TEST_P(EdgeCases, GiveTheExpectedResultAndOutput)
 }
 
 INSTANTIATE_TEST_SUITE_P(HandBuilt, EdgeCases, testing::ValuesIn(edge_cases()),
-                         [](const testing::TestParamInfo<EdgeCase>& info) {
-                             std::string name = info.param.name;
+                         [](const testing::TestParamInfo<EdgeCase>& case_info) {
+                             std::string name = case_info.param.name;
                              for (char& ch : name)
                                  if (!isalnum((unsigned char)ch))
                                      ch = '_';

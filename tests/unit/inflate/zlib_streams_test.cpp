@@ -39,9 +39,9 @@ void PrintTo(const StreamCase& c, std::ostream* os)
     *os << c.kind << " " << c.size << " " << c.compressor.name;
 }
 
-std::string case_name(const testing::TestParamInfo<StreamCase>& info)
+std::string case_name(const testing::TestParamInfo<StreamCase>& case_info)
 {
-    return info.param.kind + "_" + std::to_string(info.param.size) + "_" + info.param.compressor.name;
+    return case_info.param.kind + "_" + std::to_string(case_info.param.size) + "_" + case_info.param.compressor.name;
 }
 
 std::vector<StreamCase> small_cases()

@@ -99,8 +99,8 @@ TEST_P(NameTableTest, VerdictMatchesTheTable)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, NameTableTest, ::testing::ValuesIn(read_table()),
-                         [](const ::testing::TestParamInfo<NameRow>& info) {
-                             return "line" + std::to_string(info.param.line);
+                         [](const ::testing::TestParamInfo<NameRow>& case_info) {
+                             return "line" + std::to_string(case_info.param.line);
                          });
 
 TEST(NameTable, CoversEveryVerdictAndBothCodePages)
