@@ -57,21 +57,12 @@ make_usr() {
 
 # 32-bit Wine where the kernel runs 32-bit code; else the x86-64 build of the same stub under
 # 64-bit Wine (make wine64), named so in every line; else native figures only.
-builder=build/tvsfx
-wine=(wine)
+source scripts/wine-choice.sh
+choose_wine
 sfx_label=sfx-under-wine
 wine_runs=true
-if ! wine --version >/dev/null 2>&1; then
-  if /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
-    make --no-print-directory wine64 >/dev/null
-    builder=build/wine64/tvsfx
-    wine=(/usr/lib/wine/wine64)
-    export WINELOADER=/usr/lib/wine/wine64
-    sfx_label=sfx-x86-64-build-under-wine64
-  else
-    wine_runs=false
-  fi
-fi
+[ "$wine_kind" = 64 ] && sfx_label=sfx-x86-64-build-under-wine64
+[ "$wine_kind" = none ] && wine_runs=false
 
 winpath() { echo "Z:${1//\//\\}"; }
 "$builder" build -o "$work/bench.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \

@@ -25,19 +25,11 @@ cp /usr/share/common-licenses/GPL-3 "$demo/sample/docs/LICENSE.txt" 2>/dev/null 
 # A kernel without IA-32 emulation runs no 32-bit program, so 32-bit Wine cannot start the stub.
 # Then the demo runs the x86-64 build of the same stub (make wine64) under 64-bit Wine, and
 # says so.
-builder=build/tvsfx
-wine=(wine)
-if ! wine --version >/dev/null 2>&1; then
-  if /usr/lib/wine/wine64 --version >/dev/null 2>&1; then
-    echo "!! Wine cannot run 32-bit programs on this machine ('wine --version' fails): the demo"
-    echo "!! runs the x86-64 build of the stub (build/wine64) under 64-bit Wine instead."
-    make --no-print-directory wine64 >/dev/null
-    builder=build/wine64/tvsfx
-    export WINELOADER=/usr/lib/wine/wine64
-    wine=(/usr/lib/wine/wine64)
-  else
-    wine=()
-  fi
+source scripts/wine-choice.sh
+choose_wine
+if [ "$wine_kind" = 64 ]; then
+  echo "!! Wine cannot run 32-bit programs on this machine ('wine --version' fails): the demo"
+  echo "!! runs the x86-64 build of the stub (build/wine64) under 64-bit Wine instead."
 fi
 
 winpath() { echo "Z:${1//\//\\}"; }

@@ -6,8 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # A kernel that runs no 32-bit code: the sweep runs the x86-64 build under 64-bit Wine.
-if ! wine --version >/dev/null 2>&1; then
-  make --no-print-directory wine64 >/dev/null
-fi
+source scripts/wine-choice.sh
+choose_wine
 # Debian's interpreter, as for the Wine tests.
 exec nice -n 5 /usr/bin/python3 scripts/sweep.py "$@"

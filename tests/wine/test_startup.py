@@ -5,7 +5,8 @@ import pytest
 
 from sfxfile import (HEADER_ERROR, STORED_BLOCK_OVERHEAD, build_sfx, config_plain, copy_sfx,
                      deflate_raw, fields_with, fixed_text, stored_deflate, with_config)
-from winebench import BOX_CAPTION, SFX_USE_TITLE, Bench, MessageBox, StubFile, read_argecho_log
+from winebench import (BOX_CAPTION, SFX_USE_TITLE, Bench, MessageBox, StubFile, exit_without_window,
+                       read_argecho_log)
 
 PROMPT = "Bitte schließen Sie alle anderen Programme. Weiter?"
 TITLE = "Größen-Demo – Titel"
@@ -346,7 +347,7 @@ def test_hidden_mode_shows_no_prompt(bench, tmp_path):
     exe = bench.make_sfx(tmp_path, files=FILES, prompt=PROMPT, prompt_ask=True, hidden=True,
                          args=["--folder", bench.winpath(tmp_path / "out")])
     run = bench.start(exe)
-    assert run.wait_exit() == 0
+    assert exit_without_window(run) == 0, "hidden: no prompt and no dialog, not even briefly"
     bench.compare_trees(tmp_path / "out", exe.source)
 
 

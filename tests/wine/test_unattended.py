@@ -12,7 +12,7 @@ from extractkit import (
     ArchiveImage, password_that, tree_names,
 )
 from sfxfile import REPORT_NAME, config_plain, deflate_raw, fields_with, fixed_text, with_config
-from winebench import BOX_CAPTION, BUILDER, BenchError, read_argecho_log
+from winebench import BOX_CAPTION, BUILDER, exit_without_window, read_argecho_log
 
 FILES = {"a.txt": "alt und neu", "sub/b.txt": "b" * 3000}
 PASSWORD = "Sesam"
@@ -23,15 +23,6 @@ NOTICE = fixed_text("report_notice")
 
 
 # ---- helpers -----------------------------------------------------------------------------------
-
-
-def exit_without_window(run, timeout=30.0):
-    """Waits for the end of a run that must show no window at all; returns its exit code."""
-    answer = run.driver.request(f"wait {int(timeout * 1000)} visible", timeout + 5)
-    if answer.get("ok"):
-        raise BenchError("a window appeared: " + str(answer["window"]))
-    assert answer.get("error") == "exited", answer
-    return answer["exit_code"]
 
 
 def log_lines(path):

@@ -1053,6 +1053,15 @@ class Bench:
             driver.close()
 
 
+def exit_without_window(run: "Run", timeout: float = 30.0) -> int:
+    """Waits for the end of a run that must show no window at all; returns its exit code."""
+    answer = run.driver.request(f"wait {int(timeout * 1000)} visible", timeout + 5)
+    if answer.get("ok"):
+        raise BenchError("a window appeared: " + str(answer["window"]))
+    assert answer.get("error") == "exited", answer
+    return answer["exit_code"]
+
+
 def read_argecho_log(path: Path) -> list:
     """The lines argecho.exe appended: dicts with cmdline, args, cwd, exe."""
     if not path.exists():
