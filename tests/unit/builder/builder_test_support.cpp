@@ -86,6 +86,15 @@ std::string stub_path()
     return exists(STUB_PATH) ? STUB_PATH : FIXTURE_STUB_PATH;
 }
 
+Bytes noise_bytes(size_t size, uint32_t seed)
+{
+    Bytes noise(size);
+    uint32_t x = seed;
+    for (uint8_t& b : noise)
+        b = uint8_t((x = x * 1664525u + 1013904223u) >> 24);
+    return noise;
+}
+
 Bytes read_bytes(const std::string& path)
 {
     std::string s = slurp(path);

@@ -32,6 +32,8 @@ std::string fixture_stub_path();
 std::string fixture_stub64_path();  // the same program built for x86-64 (a PE32+ image)
 
 Bytes read_bytes(const std::string& path);
+// size bytes that Deflate cannot shrink, the same for the same seed.
+Bytes noise_bytes(size_t size, uint32_t seed);
 void write_bytes(const std::string& path, const Bytes& bytes);
 void write_text(const std::string& path, const std::string& text);
 bool exists(const std::string& path);

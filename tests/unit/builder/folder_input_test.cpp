@@ -36,10 +36,7 @@ std::vector<std::string> tree_of(const std::string& root)
 TEST_F(BuilderTest, FolderRoundTripKeepsTreeEmptyFoldersAndTimes)
 {
     std::string in = make_sample_folder();
-    Bytes noise(5000);
-    uint32_t x = 7;
-    for (uint8_t& b : noise)
-        b = uint8_t((x = x * 1664525u + 1013904223u) >> 24);
+    Bytes noise = noise_bytes(5000, 7);
     write_bytes(in + "/docs/noise.bin", noise);
     write_text(in + "/docs/zero.txt", "");
     // An odd second: DOS times have 2-second steps and zip rounds up.
@@ -67,10 +64,7 @@ TEST_F(BuilderTest, FolderRoundTripKeepsTreeEmptyFoldersAndTimes)
 TEST_F(BuilderTest, FolderEntriesAreSortedCompressedWhenItHelpsAndPlain)
 {
     std::string in = make_sample_folder();
-    Bytes noise(5000);
-    uint32_t x = 99;
-    for (uint8_t& b : noise)
-        b = uint8_t((x = x * 1664525u + 1013904223u) >> 24);
+    Bytes noise = noise_bytes(5000, 99);
     write_bytes(in + "/noise.bin", noise);
     ASSERT_EQ(build(in, at("out.exe")).exit_code, 0);
     Bytes f = read_bytes(at("out.exe"));

@@ -33,10 +33,7 @@ protected:
 TEST_F(TestCommandTest, PassesAGoodFileOfEveryKindOfEntry)
 {
     std::string in = make_sample_folder();
-    Bytes noise(5000);
-    uint32_t x = 99;
-    for (uint8_t& b : noise)
-        b = uint8_t((x = x * 1664525u + 1013904223u) >> 24);
+    Bytes noise = noise_bytes(5000, 99);
     write_bytes(in + "/noise.bin", noise);  // stored: Deflate does not make it smaller
     ASSERT_EQ(build(in, at("plain.exe")).exit_code, 0);
     ASSERT_EQ(build(in, at("locked.exe"), {"--password", "geheim"}).exit_code, 0);

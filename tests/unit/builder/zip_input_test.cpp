@@ -17,10 +17,7 @@ void make_source_tree(const std::string& root)
     for (int i = 0; i < 3000; ++i)
         text += std::to_string(i) + "\n";
     write_text(root + "/src/text.txt", text);
-    Bytes noise(3000);
-    uint32_t x = 12345;
-    for (uint8_t& b : noise)
-        b = uint8_t((x = x * 1664525u + 1013904223u) >> 24);
+    Bytes noise = noise_bytes(3000, 12345);
     write_bytes(root + "/src/rand.bin", noise);
     write_text(root + "/src/empty.txt", "");
     write_text(root + "/src/sub/inner.txt", "inner\n");
