@@ -1008,6 +1008,31 @@ class Bench:
         """Starts exe under Wine as "exe" args (or with a verbatim command_line) in folder
         cwd (default: the exe's folder). env sets (value) or removes (None) variables."""
         exe = Path(os.fspath(exe))
+        folder = quote(winpath(cwd if cwd is not None else exe.parent))
+        if command_line is not None:
+            line = f"start_raw {folder} {quote(winpath(exe))} {quote(command_line)}"
+        elif args is not None:
+            line = f"start {folder} {quote(winpath(exe))} {quote(args)}"
+        else:
+            line = f"start {folder} {quote(winpath(exe))}"
+        # 64-bit Wine now and then fails a process start on its own (CreateProcess error 1359,
+        # or the driver dies while starting it; seen about once in a thousand starts). The
+        # program has not run then, so the start is tried once more with a fresh driver.
+        for attempt in (1, 2):
+            run = self._new_run(exe, env)
+            try:
+                run.pid = run.driver.call(line)["pid"]
+                return run
+            except BenchError as error:
+                transient = "error 1359" in str(error) or "driver ended during" in str(error)
+                if attempt == 2 or not transient:
+                    raise
+                run.close()
+                self.runs.remove(run)
+        raise AssertionError("unreachable")
+
+    def _new_run(self, exe: Path, env: dict | None) -> Run:
+        """A run with a driver of its own whose environment env sets up."""
         number = len(self.runs) + 1
         # Wine takes the time zone from the Unix environment of the process, not from the
         # Windows one: TZ goes to the driver's Unix side as well, whose children inherit it.
@@ -1021,14 +1046,6 @@ class Bench:
                 driver.call(f"unsetenv {quote(name)}")
             else:
                 driver.call(f"setenv {quote(name)} {quote(value)}")
-        folder = quote(winpath(cwd if cwd is not None else exe.parent))
-        if command_line is not None:
-            line = f"start_raw {folder} {quote(winpath(exe))} {quote(command_line)}"
-        elif args is not None:
-            line = f"start {folder} {quote(winpath(exe))} {quote(args)}"
-        else:
-            line = f"start {folder} {quote(winpath(exe))}"
-        run.pid = driver.call(line)["pid"]
         return run
 
     def driver(self) -> Driver:
