@@ -65,15 +65,31 @@ double time_inflate_once(const Bytes& stream, bool is_deflate64, bool fast_loop)
     return elapsed;
 }
 
-double time_update_crc_once(const Bytes& data, uint32_t* crc, bool folding)
+CrcMethod fastest_crc_method_here()
 {
-    static bool table_built, processor_folds;
+    static bool table_built;
+    static CrcMethod fastest;
     if (!table_built) {
         build_crc_table();
+        fastest = crc_method;
         table_built = true;
-        processor_folds = crc_folding;
     }
-    crc_folding = folding && processor_folds;
+    return fastest;
+}
+
+const char* crc_method_name(CrcMethod method)
+{
+    switch (method) {
+    case CRC_FOLDING_WIDE: return "wide-folding";
+    case CRC_FOLDING: return "folding";
+    default: return "tables";
+    }
+}
+
+double time_update_crc_once(const Bytes& data, uint32_t* crc, CrcMethod method)
+{
+    fastest_crc_method_here();
+    crc_method = method;
     double start = cpu_seconds();
     crc_register = 0xFFFFFFFFu;
     for (size_t at = 0; at < data.size(); at += OUTPUT_PIECE_SIZE) {
@@ -82,6 +98,6 @@ double time_update_crc_once(const Bytes& data, uint32_t* crc, bool folding)
     }
     double elapsed = cpu_seconds() - start;
     *crc = ~crc_register;
-    crc_folding = processor_folds;
+    crc_method = fastest_crc_method_here();
     return elapsed;
 }

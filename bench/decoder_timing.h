@@ -8,15 +8,21 @@
 
 #include <vector>
 
+#include "crc32.h"
+
 using Bytes = std::vector<uint8_t>;
 
 // Decodes stream once and compares the output with expected.
 bool check_inflate(const Bytes& stream, const Bytes& expected, bool is_deflate64);
 // Seconds of one decode (output discarded).
 double time_inflate_once(const Bytes& stream, bool is_deflate64, bool fast_loop = true);
-// Seconds of one CRC-32 over data in 28,672-byte pieces; *crc receives the result. folding
-// false times the portable path also where the processor could fold.
-double time_update_crc_once(const Bytes& data, uint32_t* crc, bool folding = true);
+// The fastest CRC-32 method of this processor (builds the tables on first use); the slower
+// ones can be timed too. The name is what the benchmark lines print.
+CrcMethod fastest_crc_method_here();
+const char* crc_method_name(CrcMethod method);
+// Seconds of one CRC-32 over data in 28,672-byte pieces with the given method (at most the
+// fastest here); *crc receives the result.
+double time_update_crc_once(const Bytes& data, uint32_t* crc, CrcMethod method);
 
 // Processor time of this thread where the system has it (the machine is shared: time spent
 // waiting for a processor is not ours), else wall time.

@@ -10,12 +10,17 @@ extern uint32_t crc_table[256];
 // Running register of update_crc: preset it to 0xFFFFFFFF, take its complement as the result.
 extern uint32_t crc_register;
 
-// True when update_crc folds with carry-less multiplication (set by build_crc_table when the
-// processor has PCLMULQDQ and SSE4.1). The tests clear it to check the portable path.
-extern bool crc_folding;
+// How update_crc works; build_crc_table picks the fastest the processor has. Each method gives
+// the same register; the tests and the benchmark step down through the slower ones.
+enum CrcMethod : uint8_t {
+    CRC_BY_TABLES,     // braided table lookups: any processor
+    CRC_FOLDING,       // carry-less multiplication (PCLMULQDQ, SSE4.1)
+    CRC_FOLDING_WIDE,  // the same on 256-bit registers (VPCLMULQDQ, AVX2)
+};
+extern CrcMethod crc_method;
 
-// Fills crc_table and the derived braid tables, and picks the folding path where the
-// processor has it. Called once at start-up.
+// Fills crc_table and the derived braid tables, and sets crc_method to the fastest the
+// processor has. Called once at start-up.
 void build_crc_table();
 // Advances crc_register over len bytes; same result as the byte-wise table update.
 void update_crc(const uint8_t* data, uint32_t len);
