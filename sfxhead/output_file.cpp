@@ -64,20 +64,24 @@ static bool create_temp_file(const char* path)
     return false;
 }
 
+// A new file is created at once, with _lcreat's access and sharing: looking the name up first
+// would cost a second search of its folder (Wine reads a whole folder for a name it does not
+// find), and nothing can come between look-up and creation. Only a name that is there already
+// is looked at, and replaced through a temporary file.
 int open_output_file(const char* path)
 {
     temp_path[0] = '\0';
     output_handle = 0;
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        HFILE file = _lcreat(path, 0);
-        if (file != HFILE_ERROR) {
-            output_handle = file;
-            return OUTPUT_OPENED;
-        }
-        return GetLastError() == ERROR_PATH_NOT_FOUND ? OUTPUT_NO_FOLDER : OUTPUT_REFUSED;
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        output_handle = (HFILE)(INT_PTR)file;
+        return OUTPUT_OPENED;
     }
-    if (!can_replace(path, attributes) || !create_temp_file(path))
+    if (GetLastError() == ERROR_PATH_NOT_FOUND)
+        return OUTPUT_NO_FOLDER;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !can_replace(path, attributes) || !create_temp_file(path))
         return OUTPUT_REFUSED;
     memcpy(replaced_path, path, strlen(path) + 1);
     return OUTPUT_OPENED;
