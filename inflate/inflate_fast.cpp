@@ -16,35 +16,51 @@
 // past the match's end; near the window end both fall into the window's slack.
 static_assert(WINDOW_SLACK >= 32, "the match copy's loads and stores past the window end");
 
-static inline void copy_in_window(uint8_t* win, uint8_t* dst, uint32_t distance, uint32_t length)
+// Copies a match whose source, 8 or more bytes away, does not cross the window end, nor does
+// the match.
+static inline void copy_words(uint8_t* dst, const uint8_t* src, uint32_t length)
 {
-    uint32_t source = ((uint32_t)(dst - win) - distance) & WINDOW_MASK;
-    const uint8_t* src = win + source;
-    if (source + length <= WINDOW_SIZE && (distance >= 8 && distance <= WINDOW_SIZE - 8)) {
-        uint8_t* end = dst + length;
-        uint64_t after = load_u64(end), after2 = load_u64(end + 8);
+    uint8_t* end = dst + length;
+    uint64_t after0 = load_u64(end), after1 = load_u64(end + 8);
+    uint64_t after2 = load_u64(end + 16), after3 = load_u64(end + 24);
+    uint64_t after4 = load_u64(end + 32);
+    store_u64(dst, load_u64(src));
+    store_u64(dst + 8, load_u64(src + 8));
+    store_u64(dst + 16, load_u64(src + 16));
+    store_u64(dst + 24, load_u64(src + 24));
+    store_u64(dst + 32, load_u64(src + 32));
+    dst += 40;
+    src += 40;
+    while (dst < end) {
         store_u64(dst, load_u64(src));
         store_u64(dst + 8, load_u64(src + 8));
-        if (length > 16) {
-            store_u64(dst + 16, load_u64(src + 16));
-            store_u64(dst + 24, load_u64(src + 24));
-            dst += 32;
-            src += 32;
-            while (dst < end) {
-                store_u64(dst, load_u64(src));
-                dst += 8;
-                src += 8;
-            }
-        }
-        store_u64(end, after);
-        store_u64(end + 8, after2);
-    } else if (source + length <= WINDOW_SIZE) {
-        copy_forward(dst, src, length);  // a distance below 8, or above 65,528
-    } else {
-        uint32_t first = WINDOW_SIZE - source;  // the source wraps around the window end
-        copy_forward(dst, src, first);
-        copy_forward(dst + first, win, length - first);
+        dst += 16;
+        src += 16;
     }
+    store_u64(end, after0);
+    store_u64(end + 8, after1);
+    store_u64(end + 16, after2);
+    store_u64(end + 24, after3);
+    store_u64(end + 32, after4);
+}
+
+// The rarer matches, out of the loop: one that reaches the window end (copied in pieces, the
+// full window flushed), a distance below 8 or above 65,528, a source crossing the window end.
+// Returns the new window position.
+__attribute__((noinline)) static uint32_t copy_rare(uint32_t pos, uint32_t distance, uint32_t length)
+{
+    if (length >= WINDOW_SIZE - pos)
+        return copy_match(pos, distance, length);
+    uint8_t* win = slide_window;
+    uint32_t source = (pos - distance) & WINDOW_MASK;
+    if (source + length <= WINDOW_SIZE) {
+        copy_forward(win + pos, win + source, length);
+    } else {
+        uint32_t first = WINDOW_SIZE - source;
+        copy_forward(win + pos, win + source, first);
+        copy_forward(win + pos + first, win, length - first);
+    }
+    return pos + length;
 }
 
 // --- fast loop ---------------------------------------------------------------------------------
@@ -94,8 +110,12 @@ enum {
     WORD_BITS = 8 * WORD_BYTES,
     MAX_ITEM_BITS = 15 + 16 + 15 + 14,
     MAX_DISTANCE_BITS = 15 + 14,
-    // Bits held before a distance is looked up: all of it on 64-bit, its code on 32-bit.
-    DISTANCE_LOOKUP_BITS = WORD_BITS == 64 ? MAX_DISTANCE_BITS : MAX_CODE_BITS,
+    // 64-bit: bits of the next literal/length lookup that must be left in the word after a
+    // distance; the word holds at least one bit more than the count.
+    PRELOAD_BITS = FAST_LITERAL_BITS - 1,
+    // Bits held after the distance's refill: on 64-bit a distance of the view (8 + 14 bits)
+    // and the next lookup; on 32-bit the code.
+    DISTANCE_REFILL_BITS = WORD_BITS == 64 ? FAST_DISTANCE_BITS + 14 + PRELOAD_BITS : MAX_CODE_BITS,
     FAST_INPUT_MARGIN = (MAX_ITEM_BITS + WORD_BITS - 1) / 8 + WORD_BYTES,
     MAX_ITEM_LITERALS = WORD_BITS == 64 ? 3 : 1,
     FAST_WINDOW_LIMIT = WINDOW_SIZE - 1 - MAX_ITEM_LITERALS,
@@ -121,11 +141,19 @@ static inline BitWord low_bits(BitWord word, uint32_t count)
 
 // Adds whole bytes at the cursor until at least WORD_BITS - 8 bits are held. Bits above the
 // count are the stream's next bits too, so loading them again later changes nothing.
-#define REFILL_BITS()                                \
-    do {                                             \
-        bits |= load_word(in) << count;              \
-        in += (WORD_BITS - 1 - count) >> 3;          \
-        count |= WORD_BITS - 8;                      \
+#define REFILL_BITS()                                                \
+    do {                                                             \
+        bits |= load_word(in) << (uint8_t)count;                     \
+        in += WORD_BYTES - 1 - ((count >> 3) & (WORD_BYTES - 1));    \
+        count |= WORD_BITS - 8;                                      \
+    } while (0)
+
+// Drops an entry's bits. Only the low byte of count is meaningful: subtracting the whole
+// entry leaves its low byte right and saves a mask per drop.
+#define DROP_ENTRY_BITS(entry)     \
+    do {                           \
+        bits >>= (uint8_t)(entry); \
+        count -= (entry);          \
     } while (0)
 
 #define DROP_BITS(n)      \
@@ -134,9 +162,10 @@ static inline BitWord low_bits(BitWord word, uint32_t count)
         count -= (n);     \
     } while (0)
 
-// Base value plus the extra bits of an entry whose bits were dropped from `saved`.
+// Base value plus the extra bits of a length or distance entry whose bits were dropped from
+// `saved`. Such an entry has no kind flags, so its second byte is its code bits.
 #define ENTRY_VALUE_PLUS_EXTRA(entry, saved) \
-    (entry_value(entry) + (uint32_t)(low_bits(saved, entry_drop_bits(entry)) >> entry_code_bits(entry)))
+    (entry_value(entry) + (uint32_t)(low_bits(saved, (uint8_t)(entry)) >> (uint8_t)((entry) >> 8)))
 
 DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances)
 {
@@ -160,28 +189,28 @@ DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances
     const BitWord literal_mask = ((BitWord)1 << FAST_LITERAL_BITS) - 1;
     const BitWord distance_mask = ((BitWord)1 << FAST_DISTANCE_BITS) - 1;
     DecodeStep step = STEP_MORE;
-    uint32_t entry, literal, length, distance;
+    uint32_t entry, literal, length, distance, pos, source;
     BitWord saved;
 
     REFILL_BITS();
     entry = literal_view[bits & literal_mask];
     do {
         saved = bits;
-        DROP_BITS(entry_drop_bits(entry));
+        DROP_ENTRY_BITS(entry);
         if ((int32_t)entry < 0) {
             literal = entry >> 16;
             entry = literal_view[bits & literal_mask];
             if (WORD_BITS == 64) {
                 // Up to two more root literals before the next refill.
                 saved = bits;
-                DROP_BITS(entry_drop_bits(entry));
+                DROP_ENTRY_BITS(entry);
                 *out++ = (uint8_t)literal;
                 if ((int32_t)entry >= 0)
                     goto not_literal;
                 literal = entry >> 16;
                 entry = literal_view[bits & literal_mask];
                 saved = bits;
-                DROP_BITS(entry_drop_bits(entry));
+                DROP_ENTRY_BITS(entry);
                 *out++ = (uint8_t)literal;
                 if ((int32_t)entry >= 0)
                     goto not_literal;
@@ -197,7 +226,7 @@ DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances
             if (entry & ENTRY_SUBTABLE) {
                 entry = literal_table[entry_value(entry) + low_bits(bits, entry_code_bits(entry))];
                 saved = bits;
-                DROP_BITS(entry_drop_bits(entry));
+                DROP_ENTRY_BITS(entry);
                 if ((int32_t)entry < 0) {
                     literal = entry >> 16;
                     REFILL_BITS();
@@ -217,43 +246,59 @@ DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances
                     break;
                 }
                 // Deflate64 symbol 285: its code is dropped, its 16 extra bits follow.
-                if (count < 16)
+                if ((uint8_t)count < 16)
                     REFILL_BITS();
                 length = entry_value(entry) + (uint32_t)low_bits(bits, 16);
                 DROP_BITS(16);
+                REFILL_BITS();  // bits for the distance lookup
                 goto decode_distance;
             }
         }
         length = ENTRY_VALUE_PLUS_EXTRA(entry, saved);
 
     decode_distance:
-        if (count < DISTANCE_LOOKUP_BITS)
-            REFILL_BITS();
+        // Looked up before the refill: at least 8 of the stream's bits are in the word.
         entry = distance_view[bits & distance_mask];
-        if (entry & ENTRY_SUBTABLE) {
-            DROP_BITS(entry_drop_bits(entry));
-            entry = distance_table[entry_value(entry) + low_bits(bits, entry_code_bits(entry))];
-        }
+        if ((uint8_t)count < DISTANCE_REFILL_BITS)
+            REFILL_BITS();
         if (entry & ENTRY_EXCEPTIONAL) {
-            NOTE_ERROR("invalid distance code");
-            step = STEP_BAD_DATA;
-            break;
+            if (!(entry & ENTRY_SUBTABLE)) {
+                NOTE_ERROR("invalid distance code");
+                step = STEP_BAD_DATA;
+                break;
+            }
+            if (WORD_BITS == 64 && (uint8_t)count < MAX_DISTANCE_BITS + PRELOAD_BITS)
+                REFILL_BITS();
+            DROP_ENTRY_BITS(entry);
+            entry = distance_table[entry_value(entry) + low_bits(bits, entry_code_bits(entry))];
+            if (entry & ENTRY_EXCEPTIONAL) {
+                NOTE_ERROR("invalid distance code");
+                step = STEP_BAD_DATA;
+                break;
+            }
         }
-        if (WORD_BITS == 32 && count < entry_drop_bits(entry))
+        if (WORD_BITS == 32 && (uint8_t)count < entry_drop_bits(entry))
             REFILL_BITS();
         saved = bits;
-        DROP_BITS(entry_drop_bits(entry));
+        DROP_ENTRY_BITS(entry);
         distance = ENTRY_VALUE_PLUS_EXTRA(entry, saved);
-        // The next entry is loaded before the copy, so the two overlap.
-        REFILL_BITS();
-        entry = literal_view[bits & literal_mask];
+        // The next entry is loaded before the copy, so the two overlap; on 64-bit also before
+        // the refill, from the bits left in the word.
+        if (WORD_BITS == 64) {
+            entry = literal_view[bits & literal_mask];
+            REFILL_BITS();
+        } else {
+            REFILL_BITS();
+            entry = literal_view[bits & literal_mask];
+        }
 
-        if (length < (uint32_t)(win + WINDOW_SIZE - out)) {
-            copy_in_window(win, out, distance, length);
+        pos = (uint32_t)(out - win);
+        source = (pos - distance) & WINDOW_MASK;
+        if (length < WINDOW_SIZE - pos && source + length <= WINDOW_SIZE && distance - 8 <= WINDOW_SIZE - 16) {
+            copy_words(out, win + source, length);
             out += length;
         } else {
-            // The match reaches the window end: copy it in pieces and flush.
-            out = win + copy_match((uint32_t)(out - win), distance, length);
+            out = win + copy_rare(pos, distance, length);
             if (input_exhausted)
                 break;  // the memory sink is full
         }
@@ -261,6 +306,7 @@ DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances
 
     // Give back the whole bytes loaded but not used, but never more than this loop loaded:
     // bytes the careful path held on entry may come from the previous input chunk.
+    count = (uint8_t)count;
     uint32_t unused = count >> 3;
     uint32_t loaded = (uint32_t)(in - input_cursor);
     if (unused > loaded)
