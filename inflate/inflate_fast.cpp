@@ -162,10 +162,20 @@ static inline BitWord low_bits(BitWord word, uint32_t count)
         count -= (n);     \
     } while (0)
 
+// The extra bits of a length or distance entry whose bits were dropped from `saved`: the low
+// bits to drop (at least one: its code) taken by shifting them to the top and back, which
+// needs no mask, then the code's bits shifted out. Such an entry has no kind flags, so its
+// second byte is its code bits.
+static inline uint32_t extra_bits_value(uint32_t entry, BitWord saved)
+{
+    uint32_t unused = (0u - entry) & (WORD_BITS - 1);  // WORD_BITS minus the bits to drop
+    return (uint32_t)(((saved << unused) >> unused) >> (uint8_t)(entry >> 8));
+}
+
 // Base value plus the extra bits of a length or distance entry whose bits were dropped from
-// `saved`. Such an entry has no kind flags, so its second byte is its code bits.
+// `saved`.
 #define ENTRY_VALUE_PLUS_EXTRA(entry, saved) \
-    (entry_value(entry) + (uint32_t)(low_bits(saved, (uint8_t)(entry)) >> (uint8_t)((entry) >> 8)))
+    (entry_value(entry) + extra_bits_value(entry, saved))
 
 DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances)
 {
@@ -294,7 +304,7 @@ DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances
 
         pos = (uint32_t)(out - win);
         source = (pos - distance) & WINDOW_MASK;
-        if (length < WINDOW_SIZE - pos && source + length <= WINDOW_SIZE && distance - 8 <= WINDOW_SIZE - 16) {
+        if (length < WINDOW_SIZE - pos && source + length <= WINDOW_SIZE && distance >= 8) {
             copy_words(out, win + source, length);
             out += length;
         } else {

@@ -452,16 +452,17 @@ TEST(WindowHistory, BytesAfterTheLastMatchStayIntact)
     ASSERT_EQ(run.result, 0);
     ASSERT_TRUE(run.output == produced);
 
-    // Next stream: copy window 77..108 from 65,536 - 77 back.
+    // Next stream: copy window 77..140 (as far as any copy may reach past a match) from
+    // 65,536 - 77 back.
     BitWriter next;
     Bytes ignored(WINDOW_SIZE, 0);
     start_block(next, true, 1);
     BlockWriter n(next, ignored, fixed_literal_lengths(), fixed_distance_lengths());
-    n.match(32, WINDOW_SIZE - 77);
+    n.match(64, WINDOW_SIZE - 77);
     n.end();
     run = decode_stream(next.finish());
     EXPECT_EQ(run.result, 0);
-    EXPECT_TRUE(run.output == Bytes(old.begin() + 77, old.begin() + 109));
+    EXPECT_TRUE(run.output == Bytes(old.begin() + 77, old.begin() + 141));
 }
 
 // Fixed tables are kept per deflate64 value: switching methods rebuilds them, so symbol 285
@@ -550,6 +551,54 @@ TEST(FastLoop, Deflate64MatchEndingAtTheWindowEnd)
         DecodeRun run = decode_stream(out.finish(), options);
         EXPECT_EQ(run.result, 0) << start;
         EXPECT_TRUE(run.output == expected) << start;
+    }
+}
+
+// Matches at the distances and lengths where the fast loop's copy changes its method (below 8
+// bytes, 8 or more behind or ahead after wrapping, lengths around its first 40-byte step),
+// ending from two bytes before to two after the second window end: their sources wrap or cross
+// the window end, and they end before, at or past it. The history before them mixes literals
+// and matches of every distance, so a byte taken from a wrong place shows.
+TEST(FastLoop, MatchCopiesAroundTheWindowEnd)
+{
+    for (int distance : {1, 7, 8, 9, 40, 65527, 65528, 65529, 65536}) {
+        for (int length : {3, 8, 39, 40, 41, 258}) {
+            for (int past_end = -2; past_end <= 2; ++past_end) {
+                BitWriter out;
+                Bytes expected;
+                start_block(out, true, 1);
+                BlockWriter w(out, expected, fixed_literal_lengths(), fixed_distance_lengths());
+                uint32_t state = (uint32_t)(distance * 1000 + length * 10 + past_end + 3);
+                auto next = [&state]() {
+                    state ^= state << 13;
+                    state ^= state >> 17;
+                    state ^= state << 5;
+                    return state;
+                };
+                int match_start = 2 * WINDOW_SIZE + past_end - length;
+                while ((int)expected.size() < match_start) {
+                    int room = match_start - (int)expected.size();
+                    if (expected.size() < 1000 || room < 300) {
+                        w.literal((uint8_t)next());
+                    } else {
+                        int far = std::min<int>((int)expected.size(), WINDOW_SIZE);
+                        w.match(3 + (int)(next() % 256), 1 + (int)(next() % far));
+                    }
+                }
+                w.match(length, distance);
+                for (int i = 0; i < 100; ++i)
+                    w.literal((uint8_t)next());
+                w.end();
+                Bytes stream = out.finish();
+                for (bool fast : {true, false}) {
+                    DecodeOptions options;
+                    options.fast_loop = fast;
+                    DecodeRun run = decode_stream(stream, options);
+                    ASSERT_EQ(run.result, 0) << distance << " " << length << " " << past_end;
+                    ASSERT_TRUE(run.output == expected) << distance << " " << length << " " << past_end;
+                }
+            }
+        }
     }
 }
 
