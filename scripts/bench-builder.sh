@@ -17,26 +17,35 @@ work="$root/build/bench-builder"
 corpus="$work/corpus"
 mkdir -p "$work"
 
-# Names with characters Windows forbids (Perl's "Dpkg::Exit.3perl.gz") are left out: the
-# builder refuses them, as the stub could not create them.
-pick_files() {
+# Names with characters Windows forbids (Perl's "Dpkg::Exit.3perl.gz") and the second of two
+# names that differ only in case ("index.html", "Index.html") are left out: the builder refuses
+# them, as the stub could not create them.
+pick_files() (
+  set +o pipefail  # head closes its pipe early on purpose
   {
     find /usr/share/doc -type f | LC_ALL=C sort | awk 'NR % 5 == 0'
     find /usr/share/man -type f | LC_ALL=C sort | awk 'NR % 21 == 0'
     find /usr/lib/x86_64-linux-gnu -name '*.so*' -type f -size -4M | LC_ALL=C sort | head -n 1000
-  } | grep -v '[:*?"<>|\\]'
-}
+  } | grep -v '[:*?"<>|\\]' | awk '{ l = tolower($0); if (!seen[l]++) print }'
+)
 
+# The folder is made again whenever the list of files differs from the one it was made from.
 make_corpus() {
   rm -rf "$corpus" "$corpus.tmp"
   mkdir -p "$corpus.tmp"
-  pick_files | while read -r f; do
+  while read -r f; do
     mkdir -p "$corpus.tmp$(dirname "$f")"
     cp "$f" "$corpus.tmp$f"
-  done
+  done <"$work/files.new"
   mv "$corpus.tmp" "$corpus"
+  mv "$work/files.new" "$work/files.txt"
 }
-[ -d "$corpus" ] || make_corpus
+pick_files >"$work/files.new"
+if [ -d "$corpus" ] && cmp -s "$work/files.new" "$work/files.txt"; then
+  rm -f "$work/files.new"
+else
+  make_corpus
+fi
 files=$(find "$corpus" -type f | wc -l)
 bytes=$(find "$corpus" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
 echo "builder corpus files=$files bytes=$bytes"
