@@ -43,7 +43,7 @@ enum {
 // braid_tables[k][b]: the register after byte b at position k of a word, followed by the rest
 // of that word and the other lanes' words (BRAID_LANES - 1 of them) as zeros, from a zero
 // register.
-alignas(64) static uint32_t braid_tables[WORD_BYTES][256];
+static uint32_t braid_tables[WORD_BYTES][256];
 
 static inline uint32_t shift_zero_byte(uint32_t crc)
 {
@@ -68,19 +68,20 @@ static inline uint32_t crc_of_word(CrcWord word)
     return (uint32_t)word;
 }
 
+// The four table lookups of one 32-bit half of a word, tables k0 .. k0 + 3. Taking the word as
+// 32-bit halves lets the compiler take bytes with byte-register moves instead of 64-bit shifts.
+static inline uint32_t braid_half(uint32_t half, int k0)
+{
+    return braid_tables[k0][half & 0xFF] ^ braid_tables[k0 + 1][(half >> 8) & 0xFF] ^
+           braid_tables[k0 + 2][(half >> 16) & 0xFF] ^ braid_tables[k0 + 3][half >> 24];
+}
+
 // One lane's step: the register after the word's bytes, with the other lanes' words as zeros.
-// The word is taken as 32-bit halves, so the compiler takes bytes with byte-register moves
-// instead of 64-bit shifts.
 static inline uint32_t braid_step(CrcWord word)
 {
-    uint32_t low = (uint32_t)word;
-    uint32_t crc = braid_tables[0][low & 0xFF] ^ braid_tables[1][(low >> 8) & 0xFF] ^
-                   braid_tables[2][(low >> 16) & 0xFF] ^ braid_tables[3][low >> 24];
-    if (WORD_BYTES == 8) {
-        uint32_t high = (uint32_t)((uint64_t)word >> 32);
-        crc = crc ^ braid_tables[4 % WORD_BYTES][high & 0xFF] ^ braid_tables[5 % WORD_BYTES][(high >> 8) & 0xFF] ^
-              braid_tables[6 % WORD_BYTES][(high >> 16) & 0xFF] ^ braid_tables[7 % WORD_BYTES][high >> 24];
-    }
+    uint32_t crc = braid_half((uint32_t)word, 0);
+    if (WORD_BYTES == 8)
+        crc ^= braid_half((uint32_t)((uint64_t)word >> 32), 4);
     return crc;
 }
 
