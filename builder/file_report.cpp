@@ -62,6 +62,7 @@ void print_record(long at, const Record& r)
     std::printf("end_record_offset: 0x%08X\n", r.end_record_offset);
     std::printf("total_size: %u\n", r.total_size);
     std::printf("flags: 0x%08X (%s)\n", r.flags, describe_flags(r.flags).c_str());
+    std::printf("language: %s\n", language_name(r.flags));
     std::printf("complete: 0x%04X\n", r.complete);
     std::printf("entry_point: 0x%08X\n", r.entry_point);
     std::printf("reserved: %u %u %u %u %u %u\n", r.reserved1, r.reserved2, r.reserved3, r.reserved4, r.reserved5,

@@ -83,10 +83,10 @@ void print_record(const InspectReport& report, std::FILE* to)
 {
     const Record& r = report.record;
     std::fprintf(to, "  \"record\": {\"offset\": %ld, \"stub_crc\": %u, \"archive_offset\": %u, \"config_offset\": %u, "
-                     "\"end_record_offset\": %u, \"total_size\": %u, \"flags\": %u, \"flags_text\": %s, "
+                     "\"end_record_offset\": %u, \"total_size\": %u, \"flags\": %u, \"flags_text\": %s, \"language\": \"%s\", "
                      "\"complete\": %u, \"entry_point\": %u, \"reserved\": [%u, %u, %u, %u, %u, %u]},\n",
                  report.record_offset, r.stub_crc, r.archive_offset, r.config_offset, r.end_record_offset, r.total_size,
-                 r.flags, json_string(describe_flags(r.flags)).c_str(), r.complete, r.entry_point, r.reserved1,
+                 r.flags, json_string(describe_flags(r.flags)).c_str(), language_name(r.flags), r.complete, r.entry_point, r.reserved1,
                  r.reserved2, r.reserved3, r.reserved4, r.reserved5, r.reserved6);
 }
 

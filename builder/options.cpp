@@ -57,6 +57,7 @@ enum OptionId {
     OPT_INPUT_CODEPAGE,
     OPT_KEEP_MACOS_METADATA,
     OPT_LEVEL,
+    OPT_LANGUAGE,
     OPT_JOBS = 'j',
     OPT_QUIET = 'q',
 };
@@ -88,6 +89,7 @@ std::vector<option> option_table()
     table.push_back({"level", required_argument, nullptr, OPT_LEVEL});
     table.push_back({"jobs", required_argument, nullptr, OPT_JOBS});
     table.push_back({"quiet", no_argument, nullptr, OPT_QUIET});
+    table.push_back({"language", required_argument, nullptr, OPT_LANGUAGE});
     table.push_back({"help", no_argument, nullptr, OPT_HELP});
     table.push_back({nullptr, 0, nullptr, 0});
     return table;
@@ -136,6 +138,22 @@ bool apply_number_option(int id, const char* arg, BuildOptions& o)
     return true;
 }
 
+bool apply_language_option(const char* arg, BuildOptions& o)
+{
+    static const struct { const char* name; uint32_t flags; } languages[] = {
+        {"de", 0}, {"en", SFX_LANGUAGE_EN}, {"auto", SFX_LANGUAGE_AUTO},
+    };
+    for (const auto& language : languages) {
+        if (std::strcmp(arg, language.name) == 0) {
+            o.language_flags = language.flags;
+            return true;
+        }
+    }
+    std::fprintf(stderr, "tvsfx build: --language needs de (German), en (English) or auto (German on a German "
+                         "Windows, else English), not '%s'\n", arg);
+    return false;
+}
+
 bool apply_option(int id, const char* arg, BuildOptions& o)
 {
     if (id >= OPT_FIELD && id < OPT_FIELD + int(sizeof field_options / sizeof field_options[0])) {
@@ -158,6 +176,7 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_CODEPAGE: o.codepage = arg; return true;
     case OPT_NAME: o.volume_name = arg; return true;
     case OPT_QUIET: o.quiet = true; return true;
+    case OPT_LANGUAGE: return apply_language_option(arg, o);
     case OPT_LEVEL:
     case OPT_JOBS: return apply_number_option(id, arg, o);
     case OPT_INPUT_CODEPAGE: o.input_codepage = arg; return true;
@@ -203,7 +222,9 @@ void check_field_text(const FieldOption& f, const std::string& text)
 
 uint32_t settle_flags(const BuildOptions& o)
 {
-    uint32_t flags = o.flags | o.raw_flags;
+    uint32_t flags = o.flags | o.raw_flags | o.language_flags;
+    if ((flags & SFX_LANGUAGE_EN) && (flags & SFX_LANGUAGE_AUTO))
+        fail("SFX_LANGUAGE_EN and SFX_LANGUAGE_AUTO contradict each other; choose one with --language");
     if (o.title_given)
         flags |= SFX_USE_TITLE;
     if (!o.crc_from_start)
@@ -272,6 +293,9 @@ void print_build_help(std::FILE* to)
         "  --info TEXT         text shown for the -info command-line option (511)\n"
         "  --codepage CP       Windows code page of the texts and file names (default " DEFAULT_CODEPAGE ",\n"
         "                      any iconv name; raw = bytes as given)\n"
+        "  --language LANG     language of the program's own texts: de (default), en,\n"
+        "                      or auto (German on a Windows whose language is German,\n"
+        "                      else English)\n"
         "\n"
         "Entry names (each becomes Unicode, then the --codepage; see the README):\n"
         "  --input-codepage CP code page of names from MS-DOS, Windows and OS/2 zip\n"

@@ -30,6 +30,7 @@ struct BuildOptions {
     int level = DEFAULT_LEVEL;  // --level: 0 stores, 1..12 libdeflate's levels
     unsigned jobs = 0;        // -j: compressing threads; 0 one per core
     bool quiet = false;       // --quiet: no progress line and no summary
+    uint32_t language_flags = 0;  // --language: SFX_LANGUAGE_EN, SFX_LANGUAGE_AUTO or 0 (German)
 };
 
 // What goes into the file: texts in the stub's code page, the final flags word.

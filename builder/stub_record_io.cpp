@@ -24,8 +24,20 @@ const FlagName flag_names[] = {
     {SFX_PROMPT_OKCANCEL, "SFX_PROMPT_OKCANCEL", "prompt-okcancel"},
     {SFX_HIDDEN, "SFX_HIDDEN", "hidden"},
     {SFX_NO_UNATTENDED, "SFX_NO_UNATTENDED", "no-unattended"},
+    {SFX_LANGUAGE_EN, "SFX_LANGUAGE_EN", nullptr},
+    {SFX_LANGUAGE_AUTO, "SFX_LANGUAGE_AUTO", nullptr},
 };
 const size_t flag_name_count = sizeof flag_names / sizeof flag_names[0];
+
+const char* language_name(uint32_t flags)
+{
+    switch (flags & (SFX_LANGUAGE_EN | SFX_LANGUAGE_AUTO)) {
+    case 0: return "de";
+    case SFX_LANGUAGE_EN: return "en";
+    case SFX_LANGUAGE_AUTO: return "auto";
+    }
+    return "en";  // both bits: the stub takes English
+}
 
 long find_stub_marker(const uint8_t* data, size_t size)
 {

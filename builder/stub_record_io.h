@@ -37,6 +37,9 @@ uint32_t compute_stub_crc(const std::vector<uint8_t>& stub_part, size_t record_o
 // "SFX_OVERWRITE | SFX_AUTO | 0x00010000": known bits by name, the rest in hex.
 std::string describe_flags(uint32_t flags);
 
+// The language the flags choose, as --language names it: "de", "en" or "auto".
+const char* language_name(uint32_t flags);
+
 struct FlagName {
     uint32_t mask;
     const char* name;    // the SFX_ name

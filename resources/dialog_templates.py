@@ -32,6 +32,9 @@ PUSH_BUTTON = 0x50010000         # WS_TABSTOP, BS_PUSHBUTTON
 DEFAULT_BUTTON = 0x50010001      # WS_TABSTOP, BS_DEFPUSHBUTTON
 CHECK_BOX = 0x50010003           # WS_TABSTOP, BS_AUTOCHECKBOX
 METER_FRAME = 0x50800000         # WS_BORDER
+# WS_BORDER, WS_TABSTOP, WS_VSCROLL, ES_MULTILINE, ES_AUTOVSCROLL, ES_READONLY: a text to read
+# and scroll, never to edit.
+EDIT_READER = 0x50A10844
 
 # The main dialog. Its caption is set at run time, so the template's title is empty.
 # Status line 109 and meter 201 share one place; the dialog shows one of them at a time.
@@ -66,6 +69,40 @@ PASSWORD_DIALOG = Dialog(
         Control(1,   "BUTTON", "OK",                                     DEFAULT_BUTTON,  37,  56,  50,  14),
         Control(2,   "BUTTON", "Abbrechen",                              PUSH_BUTTON,     105, 56,  50,  14),
     ])
+
+# The English dialogs: the same layout, ids and styles; only the texts differ.
+MAIN_DIALOG_EN = MAIN_DIALOG._replace(controls=[
+    control._replace(text=text) for control, text in zip(MAIN_DIALOG.controls, [
+        "", "E&xtract to: ", "", "&Browse...", "&Overwrite files without asking", "",
+        "&Extract", "Start &Tarvel", "&Close", "&Info", "&Help", "", "", ""])])
+
+PASSWORD_DIALOG_EN = PASSWORD_DIALOG._replace(
+    title="Tarvel Self-Extractor - Password",
+    controls=[control._replace(text=text) for control, text in zip(PASSWORD_DIALOG.controls, [
+        "This self-extracting archive is password-protected.\n\nPlease enter the &password:",
+        "", "OK", "Cancel"])])
+
+# The licence page. Accept is not IDOK and no button is the default one, so Enter alone never
+# accepts; Decline is IDCANCEL, so Esc and the close box decline. The text field gets the
+# licence at run time.
+LICENSE_ACCEPT_ID = 603
+LICENSE_DIALOG = Dialog(
+    style=DIALOG_STYLE, x=20, y=20, cx=300, cy=190, title="Tarvel Self-Extractor - Lizenzvereinbarung",
+    point_size=8, font="MS Shell Dlg",
+    controls=[
+        Control(601, "STATIC",
+                "Bitte lesen Sie die Lizenzvereinbarung. Um das Archiv zu entpacken, "
+                "m\u00fcssen Sie sie annehmen.",                         STATIC_TEXT,     6,   6,   288, 16),
+        Control(602, "EDIT",   "",                                       EDIT_READER,     6,   24,  288, 140),
+        Control(LICENSE_ACCEPT_ID, "BUTTON", "Annehmen",                 PUSH_BUTTON,     182, 170, 54,  14),
+        Control(2,   "BUTTON", "Ablehnen",                               PUSH_BUTTON,     240, 170, 54,  14),
+    ])
+
+LICENSE_DIALOG_EN = LICENSE_DIALOG._replace(
+    title="Tarvel Self-Extractor - License Agreement",
+    controls=[control._replace(text=text) for control, text in zip(LICENSE_DIALOG.controls, [
+        "Please read the license agreement. You must accept it to unpack the archive.",
+        "", "I accept", "Decline"])])
 
 # Sizes these tables encode to, kept here so that an edit that changes a template shows up as a
 # build failure and is looked at. How they add up:

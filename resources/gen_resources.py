@@ -1,19 +1,22 @@
 #!/usr/bin/env python3
 """Builds the stub's resource data: resource_data.cpp and the application icon.
 
-resource_data.cpp defines what resource_data.h declares:
+resource_data.cpp defines what resource_data.h declares, once per language (German from
+messages.txt, usage.txt and fixed_texts.txt; English from the *_en.txt files beside them):
   - the message table: the offsets of the 54 texts and of the main dialog template, and one raw
     Deflate stream of the texts (code page 850, each NUL-terminated) followed by the template;
-  - the password dialog template as a second raw Deflate stream;
-  - the usage box of usage.txt (code page 850, NUL-terminated) as a third raw Deflate stream;
-  - the fixed texts of fixed_texts.txt in Windows-1252.
+  - the password and the licence dialog templates, each as a raw Deflate stream;
+  - the usage box (code page 850, NUL-terminated) as another raw Deflate stream;
+  - the fixed texts in Windows-1252;
+and the table text_sets that gathers each language's set. The German data keep their names and
+bytes whether or not other languages exist: a package in German is the same program as before.
 
 The stub's image must not hold a ZIP record signature or the stub record's marker anywhere
 before the real ones: the archive walk and the checksum's marker scan take the first match.
 Every byte array written here is checked for them; a compressed stream that contains one is
 made again with other settings, and data that cannot avoid one stops the build.
 
-Usage: gen_resources.py MESSAGES FIXED_TEXTS USAGE OUT_DIR
+Usage: gen_resources.py RESOURCE_DIR OUT_DIR
 """
 
 import os
@@ -26,7 +29,16 @@ import icon
 
 MESSAGE_TEXT_COUNT = 54          # ids 0..53; id 54 is the main dialog template
 FIXED_TEXT_NAMES = ("caption", "header_error", "no_memory", "no_memory_resources",
-                    "product_info", "report_notice")
+                    "product_info", "report_notice", "log_message", "log_file", "log_end",
+                    "log_license")
+# The fixed texts that every language has in its own words; the others are the same for all
+# (caption, English internal-error texts) or never shown (no_memory).
+LANGUAGE_TEXT_NAMES = ("header_error", "product_info", "log_message", "log_file", "log_end",
+                       "log_license")
+
+# The languages in the order of the stub's Language enum: name, suffix of their files and of
+# their C++ names. German comes first and has no suffix: its names are those of old.
+LANGUAGES = (("German", ""), ("English", "_en"))
 
 # The loaded table is a 6117-byte block with two guard bytes at 6115 and 6116. The entry function
 # copies 1024 bytes from the template's offset, so text part + 1024 must stay below the guards.
@@ -92,10 +104,10 @@ def read_messages(path):
     return [text for _, text in entries]
 
 
-def read_fixed_texts(path):
+def read_fixed_texts(path, names=FIXED_TEXT_NAMES):
     texts = dict(read_entries(path))
-    if sorted(texts) != sorted(FIXED_TEXT_NAMES):
-        fail("%s must define exactly: %s" % (path, ", ".join(FIXED_TEXT_NAMES)))
+    if sorted(texts) != sorted(names):
+        fail("%s must define exactly: %s" % (path, ", ".join(names)))
     return texts
 
 
@@ -154,13 +166,15 @@ def compress_clean(data, name):
 
 
 def build_checked_template(dialog, expected_size, name):
+    """The template; expected_size None: any size (the limits are checked on their own)."""
     template = dialog_templates.build_template(dialog)
-    if len(template) != expected_size:
+    if expected_size is not None and len(template) != expected_size:
         fail("the %s dialog template is %d bytes, not %d" % (name, len(template), expected_size))
     return template
 
 
-def build_message_data(texts):
+def build_message_data(texts, main_dialog=dialog_templates.MAIN_DIALOG,
+                       main_size=dialog_templates.MAIN_TEMPLATE_SIZE):
     """The table's decompressed bytes and the 55 offsets (54 texts, then the template)."""
     data = bytearray()
     offsets = []
@@ -168,12 +182,12 @@ def build_message_data(texts):
         offsets.append(len(data))
         data += encode_text(text, "cp850", "message %d" % number) + b"\0"
     offsets.append(len(data))
-    data += build_checked_template(dialog_templates.MAIN_DIALOG,
-                                   dialog_templates.MAIN_TEMPLATE_SIZE, "main")
+    data += build_checked_template(main_dialog, main_size, "main")
     return bytes(data), offsets
 
 
-def check_limits(data, offsets, main_template_size, password_template_size):
+def check_limits(data, offsets, main_template_size, password_template_size,
+                 license_template_size=0):
     text_size = offsets[MESSAGE_TEXT_COUNT]
     if text_size + MAIN_TEMPLATE_COPY_SIZE > MESSAGE_BLOCK_GUARD_OFFSET:
         fail("text part of %d bytes leaves no room for the %d-byte template copy"
@@ -185,6 +199,18 @@ def check_limits(data, offsets, main_template_size, password_template_size):
     if password_template_size > PASSWORD_TEMPLATE_BLOCK_SIZE:
         fail("password dialog template is larger than its %d-byte block"
              % PASSWORD_TEMPLATE_BLOCK_SIZE)
+    if license_template_size > PASSWORD_TEMPLATE_BLOCK_SIZE:
+        fail("licence dialog template is larger than its %d-byte block"
+             % PASSWORD_TEMPLATE_BLOCK_SIZE)
+
+
+def check_not_longer(texts, german, name):
+    """Another language's text may not be longer than the German one: the buffers, limits and
+    internal-error lengths are worked out for the German texts."""
+    for key, text in texts.items():
+        if len(text) > len(german[key]):
+            fail("%s %s is %d characters, longer than the German text's %d"
+                 % (name, key, len(text), len(german[key])))
 
 
 # --- C++ output ------------------------------------------------------------------------------
@@ -218,39 +244,62 @@ def c_string(data):
     return '"' + "".join(out) + '"'
 
 
-def render_cpp(offsets, message_blob, data_size, main_template_size,
-               password_blob, password_template_size, usage_blob, fixed_encoded):
+def render_language(names, suffix, language):
+    """The arrays and fixed texts of one language. German (no suffix) keeps the names that
+    resource_data.h declares; the others' arrays are internal and reached through text_sets."""
+    storage = "" if not suffix else "static "
     lines = [
-        "// Generated by gen_resources.py from messages.txt, fixed_texts.txt and the dialog",
-        "// tables in dialog_templates.py. Edit those, not this file.",
-        '#include "resource_data.h"',
-        "",
-        "const uint32_t message_offsets[MESSAGE_OFFSET_COUNT] = {",
-        word_rows(offsets),
+        "// --- %s " % language["name"] + "-" * (88 - len(language["name"])),
+        "%sconst uint32_t message_offsets%s[MESSAGE_OFFSET_COUNT] = {" % (storage, suffix),
+        word_rows(language["offsets"]),
         "};",
-        "",
-        "const uint8_t message_blob[%d] = {" % len(message_blob),
-        byte_rows(message_blob),
-        "};",
-        "const uint32_t message_blob_size = %d;" % len(message_blob),
-        "const uint32_t message_data_size = %d;" % data_size,
-        "const uint32_t main_template_size = %d;" % main_template_size,
-        "",
-        "const uint8_t password_template_blob[%d] = {" % len(password_blob),
-        byte_rows(password_blob),
-        "};",
-        "const uint32_t password_template_blob_size = %d;" % len(password_blob),
-        "const uint32_t password_template_size = %d;" % password_template_size,
-        "",
-        "const uint8_t usage_blob[%d] = {" % len(usage_blob),
-        byte_rows(usage_blob),
-        "};",
-        "const uint32_t usage_blob_size = %d;" % len(usage_blob),
         "",
     ]
-    for name in FIXED_TEXT_NAMES:
+    for blob in ("message_blob", "password_template_blob", "usage_blob", "license_template_blob"):
+        data = language[blob]
+        lines += ["%sconst uint8_t %s%s[%d] = {" % (storage, blob, suffix, len(data)), byte_rows(data), "};"]
+        if not suffix:
+            lines.append("const uint32_t %s_size = %d;" % (blob, len(data)))
+    if not suffix:
+        lines += [
+            "const uint32_t message_data_size = %d;" % language["data_size"],
+            "const uint32_t main_template_size = %d;" % language["main_template_size"],
+            "const uint32_t password_template_size = %d;" % language["password_template_size"],
+        ]
+    for name in names:
         # The literal's own NUL terminates the text.
-        lines.append("const char text_%s[] = %s;" % (name, c_string(fixed_encoded[name][:-1])))
+        lines.append("%sconst char text_%s%s[] = %s;"
+                     % (storage, name, suffix, c_string(language["fixed"][name][:-1])))
+    return lines + [""]
+
+
+def render_text_set(suffix, language):
+    def sized(blob):
+        return "%s%s, %d" % (blob, suffix, len(language[blob]))
+    return ["    {",
+            "        message_offsets%s, %s, %d, %d," % (suffix, sized("message_blob"), language["data_size"],
+                                                       language["main_template_size"]),
+            "        %s, %d," % (sized("password_template_blob"), language["password_template_size"]),
+            "        %s," % sized("usage_blob"),
+            "        %s, %d," % (sized("license_template_blob"), language["license_template_size"]),
+            "        " + ", ".join("text_%s%s" % (name, suffix) for name in LANGUAGE_TEXT_NAMES) + ",",
+            "    },"]
+
+
+def render_cpp(languages):
+    lines = [
+        "// Generated by gen_resources.py from messages*.txt, fixed_texts*.txt, usage*.txt and the",
+        "// dialog tables in dialog_templates.py. Edit those, not this file.",
+        '#include "resource_data.h"',
+        "",
+    ]
+    for (name, suffix), language in zip(LANGUAGES, languages):
+        names = FIXED_TEXT_NAMES if not suffix else LANGUAGE_TEXT_NAMES
+        lines += render_language(names, suffix, dict(language, name=name))
+    lines.append("const TextSet text_sets[LANGUAGE_COUNT] = {")
+    for (_, suffix), language in zip(LANGUAGES, languages):
+        lines += render_text_set(suffix, language)
+    lines.append("};")
     return "\n".join(lines) + "\n"
 
 
@@ -263,38 +312,71 @@ def write_file(path, content):
         target.write(content)
 
 
-def main(argv):
-    if len(argv) != 5:
-        fail("usage: gen_resources.py MESSAGES FIXED_TEXTS USAGE OUT_DIR")
-    messages_path, fixed_path, usage_path, out_dir = argv[1:]
+# Per language: its files and dialogs, and the sizes its German dialogs must have (None: any).
+LANGUAGE_SOURCES = {
+    "": ("messages.txt", "usage.txt", "fixed_texts.txt",
+         dialog_templates.MAIN_DIALOG, dialog_templates.MAIN_TEMPLATE_SIZE,
+         dialog_templates.PASSWORD_DIALOG, dialog_templates.PASSWORD_TEMPLATE_SIZE,
+         dialog_templates.LICENSE_DIALOG),
+    "_en": ("messages_en.txt", "usage_en.txt", "fixed_texts_en.txt",
+            dialog_templates.MAIN_DIALOG_EN, None,
+            dialog_templates.PASSWORD_DIALOG_EN, None,
+            dialog_templates.LICENSE_DIALOG_EN),
+}
 
-    data, offsets = build_message_data(read_messages(messages_path))
+
+def build_language(resource_dir, suffix, german):
+    """Everything one language puts into the image; german is the German language's result
+    (None while building German itself)."""
+    (messages_name, usage_name, fixed_name, main_dialog, main_size,
+     password_dialog, password_size, license_dialog) = LANGUAGE_SOURCES[suffix]
+    texts = read_messages(os.path.join(resource_dir, messages_name))
+    names = FIXED_TEXT_NAMES if not suffix else LANGUAGE_TEXT_NAMES
+    fixed = read_fixed_texts(os.path.join(resource_dir, fixed_name), names)
+    if german is not None:
+        check_not_longer(dict(enumerate(texts)), dict(enumerate(german["texts"])), "message")
+        check_not_longer(fixed, german["fixed_texts"], "fixed text")
+    data, offsets = build_message_data(texts, main_dialog, main_size)
     main_template_size = len(data) - offsets[MESSAGE_TEXT_COUNT]
-    password_template = build_checked_template(dialog_templates.PASSWORD_DIALOG,
-                                               dialog_templates.PASSWORD_TEMPLATE_SIZE, "password")
-    check_limits(data, offsets, main_template_size, len(password_template))
-    message_blob = compress_clean(data, "the message blob")
-    password_blob = compress_clean(password_template, "the password template blob")
-    usage_blob = compress_clean(read_usage(usage_path), "the usage blob")
-
-    fixed = read_fixed_texts(fixed_path)
-    fixed_encoded = {name: encode_text(fixed[name], "cp1252", name) + b"\0"
-                     for name in FIXED_TEXT_NAMES}
+    password_template = build_checked_template(password_dialog, password_size, "password")
+    license_template = build_checked_template(license_dialog, None, "licence")
+    check_limits(data, offsets, main_template_size, len(password_template), len(license_template))
+    fixed_encoded = {name: encode_text(fixed[name], "cp1252", name) + b"\0" for name in names}
     for name, encoded in fixed_encoded.items():
-        require_clean(encoded, "text_" + name)
-    require_clean(offsets_as_bytes(offsets), "message_offsets")
+        require_clean(encoded, "text_%s%s" % (name, suffix))
+    require_clean(offsets_as_bytes(offsets), "message_offsets" + suffix)
+    return {
+        "texts": texts, "fixed_texts": fixed, "fixed": fixed_encoded, "offsets": offsets,
+        "data_size": len(data), "main_template_size": main_template_size,
+        "password_template_size": len(password_template),
+        "license_template_size": len(license_template),
+        "message_blob": compress_clean(data, "the message blob" + suffix),
+        "password_template_blob": compress_clean(password_template, "the password template blob" + suffix),
+        "usage_blob": compress_clean(read_usage(os.path.join(resource_dir, usage_name)), "the usage blob" + suffix),
+        "license_template_blob": compress_clean(license_template, "the licence template blob" + suffix),
+    }
+
+
+def main(argv):
+    if len(argv) != 3:
+        fail("usage: gen_resources.py RESOURCE_DIR OUT_DIR")
+    resource_dir, out_dir = argv[1:]
+    languages = []
+    for _, suffix in LANGUAGES:
+        languages.append(build_language(resource_dir, suffix, languages[0] if languages else None))
     icon_data = icon.build_icon()
     require_clean(icon_data, "the icon")
 
-    cpp = render_cpp(offsets, message_blob, len(data), main_template_size,
-                     password_blob, len(password_template), usage_blob, fixed_encoded)
     os.makedirs(out_dir, exist_ok=True)
-    write_file(os.path.join(out_dir, "resource_data.cpp"), cpp.encode("ascii"))
+    write_file(os.path.join(out_dir, "resource_data.cpp"), render_cpp(languages).encode("ascii"))
     write_file(os.path.join(out_dir, "tarvel.ico"), icon_data)
-    print("resources: messages %d -> %d bytes (template at %d), password template %d -> %d bytes, "
-          "usage -> %d bytes"
-          % (len(data), len(message_blob), offsets[MESSAGE_TEXT_COUNT],
-             len(password_template), len(password_blob), len(usage_blob)))
+    for (name, _), language in zip(LANGUAGES, languages):
+        print("resources (%s): messages %d -> %d bytes (template at %d), password template %d -> %d "
+              "bytes, usage -> %d bytes, licence template %d -> %d bytes"
+              % (name, language["data_size"], len(language["message_blob"]),
+                 language["offsets"][MESSAGE_TEXT_COUNT], language["password_template_size"],
+                 len(language["password_template_blob"]), len(language["usage_blob"]),
+                 language["license_template_size"], len(language["license_template_blob"])))
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
-// The stub's built-in texts and dialog templates. gen_resources.py writes their definitions
-// (resource_data.cpp) at build time from messages.txt, fixed_texts.txt, usage.txt and the dialog tables in
-// dialog_templates.py. None of the arrays holds a ZIP record signature or the stub record's
+// The stub's built-in texts and dialog templates, in German and in English. gen_resources.py
+// writes their definitions (resource_data.cpp) at build time from messages*.txt,
+// fixed_texts*.txt, usage*.txt and the dialog tables in dialog_templates.py. The names below are
+// the German data; text_sets gathers every language's (the stub uses the one it chose). None of the arrays holds a ZIP record signature or the stub record's
 // marker; the generator checks that.
 #ifndef TVSFX_RESOURCE_DATA_H
 #define TVSFX_RESOURCE_DATA_H
@@ -40,5 +41,44 @@ extern const char text_no_memory[];            // decoder out of memory
 extern const char text_no_memory_resources[];  // no block for the password dialog template
 extern const char text_product_info[];         // Info box; a format string without arguments
 extern const char text_report_notice[];        // after the internal-error report; no arguments
+extern const char text_log_message[];          // log line prefix of a message ("Meldung: ")
+extern const char text_log_file[];             // log line prefix of an extracted file
+extern const char text_log_end[];              // log line prefix of the exit code
+extern const char text_log_license[];          // log line: -silent took the licence as accepted
+
+// --- licence dialog ------------------------------------------------------------------------
+// One raw Deflate stream that inflates to the licence dialog template (at most 600 bytes, as
+// the password template). Its Accept button is not IDOK, so Enter never accepts.
+enum { LICENSE_TEXT_ID = 602, LICENSE_ACCEPT_ID = 603 };
+extern const uint8_t license_template_blob[];
+extern const uint32_t license_template_blob_size;
+
+// --- the languages -------------------------------------------------------------------------
+// Each language's complete set: the same kinds of data as the German ones above, with the same
+// limits (the generator checks them, and keeps every text no longer than its German one).
+enum Language { LANGUAGE_GERMAN, LANGUAGE_ENGLISH, LANGUAGE_COUNT };
+
+struct TextSet {
+    const uint32_t* message_offsets;  // MESSAGE_OFFSET_COUNT
+    const uint8_t* message_blob;
+    uint32_t message_blob_size;
+    uint32_t message_data_size;
+    uint32_t main_template_size;
+    const uint8_t* password_template_blob;
+    uint32_t password_template_blob_size;
+    uint32_t password_template_size;
+    const uint8_t* usage_blob;
+    uint32_t usage_blob_size;
+    const uint8_t* license_template_blob;
+    uint32_t license_template_blob_size;
+    uint32_t license_template_size;
+    const char* header_error;
+    const char* product_info;
+    const char* log_message;
+    const char* log_file;
+    const char* log_end;
+    const char* log_license;
+};
+extern const TextSet text_sets[LANGUAGE_COUNT];
 
 #endif

@@ -1,7 +1,7 @@
 # Build step for the stub's resources, included by the stub project (sfxhead/) and by the native
 # resource tests. It runs gen_resources.py into ${CMAKE_CURRENT_BINARY_DIR}/generated and sets:
-#   RESOURCE_SOURCES       the generated resource_data.cpp (message table, password template,
-#                          usage text, fixed texts); add it to the target that uses resource_data.h
+#   RESOURCE_SOURCES       the generated resource_data.cpp (per language: message table, password
+#                          and licence templates, usage text, fixed texts); add it to the target that uses resource_data.h
 #   RESOURCE_RC            stub.rc (icon and manifest) for the Windows image; compiled by windres
 #                          with the generated folder as an include directory
 #   RESOURCE_INCLUDE_DIRS  the folders of resource_data.h, message_ids.h and the generated files
@@ -17,14 +17,16 @@ find_program(RESOURCE_PYTHON3 python3 REQUIRED)
 add_custom_command(
   OUTPUT "${_resource_out_dir}/resource_data.cpp" "${_resource_out_dir}/tarvel.ico"
   COMMAND "${RESOURCE_PYTHON3}" -B "${_resource_source_dir}/gen_resources.py"
-          "${_resource_source_dir}/messages.txt" "${_resource_source_dir}/fixed_texts.txt"
-          "${_resource_source_dir}/usage.txt" "${_resource_out_dir}"
+          "${_resource_source_dir}" "${_resource_out_dir}"
   DEPENDS "${_resource_source_dir}/gen_resources.py"
           "${_resource_source_dir}/dialog_templates.py"
           "${_resource_source_dir}/icon.py"
           "${_resource_source_dir}/messages.txt"
           "${_resource_source_dir}/fixed_texts.txt"
           "${_resource_source_dir}/usage.txt"
+          "${_resource_source_dir}/messages_en.txt"
+          "${_resource_source_dir}/fixed_texts_en.txt"
+          "${_resource_source_dir}/usage_en.txt"
   COMMENT "Generating the message table, dialog templates and icon"
   VERBATIM)
 add_custom_target(resource_data_files

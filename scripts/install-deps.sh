@@ -15,15 +15,23 @@ native_pkgs=(
 # wine64 and the x86-64 cross compiler serve the Wine tests on kernels that run no 32-bit code.
 i386_pkgs=(wine32:i386)
 
-# The Wine test of a Japanese system runs Wine under LANG=ja_JP.UTF-8: Wine takes its ANSI code
-# page (932) from the locale, which must exist for that.
-ensure_japanese_locale() {
-  locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' && return 0
+# Wine takes its ANSI code page and its languages from the locale: the Wine test of a Japanese
+# system runs under LANG=ja_JP.UTF-8 (code page 932), the tests of packages that choose their
+# language by the user's Windows under de_DE.UTF-8 and en_US.UTF-8. Those locales must exist.
+WANTED_LOCALES=(ja_JP de_DE en_US)
+ensure_locales() {
+  local name missing_locales=()
+  for name in "${WANTED_LOCALES[@]}"; do
+    locale -a 2>/dev/null | grep -qix "$name.utf8" || missing_locales+=("$name")
+  done
+  [ ${#missing_locales[@]} -eq 0 ] && return 0
   [ -f /etc/locale.gen ] || return 0
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
-  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+  for name in "${missing_locales[@]}"; do
+    $sudo sed -i "s/^# *$name.UTF-8 UTF-8/$name.UTF-8 UTF-8/" /etc/locale.gen
+    grep -q "^$name.UTF-8 UTF-8" /etc/locale.gen || echo "$name.UTF-8 UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+  done
   $sudo locale-gen >/dev/null
 }
 
@@ -32,7 +40,7 @@ for p in "${native_pkgs[@]}" "${i386_pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
-  ensure_japanese_locale
+  ensure_locales
   exit 0
 fi
 
@@ -47,4 +55,4 @@ export DEBIAN_FRONTEND=noninteractive
 apt_wait=(-o DPkg::Lock::Timeout=900)
 $SUDO apt-get "${apt_wait[@]}" update -qq
 $SUDO apt-get "${apt_wait[@]}" install -y -qq --no-install-recommends "${missing[@]}" </dev/null
-ensure_japanese_locale
+ensure_locales

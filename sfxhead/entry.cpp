@@ -4,6 +4,7 @@
 
 #include "config.h"
 #include "failure.h"
+#include "language.h"
 #include "globals.h"
 #include "log.h"
 #include "main_dialog.h"
@@ -90,9 +91,10 @@ static int run_sequence(char* command_line)
 
 static int sfx_main(HINSTANCE module, char* command_line)
 {
+    choose_language();
     if (!prepare_process(module)) {
         // No buffers: stop before anything else runs (the abort point is not armed yet).
-        MessageBoxA(NULL, text_header_error, text_caption, MB_ICONERROR);
+        MessageBoxA(NULL, texts->header_error, text_caption, MB_ICONERROR);
         return EXIT_FAILED;
     }
     // A fatal error before the main dialog, or one outside an extraction run, ends here; so

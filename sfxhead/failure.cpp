@@ -57,7 +57,7 @@ void fatal_error(const char* text)
 
 void fatal_header_error()
 {
-    fatal_error(text_header_error);
+    fatal_error(texts->header_error);
 }
 
 void fatal_message(int fail_line, int full_line, int id, ...)

@@ -9,6 +9,7 @@ __attribute__((used, section(".data"))) StubRecord stub_record = {
 };
 
 uint32_t switch_flags;
+const TextSet* texts = &text_sets[LANGUAGE_GERMAN];
 
 HINSTANCE instance;
 HWND main_window;

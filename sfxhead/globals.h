@@ -8,6 +8,7 @@
 #include <setjmp.h>
 #include <stdint.h>
 
+#include "resource_data.h"
 #include "stub_record.h"
 
 // Buffer capacities, each including the terminating NUL. A path has at most 259 characters.
@@ -100,9 +101,11 @@ extern char sig_digital_signature[SIGNATURE_CAPACITY];
 extern char sig_single_volume[SIGNATURE_CAPACITY];
 extern char sig_spanning[SIGNATURE_CAPACITY];
 
+// The texts of the language the package asks for (German until the entry function chose).
+extern const TextSet* texts;
+
 // Message k of the loaded table (ids in message_ids.h).
-extern const uint32_t message_offsets[];
-inline char* message_text(int id) { return messages + message_offsets[id]; }
+inline char* message_text(int id) { return messages + texts->message_offsets[id]; }
 
 // Flag bits the command line adds for this run: -silent adds SFX_HIDDEN and SFX_AUTO,
 // -overwrite adds SFX_OVERWRITE.

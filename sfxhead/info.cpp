@@ -17,9 +17,9 @@ void show_info()
 {
     char text[INFO_TEXT_CAPACITY];
     if (about_text[0] != '\0')
-        format_checked(text, sizeof text, 5804, 5804, message_text(MSG_INFO_LAYOUT), about_text, text_product_info);
+        format_checked(text, sizeof text, 5804, 5804, message_text(MSG_INFO_LAYOUT), about_text, texts->product_info);
     else
-        format_checked(text, sizeof text, 5808, 5808, text_product_info);
+        format_checked(text, sizeof text, 5808, 5808, texts->product_info);
     show_box(text, MB_OK);
 }
 
@@ -28,7 +28,7 @@ void show_usage()
 {
     char text[USAGE_TEXT_CAPACITY];
     memset(text, 0, sizeof text);
-    inflate_memory(usage_blob, usage_blob_size, (uint8_t*)text, sizeof text - 1);
+    inflate_memory(texts->usage_blob, texts->usage_blob_size, (uint8_t*)text, sizeof text - 1);
     OemToCharBuffA(text, text, sizeof text - 1);
     show_notice(text);
 }

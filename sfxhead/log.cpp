@@ -4,10 +4,18 @@
 #include <windows.h>
 #include <string.h>
 
+#include "resource_data.h"
+
 int exit_code;
 int silent_mode;
 
 static HANDLE log_file = INVALID_HANDLE_VALUE;
+static const TextSet* log_words = &text_sets[LANGUAGE_GERMAN];
+
+void set_log_language(const TextSet* set)
+{
+    log_words = set;
+}
 
 // A line holds at most this many characters; a longer text is cut (no message comes close).
 enum { LOG_LINE_CHARS = 1024, LOG_LINE_BYTES = 3 * LOG_LINE_CHARS + 2 };
@@ -49,17 +57,22 @@ static void write_line(const char* prefix, const char* text)
 
 void log_message(const char* text)
 {
-    write_line("Meldung: ", text);
+    write_line(log_words->log_message, text);
 }
 
 void log_extracted(const char* path)
 {
-    write_line("Datei: ", path);
+    write_line(log_words->log_file, path);
+}
+
+void log_license_accepted()
+{
+    write_line(log_words->log_license, "");
 }
 
 int log_outcome(int code)
 {
     char text[2] = {(char)('0' + code), '\0'};
-    write_line("Ende: Exitcode ", text);
+    write_line(log_words->log_end, text);
     return code;
 }

@@ -14,12 +14,17 @@ enum ExitCode {
 extern int exit_code;    // the outcome so far; EXIT_DONE at start
 extern int silent_mode;  // "-silent": no window at all, every message goes to the log
 
+struct TextSet;
+// The language of the log's words (German until set).
+void set_log_language(const TextSet* set);
 // Opens (or creates) the log file for appending; false when it cannot be opened.
 bool open_log(const char* path);
 // One line "Meldung: text" (a message that is, or in silent mode would be, a box).
 void log_message(const char* text);
 // One line "Datei: path" for a file extracted completely.
 void log_extracted(const char* path);
+// One line saying that -silent took the licence as accepted.
+void log_license_accepted();
 // Writes the outcome line "Ende: Exitcode n" and returns code.
 int log_outcome(int code);
 

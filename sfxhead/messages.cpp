@@ -18,11 +18,11 @@ void load_messages()
     block[GUARD_OFFSET] = GUARD_FIRST;
     block[GUARD_OFFSET + 1] = GUARD_SECOND;
     // The decoder never writes past the block; a table that reaches the guards is damaged.
-    inflate_memory(message_blob, message_blob_size, block, MESSAGE_TABLE_CAPACITY);
+    inflate_memory(texts->message_blob, texts->message_blob_size, block, MESSAGE_TABLE_CAPACITY);
     if (block[GUARD_OFFSET] != GUARD_FIRST || block[GUARD_OFFSET + 1] != GUARD_SECOND)
         fatal_header_error();
     // The texts are stored in the OEM code page; the dialog template behind them is UTF-16.
-    OemToCharBuffA((char*)block, (char*)block, message_offsets[MSG_MAIN_DIALOG]);
+    OemToCharBuffA((char*)block, (char*)block, texts->message_offsets[MSG_MAIN_DIALOG]);
 
     HGLOBAL memory = GlobalAlloc(GMEM_ZEROINIT, MESSAGE_TABLE_CAPACITY);
     messages = memory ? (char*)GlobalLock(memory) : NULL;

@@ -93,7 +93,7 @@ BYTE password_dialog(HWND owner)
     uint8_t* block = (uint8_t*)LocalAlloc(LMEM_ZEROINIT, PASSWORD_TEMPLATE_CAPACITY);
     if (block == NULL)
         fatal_error(text_no_memory_resources);
-    inflate_memory(password_template_blob, password_template_blob_size, block, PASSWORD_TEMPLATE_CAPACITY);
+    inflate_memory(texts->password_template_blob, texts->password_template_blob_size, block, PASSWORD_TEMPLATE_CAPACITY);
     INT_PTR result = 0;
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, PASSWORD_TEMPLATE_CAPACITY);
     void* dialog_template = memory ? GlobalLock(memory) : NULL;

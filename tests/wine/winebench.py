@@ -332,7 +332,10 @@ class WineSession:
             self.programs = None
 
     def driver(self, log_path: Path, unix_env: dict | None = None) -> "Driver":
-        return Driver({**self.env, **(unix_env or {})}, log_path)
+        """A driver whose Unix environment is the session's with unix_env applied: a value
+        sets a variable, None removes it."""
+        env = {**self.env, **(unix_env or {})}
+        return Driver({name: value for name, value in env.items() if value is not None}, log_path)
 
 
 # ---- driver ------------------------------------------------------------------------------------
@@ -940,8 +943,10 @@ def builder_arguments(options: dict) -> list:
     return arguments
 
 
-# Variables that Wine reads on the Unix side of a process.
-UNIX_SIDE_VARIABLES = ("TZ",)
+# Variables that Wine reads on the Unix side of a process: the time zone, and the locale, from
+# which it takes the system's default language (LC_CTYPE) and the user's language and UI
+# language (LC_MESSAGES).
+UNIX_SIDE_VARIABLES = ("TZ", "LANG", "LC_ALL", "LC_CTYPE", "LC_MESSAGES")
 
 
 class Bench:
@@ -1036,8 +1041,7 @@ class Bench:
         number = len(self.runs) + 1
         # Wine takes the time zone from the Unix environment of the process, not from the
         # Windows one: TZ goes to the driver's Unix side as well, whose children inherit it.
-        unix_env = {name: value for name, value in (env or {}).items()
-                    if name in UNIX_SIDE_VARIABLES and value is not None}
+        unix_env = {name: value for name, value in (env or {}).items() if name in UNIX_SIDE_VARIABLES}
         driver = self.session.driver(self.tmp_path / f"driver-{number}.log", unix_env)
         run = Run(driver, exe)
         self.runs.append(run)

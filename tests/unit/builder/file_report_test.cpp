@@ -44,6 +44,21 @@ TEST_F(InspectTest, PassesOnABuiltFileAndShowsItsContents)
     EXPECT_TRUE(has_line(r.out, "check archive walk: ok (4 entries)")) << r.out;
 }
 
+// The language line: "de" when no --language was given, as in files built before it existed.
+TEST_F(InspectTest, ShowsTheLanguageInTextAndJson)
+{
+    EXPECT_TRUE(has_line(inspect("good.exe").out, "language: de"));
+    std::string in = make_sample_folder();
+    for (const char* language : {"en", "auto"}) {
+        SCOPED_TRACE(language);
+        RunResult built = build(in, at("lang.exe"), {"--language", language});
+        ASSERT_EQ(built.exit_code, 0) << built.all();
+        EXPECT_TRUE(has_line(inspect("lang.exe").out, std::string("language: ") + language));
+        RunResult json = run({tvsfx_path(), "inspect", "--json", at("lang.exe")});
+        EXPECT_NE(json.out.find(std::string("\"language\": \"") + language + "\""), std::string::npos) << json.out;
+    }
+}
+
 struct DamageCase {
     const char* name;
     void (*damage)(Bytes& file);

@@ -59,7 +59,11 @@ INSTANTIATE_TEST_SUITE_P(
                       FlagCase{{"--title-caption"}, 0x00040800},
                       FlagCase{{"--prompt=p", "--prompt-ask", "--prompt-okcancel"}, 0x00180800},
                       FlagCase{{"--hidden"}, 0x00400800}, FlagCase{{"--no-unattended"}, 0x00800800},
-                      FlagCase{{"--flags=10000", "--flags", "0x2"}, 0x00010802}));
+                      FlagCase{{"--flags=10000", "--flags", "0x2"}, 0x00010802},
+                      FlagCase{{"--language", "de"}, 0x00000800},
+                      FlagCase{{"--language=en"}, 0x04000800},
+                      FlagCase{{"--language", "auto"}, 0x08000800},
+                      FlagCase{{"--language", "auto", "--language", "en"}, 0x04000800}));
 
 struct LimitCase {
     const char* option;
@@ -142,6 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{{"--flags=xyz"}, "--flags"},
         RefusalCase{{"--crc-from-start", "--flags=800"}, "contradicts"},
         RefusalCase{{"--codepage", "NO-SUCH-CP"}, "unknown code page"},
+        RefusalCase{{"--language", "fr"}, "--language needs de (German), en (English) or auto"},
+        RefusalCase{{"--language", "en", "--flags=8000000"}, "SFX_LANGUAGE_EN and SFX_LANGUAGE_AUTO contradict"},
         RefusalCase{{"--prompt", incompressible(513, 1), "--about", incompressible(395, 2), "--info",
                      incompressible(511, 3), "--params", incompressible(256, 4), "--title", incompressible(64, 5)},
                     "the stub reads at most 1256"}));

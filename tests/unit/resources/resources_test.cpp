@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "config_fields.h"
@@ -614,6 +615,321 @@ TEST(GeneratedData, HoldsNoRecordSignatureOrStubMarker)
     for (const Block& block : blocks)
         for (const std::string& sequence : forbidden)
             EXPECT_FALSE(contains(block.data, block.size, sequence)) << block.name;
+}
+
+// --- both languages -------------------------------------------------------------------------
+
+const TextSet& german() { return text_sets[LANGUAGE_GERMAN]; }
+const TextSet& english() { return text_sets[LANGUAGE_ENGLISH]; }
+
+struct LoadedLanguage {
+    Bytes data;                      // the message table as loaded: texts in Windows-1252
+    std::vector<std::string> texts;  // ids 0..53, UTF-8
+    ParsedDialog main, password, license;
+    std::string usage;               // UTF-8
+};
+
+std::string utf8_of(const std::u16string& text)
+{
+    std::string bytes(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    return convert(bytes, "UTF-16LE", "UTF-8");
+}
+
+ParsedDialog read_blob_template(const uint8_t* blob, uint32_t size, uint32_t expected_size)
+{
+    Bytes bytes = inflate_raw(blob, size);
+    EXPECT_EQ(bytes.size(), expected_size);
+    EXPECT_LE(bytes.size(), PASSWORD_TEMPLATE_BLOCK_SIZE) << "decoded into a 600-byte block";
+    ParsedDialog dialog = read_template(bytes.data(), bytes.size());
+    EXPECT_TRUE(dialog.ok);
+    EXPECT_EQ(dialog.size, bytes.size());
+    return dialog;
+}
+
+// Decodes one language's set as the stub does, checking every limit on the way.
+LoadedLanguage load_language(const TextSet& set)
+{
+    LoadedLanguage l;
+    l.data = inflate_raw(set.message_blob, set.message_blob_size);
+    EXPECT_EQ(l.data.size(), set.message_data_size);
+    uint32_t text_size = set.message_offsets[MSG_MAIN_DIALOG];
+    EXPECT_EQ(text_size + set.main_template_size, set.message_data_size);
+    EXPECT_LE(text_size + MAIN_TEMPLATE_COPY_SIZE, MESSAGE_BLOCK_GUARD_OFFSET);
+    EXPECT_EQ(l.data[text_size - 1], 0) << "message 53 ends where the template begins";
+    for (int id = 0; id < MESSAGE_TEXT_COUNT; ++id) {
+        uint32_t start = set.message_offsets[id], next = set.message_offsets[id + 1];
+        EXPECT_LT(start, next) << "message " << id;
+        std::string oem(reinterpret_cast<const char*>(l.data.data()) + start);
+        EXPECT_EQ(oem.size(), next - start - 1) << "message " << id;
+        l.texts.push_back(convert(oem, "CP850", "UTF-8"));
+    }
+    l.main = read_template(l.data.data() + text_size, l.data.size() - text_size);
+    EXPECT_TRUE(l.main.ok);
+    EXPECT_EQ(l.main.size, set.main_template_size);
+    l.password = read_blob_template(set.password_template_blob, set.password_template_blob_size,
+                                    set.password_template_size);
+    l.license = read_blob_template(set.license_template_blob, set.license_template_blob_size,
+                                   set.license_template_size);
+    Bytes usage = inflate_raw(set.usage_blob, set.usage_blob_size);
+    EXPECT_LE(usage.size(), size_t(USAGE_TEXT_CAPACITY - 1));
+    EXPECT_EQ(usage.back(), 0);
+    l.usage = convert(std::string(usage.begin(), usage.end() - 1), "CP850", "UTF-8");
+    EXPECT_EQ(l.usage.find('%'), std::string::npos) << "shown as it is, never a format";
+    return l;
+}
+
+const LoadedLanguage& loaded(Language language)
+{
+    static const LoadedLanguage sets[LANGUAGE_COUNT] = {load_language(german()), load_language(english())};
+    return sets[language];
+}
+
+// The printf conversions of a text in order ("%d", "%s"); "%%" is none.
+std::vector<std::string> placeholders(const std::string& text)
+{
+    std::vector<std::string> found;
+    for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1)) {
+        size_t end = text.find_first_of("diouxXcsp%", at + 1);
+        if (end == std::string::npos)
+            break;
+        if (text[end] != '%')
+            found.push_back(text.substr(at, end - at + 1));
+        at = end;
+    }
+    return found;
+}
+
+// The mnemonic letters of a text: the characters behind single "&" (a "&&" is a plain "&").
+std::vector<char32_t> mnemonics(const std::string& utf8)
+{
+    std::u32string text;
+    std::string wide = convert(utf8, "UTF-8", "UTF-32LE");
+    for (size_t i = 0; i + 4 <= wide.size(); i += 4) {
+        char32_t c;
+        std::memcpy(&c, wide.data() + i, 4);
+        text += c;
+    }
+    std::vector<char32_t> found;
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != U'&')
+            continue;
+        if (text[i + 1] != U'&') {
+            char32_t c = text[i + 1];
+            found.push_back(c < 0x80 ? char32_t(std::tolower(int(c))) : c);
+        }
+        ++i;
+    }
+    return found;
+}
+
+// Words and letters no English text holds; one of them in the English set is a text left
+// untranslated. Matched as whole words, ignoring case.
+const char* const GERMAN_WORDS[] = {
+    "der", "die", "das", "und", "oder", "nicht", "sie", "bitte", "ist", "wird", "werden", "ein",
+    "eine", "mit", "von", "zum", "beim", "datei", "dateien", "ordner", "fehler", "kennwort",
+    "laufwerk", "extrahieren", "extrahiert", "extrahiere", "archiv", "abbrechen", "abgebrochen",
+    "hilfe", "durchsuchen", "annehmen", "ablehnen", "lizenz", "meldung", "ende", "exitcode",
+    "befehl", "befehls", "ungültig", "mögliche", "ursache", "schalter", "anzeigen", "starten",
+};
+
+std::vector<std::string> german_words_in(const std::string& utf8)
+{
+    std::vector<std::string> found;
+    for (const char* umlaut : {u8"ä", u8"ö", u8"ü", u8"Ä", u8"Ö", u8"Ü", u8"ß"})
+        if (utf8.find(umlaut) != std::string::npos)
+            found.push_back(umlaut);
+    std::string lower;
+    for (char c : utf8)
+        lower += char(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* word : GERMAN_WORDS) {
+        std::string w = word;
+        for (size_t at = lower.find(w); at != std::string::npos; at = lower.find(w, at + 1)) {
+            auto letter = [&](size_t i) { return i < lower.size() && (std::isalpha(static_cast<unsigned char>(lower[i])) || (lower[i] & 0x80)); };
+            if ((at == 0 || !letter(at - 1)) && !letter(at + w.size()))
+                found.push_back(word);
+        }
+    }
+    return found;
+}
+
+TEST(WordList, FindsGermanAndPassesEnglish)
+{
+    EXPECT_FALSE(german_words_in(u8"Bitte legen Sie Datenträger %d ein.").empty());
+    EXPECT_FALSE(german_words_in("Das Archiv ist kaputt").empty());
+    EXPECT_FALSE(german_words_in(u8"Schließen").empty());
+    EXPECT_TRUE(german_words_in("Please insert disk %d in drive %s. Diesel ending, die-hard? No: dies.").size() == 1)
+        << "only the whole word \"die\" counts";
+    EXPECT_TRUE(german_words_in("The archive is damaged; extraction canceled.").empty());
+}
+
+// Every message id in both languages: present, its placeholders in the same order, its
+// mnemonic where the German has one, no longer than the German (every buffer and limit is
+// worked out for the German texts), and no German left in the English one.
+TEST(Languages, EveryMessageInBothLanguages)
+{
+    const LoadedLanguage& de = loaded(LANGUAGE_GERMAN);
+    const LoadedLanguage& en = loaded(LANGUAGE_ENGLISH);
+    ASSERT_EQ(de.texts.size(), size_t(MESSAGE_TEXT_COUNT));
+    ASSERT_EQ(en.texts.size(), size_t(MESSAGE_TEXT_COUNT));
+    for (int id = 0; id < MESSAGE_TEXT_COUNT; ++id) {
+        SCOPED_TRACE("message " + std::to_string(id) + ": " + en.texts[id]);
+        EXPECT_EQ(de.texts[id], MESSAGES[id].utf8);
+        EXPECT_EQ(en.texts[id].empty(), de.texts[id].empty());
+        EXPECT_EQ(placeholders(en.texts[id]), placeholders(de.texts[id]));
+        EXPECT_EQ(mnemonics(en.texts[id]).size(), mnemonics(de.texts[id]).size());
+        std::string german_oem = convert(de.texts[id], "UTF-8", "CP850");
+        std::string english_oem = convert(en.texts[id], "UTF-8", "CP850");
+        EXPECT_LE(english_oem.size(), german_oem.size());
+        EXPECT_EQ(german_words_in(en.texts[id]), std::vector<std::string>{});
+    }
+    // Command-line words and variable names are not translated: the stub matches them.
+    for (int id : {MSG_NOAUTO, MSG_AUTO, MSG_TEMP_SUFFIX, MSG_TEMP_ASSIGNMENT, MSG_TMP_ASSIGNMENT, MSG_TEMP_NAME,
+                   MSG_INFO_LAYOUT})
+        EXPECT_EQ(en.texts[id], de.texts[id]) << "message " << id;
+}
+
+// The same dialog in both languages: ids, classes, styles and places alike; texts where the
+// German has one, with as many mnemonics; the mnemonics of each dialog unique (the main
+// dialog's check box 111 takes its mnemonic from message 25).
+TEST(Languages, DialogsMatchInLayoutAndKeepMnemonicsUnique)
+{
+    struct Pair { const char* name; const ParsedDialog& de; const ParsedDialog& en; };
+    const LoadedLanguage& de = loaded(LANGUAGE_GERMAN);
+    const LoadedLanguage& en = loaded(LANGUAGE_ENGLISH);
+    const Pair pairs[] = {{"main", de.main, en.main}, {"password", de.password, en.password},
+                          {"licence", de.license, en.license}};
+    for (const Pair& p : pairs) {
+        SCOPED_TRACE(p.name);
+        EXPECT_EQ(std::make_tuple(p.en.style, p.en.x, p.en.y, p.en.cx, p.en.cy, p.en.font, p.en.point_size),
+                  std::make_tuple(p.de.style, p.de.x, p.de.y, p.de.cx, p.de.cy, p.de.font, p.de.point_size));
+        EXPECT_EQ(p.en.title.empty(), p.de.title.empty());
+        EXPECT_EQ(german_words_in(utf8_of(p.en.title)), std::vector<std::string>{});
+        ASSERT_EQ(p.en.controls.size(), p.de.controls.size());
+        std::vector<std::vector<char32_t>> keys(LANGUAGE_COUNT);
+        for (size_t i = 0; i < p.de.controls.size(); ++i) {
+            const ParsedControl& c_de = p.de.controls[i];
+            const ParsedControl& c_en = p.en.controls[i];
+            SCOPED_TRACE("control " + std::to_string(c_de.id) + ": " + utf8_of(c_en.text));
+            EXPECT_EQ(std::make_tuple(c_en.id, c_en.cls, c_en.style, c_en.x, c_en.y, c_en.cx, c_en.cy),
+                      std::make_tuple(c_de.id, c_de.cls, c_de.style, c_de.x, c_de.y, c_de.cx, c_de.cy));
+            EXPECT_EQ(c_en.text.empty(), c_de.text.empty());
+            EXPECT_EQ(mnemonics(utf8_of(c_en.text)).size(), mnemonics(utf8_of(c_de.text)).size());
+            EXPECT_EQ(german_words_in(utf8_of(c_en.text)), std::vector<std::string>{});
+            for (char32_t k : mnemonics(utf8_of(c_de.text)))
+                keys[LANGUAGE_GERMAN].push_back(k);
+            for (char32_t k : mnemonics(utf8_of(c_en.text)))
+                keys[LANGUAGE_ENGLISH].push_back(k);
+        }
+        if (std::string(p.name) == "main") {
+            for (char32_t k : mnemonics(de.texts[MSG_RUN_AFTER]))
+                keys[LANGUAGE_GERMAN].push_back(k);
+            for (char32_t k : mnemonics(en.texts[MSG_RUN_AFTER]))
+                keys[LANGUAGE_ENGLISH].push_back(k);
+        }
+        for (auto& set : keys) {
+            std::sort(set.begin(), set.end());
+            EXPECT_EQ(std::adjacent_find(set.begin(), set.end()), set.end()) << "a mnemonic used twice";
+        }
+    }
+}
+
+// The licence page: a read-only scrolling text and two buttons of which neither is the
+// default and Accept is not IDOK, so Enter alone never accepts; Decline is IDCANCEL (Esc).
+TEST(LicenseTemplate, AcceptIsNeverTheDefaultAndTheTextOnlyScrolls)
+{
+    constexpr uint32_t BS_TYPE_MASK = 0x0F, BS_DEFPUSHBUTTON = 1;
+    constexpr uint32_t ES_MULTILINE = 0x4, ES_READONLY = 0x800, WS_VSCROLL = 0x00200000;
+    struct Case { Language language; const char16_t* accept; const char16_t* decline; };
+    for (const Case& c : {Case{LANGUAGE_GERMAN, u"Annehmen", u"Ablehnen"}, Case{LANGUAGE_ENGLISH, u"I accept", u"Decline"}}) {
+        const ParsedDialog& dialog = loaded(c.language).license;
+        ASSERT_EQ(dialog.controls.size(), 4u);
+        const ParsedControl& text = dialog.controls[1];
+        EXPECT_EQ(text.id, LICENSE_TEXT_ID);
+        EXPECT_EQ(text.cls, "EDIT");
+        EXPECT_EQ(text.style & (ES_MULTILINE | ES_READONLY | WS_VSCROLL), ES_MULTILINE | ES_READONLY | WS_VSCROLL);
+        const ParsedControl& accept = dialog.controls[2];
+        const ParsedControl& decline = dialog.controls[3];
+        EXPECT_EQ(accept.id, LICENSE_ACCEPT_ID);
+        EXPECT_NE(accept.id, 1) << "IDOK is what Enter sends";
+        EXPECT_EQ(accept.text, c.accept);
+        EXPECT_EQ(decline.id, 2);
+        EXPECT_EQ(decline.text, c.decline);
+        for (const ParsedControl& control : dialog.controls) {
+            if (control.cls == "BUTTON") {
+                EXPECT_NE(control.style & BS_TYPE_MASK, BS_DEFPUSHBUTTON) << "control " << control.id;
+            }
+        }
+    }
+}
+
+TEST(Languages, UsageAndFixedTextsInBothLanguages)
+{
+    const LoadedLanguage& de = loaded(LANGUAGE_GERMAN);
+    const LoadedLanguage& en = loaded(LANGUAGE_ENGLISH);
+    EXPECT_EQ(german_words_in(en.usage), std::vector<std::string>{});
+    for (const char* word : {"-silent", "-dir=", "-overwrite", "-password=", "-log=", "-args=", "-info", "-?", "-help"}) {
+        EXPECT_NE(de.usage.find(word), std::string::npos) << word;
+        EXPECT_NE(en.usage.find(word), std::string::npos) << word;
+    }
+    // German keeps the words of old: scripts read the log.
+    EXPECT_STREQ(german().log_message, "Meldung: ");
+    EXPECT_STREQ(german().log_file, "Datei: ");
+    EXPECT_STREQ(german().log_end, "Ende: Exitcode ");
+    EXPECT_EQ(german().header_error, std::string(text_header_error));
+    EXPECT_EQ(german().product_info, std::string(text_product_info));
+    struct Fixed { const char* name; const char* de; const char* en; };
+    const Fixed fixed[] = {
+        {"header_error", german().header_error, english().header_error},
+        {"product_info", german().product_info, english().product_info},
+        {"log_message", german().log_message, english().log_message},
+        {"log_file", german().log_file, english().log_file},
+        {"log_end", german().log_end, english().log_end},
+        {"log_license", german().log_license, english().log_license},
+    };
+    for (const Fixed& f : fixed) {
+        SCOPED_TRACE(f.name);
+        std::string english_text = convert(f.en, "CP1252", "UTF-8");
+        EXPECT_FALSE(english_text.empty());
+        EXPECT_LE(std::strlen(f.en), std::strlen(f.de)) << "fits wherever the German does";
+        EXPECT_EQ(english_text.find('%'), std::string::npos) << "used as a format string or shown as it is";
+        EXPECT_EQ(german_words_in(english_text), std::vector<std::string>{});
+    }
+    EXPECT_NE(std::string(english().product_info).find("Version 1.0"), std::string::npos);
+}
+
+// The German set is the data of old under their old names: a package built in German shows
+// exactly what it showed before there were other languages.
+TEST(Languages, GermanSetIsTheDataOfOld)
+{
+    EXPECT_EQ(german().message_blob, message_blob);
+    EXPECT_EQ(german().message_blob_size, message_blob_size);
+    EXPECT_EQ(german().message_offsets, message_offsets);
+    EXPECT_EQ(german().password_template_blob, password_template_blob);
+    EXPECT_EQ(german().usage_blob, usage_blob);
+    EXPECT_EQ(german().main_template_size, MAIN_TEMPLATE_SIZE);
+    EXPECT_EQ(german().password_template_size, PASSWORD_TEMPLATE_SIZE);
+}
+
+TEST(GeneratedData, EnglishDataHoldNoRecordSignatureOrStubMarker)
+{
+    const std::string forbidden[] = {
+        std::string("PK\x03\x04", 4), std::string("PK\x01\x02", 4), std::string("PK\x05\x06", 4),
+        std::string("PK\x05\x05", 4), std::string("PK00", 4), std::string("PK\x07\x08", 4),
+        std::string("TVK\x01sfx\x02", 8),
+    };
+    for (const TextSet& set : text_sets) {
+        struct Block { const uint8_t* data; size_t size; };
+        const Block blocks[] = {
+            {set.message_blob, set.message_blob_size},
+            {set.password_template_blob, set.password_template_blob_size},
+            {set.usage_blob, set.usage_blob_size},
+            {set.license_template_blob, set.license_template_blob_size},
+            {reinterpret_cast<const uint8_t*>(set.message_offsets), MESSAGE_OFFSET_COUNT * 4},
+        };
+        for (const Block& block : blocks)
+            for (const std::string& sequence : forbidden)
+                EXPECT_FALSE(contains(block.data, block.size, sequence));
+    }
 }
 
 }  // namespace

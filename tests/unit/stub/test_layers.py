@@ -25,7 +25,7 @@ LAYERS = [
     # the program's entry and its start-up
     ["sfxhead/entry"],
     ["sfxhead/startup"],
-    ["sfxhead/selfcheck", "sfxhead/config", "sfxhead/messages"],
+    ["sfxhead/selfcheck", "sfxhead/config", "sfxhead/messages", "sfxhead/language"],
     # the dialog, and what only it uses
     ["sfxhead/main_dialog"],
     ["sfxhead/command", "sfxhead/info", "sfxhead/folders"],
