@@ -24,8 +24,6 @@
 
 namespace {
 
-enum : uint16_t { EXTRA_ZIP64 = 0x0001, EXTRA_AES = 0x9901 };
-
 // The most output one compressed byte can give: Deflate codes a 258-byte match in two bits
 // at best (a one-bit length code, a one-bit distance code), so 258 * 8 / 2 = 1032 bytes per
 // byte. Deflate64's length code 285 carries 16 extra bits for up to 65,538 bytes, so at

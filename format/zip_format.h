@@ -51,6 +51,30 @@ enum { ENCRYPTION_HEADER_SIZE = 12 };
 
 enum : uint16_t { METHOD_STORED = 0, METHOD_DEFLATE = 8, METHOD_DEFLATE64 = 9, METHOD_AES = 99 };
 
+// An AES-encrypted entry has method 99, bit 0 set, and an extra field record 0x9901 of 7 bytes:
+// the vendor version (u16: 1 = AE-1, the CRC is stored and checked; 2 = AE-2, the CRC field
+// is 0 and only the authentication code protects the data), the vendor id "AE", the key
+// strength (u8: 1, 2, 3 for 128, 192, 256 bits) and the real method (u16). Its data is the
+// salt (8, 12 or 16 bytes by strength), the 2-byte password verifier, the encrypted data and
+// the 10-byte authentication code; the compressed size counts all four.
+enum : uint16_t { EXTRA_ZIP64 = 0x0001, EXTRA_AES = 0x9901 };
+enum {
+    AES_EXTRA_SIZE = 7,
+    AES_VERSION_AE1 = 1,
+    AES_VERSION_AE2 = 2,
+    AES_STRENGTH_128 = 1,
+    AES_STRENGTH_192 = 2,
+    AES_STRENGTH_256 = 3,
+    AES_VERIFIER_SIZE = 2,
+    AES_CODE_SIZE = 10,
+};
+#define AES_VENDOR_ID "AE"
+// Salt and key sizes in bytes of a strength 1..3.
+constexpr uint32_t aes_salt_size(uint32_t strength) { return 4 + 4 * strength; }
+constexpr uint32_t aes_key_size(uint32_t strength) { return 8 + 8 * strength; }
+// Everything of an AES entry's data that is not the encrypted data itself.
+constexpr uint32_t aes_overhead(uint32_t strength) { return aes_salt_size(strength) + AES_VERIFIER_SIZE + AES_CODE_SIZE; }
+
 enum : uint16_t {
     GP_ENCRYPTED = 0x0001,
     GP_DESCRIPTOR = 0x0008,  // sizes and CRC follow the data

@@ -7,11 +7,12 @@ native_pkgs=(
   cmake make g++ clang python3 python3-pytest pkg-config imagemagick x11-apps
   g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
   zlib1g-dev libdeflate-dev libzip-dev libicu-dev
-  libgtest-dev libbenchmark-dev libfuzzer-14-dev
+  libgtest-dev libbenchmark-dev libfuzzer-14-dev libssl-dev
   wine fonts-wine xvfb xauth
   wine64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   zip unzip 7zip libarchive-tools openjdk-17-jdk-headless locales
 )
+# libssl-dev: the AES, SHA-1 and PBKDF2 unit tests compare with libcrypto.
 # wine64 and the x86-64 cross compiler serve the Wine tests on kernels that run no 32-bit code.
 i386_pkgs=(wine32:i386)
 

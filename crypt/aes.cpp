@@ -1,0 +1,237 @@
+// AES encryption (FIPS-197) in two ways, the fastest the processor has chosen once by
+// build_aes_tables:
+// - AES-NI: one instruction per round, four counter blocks in flight so the rounds of
+//   independent blocks overlap;
+// - round tables everywhere else: each round of a column is four lookups in 1 KiB tables that
+//   combine SubBytes, ShiftRows and MixColumns, XORed with the round key. The S-box and the
+//   tables are computed at start-up from the field arithmetic: no image bytes.
+//
+// The state is kept as four column words, byte 0 of a column (row 0) in bits 0..7, which is
+// the byte order in memory on a little-endian machine and the order AES-NI uses.
+#include "aes.h"
+
+#include <string.h>
+
+#include "byte_order.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define AES_HAVE_INSTRUCTIONS 1
+#endif
+
+AesMethod aes_method;
+int system_saves_simd_state = 1;
+
+static uint8_t sbox[256];
+// round_table[k][x]: the column that byte x at row k contributes after SubBytes and MixColumns.
+static uint32_t round_table[4][256];
+
+static uint32_t rotate_left(uint32_t value, int bits)
+{
+    return (value << bits) | (value >> (32 - bits));
+}
+
+static uint8_t rotate_byte(uint8_t value, int bits)
+{
+    return (uint8_t)((value << bits) | (value >> (8 - bits)));
+}
+
+// Multiplication by x in GF(2^8) modulo x^8 + x^4 + x^3 + x + 1.
+static uint8_t times_x(uint8_t value)
+{
+    return (uint8_t)((value << 1) ^ ((value & 0x80) ? 0x1B : 0));
+}
+
+// The S-box from its definition: p runs through all non-zero field elements as powers of the
+// generator 3 while q runs through their inverses (powers of 3^-1); the S-box value of p is
+// the affine map of its inverse q.
+static void build_sbox()
+{
+    uint8_t p = 1, q = 1;
+    do {
+        p = (uint8_t)(p ^ times_x(p));  // p * 3
+        q ^= (uint8_t)(q << 1);         // q / 3, three steps
+        q ^= (uint8_t)(q << 2);
+        q ^= (uint8_t)(q << 4);
+        if (q & 0x80)
+            q ^= 0x09;
+        sbox[p] = (uint8_t)(q ^ rotate_byte(q, 1) ^ rotate_byte(q, 2) ^ rotate_byte(q, 3) ^ rotate_byte(q, 4) ^ 0x63);
+    } while (p != 1);
+    sbox[0] = 0x63;  // zero has no inverse; the affine map of 0
+}
+
+// --- AES-NI ----------------------------------------------------------------------------------
+
+#ifdef AES_HAVE_INSTRUCTIONS
+#define AESNI_TARGET __attribute__((target("aes,sse2")))
+
+AESNI_TARGET static __m128i load_round_key(const AesKey* key, uint32_t round)
+{
+    return _mm_loadu_si128((const __m128i*)(key->words + 4 * round));
+}
+
+AESNI_TARGET static void encrypt_block_aesni(const AesKey* key, const uint8_t* in, uint8_t* out)
+{
+    __m128i state = _mm_xor_si128(_mm_loadu_si128((const __m128i*)in), load_round_key(key, 0));
+    for (uint32_t round = 1; round < key->rounds; ++round)
+        state = _mm_aesenc_si128(state, load_round_key(key, round));
+    state = _mm_aesenclast_si128(state, load_round_key(key, key->rounds));
+    _mm_storeu_si128((__m128i*)out, state);
+}
+
+AESNI_TARGET static __m128i counter_block(uint32_t counter)
+{
+    return _mm_cvtsi32_si128((int)counter);
+}
+
+// Four blocks per step: the rounds of one block wait for each other, those of four blocks
+// fill the pipeline of the AES unit.
+AESNI_TARGET static uint32_t xor_counter_blocks_aesni(const AesKey* key, uint32_t counter, uint8_t* data,
+                                                      size_t length)
+{
+    __m128i* block = (__m128i*)data;
+    for (; length >= 4 * AES_BLOCK_SIZE; length -= 4 * AES_BLOCK_SIZE, block += 4, counter += 4) {
+        __m128i k = load_round_key(key, 0);
+        __m128i s0 = _mm_xor_si128(counter_block(counter), k);
+        __m128i s1 = _mm_xor_si128(counter_block(counter + 1), k);
+        __m128i s2 = _mm_xor_si128(counter_block(counter + 2), k);
+        __m128i s3 = _mm_xor_si128(counter_block(counter + 3), k);
+        for (uint32_t round = 1; round < key->rounds; ++round) {
+            k = load_round_key(key, round);
+            s0 = _mm_aesenc_si128(s0, k);
+            s1 = _mm_aesenc_si128(s1, k);
+            s2 = _mm_aesenc_si128(s2, k);
+            s3 = _mm_aesenc_si128(s3, k);
+        }
+        k = load_round_key(key, key->rounds);
+        _mm_storeu_si128(block, _mm_xor_si128(_mm_loadu_si128(block), _mm_aesenclast_si128(s0, k)));
+        _mm_storeu_si128(block + 1, _mm_xor_si128(_mm_loadu_si128(block + 1), _mm_aesenclast_si128(s1, k)));
+        _mm_storeu_si128(block + 2, _mm_xor_si128(_mm_loadu_si128(block + 2), _mm_aesenclast_si128(s2, k)));
+        _mm_storeu_si128(block + 3, _mm_xor_si128(_mm_loadu_si128(block + 3), _mm_aesenclast_si128(s3, k)));
+    }
+    uint8_t* rest = (uint8_t*)block;
+    for (; length > 0; ++counter) {
+        uint8_t stream[AES_BLOCK_SIZE];
+        _mm_storeu_si128((__m128i*)stream, counter_block(counter));
+        encrypt_block_aesni(key, stream, stream);
+        size_t count = length < AES_BLOCK_SIZE ? length : (size_t)AES_BLOCK_SIZE;
+        for (size_t i = 0; i < count; ++i)
+            rest[i] ^= stream[i];
+        rest += count;
+        length -= count;
+    }
+    return counter;
+}
+
+static AesMethod fastest_aes_method()
+{
+    unsigned int a, b, c, d;
+    if (system_saves_simd_state && __get_cpuid(1, &a, &b, &c, &d) && (c & bit_AES) && (d & bit_SSE2))
+        return AES_BY_INSTRUCTIONS;
+    return AES_BY_TABLES;
+}
+#endif
+
+// --- tables ----------------------------------------------------------------------------------
+
+void build_aes_tables()
+{
+    build_sbox();
+    for (int x = 0; x < 256; ++x) {
+        uint8_t s = sbox[x];
+        uint8_t s2 = times_x(s);
+        // MixColumns multiplies row 0 of a column by (2, 1, 1, 3) into rows 0..3.
+        uint32_t column = s2 | (uint32_t)s << 8 | (uint32_t)s << 16 | (uint32_t)(uint8_t)(s2 ^ s) << 24;
+        for (int row = 0; row < 4; ++row)
+            round_table[row][x] = rotate_left(column, 8 * row);
+    }
+#ifdef AES_HAVE_INSTRUCTIONS
+    aes_method = fastest_aes_method();
+#endif
+}
+
+static uint32_t sub_word(uint32_t word)
+{
+    return sbox[word & 0xFF] | (uint32_t)sbox[(word >> 8) & 0xFF] << 8 | (uint32_t)sbox[(word >> 16) & 0xFF] << 16 |
+           (uint32_t)sbox[word >> 24] << 24;
+}
+
+void aes_expand_key(AesKey* key, const uint8_t* bytes, uint32_t size)
+{
+    uint32_t nk = size / 4;
+    key->rounds = nk + 6;
+    uint32_t* w = key->words;
+    for (uint32_t i = 0; i < nk; ++i)
+        w[i] = get_u32(bytes + 4 * i);
+    uint8_t rcon = 1;
+    for (uint32_t i = nk; i < 4 * (key->rounds + 1); ++i) {
+        uint32_t temp = w[i - 1];
+        if (i % nk == 0) {
+            // RotWord moves byte 1 to byte 0: a right rotation of the memory-order word.
+            temp = sub_word((temp >> 8) | (temp << 24)) ^ rcon;
+            rcon = times_x(rcon);
+        } else if (nk > 6 && i % nk == 4) {
+            temp = sub_word(temp);
+        }
+        w[i] = w[i - nk] ^ temp;
+    }
+}
+
+// One round of column c: row k's byte comes from column c + k (ShiftRows).
+#define ROUND_COLUMN(s, c, rk)                                                                   \
+    (round_table[0][s[c] & 0xFF] ^ round_table[1][(s[(c + 1) & 3] >> 8) & 0xFF] ^               \
+     round_table[2][(s[(c + 2) & 3] >> 16) & 0xFF] ^ round_table[3][s[(c + 3) & 3] >> 24] ^ (rk)[c])
+#define LAST_ROUND_COLUMN(s, c, rk)                                                              \
+    ((sbox[s[c] & 0xFF] | (uint32_t)sbox[(s[(c + 1) & 3] >> 8) & 0xFF] << 8 |                    \
+      (uint32_t)sbox[(s[(c + 2) & 3] >> 16) & 0xFF] << 16 | (uint32_t)sbox[s[(c + 3) & 3] >> 24] << 24) ^ \
+     (rk)[c])
+
+static void encrypt_block_by_tables(const AesKey* key, const uint8_t* in, uint8_t* out)
+{
+    const uint32_t* rk = key->words;
+    uint32_t s[4], t[4];
+    for (int c = 0; c < 4; ++c)
+        s[c] = get_u32(in + 4 * c) ^ rk[c];
+    for (uint32_t round = 1; round < key->rounds; ++round) {
+        rk += 4;
+        t[0] = ROUND_COLUMN(s, 0, rk);
+        t[1] = ROUND_COLUMN(s, 1, rk);
+        t[2] = ROUND_COLUMN(s, 2, rk);
+        t[3] = ROUND_COLUMN(s, 3, rk);
+        memcpy(s, t, sizeof s);
+    }
+    rk += 4;
+    for (int c = 0; c < 4; ++c)
+        put_u32(out + 4 * c, LAST_ROUND_COLUMN(s, c, rk));
+}
+
+void aes_encrypt_block(const AesKey* key, const uint8_t* in, uint8_t* out)
+{
+#ifdef AES_HAVE_INSTRUCTIONS
+    if (aes_method == AES_BY_INSTRUCTIONS) {
+        encrypt_block_aesni(key, in, out);
+        return;
+    }
+#endif
+    encrypt_block_by_tables(key, in, out);
+}
+
+uint32_t aes_xor_counter_blocks(const AesKey* key, uint32_t counter, uint8_t* data, size_t length)
+{
+#ifdef AES_HAVE_INSTRUCTIONS
+    if (aes_method == AES_BY_INSTRUCTIONS)
+        return xor_counter_blocks_aesni(key, counter, data, length);
+#endif
+    for (; length > 0; ++counter) {
+        uint8_t stream[AES_BLOCK_SIZE] = {0};
+        put_u32(stream, counter);
+        encrypt_block_by_tables(key, stream, stream);
+        size_t count = length < AES_BLOCK_SIZE ? length : (size_t)AES_BLOCK_SIZE;
+        for (size_t i = 0; i < count; ++i)
+            data[i] ^= stream[i];
+        data += count;
+        length -= count;
+    }
+    return counter;
+}
