@@ -13,7 +13,7 @@
 #include "zip_format.h"
 
 // PBKDF2-HMAC-SHA1 iterations the format fixes.
-enum { AES_KEY_ITERATIONS = 1000, AES_MAX_SALT_SIZE = 16 };
+enum { AES_KEY_ITERATIONS = 1000 };
 
 // The cipher state of one entry. Its keys are secret: zip_aes_wipe clears them after the entry.
 struct ZipAes {

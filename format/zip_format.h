@@ -67,6 +67,7 @@ enum {
     AES_STRENGTH_256 = 3,
     AES_VERIFIER_SIZE = 2,
     AES_CODE_SIZE = 10,
+    AES_MAX_SALT_SIZE = 16,
 };
 #define AES_VENDOR_ID "AE"
 // Salt and key sizes in bytes of a strength 1..3.

@@ -50,6 +50,52 @@ static void decode_local_header(const uint8_t* raw)
     descriptor_follows = (entry_header.gp_flags & GP_DESCRIPTOR) != 0;
 }
 
+static void read_extra_bytes(void* bytes, UINT count)
+{
+    if (_lread(archive_handle, bytes, count) != count)
+        report_read_error(READ_ERROR_LOCAL_HEADER);
+}
+
+// Takes a 0x9901 record that this program can decrypt: vendor version AE-1 or AE-2, vendor
+// "AE", strength 1..3. The entry's method becomes the real one. Any other record leaves the
+// method at 99 and marks the entry unknown, which the password gate refuses as unsupported.
+static void take_aes_record(const uint8_t* record)
+{
+    uint16_t version = get_u16(record);
+    uint8_t strength = record[4];
+    entry_aes_strength = ENTRY_AES_UNKNOWN;
+    if ((version != AES_VERSION_AE1 && version != AES_VERSION_AE2) || memcmp(record + 2, AES_VENDOR_ID, 2) != 0 ||
+        strength < AES_STRENGTH_128 || strength > AES_STRENGTH_256)
+        return;
+    entry_aes_version = (uint8_t)version;
+    entry_aes_strength = strength;
+    entry_header.method = get_u16(record + 5);
+}
+
+// Walks the extra field of an AES entry record by record for its 0x9901 record; the rest is
+// stepped over. A record that runs past the field ends the walk.
+static void read_aes_extra()
+{
+    uint32_t left = entry_header.extra_length;
+    while (left >= 4) {
+        uint8_t head[4];
+        read_extra_bytes(head, sizeof head);
+        left -= 4;
+        uint32_t size = get_u16(head + 2);
+        if (size > left)
+            break;
+        left -= size;
+        if (get_u16(head) == EXTRA_AES && size >= AES_EXTRA_SIZE) {
+            uint8_t record[AES_EXTRA_SIZE];
+            read_extra_bytes(record, sizeof record);
+            take_aes_record(record);
+            size -= AES_EXTRA_SIZE;
+        }
+        skip_bytes(size, READ_ERROR_LOCAL_HEADER);
+    }
+    skip_bytes(left, READ_ERROR_LOCAL_HEADER);
+}
+
 void read_local_header()
 {
     uint8_t raw[LOCAL_HEADER_SIZE - SIGNATURE_SIZE];
@@ -58,9 +104,11 @@ void read_local_header()
     if (entry_header.name_length > MAX_NAME_LENGTH)
         fatal_error(message_text(MSG_NAMES_TOO_LONG));
     read_entry_name(entry_header.name_length, entry_name);
-    skip_bytes(entry_header.extra_length, READ_ERROR_LOCAL_HEADER);
-    // Method 99 marks the AES scheme, which this program does not decrypt: it stays method
-    // 99 and fails as an unsupported method instead of being read as stored data.
+    entry_aes_strength = 0;
+    if (entry_header.method == METHOD_AES && entry_encrypted)
+        read_aes_extra();
+    else
+        skip_bytes(entry_header.extra_length, READ_ERROR_LOCAL_HEADER);
 }
 
 void skip_central_header()

@@ -7,6 +7,7 @@
 #include "archive.h"
 #include "control_ids.h"
 #include "crypt.h"
+#include "entry_cipher.h"
 #include "entry_names.h"
 #include "failure.h"
 #include "globals.h"
@@ -263,10 +264,17 @@ static void pass_password_gate()
 {
     if (password != NULL && strlen(password) > MAX_PASSWORD_LENGTH)
         fatal_message(4237, 4237, MSG_WRONG_PASSWORD);
-    // The 12-byte encryption header is part of the compressed data; a smaller size is damage.
-    if (entry_header.compressed_size < ENCRYPTION_HEADER_SIZE)
+    // An AES entry whose strength or vendor version this program does not know. (Method 99
+    // without any AES record goes on as traditionally encrypted and fails as an unknown method.)
+    if (entry_aes_strength == ENTRY_AES_UNKNOWN)
+        fatal_error(message_text(MSG_UNSUPPORTED_METHOD));
+    // The encryption header (and with AES the code behind the data) is part of the compressed
+    // data; a smaller size is damage.
+    uint32_t overhead = entry_aes_strength != 0 ? aes_overhead(entry_aes_strength) : (uint32_t)ENCRYPTION_HEADER_SIZE;
+    if (entry_header.compressed_size < overhead)
         report_read_error(READ_ERROR_ENCRYPTION_HEADER);
-    if (check_encryption_header() != 0) {
+    int rejected = entry_aes_strength != 0 ? check_aes_header() : check_encryption_header();
+    if (rejected != 0) {
         if (password == NULL)
             fatal_message(4247, 4247, MSG_NO_PASSWORD);
         fatal_message(4250, 4250, MSG_WRONG_PASSWORD);
@@ -364,6 +372,7 @@ int extract_all()
         // A new file stays on disk as far as it was written; a replacement is dropped and the
         // old file stays as it was.
         discard_output_file();
+        wipe_entry_keys();
     }
     SetCursor(arrow_cursor);
     extracting = 0;

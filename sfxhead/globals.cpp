@@ -41,6 +41,8 @@ char entry_name[PATH_CAPACITY];
 char display_name[PATH_CAPACITY];
 int entry_encrypted;
 int descriptor_follows;
+uint8_t entry_aes_strength;
+uint8_t entry_aes_version;
 
 int extracting;
 int files_extracted;

@@ -75,6 +75,13 @@ extern char entry_name[PATH_CAPACITY];    // the name as read, later the output 
 extern char display_name[PATH_CAPACITY];  // the name shown in messages and the status text
 extern int entry_encrypted;              // bit 0 of the current entry (preset at start-up)
 extern int descriptor_follows;           // bit 3 of the current entry
+// An AES entry (method 99) with a usable 0x9901 record: its key strength 1..3 and vendor
+// version (1: the CRC is checked too; 2: only the authentication code). ENTRY_AES_UNKNOWN
+// when the record names a version, vendor or strength this program does not know; 0 for
+// every other entry. The method stays 99 unless the record is usable.
+enum { ENTRY_AES_UNKNOWN = 0xFF };
+extern uint8_t entry_aes_strength;
+extern uint8_t entry_aes_version;
 
 // --- the extraction run (set by the dialog and the driver) -----------------------------------
 extern int extracting;         // 1 while extract_all runs

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "crypt.h"
+#include "entry_cipher.h"
 #include "failure.h"
 #include "globals.h"
 #include "inflate.h"
@@ -30,6 +31,19 @@ int check_encryption_header()
     // data descriptor the check byte is the high byte of the time instead.
     uint8_t check = descriptor_follows ? (uint8_t)(entry_header.mod_time >> 8) : (uint8_t)(entry_header.crc32 >> 24);
     return header[ENCRYPTION_HEADER_SIZE - 1] == check ? 0 : 1;
+}
+
+int check_aes_header()
+{
+    if (password == NULL)
+        return 1;
+    uint32_t salt_size = aes_salt_size(entry_aes_strength);
+    uint8_t header[AES_MAX_SALT_SIZE + AES_VERIFIER_SIZE];
+    UINT header_size = salt_size + AES_VERIFIER_SIZE;
+    if (_lread(archive_handle, header, header_size) != header_size)
+        report_read_error(READ_ERROR_ENCRYPTION_HEADER);
+    entry_header.compressed_size -= aes_overhead(entry_aes_strength);
+    return start_entry_cipher(password, header) ? 0 : 1;
 }
 
 // The text becomes the password, replacing an earlier one; false when there is no memory.

@@ -14,5 +14,10 @@ INT_PTR CALLBACK password_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
 // Reads and decrypts the encryption header at the archive position; 0 when the password
 // passes, 1 when there is none or it is rejected. On success the keys are ready for the data.
 int check_encryption_header();
+// The same for an AES entry: reads its salt and verifier, derives its keys from the password
+// and compares the verifier; 0 when the password passes, 1 when there is none or it is wrong.
+// Takes the salt, verifier and code off the compressed size, which then counts the encrypted
+// data alone.
+int check_aes_header();
 
 #endif

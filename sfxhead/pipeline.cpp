@@ -7,7 +7,7 @@
 
 #include "control_ids.h"
 #include "crc32.h"
-#include "crypt.h"
+#include "entry_cipher.h"
 #include "failure.h"
 #include "globals.h"
 #include "message_ids.h"
@@ -179,7 +179,7 @@ uint32_t refill_input()
         report_read_error(READ_ERROR_DATA);
     input_cursor = input_buffer;
     if (entry_encrypted)
-        decrypt_buffer(input_buffer, count);
+        decrypt_entry_chunk(input_buffer, count);
     input_avail = (int32_t)count - 1;
     return count;
 }
@@ -300,6 +300,44 @@ static void decode_entry_data()
     }
 }
 
+// --- authentication of an AES entry ----------------------------------------------------------
+
+// The decoder may stop before the end of the encrypted data (a damaged stream): the rest is
+// read all the same, so the code covers every byte. Bytes of the file not yet read are the
+// count still to take less what the current chunk holds.
+static void read_rest_of_data()
+{
+    source_remaining -= (uint32_t)input_avail;
+    input_avail = 0;
+    while (source_remaining != 0)
+        source_remaining -= refill_input();
+}
+
+// The 10-byte code behind the data; in a spanned archive it may go on on the next disk.
+static void read_stored_code(uint8_t* code)
+{
+    UINT count = _lread(archive_handle, code, AES_CODE_SIZE);
+    if (multi_volume && count != (UINT)HFILE_ERROR && count < AES_CODE_SIZE) {
+        open_volume((uint16_t)(disk_number + 1), exe_volumes);
+        UINT rest = _lread(archive_handle, code + count, AES_CODE_SIZE - count);
+        if (rest != (UINT)HFILE_ERROR)
+            count += rest;
+    }
+    if (count != AES_CODE_SIZE)
+        report_read_error(READ_ERROR_DATA);
+}
+
+// A code that does not match means damaged data, or a wrong password that passed the
+// verifier by chance: the same outcome as a CRC error.
+static void authenticate_entry()
+{
+    read_rest_of_data();
+    uint8_t code[AES_CODE_SIZE];
+    read_stored_code(code);
+    if (!aes_code_matches(code))
+        fatal_message(7300, 7300, MSG_BAD_CRC, display_name);
+}
+
 void extract_entry_data()
 {
     output_cursor = output_buffer;
@@ -308,11 +346,15 @@ void extract_entry_data()
     input_avail = 0;
     if (compressed_size_as_read > 0)
         decode_entry_data();
+    if (entry_aes_strength != 0)
+        authenticate_entry();
     if (output_count > 0)
         write_output();
     set_output_time();
     _lclose(output_handle);
     output_handle = 0;
-    if (~crc_register != entry_header.crc32)
+    // AE-2 entries store no CRC: their code alone protects the data.
+    bool crc_stored = entry_aes_strength == 0 || entry_aes_version == AES_VERSION_AE1;
+    if (crc_stored && ~crc_register != entry_header.crc32)
         fatal_message(4096, 4096, MSG_BAD_CRC, display_name);
 }

@@ -33,8 +33,8 @@ LAYERS = [
     ["sfxhead/extract"],
     # record walk, password, entry data pipeline
     ["sfxhead/archive", "sfxhead/password", "sfxhead/pipeline"],
-    # disks, the output file, the archive file's lowest level
-    ["sfxhead/volume", "sfxhead/output_file"],
+    # disks, the output file, the current entry's cipher, the archive file's lowest level
+    ["sfxhead/volume", "sfxhead/output_file", "sfxhead/entry_cipher"],
     ["sfxhead/reader"],
     # helpers and the register of global state
     ["sfxhead/screen", "sfxhead/failure"],
