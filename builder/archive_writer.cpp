@@ -4,8 +4,10 @@
 #include "archive.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <random>
+#include <sys/random.h>
 
 #include "build_error.h"
 #include "byte_buffer.h"
@@ -13,8 +15,10 @@
 #include "output_file.h"
 #include "crc32.h"
 #include "crypt.h"
+#include "extra_field.h"
 #include "format/zip_format.h"
 #include "printable.h"
+#include "zip_aes.h"
 
 namespace {
 
@@ -90,10 +94,52 @@ void write_encryption_header(OutputFile& out, const std::string& password, uint8
     out.write(header, ENCRYPTION_HEADER_SIZE);
 }
 
-// Copies the payload, encrypting it on the way when `encrypt` is set, and insists on
-// exactly the announced number of bytes: the local header was already written.
-void copy_payload(OutputFile& out, const ArchiveEntry& e, PayloadReader& reader, bool encrypt)
+// The AES salt must be unpredictable: it comes from the kernel's random source.
+void fill_random(uint8_t* bytes, size_t size)
 {
+    while (size > 0) {
+        ssize_t n = getrandom(bytes, size, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            fail(std::string("cannot read the system's random source for the AES salt: ") + std::strerror(errno));
+        bytes += n;
+        size -= size_t(n);
+    }
+}
+
+// The entry becomes an AES-256 entry (AE-2): method 99, the 0x9901 record naming the real
+// method in both headers, version 5.1 needed. AE-2 stores no CRC, which would tell something
+// about the plain data; the authentication code protects it instead.
+void convert_to_aes(ArchiveEntry& e)
+{
+    std::vector<uint8_t> record = make_aes_record(AES_STRENGTH_256, e.method);
+    e.local_extra.insert(e.local_extra.end(), record.begin(), record.end());
+    e.central_extra.insert(e.central_extra.end(), record.begin(), record.end());
+    e.method = METHOD_AES;
+    e.crc32 = 0;
+}
+
+// Salt and verifier in front of the data; the cipher is then ready for it.
+void write_aes_header(OutputFile& out, const std::string& password, ZipAes& aes)
+{
+    static bool tables_built = (build_zip_aes(), true);
+    (void)tables_built;
+    uint8_t header[AES_MAX_SALT_SIZE + AES_VERIFIER_SIZE];
+    fill_random(header, AES_MAX_SALT_SIZE);
+    zip_aes_start(&aes, reinterpret_cast<const uint8_t*>(password.data()), password.size(), AES_STRENGTH_256, header,
+                  header + AES_MAX_SALT_SIZE);
+    out.write(header, sizeof header);
+}
+
+// Encrypts a chunk of the payload in place; empty when the entry is copied as it is.
+using ChunkCipher = std::function<void(uint8_t*, size_t)>;
+
+// Copies the payload, encrypting it on the way with `encrypt` when there is one, and insists on
+// exactly the announced number of bytes: the local header was already written.
+void copy_payload(OutputFile& out, const ArchiveEntry& e, PayloadReader& reader, const ChunkCipher& encrypt)
+{
+    // A multiple of 16 bytes: AES takes every chunk but the last in whole blocks.
     static uint8_t chunk[1 << 16];
     uint64_t copied = 0;
     for (;;) {
@@ -101,7 +147,7 @@ void copy_payload(OutputFile& out, const ArchiveEntry& e, PayloadReader& reader,
         if (n == 0)
             break;
         if (encrypt)
-            encrypt_buffer(chunk, uint32_t(n));
+            encrypt(chunk, n);
         out.write(chunk, n);
         copied += n;
     }
@@ -110,10 +156,14 @@ void copy_payload(OutputFile& out, const ArchiveEntry& e, PayloadReader& reader,
              std::to_string(e.compressed_size));
 }
 
-WrittenEntry write_entry(OutputFile& out, ArchiveEntry& e, const std::string& password)
+WrittenEntry write_entry(OutputFile& out, ArchiveEntry& e, const std::string& password, EntryCipher cipher)
 {
     PayloadReader reader = e.open_payload ? e.open_payload(e) : PayloadReader([](uint8_t*, size_t) { return size_t(0); });
     bool encrypt = will_encrypt(e, password);
+    bool aes = encrypt && cipher == EntryCipher::aes256;
+    uint32_t traditional_check = uint8_t(e.crc32 >> 24);
+    if (aes)
+        convert_to_aes(e);
     WrittenEntry w;
     w.local_offset = out.position();
     w.gp_flags = e.gp_flags;
@@ -124,18 +174,33 @@ WrittenEntry write_entry(OutputFile& out, ArchiveEntry& e, const std::string& pa
         w.gp_flags &= ~GP_DESCRIPTOR;
     if (encrypt) {
         w.gp_flags |= GP_ENCRYPTED;
-        w.version_needed = std::max<uint16_t>(w.version_needed, 20);
+        // AES entries need version 5.1 of the format.
+        w.version_needed = std::max<uint16_t>(w.version_needed, aes ? 51 : 20);
     }
-    w.stored_size = e.compressed_size + (encrypt ? ENCRYPTION_HEADER_SIZE : 0);
+    uint64_t overhead = aes ? aes_overhead(AES_STRENGTH_256) : encrypt ? ENCRYPTION_HEADER_SIZE : 0;
+    w.stored_size = e.compressed_size + overhead;
     if (w.stored_size > ZIP32_LIMIT || e.uncompressed_size > ZIP32_LIMIT || w.local_offset > ZIP32_LIMIT)
         fail(describe_entry(e) + ": the archive would need ZIP64, which the stub cannot read (over 4 GiB)");
 
     std::vector<uint8_t> header = local_header(e, w);
     out.write(header.data(), header.size());
-    // Written without bit 3, so the stub compares the check byte with the CRC's high byte.
-    if (encrypt)
-        write_encryption_header(out, password, uint8_t(e.crc32 >> 24));
-    copy_payload(out, e, reader, encrypt);
+    ZipAes aes_cipher;
+    ChunkCipher encrypt_chunk;
+    if (aes) {
+        write_aes_header(out, password, aes_cipher);
+        encrypt_chunk = [&aes_cipher](uint8_t* data, size_t n) { zip_aes_encrypt(&aes_cipher, data, n); };
+    } else if (encrypt) {
+        // Written without bit 3, so the stub compares the check byte with the CRC's high byte.
+        write_encryption_header(out, password, uint8_t(traditional_check));
+        encrypt_chunk = [](uint8_t* data, size_t n) { encrypt_buffer(data, uint32_t(n)); };
+    }
+    copy_payload(out, e, reader, encrypt_chunk);
+    if (aes) {
+        uint8_t code[AES_CODE_SIZE];
+        zip_aes_finish(&aes_cipher, code);
+        zip_aes_wipe(&aes_cipher);
+        out.write(code, sizeof code);
+    }
     if (w.gp_flags & GP_DESCRIPTOR) {
         // The stub steps over exactly 16 bytes, so the descriptor carries its signature.
         std::vector<uint8_t> d;
@@ -171,14 +236,15 @@ bool will_encrypt(const ArchiveEntry& entry, const std::string& password)
 }
 
 WrittenArchive write_archive(OutputFile& out, std::vector<ArchiveEntry>& entries, std::vector<uint8_t> comment,
-                             const std::string& password, uint64_t section_start, uint32_t alignment)
+                             const std::string& password, EntryCipher cipher, uint64_t section_start,
+                             uint32_t alignment)
 {
     if (entries.size() > 0xFFFF)
         fail("more than 65535 entries need ZIP64, which the stub cannot read");
     WrittenArchive result;
     std::vector<WrittenEntry> written;
     for (ArchiveEntry& e : entries) {
-        written.push_back(write_entry(out, e, password));
+        written.push_back(write_entry(out, e, password, cipher));
         result.total_size += e.uncompressed_size;
         result.encrypted_entries += (written.back().gp_flags & GP_ENCRYPTED) ? 1 : 0;
         e.open_payload = nullptr;  // releases the input's resources early

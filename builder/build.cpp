@@ -211,13 +211,14 @@ void run_build(const BuildOptions& options)
         job.flags = flags;
         job.with_stub_crc = settings.with_stub_crc;
         job.password = settings.password;
+        job.cipher = settings.cipher;
         write_volumes(job, input);
         return;
     }
 
     OutputFile out(options.output);
     out.write(stub_part.data(), stub_part.size());
-    WrittenArchive archive = write_archive(out, input.entries, input.comment, settings.password, config_offset,
+    WrittenArchive archive = write_archive(out, input.entries, input.comment, settings.password, settings.cipher, config_offset,
                                            stub.image.file_alignment);
     finish_file(out, stub_part, stub, archive, flags, settings.with_stub_crc);
     out.commit();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "format/byte_order.h"
+#include "format/zip_format.h"
 
 // Calls `visit(id, data, size, at)` for each record (`at`: the record's offset in the block);
 // false when the block does not parse as records.
@@ -23,6 +24,51 @@ bool for_each_extra(const std::vector<uint8_t>& extra, Visit visit)
         at += 4 + size;
     }
     return at == extra.size();
+}
+
+// The 0x9901 record of an AES-encrypted entry, as stored.
+struct AesRecord {
+    bool found = false;
+    uint16_t version = 0;   // 1 = AE-1, 2 = AE-2
+    bool vendor_ae = false;  // vendor id "AE"
+    uint8_t strength = 0;   // 1..3 for 128, 192, 256 bits
+    uint16_t method = 0;    // the real compression method
+
+    bool usable() const
+    {
+        return found && (version == AES_VERSION_AE1 || version == AES_VERSION_AE2) && vendor_ae &&
+               strength >= AES_STRENGTH_128 && strength <= AES_STRENGTH_256;
+    }
+    unsigned key_bits() const { return 64 + 64 * strength; }
+};
+
+inline AesRecord find_aes_record(const std::vector<uint8_t>& extra)
+{
+    AesRecord record;
+    for_each_extra(extra, [&](uint16_t id, const uint8_t* data, size_t size, size_t) {
+        if (id != EXTRA_AES || size < AES_EXTRA_SIZE || record.found)
+            return;
+        record.found = true;
+        record.version = get_u16(data);
+        record.vendor_ae = data[2] == 'A' && data[3] == 'E';
+        record.strength = data[4];
+        record.method = get_u16(data + 5);
+    });
+    return record;
+}
+
+// The 0x9901 record the builder writes: AE-2, the given strength and real method.
+inline std::vector<uint8_t> make_aes_record(uint8_t strength, uint16_t method)
+{
+    std::vector<uint8_t> r(4 + AES_EXTRA_SIZE);
+    put_u16(r.data(), EXTRA_AES);
+    put_u16(r.data() + 2, AES_EXTRA_SIZE);
+    put_u16(r.data() + 4, AES_VERSION_AE2);
+    r[6] = 'A';
+    r[7] = 'E';
+    r[8] = strength;
+    put_u16(r.data() + 9, method);
+    return r;
 }
 
 #endif

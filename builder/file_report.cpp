@@ -22,6 +22,17 @@
 #include "stub_record_io.h"
 #include "format/zip_format.h"
 
+std::string encryption_label(const InspectedEntry& e)
+{
+    if (!(e.flags & GP_ENCRYPTED))
+        return "no";
+    if (e.method != METHOD_AES)
+        return "zipcrypto";
+    if (!e.aes.usable())
+        return "aes-unknown";
+    return "aes" + std::to_string(e.aes.key_bits()) + "/AE-" + std::to_string(e.aes.version);
+}
+
 namespace {
 
 enum : uint32_t {
@@ -152,6 +163,7 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
     // What Windows makes of the stored bytes: the builder's default code page when no
     // Unicode Path field tells.
     e.shown_name = shown_name(e.name, extra, DEFAULT_CODEPAGE);
+    e.aes = find_aes_record(extra);
     e.data_offset = at + LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 24);
     if (check_data && !(e.flags & GP_ENCRYPTED)) {
         std::string error = check_entry_data(f, e.data_offset, e.method, e.compressed_size, e.uncompressed_size,
@@ -271,7 +283,7 @@ void print_entries(const InspectReport& report)
 {
     for (const InspectedEntry& e : report.entries)
         std::printf("entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=%s shown=\"%s\"\n", e.method,
-                    e.compressed_size, e.uncompressed_size, (e.flags & GP_ENCRYPTED) ? "yes" : "no",
+                    e.compressed_size, e.uncompressed_size, encryption_label(e).c_str(),
                     quoted(e.name, true).c_str(), printable_name(e.shown_name).c_str());
 }
 

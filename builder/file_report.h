@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config_block.h"
+#include "extra_field.h"
 
 struct Record {
     uint32_t stub_crc, archive_offset, config_offset, end_record_offset, total_size, flags;
@@ -24,7 +25,12 @@ struct InspectedEntry {
     std::string shown_name;  // UTF-8: the name as Windows shows it
     uint16_t flags, method, mod_time;
     uint32_t crc32, compressed_size, uncompressed_size;
+    AesRecord aes;  // the local header's 0x9901 record, when it has one
 };
+
+// The entry's encryption as inspect shows it: no, zipcrypto, aes128/AE-1 ... aes256/AE-2, or
+// aes-unknown for a method 99 entry the stub cannot decrypt.
+std::string encryption_label(const InspectedEntry& e);
 
 // The start-up checks: 1 passes, 0 fails, -1 skipped (as the stub skips it).
 struct StartupChecks {

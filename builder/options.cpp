@@ -50,6 +50,7 @@ enum OptionId {
     OPT_CRC_FROM_START,
     OPT_STUB,
     OPT_PASSWORD,
+    OPT_ENCRYPTION,
     OPT_NO_PASSWORD_FIRST,
     OPT_CODEPAGE,
     OPT_SPAN,
@@ -80,6 +81,7 @@ std::vector<option> option_table()
     table.push_back({"crc-from-start", no_argument, nullptr, OPT_CRC_FROM_START});
     table.push_back({"stub", required_argument, nullptr, OPT_STUB});
     table.push_back({"password", required_argument, nullptr, OPT_PASSWORD});
+    table.push_back({"encryption", required_argument, nullptr, OPT_ENCRYPTION});
     table.push_back({"no-password-first", no_argument, nullptr, OPT_NO_PASSWORD_FIRST});
     table.push_back({"codepage", required_argument, nullptr, OPT_CODEPAGE});
     table.push_back({"input-codepage", required_argument, nullptr, OPT_INPUT_CODEPAGE});
@@ -172,6 +174,7 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_CRC_FROM_START: o.crc_from_start = true; return true;
     case OPT_STUB: o.stub = arg; return true;
     case OPT_PASSWORD: o.password = arg; o.password_given = true; return true;
+    case OPT_ENCRYPTION: o.encryption = arg; return true;
     case OPT_NO_PASSWORD_FIRST: o.no_password_first = true; return true;
     case OPT_CODEPAGE: o.codepage = arg; return true;
     case OPT_NAME: o.volume_name = arg; return true;
@@ -341,8 +344,10 @@ void print_build_help(std::FILE* to)
         "  -o, --output FILE   the .exe to write (replaced only when the build succeeds);\n"
         "                      with --span the folder for the disks\n"
         "  --stub PATH         the stub (default: tvsfx32.exe beside tvsfx)\n"
-        "  --password PW       encrypt all entries the builder writes (1..99 characters,\n"
-        "                      traditional ZIP encryption)\n"
+        "  --password PW       encrypt all entries the builder writes (1..99 characters)\n"
+        "  --encryption KIND   with --password: aes256 (default; AES-256, read by current\n"
+        "                      ZIP tools) or zipcrypto (traditional ZIP encryption, weak,\n"
+        "                      for tools that know nothing else)\n"
         "  -q, --quiet         no progress line; no summary line (spanned builds still\n"
         "                      list their disks)\n"
         "  -h, --help          this text\n"
@@ -407,6 +412,13 @@ StubSettings settle_options(const BuildOptions& o)
         // The stub rejects a password over 99 characters before it even tries it.
         if (s.password.empty() || s.password.size() > 99)
             fail("--password must have 1 to 99 characters (it has " + std::to_string(s.password.size()) + ")");
+    }
+    if (!o.encryption.empty()) {
+        if (o.encryption != "aes256" && o.encryption != "zipcrypto")
+            fail("--encryption must be aes256 or zipcrypto, not '" + o.encryption + "'");
+        if (!o.password_given)
+            fail("--encryption " + o.encryption + " needs --password");
+        s.cipher = o.encryption == "zipcrypto" ? EntryCipher::zipcrypto : EntryCipher::aes256;
     }
     s.with_stub_crc = !o.no_stub_crc;
     s.no_password_first = o.no_password_first;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "archive.h"
 #include "config_block.h"
 #include "file_compress.h"
 #include "text_encoding.h"
@@ -15,6 +16,7 @@ struct BuildOptions {
     std::string stub;  // empty: tvsfx32.exe beside the builder
     std::string password;
     bool password_given = false;
+    std::string encryption;  // --encryption: aes256 or zipcrypto; empty: aes256
     std::string codepage = DEFAULT_CODEPAGE;
     std::string input_codepage = DEFAULT_INPUT_CODEPAGE;  // of DOS/Windows names in an input ZIP
     bool keep_macos_metadata = false;
@@ -37,6 +39,7 @@ struct BuildOptions {
 struct StubSettings {
     ConfigFields fields;
     std::string password;  // empty: no encryption
+    EntryCipher cipher = EntryCipher::aes256;  // how the password encrypts
     uint32_t flags = 0;
     bool with_stub_crc = true;
     bool no_password_first = false;

@@ -21,6 +21,7 @@
 #include "printable.h"
 #include "inflate.h"
 #include "stub_record_io.h"
+#include "zip_aes.h"
 
 namespace {
 
@@ -30,6 +31,8 @@ namespace {
 uint32_t entry_remaining;
 std::FILE* archive_file;
 bool entry_encrypted;
+bool entry_aes;  // encrypted with AES: aes_cipher holds its keys
+ZipAes aes_cipher;
 bool read_failed;
 uint8_t input_buffer[IO_BUFFER_CAPACITY];
 uint8_t output_buffer[IO_BUFFER_CAPACITY];
@@ -56,7 +59,9 @@ uint32_t refill_input()
         input_avail = 0;
         return 0;
     }
-    if (entry_encrypted)
+    if (entry_aes)
+        zip_aes_decrypt(&aes_cipher, input_buffer, count);
+    else if (entry_encrypted)
         decrypt_buffer(input_buffer, count);
     input_cursor = input_buffer;
     input_avail = int32_t(count) - 1;
@@ -86,11 +91,53 @@ void copy_stored()
     }
 }
 
+// Reads an AES entry's salt and verifier and derives its keys, as the stub does; an empty
+// text when the password fits.
+std::string open_aes(const InspectedEntry& e, const std::string& password)
+{
+    if (!e.aes.usable())
+        return "AES entry of vendor version " + std::to_string(e.aes.version) + " and strength " +
+               std::to_string(e.aes.strength) + ", which the stub cannot decrypt";
+    if (e.compressed_size < aes_overhead(e.aes.strength))
+        return "AES data shorter than its salt, verifier and code";
+    static bool tables_built = (build_zip_aes(), true);
+    (void)tables_built;
+    uint8_t header[AES_MAX_SALT_SIZE + AES_VERIFIER_SIZE];
+    size_t salt_size = aes_salt_size(e.aes.strength);
+    if (std::fread(header, 1, salt_size + AES_VERIFIER_SIZE, archive_file) != salt_size + AES_VERIFIER_SIZE)
+        return "data truncated";
+    entry_remaining -= aes_overhead(e.aes.strength);
+    uint8_t verifier[AES_VERIFIER_SIZE];
+    zip_aes_start(&aes_cipher, reinterpret_cast<const uint8_t*>(password.data()), password.size(), e.aes.strength,
+                  header, verifier);
+    entry_aes = true;
+    return std::memcmp(verifier, header + salt_size, AES_VERIFIER_SIZE) == 0 ? "" : "wrong password";
+}
+
+// Reads the rest of the encrypted data the decoder left (as the stub does, so the code covers
+// every byte) and compares the stored code with the computed one.
+std::string check_aes_code()
+{
+    entry_remaining -= uint32_t(input_avail);
+    input_avail = 0;
+    while (int32_t(entry_remaining) > 0 && !read_failed) {
+        output_limit = UINT64_MAX;  // only the code is wanted now
+        entry_remaining -= refill_input();
+    }
+    uint8_t stored[AES_CODE_SIZE], computed[AES_CODE_SIZE];
+    if (read_failed || std::fread(stored, 1, sizeof stored, archive_file) != sizeof stored)
+        return "data truncated";
+    zip_aes_finish(&aes_cipher, computed);
+    return zip_aes_codes_equal(stored, computed) ? "" : "AES authentication code does not match (damaged data)";
+}
+
 // Reads and decrypts the encryption header; an empty text when the password fits.
 std::string open_encrypted(const InspectedEntry& e, const std::string& password)
 {
     if (password.empty())
         return "encrypted; give --password";
+    if (e.method == METHOD_AES)
+        return open_aes(e, password);
     if (e.compressed_size < ENCRYPTION_HEADER_SIZE)
         return "encrypted data shorter than its header";
     uint8_t header[ENCRYPTION_HEADER_SIZE];
@@ -108,20 +155,21 @@ std::string open_encrypted(const InspectedEntry& e, const std::string& password)
 
 std::string decode_data(const InspectedEntry& e)
 {
-    switch (e.method) {
+    uint16_t method = entry_aes ? e.aes.method : e.method;
+    switch (method) {
     case METHOD_STORED:
         copy_stored();
         return "";
     case METHOD_DEFLATE:
     case METHOD_DEFLATE64: {
-        int result = inflate_stream(e.method == METHOD_DEFLATE64 ? 1 : 0);
+        int result = inflate_stream(method == METHOD_DEFLATE64 ? 1 : 0);
         flush_output();
         if (result == INFLATE_BAD_CODE)
             return "bad Deflate data (invalid block type or code)";
         return result == INFLATE_OK ? "" : "bad Deflate data";
     }
     default:
-        return "method " + std::to_string(e.method) + ", which the stub cannot decode";
+        return "method " + std::to_string(method) + ", which the stub cannot decode";
     }
 }
 
@@ -164,6 +212,7 @@ std::string decode_entry_data(std::FILE* file, const InspectedEntry& e, const st
     archive_file = file;
     entry_remaining = e.compressed_size;
     entry_encrypted = (e.flags & GP_ENCRYPTED) != 0;
+    entry_aes = false;
     read_failed = false;
     output_total = 0;
     output_limit = e.uncompressed_size;
@@ -177,19 +226,29 @@ std::string decode_entry_data(std::FILE* file, const InspectedEntry& e, const st
     prepare_decoder();
     if (entry_encrypted) {
         std::string error = open_encrypted(e, password);
-        if (!error.empty())
+        if (!error.empty()) {
+            zip_aes_wipe(&aes_cipher);
             return error;
+        }
     }
     // As in the stub, an entry without data bytes is not decoded at all.
     std::string error = entry_remaining > 0 ? decode_data(e) : "";
+    uint64_t produced = output_total;
+    std::string code_error = entry_aes && !read_failed ? check_aes_code() : "";
+    zip_aes_wipe(&aes_cipher);
     if (read_failed)
         return "data truncated";
-    if (output_total > output_limit)
+    // A code that does not match explains everything else that went wrong.
+    if (!code_error.empty())
+        return code_error;
+    if (produced > e.uncompressed_size)
         return "more than the " + std::to_string(e.uncompressed_size) + " bytes the header says";
     if (!error.empty())
         return error;
     char text[96];
-    if (~crc_register != e.crc32) {
+    // AE-2 entries store no CRC: their code alone protects the data.
+    bool crc_stored = !entry_aes || e.aes.version == AES_VERSION_AE1;
+    if (crc_stored && ~crc_register != e.crc32) {
         std::snprintf(text, sizeof text, "bad CRC (0x%08X, the header says 0x%08X)", ~crc_register, e.crc32);
         return text;
     }

@@ -5,7 +5,8 @@
 // Where the stub cannot cross to the next disk (volume.cpp, archive.cpp, pipeline.cpp):
 //   - a record signature and a 26-byte local header are read again from the start of the
 //     next disk when they come up short, so each must start there whole;
-//   - the entry name and the 12-byte encryption header are read only from the current disk;
+//   - the entry name and the encryption header (12 bytes, or an AES entry's salt and
+//     verifier) are read only from the current disk;
 //   - extra fields, a directory's data and a data descriptor are stepped over with seeks
 //     that stay on the current disk;
 //   - entry data continues on the next disk after any short read.
@@ -24,6 +25,7 @@
 
 #include "build_error.h"
 #include "byte_buffer.h"
+#include "extra_field.h"
 #include "output_file.h"
 #include "stub_record_io.h"
 #include "format/zip_format.h"
@@ -78,6 +80,20 @@ uint32_t signature_at(std::FILE* f, uint64_t offset)
     return get_u32(sig);
 }
 
+// The bytes in front of an entry's data that the stub reads from the current disk only: the
+// 12-byte header of the traditional cipher, or the salt and verifier of an AES entry.
+uint64_t encryption_header_size(std::FILE* f, uint64_t at, const uint8_t* h)
+{
+    if (!(get_u16(h + 6) & GP_ENCRYPTED))
+        return 0;
+    if (get_u16(h + 8) != METHOD_AES)
+        return ENCRYPTION_HEADER_SIZE;
+    std::vector<uint8_t> extra(get_u16(h + 28));
+    read_at(f, at + LOCAL_HEADER_SIZE + get_u16(h + 26), extra.data(), extra.size());
+    AesRecord aes = find_aes_record(extra);
+    return aes.usable() ? aes_salt_size(aes.strength) + AES_VERIFIER_SIZE : 0;
+}
+
 // Adds the pieces of the local entry at `at`; returns where the next record starts.
 uint64_t add_entry_pieces(std::FILE* f, uint64_t at, std::vector<SpanPiece>& pieces)
 {
@@ -95,7 +111,7 @@ uint64_t add_entry_pieces(std::FILE* f, uint64_t at, std::vector<SpanPiece>& pie
         pieces.push_back({at, head + packed + descriptor, true});
         return at + head + packed + descriptor;
     }
-    uint64_t encryption = (flags & GP_ENCRYPTED) ? std::min<uint64_t>(ENCRYPTION_HEADER_SIZE, packed) : 0;
+    uint64_t encryption = std::min<uint64_t>(encryption_header_size(f, at, h), packed);
     uint64_t first = head + encryption;
     uint64_t running = packed - encryption;
     uint64_t last = 0;
@@ -379,7 +395,7 @@ void write_disks(const VolumeJob& job, ArchiveInput& input, const fs::path& dir)
     uint8_t marker[4];
     put_u32(marker, SIG_SPANNING);
     stream_file.write(marker, sizeof marker);
-    WrittenArchive archive = write_archive(stream_file, input.entries, input.comment, job.password, 0, 1);
+    WrittenArchive archive = write_archive(stream_file, input.entries, input.comment, job.password, job.cipher, 0, 1);
     std::FILE* stream = stream_file.stream();
     uint64_t stream_size = stream_file.position();
 

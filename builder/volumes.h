@@ -61,6 +61,7 @@ struct VolumeJob {
     uint32_t flags = 0;              // SFX_MULTI_VOLUME set, SFX_EXE_VOLUMES for .EXE volumes
     bool with_stub_crc = true;
     std::string password;
+    EntryCipher cipher = EntryCipher::aes256;
 };
 
 // Writes the disk folders into job.output_dir; a failed build leaves earlier disks as they were.

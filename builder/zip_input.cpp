@@ -149,18 +149,51 @@ std::string entry_label(const ArchiveEntry& e)
     return "entry \"" + printable_name(e.unicode_name.empty() ? e.name : e.unicode_name) + "\"";
 }
 
+// The AES record the stub will read: the local header's once it has been read, the central
+// directory's before.
+AesRecord entry_aes_record(const ArchiveEntry& e)
+{
+    return find_aes_record(e.local_extra.empty() ? e.central_extra : e.local_extra);
+}
+
+// The method the data is compressed with: inside an AES entry, the one its record names.
+uint16_t real_method(const ArchiveEntry& e)
+{
+    return e.method == METHOD_AES ? entry_aes_record(e).method : e.method;
+}
+
+// An AES entry (method 99) must carry a record the stub can use; its data is copied as it is.
+void check_aes_entry(const ArchiveEntry& e, const std::string& label)
+{
+    AesRecord aes = entry_aes_record(e);
+    if (!aes.found)
+        fail(label + " has method 99 (AES) but no AES extra field (0x9901); the stub cannot decrypt it");
+    if (!e.encrypted())
+        fail(label + " has method 99 (AES) but is not marked encrypted (flag bit 0)");
+    if (!aes.usable())
+        fail(label + " uses an AES extra field of vendor version " + std::to_string(aes.version) + " and strength " +
+             std::to_string(aes.strength) + "; the stub decrypts AE-1 and AE-2 with strength 1, 2 or 3 (AES-128/192/256)");
+    if (e.compressed_size < aes_overhead(aes.strength))
+        fail(label + ": its " + std::to_string(e.compressed_size) +
+             " data bytes cannot hold the salt, password verifier and authentication code of AES-" +
+             std::to_string(aes.key_bits()));
+}
+
 // What the stub cannot extract is refused here, naming the entry.
 void check_entry_supported(const ArchiveEntry& e, bool zip64, const std::string& path)
 {
     if (e.name.empty())
         fail(path + ": an entry has an empty name");
+    std::string label = path + ": " + entry_label(e);
     if (zip64)
-        fail(path + ": " + entry_label(e) + " is a ZIP64 entry, which the stub cannot read");
-    if (e.method == METHOD_AES || (e.gp_flags & (GP_STRONG_ENCRYPTION | GP_ENCRYPTED_DIRECTORY)))
-        fail(path + ": " + entry_label(e) +
-             " uses AES or strong encryption; the stub knows only traditional ZIP encryption");
-    if (e.method != METHOD_STORED && e.method != METHOD_DEFLATE && e.method != METHOD_DEFLATE64)
-        fail(path + ": " + entry_label(e) + " uses compression method " + std::to_string(e.method) +
+        fail(label + " is a ZIP64 entry, which the stub cannot read");
+    if (e.gp_flags & (GP_STRONG_ENCRYPTION | GP_ENCRYPTED_DIRECTORY))
+        fail(label + " uses strong encryption, which the stub cannot decrypt; re-encrypt it with AES (or --password)");
+    if (e.method == METHOD_AES)
+        check_aes_entry(e, label);
+    uint16_t method = real_method(e);
+    if (method != METHOD_STORED && method != METHOD_DEFLATE && method != METHOD_DEFLATE64)
+        fail(label + " uses compression method " + std::to_string(method) +
              "; the stub extracts only stored, Deflate and Deflate64");
 }
 
@@ -232,16 +265,21 @@ void refuse_central_name_collisions(std::vector<CentralItem>& items, const std::
     refuse_name_collisions(named);
 }
 
-// Sizes the method cannot give: a stored entry holds its bytes as they are (12 more when
-// encrypted), and Deflate cannot expand one byte into more than its maximal ratio.
+// Sizes the method cannot give: a stored entry holds its bytes as they are (plus what the
+// encryption adds: 12 bytes, or salt, verifier and code of AES), and Deflate cannot expand one
+// byte into more than its maximal ratio.
 void check_sizes_for_method(const ArchiveEntry& e, const std::string& path)
 {
-    uint64_t header = e.encrypted() ? ENCRYPTION_HEADER_SIZE : 0;
-    if (e.method == METHOD_STORED && e.compressed_size != e.uncompressed_size + header)
+    uint16_t method = real_method(e);
+    uint64_t header = e.method == METHOD_AES ? aes_overhead(entry_aes_record(e).strength)
+                      : e.encrypted()        ? ENCRYPTION_HEADER_SIZE
+                                             : 0;
+    if (method == METHOD_STORED && e.compressed_size != e.uncompressed_size + header)
         fail(path + ": " + entry_label(e) + " is stored, yet its compressed size " + std::to_string(e.compressed_size) +
-             " is not its size " + std::to_string(e.uncompressed_size) + (header ? " plus 12" : ""));
-    uint64_t ratio = e.method == METHOD_DEFLATE64 ? DEFLATE64_MAX_RATIO : DEFLATE_MAX_RATIO;
-    if (e.method != METHOD_STORED && e.uncompressed_size > e.compressed_size * ratio)
+             " is not its size " + std::to_string(e.uncompressed_size) +
+             (header ? " plus " + std::to_string(header) : std::string()));
+    uint64_t ratio = method == METHOD_DEFLATE64 ? DEFLATE64_MAX_RATIO : DEFLATE_MAX_RATIO;
+    if (method != METHOD_STORED && e.uncompressed_size > e.compressed_size * ratio)
         fail(path + ": " + entry_label(e) + " claims " + std::to_string(e.uncompressed_size) + " bytes from " +
              std::to_string(e.compressed_size) + " compressed bytes, more than its method can give");
 }
@@ -325,8 +363,9 @@ uint64_t read_local_header(std::FILE* f, uint64_t offset, ArchiveEntry& e, bool&
     e.dos_date = get_u16(h.data() + 12);
     bool aes = false;
     e.local_extra = filter_extra(std::vector<uint8_t>(rest.begin() + name_size, rest.end()), zip64, aes);
-    if (aes)
-        fail(path + ": " + entry_label(e) + " uses AES encryption; the stub knows only traditional ZIP encryption");
+    // The stub reads the AES record of the local header, whatever the central directory says.
+    if (e.method == METHOD_AES && !aes)
+        fail(path + ": " + entry_label(e) + " has method 99 (AES) but its local header has no AES extra field (0x9901)");
     return offset + LOCAL_HEADER_SIZE + name_size + extra_size;
 }
 
@@ -399,7 +438,8 @@ void verify_entry_data(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, uin
 }
 
 // libzip checks the CRC of a stored entry even when asked for its raw bytes, which fails
-// for an encrypted one (its raw bytes are not the plain data). Those few are read straight
+// for an encrypted one (its raw bytes are not the plain data), and it would decrypt AES
+// entries it has a password for. Those are read straight
 // from the file at the offset the local header gives.
 PayloadReader direct_payload_reader(const std::string& path, uint64_t offset, const std::string& label)
 {
@@ -479,7 +519,7 @@ ArchiveInput read_input_zip(const std::string& path, const std::string& input_co
         e.open_payload = [za, i, path, data_offset](ArchiveEntry& entry) {
             verify_entry_data(za.get(), i, entry, data_offset, path);
             std::string label = path + ": " + entry_label(entry);
-            if (entry.encrypted() && entry.method == METHOD_STORED)
+            if (entry.encrypted() && (entry.method == METHOD_STORED || entry.method == METHOD_AES))
                 return limited(direct_payload_reader(path, data_offset, label), entry.compressed_size);
             return raw_payload_reader(za, i, label);
         };

@@ -68,7 +68,9 @@ def test_flipped_data_byte_fails_crc_and_leaves_dated_file(bench, tmp_path, meth
 @pytest.mark.parametrize("method, password", [(12, None), (99, None), (99, PASSWORD)],
                          ids=["bzip2", "aes", "aes-encrypted"])
 def test_unknown_method_fails_after_creating_empty_file(bench, tmp_path, method, password):
-    exe, out, image = build(bench, tmp_path, args=["--password", password] if password else [])
+    # method 99 on a traditionally encrypted entry: no AES record, so not an AES entry
+    encryption = ["--password", password, "--encryption", "zipcrypto"] if password else []
+    exe, out, image = build(bench, tmp_path, args=encryption)
     image.put_u16(image.entry("b.bin").field_offsets["method"], method)
     image.save()
     run = bench.start(exe)
@@ -115,10 +117,12 @@ def test_file_cut_short_reports_read_site(bench, tmp_path, cut, code, complete, 
     assert_extracted(out, exe.source, complete, partial)
 
 
-def test_encryption_header_cut_short(bench, tmp_path):
+@pytest.mark.parametrize("encryption", ["zipcrypto", "aes256"])
+def test_encryption_header_cut_short(bench, tmp_path, encryption):
+    """The 12-byte header of the traditional cipher, or an AES entry's salt."""
     out = tmp_path / "out"
     exe = bench.make_sfx(tmp_path, files=victim_files(),
-                         args=[*hidden_args(out), "--password", PASSWORD])
+                         args=[*hidden_args(out), "--password", PASSWORD, "--encryption", encryption])
     image = ArchiveImage(exe)
     first = image.entries[0]
     assert first.flags & 1

@@ -1,4 +1,4 @@
-"""Traditional ZIP encryption end to end: the password dialog, the one-byte check against the
+"""Traditional ZIP encryption end to end (the builder's with --encryption zipcrypto): the password dialog, the one-byte check against the
 CRC or (with a data descriptor) the time, the password gate's messages, decrypted data."""
 
 import random
@@ -18,6 +18,7 @@ from winebench import write_tree
 # those of the ANSI code page.
 PASSWORD = "Sesam, oeffne dich!"
 ES_PASSWORD = 0x20
+ZIPCRYPTO = ["--encryption", "zipcrypto"]  # the builder's default is AES
 
 
 def secret_files():
@@ -48,7 +49,7 @@ WRITERS = [
 def build_encrypted(bench, where, writer, password, files, *args):
     """A self-extractor of files encrypted by writer (None: by the builder itself)."""
     if writer is None:
-        return bench.make_sfx(where, files=files, args=["--password", password, *args])
+        return bench.make_sfx(where, files=files, args=["--password", password, *ZIPCRYPTO, *args])
     source = write_tree(where / "src", files)
     archive = writer(source, where / "in.zip", password)
     exe = bench.make_sfx(where, zip=archive, args=list(args))
@@ -106,7 +107,7 @@ LONG_PASSWORD = "".join(chr(ord("a") + i % 26) for i in range(99))
 def test_password_length_limit(bench, tmp_path, extra):
     out = tmp_path / "out"
     exe = bench.make_sfx(tmp_path, files={"a.txt": "lang geschützt"},
-                         args=["--password", LONG_PASSWORD, *hidden_args(out)])
+                         args=["--password", LONG_PASSWORD, *ZIPCRYPTO, *hidden_args(out)])
     image = ArchiveImage(exe)
     entered = LONG_PASSWORD + extra
     if extra:

@@ -63,8 +63,10 @@ def damaged_build(bench, tmp_path, out):
 
 
 def encrypted_build(bench, tmp_path, out):
+    # the traditional cipher: wrong_password finds a password that fails its check byte
     return bench.make_sfx(tmp_path, files=FILES, auto=True,
-                          args=["--folder", bench.winpath(out), "--password", PASSWORD])
+                          args=["--folder", bench.winpath(out), "--password", PASSWORD,
+                                "--encryption", "zipcrypto"])
 
 
 def wrong_password(bench, exe):

@@ -74,7 +74,7 @@ const char* const kJsonAsText =
     "    return ''.join(special.get(b) or (chr(b) if 0x20 <= b < 0x7F else '\\\\x%02X' % b) for b in raw)\n"
     "for e in d['entries']:\n"
     "    print('entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=\"%s\" shown=\"%s\"' % ("
-    "e['method'], e['compressed'], e['uncompressed'], 'yes' if e['encrypted'] else 'no', "
+    "e['method'], e['compressed'], e['uncompressed'], e['encryption'], "
     "escaped(bytes.fromhex(e['name_hex'])), e['name']))\n"
     "for check, verdict in d['checks'].items():\n"
     "    print('check %s: %s' % (check.replace('_', ' '), verdict))\n"

@@ -50,6 +50,7 @@ struct DamageCase {
     const char* password;  // given to both build and test; nullptr: none
     void (*damage)(Bytes& file, const LocalEntry& entry);
     const char* message;   // in the line naming the entry
+    const char* encryption = nullptr;  // --encryption for the build; nullptr: the default, AES-256
 };
 
 void PrintTo(const DamageCase& c, std::ostream* out)
@@ -66,7 +67,10 @@ TEST_P(TestCommandDamageTest, NamesTheBadEntryAndFails)
     std::vector<std::string> password;
     if (c.password)
         password = {"--password", c.password};
-    ASSERT_EQ(build(make_sample_folder(), at("good.exe"), password).exit_code, 0);
+    std::vector<std::string> build_args = password;
+    if (c.encryption)
+        build_args.insert(build_args.end(), {"--encryption", c.encryption});
+    ASSERT_EQ(build(make_sample_folder(), at("good.exe"), build_args).exit_code, 0);
     Bytes file = read_bytes(at("good.exe"));
     c.damage(file, entry_named(file, "readme.txt"));
     write_bytes(at("bad.exe"), file);
@@ -89,7 +93,14 @@ INSTANTIATE_TEST_SUITE_P(
                    [](Bytes& f, const LocalEntry& e) { put_le32(f, e.offset + 14, e.crc ^ 0x00010000u); }, "bad CRC"},
         DamageCase{"FlippedEncryptedByte", "geheim",
                    [](Bytes& f, const LocalEntry& e) { f[e.data_offset + 12 + (e.compressed_size - 12) / 2] ^= 0x10; },
-                   "bad "}),
+                   "bad ", "zipcrypto"},
+        // AES-256: 16 bytes of salt and 2 of verifier in front of the data, 10 of code behind it.
+        DamageCase{"FlippedAesByte", "geheim",
+                   [](Bytes& f, const LocalEntry& e) { f[e.data_offset + 18 + (e.compressed_size - 28) / 2] ^= 0x10; },
+                   "AES authentication code does not match"},
+        DamageCase{"FlippedAesCode", "geheim",
+                   [](Bytes& f, const LocalEntry& e) { f[e.data_offset + e.compressed_size - 1] ^= 0x01; },
+                   "AES authentication code does not match"}),
     [](const ::testing::TestParamInfo<DamageCase>& case_info) { return std::string(case_info.param.name); });
 
 TEST_F(TestCommandTest, RefusesAWrongOrMissingPassword)

@@ -257,8 +257,9 @@ protected:
 struct LayoutCase {
     const char* name;
     bool exe_volumes;
-    const char* builder_password;  // --password: 12-byte encryption headers
+    const char* builder_password;  // --password: AES salt and verifier in front of the data
     const char* input_password;    // an input ZIP encrypted by Info-ZIP: descriptors after the data
+    const char* encryption;        // --encryption zipcrypto: 12-byte encryption headers instead
 };
 
 void PrintTo(const LayoutCase& c, std::ostream* out)
@@ -277,6 +278,8 @@ TEST_P(VolumeLayoutTest, DisksHoldTheArchiveAsTheStubReadsIt)
         args.push_back("--exe-volumes");
     if (c.builder_password)
         args.insert(args.end(), {"--password", c.builder_password});
+    if (c.encryption)
+        args.insert(args.end(), {"--encryption", c.encryption});
     if (c.input_password) {
         ASSERT_EQ(run_shell("cd '" + input + "' && zip -q -r -P " + c.input_password + " ../input.zip .").exit_code,
                   0);
@@ -333,6 +336,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, VolumeLayoutTest,
                          ::testing::Values(LayoutCase{"ZipVolumes", false, nullptr, nullptr},
                                            LayoutCase{"ExeVolumes", true, nullptr, nullptr},
                                            LayoutCase{"EncryptedExeVolumes", true, "geheim", nullptr},
+                                           LayoutCase{"ZipCryptoExeVolumes", true, "geheim", nullptr, "zipcrypto"},
                                            LayoutCase{"EncryptedInputWithDescriptors", false, nullptr, "secret"}),
                          [](const ::testing::TestParamInfo<LayoutCase>& case_info) { return std::string(case_info.param.name); });
 
