@@ -1,8 +1,9 @@
 // The build: stub bytes, then the attached section with the configuration block and the
 // archive, then the header fields and the stub record that depend on where things landed.
 //
-//   0 .. config_offset            the stub image as linked (headers updated at the end)
-//   config_offset                 raw start of the section `_tarvel_` (file-aligned)
+//   0 .. section_offset           the stub image as linked (headers updated at the end)
+//   section_offset                raw start of the section `_tarvel_` (file-aligned)
+//   section_offset .. config_offset   the licence text (raw Deflate), when there is one
 //   config_offset .. archive_offset   the configuration block (raw Deflate)
 //   archive_offset ..             local headers and data, central directory, end record,
 //                                 comment bytes padding the file to the file alignment
@@ -155,16 +156,17 @@ void write_pe_checksum(OutputFile& out, const Stub& stub, uint64_t file_size, bo
 // Fills in what depends on where the data landed: the section header, the stub record
 // (its checksum last) and then the PE checksum over the finished file.
 void finish_file(OutputFile& out, std::vector<uint8_t>& stub_part, const Stub& stub, const WrittenArchive& archive,
-                 uint32_t flags, bool with_stub_crc)
+                 uint32_t flags, bool with_stub_crc, uint32_t license_size)
 {
-    uint32_t config_offset = uint32_t(align_up(stub.image.raw_end, stub.image.file_alignment));
-    AttachedSection section = plan_attached_section(stub.image, uint32_t(archive.data_end - config_offset));
-    if (section.raw_pointer != config_offset || uint64_t(section.raw_pointer) + section.raw_size != archive.file_end)
+    uint32_t section_offset = uint32_t(align_up(stub.image.raw_end, stub.image.file_alignment));
+    AttachedSection section = plan_attached_section(stub.image, uint32_t(archive.data_end - section_offset));
+    if (section.raw_pointer != section_offset || uint64_t(section.raw_pointer) + section.raw_size != archive.file_end)
         fail("internal error: the section does not match the written data");
     add_attached_section(stub_part, stub.image, section);
     put_u32(stub_part.data() + stub.image.pe_offset + PE_CHECKSUM, 0);
-    RecordValues record{uint32_t(stub_part.size()), config_offset, uint32_t(archive.end_record_offset),
+    RecordValues record{uint32_t(stub_part.size()), section_offset + license_size, uint32_t(archive.end_record_offset),
                         uint32_t(archive.total_size), flags, stub.image.entry_point, with_stub_crc};
+    set_license_location(record, section_offset, license_size);
     fill_stub_record(stub_part, stub.record_offset, record);
     out.write_at(0, stub_part.data(), stub_part.size());
     write_pe_checksum(out, stub, archive.file_end, with_stub_crc && !(flags & SFX_CRC_AFTER_HEADERS));
@@ -187,10 +189,13 @@ void run_build(const BuildOptions& options)
     uint32_t flags = settle_password_flag(settings.flags, input, settings);
     check_command_in_archive(settings.fields[FIELD_COMMAND], input);
 
-    // The stub part: the image padded to the file alignment, then the configuration block.
-    uint32_t config_offset = uint32_t(align_up(stub.image.raw_end, stub.image.file_alignment));
+    // The stub part: the image padded to the file alignment, then the licence text and the
+    // configuration block.
+    uint32_t section_offset = uint32_t(align_up(stub.image.raw_end, stub.image.file_alignment));
+    uint32_t license_size = uint32_t(settings.license.stored.size());
     std::vector<uint8_t> stub_part = stub.bytes;
-    stub_part.resize(config_offset, 0);
+    stub_part.resize(section_offset, 0);
+    stub_part.insert(stub_part.end(), settings.license.stored.begin(), settings.license.stored.end());
     stub_part.insert(stub_part.end(), config.begin(), config.end());
 
     uint64_t total_bytes = 0;
@@ -207,7 +212,8 @@ void run_build(const BuildOptions& options)
         job.stub_part = std::move(stub_part);
         job.image = stub.image;
         job.record_offset = stub.record_offset;
-        job.config_offset = config_offset;
+        job.section_offset = section_offset;
+        job.license_size = license_size;
         job.flags = flags;
         job.with_stub_crc = settings.with_stub_crc;
         job.password = settings.password;
@@ -218,15 +224,18 @@ void run_build(const BuildOptions& options)
 
     OutputFile out(options.output);
     out.write(stub_part.data(), stub_part.size());
-    WrittenArchive archive = write_archive(out, input.entries, input.comment, settings.password, settings.cipher, config_offset,
+    WrittenArchive archive = write_archive(out, input.entries, input.comment, settings.password, settings.cipher,
+                                           section_offset,
                                            stub.image.file_alignment);
-    finish_file(out, stub_part, stub, archive, flags, settings.with_stub_crc);
+    finish_file(out, stub_part, stub, archive, flags, settings.with_stub_crc, license_size);
     out.commit();
     progress.finish();
     if (options.quiet)
         return;
 
-    std::printf("%s: %zu entries, %llu bytes (stub %u, configuration %zu, archive %llu)\n", printable(options.output).c_str(),
-                input.entries.size(), (unsigned long long)archive.file_end, config_offset, config.size(),
+    std::printf("%s: %zu entries, %llu bytes (stub %u, %sconfiguration %zu, archive %llu)\n",
+                printable(options.output).c_str(), input.entries.size(), (unsigned long long)archive.file_end,
+                section_offset, license_size ? ("licence " + std::to_string(license_size) + ", ").c_str() : "",
+                config.size(),
                 (unsigned long long)(archive.file_end - stub_part.size()));
 }

@@ -16,6 +16,7 @@
 #include "entry_data_check.h"
 #include "file_report.h"
 #include "input_file.h"
+#include "license_text.h"
 #include "names.h"
 #include "pe_image.h"
 #include "printable.h"
@@ -48,8 +49,8 @@ Record decode_record(const uint8_t* r)
     v.end_record_offset = get_u32(r + offsetof(StubRecord, end_record_offset));
     v.total_size = get_u32(r + offsetof(StubRecord, total_size));
     v.flags = get_u32(r + offsetof(StubRecord, flags));
-    v.reserved1 = get_u32(r + offsetof(StubRecord, reserved1));
-    v.reserved2 = get_u32(r + offsetof(StubRecord, reserved2));
+    v.license_offset = get_u32(r + offsetof(StubRecord, license_offset));
+    v.license_size = get_u32(r + offsetof(StubRecord, license_size));
     v.reserved3 = get_u16(r + offsetof(StubRecord, reserved3));
     v.complete = get_u16(r + offsetof(StubRecord, complete));
     v.reserved4 = get_u32(r + offsetof(StubRecord, reserved4));
@@ -76,8 +77,9 @@ void print_record(long at, const Record& r)
     std::printf("language: %s\n", language_name(r.flags));
     std::printf("complete: 0x%04X\n", r.complete);
     std::printf("entry_point: 0x%08X\n", r.entry_point);
-    std::printf("reserved: %u %u %u %u %u %u\n", r.reserved1, r.reserved2, r.reserved3, r.reserved4, r.reserved5,
-                r.reserved6);
+    std::printf("license_offset: 0x%08X\n", r.license_offset);
+    std::printf("license_size: %u\n", r.license_size);
+    std::printf("reserved: %u %u %u %u\n", r.reserved3, r.reserved4, r.reserved5, r.reserved6);
 }
 
 // Reads the eight strings; false when the block cannot be what the stub reads.
@@ -99,6 +101,40 @@ bool read_configuration(std::FILE* f, InspectReport& report)
     report.config_error = error;
     report.config_size = size;
     return error.empty();
+}
+
+// The licence text lies in front of the configuration block (or the archive without one).
+void read_license(std::FILE* f, InspectReport& report)
+{
+    const Record& r = report.record;
+    if (r.license_offset == 0)
+        return;
+    uint64_t end = uint64_t(r.license_offset) + r.license_size;
+    uint32_t next = r.config_offset != 0 ? r.config_offset : r.archive_offset;
+    std::string& error = report.license_error;
+    if (r.license_size == 0 || r.license_size > LICENSE_STORED_MAX || end > next || end > report.file_size)
+        error = "stored size out of range";
+    std::vector<uint8_t> block(error.empty() ? r.license_size : 0);
+    if (error.empty() && !read_exact(f, r.license_offset, block.data(), block.size()))
+        error = "unreadable";
+    if (error.empty())
+        decode_license_block(block.data(), block.size(), report.license_text, error);
+}
+
+void print_license(const InspectReport& report)
+{
+    const Record& r = report.record;
+    if (r.license_offset == 0) {
+        std::printf("license: none\n");
+        return;
+    }
+    if (!report.license_error.empty()) {
+        std::printf("license: damaged (%s)\n", report.license_error.c_str());
+        return;
+    }
+    const std::string& text = report.license_text;
+    std::printf("license: %zu bytes (stored %u)\n", text.size(), r.license_size);
+    std::printf("license first line: %s\n", quoted(text.substr(0, text.find('\r'))).c_str());
 }
 
 void print_configuration(const InspectReport& report)
@@ -316,7 +352,7 @@ const char* verdict(int result)
 bool InspectReport::failed() const
 {
     return checks.stub_checksum == 0 || checks.entry_point == 0 || checks.end_record == 0 ||
-           checks.complete_mark == 0 || !checks.configuration || !walk_error.empty();
+           checks.complete_mark == 0 || !checks.configuration || !walk_error.empty() || !license_error.empty();
 }
 
 InspectStatus inspect_file(const std::string& path, InspectReport& report, bool check_data)
@@ -336,6 +372,7 @@ InspectStatus inspect_file(const std::string& path, InspectReport& report, bool 
         return INSPECT_NO_RECORD;
     const Record& r = report.record = decode_record(head.data() + report.record_offset);
     report.checks.configuration = read_configuration(f.get(), report);
+    read_license(f.get(), report);
     // With .ZIP volumes the stub reads the archive from the disks' .ZIP files, not from here.
     report.archive_elsewhere = (r.flags & SFX_MULTI_VOLUME) && !(r.flags & SFX_EXE_VOLUMES);
     if (!report.archive_elsewhere)
@@ -372,6 +409,7 @@ int run_inspect(const std::string& path, bool json)
     std::printf("file: %s (%llu bytes)\n", printable(path).c_str(), (unsigned long long)report.file_size);
     print_record(report.record_offset, report.record);
     print_configuration(report);
+    print_license(report);
     print_entries(report);
     print_checks(report);
     return report.failed() ? 1 : 0;

@@ -13,7 +13,7 @@
 
 struct Record {
     uint32_t stub_crc, archive_offset, config_offset, end_record_offset, total_size, flags;
-    uint32_t reserved1, reserved2, reserved4, reserved5, entry_point;
+    uint32_t license_offset, license_size, reserved4, reserved5, entry_point;
     uint16_t reserved3, complete, reserved6;
 };
 
@@ -48,6 +48,8 @@ struct InspectReport {
     std::string config_error;  // empty: the block decodes
     uint32_t config_size = 0;
     ConfigFields fields;
+    std::string license_error;     // empty: no licence, or its text decodes
+    std::string license_text;      // as the stub shows it (its code page, CR LF)
     std::vector<InspectedEntry> entries;
     bool archive_elsewhere = false;  // the archive is in the disks' .ZIP files
     std::string walk_error;          // empty: the walk reached the end record

@@ -84,10 +84,10 @@ void print_record(const InspectReport& report, std::FILE* to)
     const Record& r = report.record;
     std::fprintf(to, "  \"record\": {\"offset\": %ld, \"stub_crc\": %u, \"archive_offset\": %u, \"config_offset\": %u, "
                      "\"end_record_offset\": %u, \"total_size\": %u, \"flags\": %u, \"flags_text\": %s, \"language\": \"%s\", "
-                     "\"complete\": %u, \"entry_point\": %u, \"reserved\": [%u, %u, %u, %u, %u, %u]},\n",
+                     "\"complete\": %u, \"entry_point\": %u, \"license_offset\": %u, \"license_size\": %u, \"reserved\": [%u, %u, %u, %u]},\n",
                  report.record_offset, r.stub_crc, r.archive_offset, r.config_offset, r.end_record_offset, r.total_size,
-                 r.flags, json_string(describe_flags(r.flags)).c_str(), language_name(r.flags), r.complete, r.entry_point, r.reserved1,
-                 r.reserved2, r.reserved3, r.reserved4, r.reserved5, r.reserved6);
+                 r.flags, json_string(describe_flags(r.flags)).c_str(), language_name(r.flags), r.complete, r.entry_point, r.license_offset,
+                 r.license_size, r.reserved3, r.reserved4, r.reserved5, r.reserved6);
 }
 
 void print_configuration(const InspectReport& report, std::FILE* to)
@@ -121,6 +121,17 @@ void print_entries(const InspectReport& report, std::FILE* to)
     std::fputs(report.entries.empty() ? "],\n" : "\n  ],\n", to);
 }
 
+void print_license(const InspectReport& report, std::FILE* to)
+{
+    if (report.record.license_offset == 0)
+        std::fputs("  \"license\": null,\n", to);
+    else if (!report.license_error.empty())
+        std::fprintf(to, "  \"license\": {\"damaged\": %s},\n", json_string(report.license_error).c_str());
+    else
+        std::fprintf(to, "  \"license\": {\"size\": %zu, \"stored\": %u, \"text\": %s},\n",
+                     report.license_text.size(), report.record.license_size, text_value(report.license_text).c_str());
+}
+
 void print_checks(const InspectReport& report, std::FILE* to)
 {
     const StartupChecks& c = report.checks;
@@ -142,6 +153,7 @@ void print_inspect_json(const InspectReport& report, std::FILE* to)
                  (unsigned long long)report.file_size);
     print_record(report, to);
     print_configuration(report, to);
+    print_license(report, to);
     print_entries(report, to);
     print_checks(report, to);
     std::fprintf(to, "  \"ok\": %s\n}\n", report.failed() ? "false" : "true");

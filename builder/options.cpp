@@ -59,6 +59,7 @@ enum OptionId {
     OPT_KEEP_MACOS_METADATA,
     OPT_LEVEL,
     OPT_LANGUAGE,
+    OPT_LICENSE,
     OPT_JOBS = 'j',
     OPT_QUIET = 'q',
 };
@@ -92,6 +93,7 @@ std::vector<option> option_table()
     table.push_back({"jobs", required_argument, nullptr, OPT_JOBS});
     table.push_back({"quiet", no_argument, nullptr, OPT_QUIET});
     table.push_back({"language", required_argument, nullptr, OPT_LANGUAGE});
+    table.push_back({"license", required_argument, nullptr, OPT_LICENSE});
     table.push_back({"help", no_argument, nullptr, OPT_HELP});
     table.push_back({nullptr, 0, nullptr, 0});
     return table;
@@ -180,6 +182,7 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_NAME: o.volume_name = arg; return true;
     case OPT_QUIET: o.quiet = true; return true;
     case OPT_LANGUAGE: return apply_language_option(arg, o);
+    case OPT_LICENSE: o.license_path = arg; return true;
     case OPT_LEVEL:
     case OPT_JOBS: return apply_number_option(id, arg, o);
     case OPT_INPUT_CODEPAGE: o.input_codepage = arg; return true;
@@ -299,6 +302,9 @@ void print_build_help(std::FILE* to)
         "  --language LANG     language of the program's own texts: de (default), en,\n"
         "                      or auto (German on a Windows whose language is German,\n"
         "                      else English)\n"
+        "  --license FILE      licence page (UTF-8 text, up to 65535 bytes in the code\n"
+        "                      page): shown before the dialog; Decline ends with exit\n"
+        "                      code 3, -silent accepts it\n"
         "\n"
         "Entry names (each becomes Unicode, then the --codepage; see the README):\n"
         "  --input-codepage CP code page of names from MS-DOS, Windows and OS/2 zip\n"
@@ -422,5 +428,12 @@ StubSettings settle_options(const BuildOptions& o)
     }
     s.with_stub_crc = !o.no_stub_crc;
     s.no_password_first = o.no_password_first;
+    if (!o.license_path.empty()) {
+        // A hidden package shows nothing before it extracts: nobody could accept.
+        if (s.flags & SFX_HIDDEN)
+            fail("--license shows a page the user must accept, which --hidden never shows; leave out one of them "
+                 "(-silent on the command line accepts the licence of a package that has one)");
+        s.license = make_license_block(o.license_path, o.codepage);
+    }
     return s;
 }

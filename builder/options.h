@@ -8,6 +8,7 @@
 #include "archive.h"
 #include "config_block.h"
 #include "file_compress.h"
+#include "license_text.h"
 #include "text_encoding.h"
 
 struct BuildOptions {
@@ -33,6 +34,7 @@ struct BuildOptions {
     unsigned jobs = 0;        // -j: compressing threads; 0 one per core
     bool quiet = false;       // --quiet: no progress line and no summary
     uint32_t language_flags = 0;  // --language: SFX_LANGUAGE_EN, SFX_LANGUAGE_AUTO or 0 (German)
+    std::string license_path;     // --license: the licence page's text file; empty: none
 };
 
 // What goes into the file: texts in the stub's code page, the final flags word.
@@ -43,6 +45,7 @@ struct StubSettings {
     uint32_t flags = 0;
     bool with_stub_crc = true;
     bool no_password_first = false;
+    LicenseBlock license;  // empty: no licence page
 };
 
 enum ParseResult { PARSE_OK, PARSE_HELP, PARSE_ERROR };

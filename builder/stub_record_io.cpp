@@ -29,6 +29,12 @@ const FlagName flag_names[] = {
 };
 const size_t flag_name_count = sizeof flag_names / sizeof flag_names[0];
 
+void set_license_location(RecordValues& values, uint32_t offset, uint32_t size)
+{
+    values.license_offset = size != 0 ? offset : 0;
+    values.license_size = size;
+}
+
 const char* language_name(uint32_t flags)
 {
     switch (flags & (SFX_LANGUAGE_EN | SFX_LANGUAGE_AUTO)) {
@@ -74,8 +80,8 @@ void fill_stub_record(std::vector<uint8_t>& stub_part, size_t record_offset, con
     put_u32(r + offsetof(StubRecord, end_record_offset), v.end_record_offset);
     put_u32(r + offsetof(StubRecord, total_size), v.total_size);
     put_u32(r + offsetof(StubRecord, flags), v.flags);
-    put_u32(r + offsetof(StubRecord, reserved1), 0);
-    put_u32(r + offsetof(StubRecord, reserved2), 0);
+    put_u32(r + offsetof(StubRecord, license_offset), v.license_offset);
+    put_u32(r + offsetof(StubRecord, license_size), v.license_size);
     put_u16(r + offsetof(StubRecord, reserved3), 0);
     put_u16(r + offsetof(StubRecord, complete), 0xFFFF);
     put_u32(r + offsetof(StubRecord, reserved4), 8);

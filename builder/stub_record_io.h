@@ -10,7 +10,7 @@
 #include "sfxhead/stub_record.h"
 
 // The values the builder decides; the marker stays as compiled, the reserved fields get
-// the fixed values 0, 0, 0, 8, 0, 0 and `complete` 0xFFFF.
+// the fixed values 0, 8, 0, 0 and `complete` 0xFFFF.
 struct RecordValues {
     uint32_t archive_offset;
     uint32_t config_offset;
@@ -19,7 +19,12 @@ struct RecordValues {
     uint32_t flags;
     uint32_t entry_point;
     bool with_stub_crc;  // false writes stub_crc 0, which the stub takes as "not checked"
+    uint32_t license_offset = 0;  // the licence text's stored form; 0 = no licence page
+    uint32_t license_size = 0;
 };
+
+// A licence text of `size` stored bytes at `offset` (none when size is 0).
+void set_license_location(RecordValues& values, uint32_t offset, uint32_t size);
 
 // Offset of the first occurrence of the marker in data[0, size), or -1. The stub takes the
 // first occurrence too, so both always agree on which bytes are the record.

@@ -284,19 +284,20 @@ void write_label(const fs::path& disk, unsigned number)
 }
 
 // Fills in disk 1's self-extractor once its bytes are written: the section `_tarvel_` of
-// `section_size` bytes from config_offset, the stub record and the PE checksum.
+// `section_size` bytes from section_offset, the stub record and the PE checksum.
 void finish_self_extractor(OutputFile& out, const VolumeJob& job, uint64_t section_size, uint32_t total_size)
 {
     std::vector<uint8_t> headers = job.stub_part;
     AttachedSection section = plan_attached_section(job.image, uint32_t(section_size));
-    if (section.raw_pointer != job.config_offset || section.raw_pointer + uint64_t(section.raw_size) > out.position())
+    if (section.raw_pointer != job.section_offset || section.raw_pointer + uint64_t(section.raw_size) > out.position())
         fail("internal error: the section does not match disk 1's self-extractor");
     add_attached_section(headers, job.image, section);
     uint32_t checksum_at = job.image.pe_offset + PE_CHECKSUM;
     put_u32(headers.data() + checksum_at, 0);
     // The stub skips the end-record check of a spanned archive: the end record is on the last disk.
-    RecordValues record{uint32_t(headers.size()), job.config_offset, 0, total_size, job.flags,
+    RecordValues record{uint32_t(headers.size()), job.section_offset + job.license_size, 0, total_size, job.flags,
                         job.image.entry_point, job.with_stub_crc};
+    set_license_location(record, job.section_offset, job.license_size);
     fill_stub_record(headers, job.record_offset, record);
     out.write_at(0, headers.data(), headers.size());
     // As in a single file: a stub checksum from offset 0 covers the CheckSum, which then stays 0.
@@ -318,10 +319,10 @@ uint64_t write_zip_volume_self_extractor(const fs::path& disk, const VolumeJob& 
 {
     OutputFile out((disk / (job.name + ".EXE")).string());
     out.write(job.stub_part.data(), job.stub_part.size());
-    uint64_t config_size = job.stub_part.size() - job.config_offset;
-    std::vector<uint8_t> padding(align_up(config_size, job.image.file_alignment) - config_size, 0);
+    uint64_t attached_size = job.stub_part.size() - job.section_offset;
+    std::vector<uint8_t> padding(align_up(attached_size, job.image.file_alignment) - attached_size, 0);
     out.write(padding.data(), padding.size());
-    finish_self_extractor(out, job, config_size, total_size);
+    finish_self_extractor(out, job, attached_size, total_size);
     uint64_t size = out.position();
     out.commit();
     return size;
@@ -337,9 +338,9 @@ uint64_t write_exe_volume_self_extractor(const fs::path& disk, const VolumeJob& 
     OutputFile out((disk / (job.name + ".EXE")).string());
     out.write(job.stub_part.data(), job.stub_part.size());
     copy_range(stream, 0, part_size, out);
-    uint64_t config_size = job.stub_part.size() - job.config_offset;
-    uint64_t section_size = align_down(out.position() - job.config_offset, job.image.file_alignment);
-    if (section_size < config_size)
+    uint64_t attached_size = job.stub_part.size() - job.section_offset;
+    uint64_t section_size = align_down(out.position() - job.section_offset, job.image.file_alignment);
+    if (section_size < attached_size)
         fail("--span " + std::to_string(job.span) + " leaves too little of disk 1 for the archive's start beside "
              "the self-extractor; give a larger --span");
     finish_self_extractor(out, job, section_size, total_size);
@@ -360,8 +361,8 @@ uint64_t write_part(const fs::path& file, std::FILE* stream, uint64_t offset, ui
 uint64_t first_disk_room(const VolumeJob& job)
 {
     bool exe_volumes = (job.flags & SFX_EXE_VOLUMES) != 0;
-    uint64_t config_size = job.stub_part.size() - job.config_offset;
-    uint64_t program_file = job.config_offset + align_up(config_size, job.image.file_alignment);
+    uint64_t attached_size = job.stub_part.size() - job.section_offset;
+    uint64_t program_file = job.section_offset + align_up(attached_size, job.image.file_alignment);
     uint64_t self_extractor = exe_volumes ? job.stub_part.size() : align_up(program_file, SECTOR_SIZE);
     if (self_extractor + LOCAL_HEADER_SIZE >= job.span)
         fail("--span " + std::to_string(job.span) + " is too small: the self-extractor alone takes " +

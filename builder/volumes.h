@@ -54,10 +54,11 @@ struct VolumeJob {
     std::string output_dir;
     std::string name;                // base name on the disks, e.g. SETUP
     uint64_t span = 0;               // bytes per disk
-    std::vector<uint8_t> stub_part;  // stub image padded to config_offset, then the configuration
+    std::vector<uint8_t> stub_part;  // stub image padded to section_offset, the licence, the configuration
     PeImage image;
     size_t record_offset = 0;
-    uint32_t config_offset = 0;
+    uint32_t section_offset = 0;     // raw start of the attached section
+    uint32_t license_size = 0;       // stored licence text at section_offset; 0 = none
     uint32_t flags = 0;              // SFX_MULTI_VOLUME set, SFX_EXE_VOLUMES for .EXE volumes
     bool with_stub_crc = true;
     std::string password;

@@ -5,6 +5,7 @@
 #include "config.h"
 #include "failure.h"
 #include "language.h"
+#include "license.h"
 #include "globals.h"
 #include "log.h"
 #include "main_dialog.h"
@@ -79,7 +80,7 @@ static int run_sequence(char* command_line)
     entry_encrypted = flag_set(SFX_PASSWORD_FIRST);
     register_meter_class(instance);
     set_meter_text_source(format_extract_status);
-    if (!confirm_startup_prompt())
+    if (!confirm_startup_prompt() || !accept_license())
         return EXIT_DECLINED;
     if (flag_set(SFX_AUTO))
         auto_mode = 1;

@@ -3,7 +3,8 @@
 
 // The stub record, filled in by the builder. It lives in writable initialised data so that
 // the builder finds it in the file by its marker; nothing in the image before it forms the
-// marker. The reserved fields hold 0, 0, 0, 8, 0, 0 as builders write them.
+// marker. The licence fields and the reserved ones hold 0, 0, 0, 8, 0, 0 as builders write them
+// without a licence.
 __attribute__((used, section(".data"))) StubRecord stub_record = {
     {STUB_MARKER_BYTES}, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0,
 };

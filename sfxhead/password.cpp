@@ -99,25 +99,31 @@ INT_PTR CALLBACK password_dialog_proc(HWND dialog, UINT message, WPARAM wparam, 
     return FALSE;
 }
 
-BYTE password_dialog(HWND owner)
+INT_PTR run_stored_dialog(const uint8_t* blob, uint32_t blob_size, HWND owner, DLGPROC procedure, LPARAM param)
 {
-    // In silent mode nobody can answer: without a preset password the gate ends the run.
-    if (!entry_encrypted || password_preset || silent_mode)
-        return 1;
     uint8_t* block = (uint8_t*)LocalAlloc(LMEM_ZEROINIT, PASSWORD_TEMPLATE_CAPACITY);
     if (block == NULL)
         fatal_error(text_no_memory_resources);
-    inflate_memory(texts->password_template_blob, texts->password_template_blob_size, block, PASSWORD_TEMPLATE_CAPACITY);
+    inflate_memory(blob, blob_size, block, PASSWORD_TEMPLATE_CAPACITY);
     INT_PTR result = 0;
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, PASSWORD_TEMPLATE_CAPACITY);
     void* dialog_template = memory ? GlobalLock(memory) : NULL;
     if (dialog_template != NULL) {
         memcpy(dialog_template, block, PASSWORD_TEMPLATE_CAPACITY);
-        result = DialogBoxIndirectParamA(instance, (LPCDLGTEMPLATEA)dialog_template, owner, password_dialog_proc, 0);
+        result = DialogBoxIndirectParamA(instance, (LPCDLGTEMPLATEA)dialog_template, owner, procedure, param);
         GlobalUnlock(memory);
     }
     if (memory)
         GlobalFree(memory);
     LocalFree(block);
-    return (BYTE)result;
+    return result;
+}
+
+BYTE password_dialog(HWND owner)
+{
+    // In silent mode nobody can answer: without a preset password the gate ends the run.
+    if (!entry_encrypted || password_preset || silent_mode)
+        return 1;
+    return (BYTE)run_stored_dialog(texts->password_template_blob, texts->password_template_blob_size, owner,
+                                   password_dialog_proc, 0);
 }

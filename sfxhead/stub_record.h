@@ -19,8 +19,8 @@ struct StubRecord {
     uint32_t end_record_offset;  // end of central directory record; 0 = not checked
     uint32_t total_size;         // sum of the entries' uncompressed sizes (progress base)
     uint32_t flags;              // SFX_* bits
-    uint32_t reserved1;
-    uint32_t reserved2;
+    uint32_t license_offset;     // licence text (raw Deflate, license_text.h); 0 = none
+    uint32_t license_size;       // its stored bytes
     uint16_t reserved3;
     uint16_t complete;           // 0 marks an incompletely built file
     uint32_t reserved4;          // builders write 8

@@ -210,3 +210,87 @@ TEST(BuilderCommandLine, UsageErrorsAndHelp)
 }
 
 }  // namespace
+
+// --- the licence page ------------------------------------------------------------------------
+
+// The text lies at the section's start, in front of the configuration block, as raw Deflate of
+// the text in the code page with CR LF line ends; the record points at it.
+TEST_F(BuilderTest, LicenseTextLiesInFrontOfTheConfigurationInTheCodePage)
+{
+    write_text(at("lizenz.txt"), "\xEF\xBB\xBF" "Lizenz f\xC3\xBCr alle\nZeile 2\r\nZeile 3\rEnde\n");
+    RunResult r = build(make_sample_folder(), at("out.exe"), {"--license", at("lizenz.txt"), "--title", "T"});
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    Bytes file = read_bytes(at("out.exe"));
+    RecordView rec = read_record(file);
+    ASSERT_NE(rec.reserved1, 0u) << "license_offset";
+    EXPECT_EQ(rec.reserved1 + rec.reserved2, rec.config_offset) << "the configuration follows the licence";
+    bool ok = false;
+    Bytes text = inflate_raw(file.data() + rec.reserved1, rec.reserved2, ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(std::string(text.begin(), text.end()), "Lizenz f\xFCr alle\r\nZeile 2\r\nZeile 3\r\nEnde\r\n");
+
+    RunResult shown = run({tvsfx_path(), "inspect", at("out.exe")});
+    EXPECT_EQ(shown.exit_code, 0) << shown.all();
+    EXPECT_NE(shown.out.find("\nlicense: 41 bytes (stored " + std::to_string(rec.reserved2) + ")\n"), std::string::npos)
+        << shown.out;
+    EXPECT_NE(shown.out.find("\nconfig 5 title: \"T\"\n"), std::string::npos) << "the configuration reads as before";
+    EXPECT_NE(shown.out.find("\ncheck stub checksum: ok\n"), std::string::npos) << "the checksum covers the licence";
+    EXPECT_EQ(run({tvsfx_path(), "test", at("out.exe")}).exit_code, 0);
+}
+
+struct LicenseRefusal {
+    const char* name;
+    std::string content;
+    std::vector<std::string> args;
+    const char* message;
+};
+
+void PrintTo(const LicenseRefusal& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class LicenseRefusalTest : public BuilderTest, public ::testing::WithParamInterface<LicenseRefusal> {};
+
+TEST_P(LicenseRefusalTest, FailsWithoutWritingAFile)
+{
+    write_text(at("lizenz.txt"), GetParam().content);
+    std::vector<std::string> args{"--license", at("lizenz.txt")};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    RunResult r = build(make_sample_folder(), at("out.exe"), args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
+    EXPECT_FALSE(exists(at("out.exe")));
+}
+
+// Lines of "x": each becomes 3 bytes with its CR LF.
+std::string x_lines(int count)
+{
+    std::string lines;
+    for (int i = 0; i < count; ++i)
+        lines += "x\n";
+    return lines;
+}
+
+// 65,535 bytes is the most the page holds.
+INSTANTIATE_TEST_SUITE_P(
+    Values, LicenseRefusalTest,
+    ::testing::Values(
+        LicenseRefusal{"TooLong", x_lines(21846), {},
+                       "becomes 65538 bytes in code page CP1252 with CR LF line ends; the licence page shows at most 65535"},
+        LicenseRefusal{"ControlCharacter", "Zeile 1\nZeile\x07 2\n", {}, "line 2 holds a control character"},
+        LicenseRefusal{"NotUtf8", "Lizenz f\xFCr alle", {}, "is not UTF-8 text"},
+        LicenseRefusal{"Empty", "", {}, "is empty"},
+        LicenseRefusal{"NoCodePageForm", "\xE2\x82\xAC 5 \xC5\x81", {}, "has a character that code page CP1252 cannot hold"},
+        LicenseRefusal{"Hidden", "Lizenz", {"--hidden"}, "--license shows a page the user must accept"}),
+    [](const ::testing::TestParamInfo<LicenseRefusal>& refusal) { return std::string(refusal.param.name); });
+
+// Exactly the most the page holds is accepted.
+TEST_F(BuilderTest, LicenseOfExactlyTheLimitIsAccepted)
+{
+    write_text(at("lizenz.txt"), x_lines(21845));
+    RunResult r = build(make_sample_folder(), at("out.exe"), {"--license", at("lizenz.txt")});
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    RunResult shown = run({tvsfx_path(), "inspect", at("out.exe")});
+    EXPECT_NE(shown.out.find("\nlicense: 65535 bytes"), std::string::npos) << shown.out;
+}

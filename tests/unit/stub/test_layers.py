@@ -27,7 +27,7 @@ LAYERS = [
     ["sfxhead/startup"],
     ["sfxhead/selfcheck", "sfxhead/config", "sfxhead/messages", "sfxhead/language"],
     # the dialog, and what only it uses
-    ["sfxhead/main_dialog"],
+    ["sfxhead/main_dialog", "sfxhead/license"],
     ["sfxhead/command", "sfxhead/info", "sfxhead/folders"],
     # the driver
     ["sfxhead/extract"],

@@ -1,0 +1,106 @@
+// The stub puts the licence into a read-only multi-line edit control: that control breaks lines
+// only at CR LF, shows other control characters as boxes, and holds 64 KiB on every Windows.
+#include "license_text.h"
+
+#include <libdeflate.h>
+#include <memory>
+#include <zlib.h>
+
+#include "build_error.h"
+#include "input_file.h"
+#include "text_encoding.h"
+
+namespace {
+
+std::string read_license_file(const std::string& path)
+{
+    uint64_t size = 0;
+    FilePtr f = open_regular_file(path, "--license file", &size);
+    // Even a UTF-8 text four times the stub's limit cannot shrink to fit it.
+    if (size > uint64_t(4) * LICENSE_TEXT_MAX)
+        fail("--license " + path + " is " + std::to_string(size) + " bytes; the licence page shows at most " +
+             std::to_string(int(LICENSE_TEXT_MAX)));
+    std::string text(static_cast<size_t>(size), '\0');
+    if (std::fread(&text[0], 1, text.size(), f.get()) != text.size())
+        fail("cannot read --license " + path);
+    return text;
+}
+
+// UTF-8 without its byte order mark, with CR LF line ends and no other control character
+// than the tab.
+std::string normalise_lines(const std::string& path, std::string text)
+{
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
+    std::string lines;
+    size_t line = 1;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+            lines += "\r\n";
+            ++line;
+        } else if (c < 0x20 && c != '\t') {
+            fail("--license " + path + ": line " + std::to_string(line) +
+                 " holds a control character the licence page cannot show (byte " + std::to_string(c) + ")");
+        } else {
+            lines += char(c);
+        }
+    }
+    return lines;
+}
+
+}  // namespace
+
+LicenseBlock make_license_block(const std::string& path, const std::string& codepage)
+{
+    std::string text = read_license_file(path);
+    if (codepage != RAW_CODEPAGE && !is_valid_utf8(text))
+        fail("--license " + path + " is not UTF-8 text; save it as UTF-8");
+    text = to_stub_codepage(normalise_lines(path, text), codepage, "--license " + path);
+    if (text.empty())
+        fail("--license " + path + " is empty; leave out --license for a package without a licence page");
+    if (text.size() > LICENSE_TEXT_MAX)
+        fail("--license " + path + " becomes " + std::to_string(text.size()) + " bytes in code page " + codepage +
+             " with CR LF line ends; the licence page shows at most " + std::to_string(int(LICENSE_TEXT_MAX)));
+
+    std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
+        libdeflate_alloc_compressor(12), libdeflate_free_compressor);
+    if (!compressor)
+        fail("out of memory");
+    LicenseBlock block;
+    block.stored.resize(libdeflate_deflate_compress_bound(compressor.get(), text.size()));
+    size_t size = libdeflate_deflate_compress(compressor.get(), text.data(), text.size(), block.stored.data(),
+                                              block.stored.size());
+    if (size == 0 || size > LICENSE_STORED_MAX)
+        fail("cannot compress the --license text into " + std::to_string(int(LICENSE_STORED_MAX)) + " bytes");
+    block.stored.resize(size);
+    block.text_size = text.size();
+    return block;
+}
+
+bool decode_license_block(const uint8_t* data, size_t size, std::string& text, std::string& error)
+{
+    // One byte more than the stub's text, to tell "exactly full" from "too long".
+    std::vector<uint8_t> plain(LICENSE_TEXT_MAX + 1);
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) {
+        error = "zlib initialisation failed";
+        return false;
+    }
+    z.next_in = const_cast<uint8_t*>(data);
+    z.avail_in = uInt(size);
+    z.next_out = plain.data();
+    z.avail_out = uInt(plain.size());
+    int status = inflate(&z, Z_FINISH);
+    size_t produced = plain.size() - z.avail_out;
+    inflateEnd(&z);
+    if (status != Z_STREAM_END) {
+        error = produced > LICENSE_TEXT_MAX ? "decodes to more than 65535 bytes" : "not a complete raw Deflate stream";
+        return false;
+    }
+    text.assign(reinterpret_cast<const char*>(plain.data()), produced);
+    text.resize(text.find('\0') == std::string::npos ? produced : text.find('\0'));
+    return true;
+}
