@@ -324,3 +324,57 @@ def test_readme_screenshots(bench, tmp_path):
     prompt.settext(PASSWORD_EDIT, "geheim")
     prompt.capture(tmp_path / "password.bmp")
     save_png(tmp_path / "password.bmp", folder, "password.png")
+    run.kill()
+
+    # The English dialog of the same package as above, built with --language en.
+    english = bench.make_sfx(tmp_path / "english", zip=tmp_path / "in.zip", name="example-setup.exe",
+                             command="setup.exe", language="en",
+                             args=["--folder", "C:\\Program Files\\Example"])
+    run = bench.start(english)
+    dialog = run.dialog()
+    dialog.capture(tmp_path / "dialog-en.bmp")
+    save_png(tmp_path / "dialog-en.bmp", folder, "main-dialog-en.png")
+    run.kill()
+
+    # The licence page, in German and in English, with the start of a licence text.
+    for language, name, text in (("de", "license.png", LICENSE_DE), ("en", "license-en.png", LICENSE_EN)):
+        license_file = tmp_path / f"license-{language}.txt"
+        license_file.write_text(text, encoding="utf-8")
+        exe = bench.make_sfx(tmp_path / language, files={"a.txt": b"x"}, name="beispiel-setup.exe",
+                             language=language, license=str(license_file))
+        run = bench.start(exe)
+        page = run.wait_window(caption_contains="Tarvel Self-Extractor - L")
+        page.capture(tmp_path / f"license-{language}.bmp")
+        save_png(tmp_path / f"license-{language}.bmp", folder, name)
+        run.kill()
+
+
+LICENSE_DE = """Lizenzvertrag für Beispiel 2.0
+
+1. Gegenstand. Dieser Vertrag regelt die Nutzung des Programms Beispiel 2.0 und der zugehörigen
+Unterlagen ("Software").
+
+2. Nutzungsrecht. Sie dürfen die Software auf beliebig vielen Rechnern Ihres Unternehmens
+installieren und nutzen. Eine Weitergabe an Dritte ist nur mit schriftlicher Zustimmung erlaubt.
+
+3. Gewährleistung. Die Software wird ohne Gewähr für einen bestimmten Zweck überlassen.
+
+4. Haftung. Für Schäden haften wir nur bei Vorsatz und grober Fahrlässigkeit.
+
+5. Schlussbestimmungen. Es gilt deutsches Recht.
+""" + "".join(f"\n{number}. Weitere Bestimmung zur Nutzung der Software.\n" for number in range(6, 30))
+
+LICENSE_EN = """License Agreement for Example 2.0
+
+1. Subject. This agreement governs the use of the program Example 2.0 and its documentation
+("Software").
+
+2. License. You may install and use the Software on any number of computers of your company.
+Passing it on to third parties requires our written consent.
+
+3. Warranty. The Software is provided without warranty of fitness for a particular purpose.
+
+4. Liability. We are liable for damages only in cases of intent and gross negligence.
+
+5. Final provisions. The laws of Germany apply.
+""" + "".join(f"\n{number}. A further provision on the use of the Software.\n" for number in range(6, 30))
