@@ -13,35 +13,19 @@
 
 enum { LICENSE_ACCEPTED = 1, LICENSE_DECLINED = 2 };
 
-// Reads the stored text from the program's own file (with .ZIP volumes archive_handle is the
-// first volume, not this file) into a local block of size bytes.
-static uint8_t* read_stored_license(uint32_t size)
-{
-    if (size == 0 || size > LICENSE_STORED_MAX)
-        fatal_header_error();
-    uint8_t* stored = (uint8_t*)LocalAlloc(LMEM_FIXED, size);
-    HFILE file = _lopen(self_path, OF_READ | OF_SHARE_DENY_WRITE);
-    LONG offset = (LONG)stub_record.license_offset;
-    bool read = stored != NULL && file != HFILE_ERROR && _llseek(file, offset, FILE_BEGIN) == offset &&
-                _lread(file, stored, size) == size;
-    if (file != HFILE_ERROR)
-        _lclose(file);
-    if (!read)
-        fatal_header_error();
-    return stored;
-}
-
-// The text, NUL-terminated, in a local block of LICENSE_TEXT_CAPACITY + 1 bytes. The decoder
-// fills at most LICENSE_TEXT_CAPACITY of them; a text that reaches the last of those (the
-// builder's texts hold no NUL) is longer than any the builder writes: the file is damaged.
+// The text, NUL-terminated, at the start of one local block that holds the stored form behind
+// it. The decoder fills at most LICENSE_TEXT_CAPACITY bytes; a text that reaches the last of
+// them (the builder's texts hold no NUL) is longer than any the builder writes: the file is
+// damaged. After start-up archive_handle is the program's own file (on disk 1 when spanned).
 static char* load_license_text()
 {
-    uint8_t* stored = read_stored_license(stub_record.license_size);
-    char* text = (char*)LocalAlloc(LMEM_ZEROINIT, LICENSE_TEXT_CAPACITY + 1);
-    if (text == NULL)
+    uint32_t size = stub_record.license_size;
+    LONG offset = (LONG)stub_record.license_offset;
+    char* text = size <= LICENSE_STORED_MAX ? (char*)LocalAlloc(LMEM_ZEROINIT, LICENSE_TEXT_CAPACITY + 1 + size) : NULL;
+    uint8_t* stored = (uint8_t*)text + LICENSE_TEXT_CAPACITY + 1;
+    if (text == NULL || _llseek(archive_handle, offset, FILE_BEGIN) != offset || _lread(archive_handle, stored, size) != size)
         fatal_header_error();
-    inflate_memory(stored, stub_record.license_size, (uint8_t*)text, LICENSE_TEXT_CAPACITY);
-    LocalFree(stored);
+    inflate_memory(stored, size, (uint8_t*)text, LICENSE_TEXT_CAPACITY);
     if (text[LICENSE_TEXT_MAX] != '\0')
         fatal_header_error();
     return text;
