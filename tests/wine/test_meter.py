@@ -349,32 +349,25 @@ def test_readme_screenshots(bench, tmp_path):
         run.kill()
 
 
-LICENSE_DE = """Lizenzvertrag für Beispiel 2.0
+# Paragraphs of one line each: the page wraps them to its width.
+LICENSE_DE = "\n\n".join([
+    "Lizenzvertrag für Beispiel 2.0",
+    "1. Gegenstand. Dieser Vertrag regelt die Nutzung des Programms Beispiel 2.0 und der "
+    "zugehörigen Unterlagen (\"Software\").",
+    "2. Nutzungsrecht. Sie dürfen die Software auf beliebig vielen Rechnern Ihres Unternehmens "
+    "installieren und nutzen. Eine Weitergabe an Dritte ist nur mit schriftlicher Zustimmung erlaubt.",
+    "3. Gewährleistung. Die Software wird ohne Gewähr für einen bestimmten Zweck überlassen.",
+    "4. Haftung. Für Schäden haften wir nur bei Vorsatz und grober Fahrlässigkeit.",
+    "5. Schlussbestimmungen. Es gilt deutsches Recht.",
+] + [f"{number}. Weitere Bestimmung zur Nutzung der Software." for number in range(6, 30)])
 
-1. Gegenstand. Dieser Vertrag regelt die Nutzung des Programms Beispiel 2.0 und der zugehörigen
-Unterlagen ("Software").
-
-2. Nutzungsrecht. Sie dürfen die Software auf beliebig vielen Rechnern Ihres Unternehmens
-installieren und nutzen. Eine Weitergabe an Dritte ist nur mit schriftlicher Zustimmung erlaubt.
-
-3. Gewährleistung. Die Software wird ohne Gewähr für einen bestimmten Zweck überlassen.
-
-4. Haftung. Für Schäden haften wir nur bei Vorsatz und grober Fahrlässigkeit.
-
-5. Schlussbestimmungen. Es gilt deutsches Recht.
-""" + "".join(f"\n{number}. Weitere Bestimmung zur Nutzung der Software.\n" for number in range(6, 30))
-
-LICENSE_EN = """License Agreement for Example 2.0
-
-1. Subject. This agreement governs the use of the program Example 2.0 and its documentation
-("Software").
-
-2. License. You may install and use the Software on any number of computers of your company.
-Passing it on to third parties requires our written consent.
-
-3. Warranty. The Software is provided without warranty of fitness for a particular purpose.
-
-4. Liability. We are liable for damages only in cases of intent and gross negligence.
-
-5. Final provisions. The laws of Germany apply.
-""" + "".join(f"\n{number}. A further provision on the use of the Software.\n" for number in range(6, 30))
+LICENSE_EN = "\n\n".join([
+    "License Agreement for Example 2.0",
+    "1. Subject. This agreement governs the use of the program Example 2.0 and its documentation "
+    "(\"Software\").",
+    "2. License. You may install and use the Software on any number of computers of your company. "
+    "Passing it on to third parties requires our written consent.",
+    "3. Warranty. The Software is provided without warranty of fitness for a particular purpose.",
+    "4. Liability. We are liable for damages only in cases of intent and gross negligence.",
+    "5. Final provisions. The laws of Germany apply.",
+] + [f"{number}. A further provision on the use of the Software." for number in range(6, 30)])
