@@ -12,7 +12,7 @@ import pytest
 from winebench import (BUILDER, SFX_MULTI_VOLUME, BenchError, Run, StubFile, builder_arguments,
                        quote, read_argecho_log, winpath)
 
-SPAN = 64 * 1024
+SPAN = 96 * 1024
 EXE_NAME = "SETUP.EXE"
 
 INSERT_DISK = "Bitte legen Sie Datenträger {} in Laufwerk A: ein."
@@ -296,9 +296,21 @@ def test_end_record_is_not_checked_for_a_spanned_file(bench, tmp_path, spanned):
 # ---- disk labels --------------------------------------------------------------------------------
 
 
+OUTPUT_PIECE = 28672  # the stub writes its output in pieces of this size
+
+
+def data_on_disk1(disks: DiskSet) -> int:
+    """Bytes of the first entry's data on disk 1 (behind its local header)."""
+    part = disks.part(1)
+    header = part.index(LOCAL_HEADER)
+    name_size = int.from_bytes(part[header + 26:header + 28], "little")
+    extra_size = int.from_bytes(part[header + 28:header + 30], "little")
+    return len(part) - (header + 30 + name_size + extra_size)
+
+
 def two_disk_set(bench, tmp_path: Path, exe_volumes: bool = False) -> DiskSet:
     """a.bin runs from disk 1 onto disk 2, where b.txt follows."""
-    disks = build_set(bench, tmp_path / "set", {"a.bin": noise(40000, 1), "b.txt": "b\r\n" * 100},
+    disks = build_set(bench, tmp_path / "set", {"a.bin": noise(60000, 1), "b.txt": "b\r\n" * 100},
                       exe_volumes)
     assert disks.count == 2
     return disks
@@ -363,9 +375,9 @@ GIVE_UP_CASES = [
                          ids=[c[0] for c in GIVE_UP_CASES])
 def test_giving_up_a_disk_ends_the_run(bench, tmp_path, label, prompt, answer):
     """The run is abandoned: a.bin stays as far as it was written (the output goes out in
-    28,672-byte pieces, more than disk 1 holds of it, so nothing yet), b.txt is never written,
-    no completion box comes and the dialog ends (its status line says "Extrahieren
-    abgebrochen" only for the moment before it closes)."""
+    whole 28,672-byte pieces, so as many as disk 1 holds of it; how many depends on the size of
+    the stub beside them), b.txt is never written, no completion box comes and the dialog ends
+    (its status line says "Extrahieren abgebrochen" only for the moment before it closes)."""
     disks = two_disk_set(bench, tmp_path)
     out = tmp_path / "out"
     run, floppy = start_from_floppy(bench, disks)
@@ -377,7 +389,7 @@ def test_giving_up_a_disk_ends_the_run(bench, tmp_path, label, prompt, answer):
     assert box.text == prompt
     box.click(answer, wait_gone=False)
     assert run.wait_exit() == 3
-    assert (out / "a.bin").stat().st_size == 0
+    assert (out / "a.bin").stat().st_size == data_on_disk1(disks) // OUTPUT_PIECE * OUTPUT_PIECE
     assert not (out / "b.txt").exists()
 
 
