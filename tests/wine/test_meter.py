@@ -285,6 +285,41 @@ def save_png(bmp: Path, folder: Path, name: str) -> None:
 
 @pytest.mark.skipif(not os.environ.get("TVSFX_SCREENSHOTS"),
                     reason="TVSFX_SCREENSHOTS names the folder for the README's screenshots")
+def capture_dialog_and_meter(bench, tmp_path, folder, exe, target, entries, suffix) -> None:
+    """The main dialog, then the meter while the run waits at the overwrite question of
+    lizenz.txt (so its position is known)."""
+    out = bench.unixpath(target)
+    run = bench.start(exe)
+    dialog = run.dialog()
+    dialog.capture(tmp_path / f"dialog{suffix}.bmp")
+    save_png(tmp_path / f"dialog{suffix}.bmp", folder, f"main-dialog{suffix}.png")
+
+    bench.write_tree(out, {"lizenz.txt": b"alt"})
+    try:
+        dialog.click(IDOK)
+        box = run.wait_message_box()
+        run.driver.call(f"move {box.hwnd} 0 0 0")
+        picture = picture_of_meter(dialog, tmp_path / f"meter{suffix}.bmp")
+        assert picture.fill == position_before(entries, "lizenz.txt") * picture.width // 100
+        save_png(tmp_path / f"meter{suffix}.bmp", folder, f"meter{suffix}.png")
+        run.kill()
+    finally:
+        # The folder the run made below C:\ (the first one of target), with all it holds.
+        shutil.rmtree(bench.unixpath("\\".join(target.split("\\")[:2])))
+
+
+def capture_password_dialog(bench, tmp_path, folder, language, caption, suffix) -> None:
+    secret = bench.make_sfx(tmp_path / f"secret{suffix}", files={"a.txt": b"x"}, password="geheim",
+                            name="vertraulich.exe", language=language)
+    run = bench.start(secret)
+    run.dialog().click(IDOK)
+    prompt = run.wait_window(caption=caption)
+    prompt.settext(PASSWORD_EDIT, "geheim")
+    prompt.capture(tmp_path / f"password{suffix}.bmp")
+    save_png(tmp_path / f"password{suffix}.bmp", folder, f"password{suffix}.png")
+    run.kill()
+
+
 def test_readme_screenshots(bench, tmp_path):
     """TVSFX_SCREENSHOTS=docs/screenshots pytest tests/wine/test_meter.py -k screenshots
     Registers Wine's fonts in the session prefix first (so run it on its own)."""
@@ -293,55 +328,24 @@ def test_readme_screenshots(bench, tmp_path):
     if all((FONT_FOLDER / file).exists() for file in WINE_FONTS.values()):
         register_wine_fonts(bench)
 
-    # The run goes into the prefix's drive C:, so the folder field shows a plain Windows path.
-    target = "C:\\Programme\\Beispiel"
-    out = bench.unixpath(target)
+    # The runs go into the prefix's drive C:, so the folder field shows a plain Windows path.
+    # The same package in German and, built with --language en, in English.
     entries = progress_entries()
-    exe = bench.make_sfx(tmp_path, zip=make_zip(tmp_path / "in.zip", entries),
-                         name="beispiel-setup.exe", command="setup.exe", args=["--folder", target])
-    run = bench.start(exe)
-    dialog = run.dialog()
-    dialog.capture(tmp_path / "dialog.bmp")
-    save_png(tmp_path / "dialog.bmp", folder, "main-dialog.png")
-
-    bench.write_tree(out, {"lizenz.txt": b"alt"})
-    try:
-        dialog.click(IDOK)
-        box = run.wait_message_box()
-        run.driver.call(f"move {box.hwnd} 0 0 0")
-        picture = picture_of_meter(dialog, tmp_path / "meter.bmp")
-        assert picture.fill == position_before(entries, "lizenz.txt") * picture.width // 100
-        save_png(tmp_path / "meter.bmp", folder, "meter.png")
-        run.kill()
-    finally:
-        shutil.rmtree(out.parent)
-
-    secret = bench.make_sfx(tmp_path / "secret", files={"a.txt": b"x"}, password="geheim",
-                            name="vertraulich.exe")
-    run = bench.start(secret)
-    run.dialog().click(IDOK)
-    prompt = run.wait_window(caption=PASSWORD_CAPTION)
-    prompt.settext(PASSWORD_EDIT, "geheim")
-    prompt.capture(tmp_path / "password.bmp")
-    save_png(tmp_path / "password.bmp", folder, "password.png")
-    run.kill()
-
-    # The English dialog of the same package as above, built with --language en.
-    english = bench.make_sfx(tmp_path / "english", zip=tmp_path / "in.zip", name="example-setup.exe",
-                             command="setup.exe", language="en",
-                             args=["--folder", "C:\\Program Files\\Example"])
-    run = bench.start(english)
-    dialog = run.dialog()
-    dialog.capture(tmp_path / "dialog-en.bmp")
-    save_png(tmp_path / "dialog-en.bmp", folder, "main-dialog-en.png")
-    run.kill()
+    archive = make_zip(tmp_path / "in.zip", entries)
+    for language, name, target, suffix in (("de", "beispiel-setup.exe", "C:\\Programme\\Beispiel", ""),
+                                           ("en", "example-setup.exe", "C:\\Example", "-en")):
+        exe = bench.make_sfx(tmp_path / language, zip=archive, name=name, command="setup.exe",
+                             language=language, args=["--folder", target])
+        capture_dialog_and_meter(bench, tmp_path, folder, exe, target, entries, suffix)
+    capture_password_dialog(bench, tmp_path, folder, "de", PASSWORD_CAPTION, "")
+    capture_password_dialog(bench, tmp_path, folder, "en", "Tarvel Self-Extractor - Password", "-en")
 
     # The licence page, in German and in English, with the start of a licence text.
     for language, name, text in (("de", "license.png", LICENSE_DE), ("en", "license-en.png", LICENSE_EN)):
         license_file = tmp_path / f"license-{language}.txt"
         license_file.write_text(text, encoding="utf-8")
-        exe = bench.make_sfx(tmp_path / language, files={"a.txt": b"x"}, name="beispiel-setup.exe",
-                             language=language, license=str(license_file))
+        exe = bench.make_sfx(tmp_path / f"license-{language}", files={"a.txt": b"x"},
+                             name="beispiel-setup.exe", language=language, license=str(license_file))
         run = bench.start(exe)
         page = run.wait_window(caption_contains="Tarvel Self-Extractor - L")
         page.capture(tmp_path / f"license-{language}.bmp")
