@@ -283,8 +283,6 @@ def save_png(bmp: Path, folder: Path, name: str) -> None:
     subprocess.run(["convert", str(bmp), str(folder / name)], check=True)
 
 
-@pytest.mark.skipif(not os.environ.get("TVSFX_SCREENSHOTS"),
-                    reason="TVSFX_SCREENSHOTS names the folder for the README's screenshots")
 def capture_dialog_and_meter(bench, tmp_path, folder, exe, target, entries, suffix) -> None:
     """The main dialog, then the meter while the run waits at the overwrite question of
     lizenz.txt (so its position is known)."""
@@ -320,6 +318,8 @@ def capture_password_dialog(bench, tmp_path, folder, language, caption, suffix) 
     run.kill()
 
 
+@pytest.mark.skipif(not os.environ.get("TVSFX_SCREENSHOTS"),
+                    reason="TVSFX_SCREENSHOTS names the folder for the README's screenshots")
 def test_readme_screenshots(bench, tmp_path):
     """TVSFX_SCREENSHOTS=docs/screenshots pytest tests/wine/test_meter.py -k screenshots
     Registers Wine's fonts in the session prefix first (so run it on its own)."""
