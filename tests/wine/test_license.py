@@ -110,3 +110,24 @@ def test_no_unattended_package_with_a_licence_still_refuses_silent(bench, tmp_pa
     box.click("OK")
     assert run.wait_exit() == 2
     assert not out.exists()
+
+
+@pytest.mark.parametrize("exe_volumes", [False, True], ids=["zip-volumes", "exe-volumes"])
+def test_spanned_package_shows_the_licence_from_disk_1(bench, tmp_path, exe_volumes):
+    """Disk 1's program holds the licence: with .ZIP volumes the archive starts in another
+    file, so the page must be read from the program itself."""
+    from test_spanned import build_set, finish, noise, start_extraction, start_from_floppy, swap_when_asked
+    path = tmp_path / "lizenz.txt"
+    path.write_text(LICENSE, encoding="utf-8")
+    files = {"a.bin": noise(60000, 1), "b.txt": "b\r\n" * 100}
+    disks = build_set(bench, tmp_path / "set", files, exe_volumes, license=str(path))
+    assert disks.count == 2
+    run, floppy = start_from_floppy(bench, disks)
+    page = wait_license(run)
+    assert page[LICENSE_TEXT].text == SHOWN
+    page.click(LICENSE_ACCEPT)
+    page.wait_gone()
+    dialog = start_extraction(run, tmp_path / "out")
+    swap_when_asked(run, floppy, disks, 2)
+    finish(run, dialog, 2)
+    bench.compare_trees(tmp_path / "out", disks.source)
