@@ -871,6 +871,22 @@ TEST(Languages, UsageAndFixedTextsInBothLanguages)
         EXPECT_NE(de.usage.find(word), std::string::npos) << word;
         EXPECT_NE(en.usage.find(word), std::string::npos) << word;
     }
+    // The same switches in the same order: a line that starts with one names it up to its
+    // "=", ":" or blank (a line added to one language and not to the other shows here).
+    auto switches = [](const std::string& usage) {
+        std::vector<std::string> found;
+        size_t at = 0;
+        while (at < usage.size()) {
+            size_t end = usage.find('\n', at);
+            std::string line = usage.substr(at, end == std::string::npos ? std::string::npos : end - at);
+            if (!line.empty() && line[0] == '-')
+                found.push_back(line.substr(0, line.find_first_of("=: ")));
+            at = end == std::string::npos ? usage.size() : end + 1;
+        }
+        return found;
+    };
+    EXPECT_EQ(switches(en.usage), switches(de.usage));
+    EXPECT_GE(switches(de.usage).size(), 8u);
     // German keeps the words of old: scripts read the log.
     EXPECT_STREQ(german().log_message, "Meldung: ");
     EXPECT_STREQ(german().log_file, "Datei: ");
