@@ -86,40 +86,42 @@ AESNI_TARGET static __m128i counter_block(uint32_t counter)
 }
 
 // Four blocks per step: the rounds of one block wait for each other, those of four blocks
-// fill the pipeline of the AES unit.
+// fill the pipeline of the AES unit. (The four as loops over an array measured 910 MB/s
+// against 1,370 MB/s decrypt + authenticate natively: gcc keeps the array in memory.)
+AESNI_TARGET static void xor_four_blocks(const AesKey* key, uint32_t counter, __m128i* block)
+{
+    __m128i k = load_round_key(key, 0);
+    __m128i s0 = _mm_xor_si128(counter_block(counter), k);
+    __m128i s1 = _mm_xor_si128(counter_block(counter + 1), k);
+    __m128i s2 = _mm_xor_si128(counter_block(counter + 2), k);
+    __m128i s3 = _mm_xor_si128(counter_block(counter + 3), k);
+    for (uint32_t round = 1; round < key->rounds; ++round) {
+        k = load_round_key(key, round);
+        s0 = _mm_aesenc_si128(s0, k);
+        s1 = _mm_aesenc_si128(s1, k);
+        s2 = _mm_aesenc_si128(s2, k);
+        s3 = _mm_aesenc_si128(s3, k);
+    }
+    k = load_round_key(key, key->rounds);
+    _mm_storeu_si128(block, _mm_xor_si128(_mm_loadu_si128(block), _mm_aesenclast_si128(s0, k)));
+    _mm_storeu_si128(block + 1, _mm_xor_si128(_mm_loadu_si128(block + 1), _mm_aesenclast_si128(s1, k)));
+    _mm_storeu_si128(block + 2, _mm_xor_si128(_mm_loadu_si128(block + 2), _mm_aesenclast_si128(s2, k)));
+    _mm_storeu_si128(block + 3, _mm_xor_si128(_mm_loadu_si128(block + 3), _mm_aesenclast_si128(s3, k)));
+}
+
+// The last bytes (fewer than four blocks) go through a copy, so they take the same path.
 AESNI_TARGET static uint32_t xor_counter_blocks_aesni(const AesKey* key, uint32_t counter, uint8_t* data,
                                                       size_t length)
 {
-    __m128i* block = (__m128i*)data;
-    for (; length >= 4 * AES_BLOCK_SIZE; length -= 4 * AES_BLOCK_SIZE, block += 4, counter += 4) {
-        __m128i k = load_round_key(key, 0);
-        __m128i s0 = _mm_xor_si128(counter_block(counter), k);
-        __m128i s1 = _mm_xor_si128(counter_block(counter + 1), k);
-        __m128i s2 = _mm_xor_si128(counter_block(counter + 2), k);
-        __m128i s3 = _mm_xor_si128(counter_block(counter + 3), k);
-        for (uint32_t round = 1; round < key->rounds; ++round) {
-            k = load_round_key(key, round);
-            s0 = _mm_aesenc_si128(s0, k);
-            s1 = _mm_aesenc_si128(s1, k);
-            s2 = _mm_aesenc_si128(s2, k);
-            s3 = _mm_aesenc_si128(s3, k);
-        }
-        k = load_round_key(key, key->rounds);
-        _mm_storeu_si128(block, _mm_xor_si128(_mm_loadu_si128(block), _mm_aesenclast_si128(s0, k)));
-        _mm_storeu_si128(block + 1, _mm_xor_si128(_mm_loadu_si128(block + 1), _mm_aesenclast_si128(s1, k)));
-        _mm_storeu_si128(block + 2, _mm_xor_si128(_mm_loadu_si128(block + 2), _mm_aesenclast_si128(s2, k)));
-        _mm_storeu_si128(block + 3, _mm_xor_si128(_mm_loadu_si128(block + 3), _mm_aesenclast_si128(s3, k)));
-    }
-    uint8_t* rest = (uint8_t*)block;
-    for (; length > 0; ++counter) {
-        uint8_t stream[AES_BLOCK_SIZE];
-        _mm_storeu_si128((__m128i*)stream, counter_block(counter));
-        encrypt_block_aesni(key, stream, stream);
-        size_t count = length < AES_BLOCK_SIZE ? length : (size_t)AES_BLOCK_SIZE;
-        for (size_t i = 0; i < count; ++i)
-            rest[i] ^= stream[i];
-        rest += count;
-        length -= count;
+    enum { STEP = 4 * AES_BLOCK_SIZE };
+    for (; length >= STEP; length -= STEP, data += STEP, counter += 4)
+        xor_four_blocks(key, counter, (__m128i*)data);
+    if (length > 0) {
+        __m128i rest[4];
+        memcpy(rest, data, length);
+        xor_four_blocks(key, counter, rest);
+        memcpy(data, rest, length);
+        counter += (uint32_t)((length + AES_BLOCK_SIZE - 1) / AES_BLOCK_SIZE);
     }
     return counter;
 }
@@ -178,32 +180,47 @@ void aes_expand_key(AesKey* key, const uint8_t* bytes, uint32_t size)
     }
 }
 
-// One round of column c: row k's byte comes from column c + k (ShiftRows).
-#define ROUND_COLUMN(s, c, rk)                                                                   \
-    (round_table[0][s[c] & 0xFF] ^ round_table[1][(s[(c + 1) & 3] >> 8) & 0xFF] ^               \
-     round_table[2][(s[(c + 2) & 3] >> 16) & 0xFF] ^ round_table[3][s[(c + 3) & 3] >> 24] ^ (rk)[c])
-#define LAST_ROUND_COLUMN(s, c, rk)                                                              \
-    ((sbox[s[c] & 0xFF] | (uint32_t)sbox[(s[(c + 1) & 3] >> 8) & 0xFF] << 8 |                    \
-      (uint32_t)sbox[(s[(c + 2) & 3] >> 16) & 0xFF] << 16 | (uint32_t)sbox[s[(c + 3) & 3] >> 24] << 24) ^ \
-     (rk)[c])
+// Column c after a round: row k's byte comes from column c + k (ShiftRows).
+#define ROUND_COLUMN(s0, s1, s2, s3, k)                                                          \
+    (round_table[0][(s0) & 0xFF] ^ round_table[1][((s1) >> 8) & 0xFF] ^                         \
+     round_table[2][((s2) >> 16) & 0xFF] ^ round_table[3][(s3) >> 24] ^ (k))
+
+static uint32_t last_round_column(uint32_t s0, uint32_t s1, uint32_t s2, uint32_t s3)
+{
+    return sbox[s0 & 0xFF] | (uint32_t)sbox[(s1 >> 8) & 0xFF] << 8 | (uint32_t)sbox[(s2 >> 16) & 0xFF] << 16 |
+           (uint32_t)sbox[s3 >> 24] << 24;
+}
+
+// Encrypts the state s (four column words) in place.
+static void encrypt_state_by_tables(const AesKey* key, uint32_t* s)
+{
+    const uint32_t* rk = key->words;
+    uint32_t s0 = s[0] ^ rk[0], s1 = s[1] ^ rk[1], s2 = s[2] ^ rk[2], s3 = s[3] ^ rk[3];
+    for (uint32_t round = 1; round < key->rounds; ++round) {
+        rk += 4;
+        uint32_t t0 = ROUND_COLUMN(s0, s1, s2, s3, rk[0]);
+        uint32_t t1 = ROUND_COLUMN(s1, s2, s3, s0, rk[1]);
+        uint32_t t2 = ROUND_COLUMN(s2, s3, s0, s1, rk[2]);
+        uint32_t t3 = ROUND_COLUMN(s3, s0, s1, s2, rk[3]);
+        s0 = t0;
+        s1 = t1;
+        s2 = t2;
+        s3 = t3;
+    }
+    rk += 4;
+    uint32_t last[4] = {s0, s1, s2, s3};
+    for (int c = 0; c < 4; ++c)
+        s[c] = last_round_column(last[c], last[(c + 1) & 3], last[(c + 2) & 3], last[(c + 3) & 3]) ^ rk[c];
+}
 
 static void encrypt_block_by_tables(const AesKey* key, const uint8_t* in, uint8_t* out)
 {
-    const uint32_t* rk = key->words;
-    uint32_t s[4], t[4];
+    uint32_t s[4];
     for (int c = 0; c < 4; ++c)
-        s[c] = get_u32(in + 4 * c) ^ rk[c];
-    for (uint32_t round = 1; round < key->rounds; ++round) {
-        rk += 4;
-        t[0] = ROUND_COLUMN(s, 0, rk);
-        t[1] = ROUND_COLUMN(s, 1, rk);
-        t[2] = ROUND_COLUMN(s, 2, rk);
-        t[3] = ROUND_COLUMN(s, 3, rk);
-        memcpy(s, t, sizeof s);
-    }
-    rk += 4;
+        s[c] = get_u32(in + 4 * c);
+    encrypt_state_by_tables(key, s);
     for (int c = 0; c < 4; ++c)
-        put_u32(out + 4 * c, LAST_ROUND_COLUMN(s, c, rk));
+        put_u32(out + 4 * c, s[c]);
 }
 
 void aes_encrypt_block(const AesKey* key, const uint8_t* in, uint8_t* out)
@@ -223,13 +240,14 @@ uint32_t aes_xor_counter_blocks(const AesKey* key, uint32_t counter, uint8_t* da
     if (aes_method == AES_BY_INSTRUCTIONS)
         return xor_counter_blocks_aesni(key, counter, data, length);
 #endif
+    // The counter block is the counter and three zero words; its keystream goes onto the data
+    // bytes one at a time, so data needs no alignment.
     for (; length > 0; ++counter) {
-        uint8_t stream[AES_BLOCK_SIZE] = {0};
-        put_u32(stream, counter);
-        encrypt_block_by_tables(key, stream, stream);
+        uint32_t s[4] = {counter, 0, 0, 0};
+        encrypt_state_by_tables(key, s);
         size_t count = length < AES_BLOCK_SIZE ? length : (size_t)AES_BLOCK_SIZE;
         for (size_t i = 0; i < count; ++i)
-            data[i] ^= stream[i];
+            data[i] ^= (uint8_t)(s[i / 4] >> (8 * (i % 4)));
         data += count;
         length -= count;
     }

@@ -44,6 +44,25 @@ static void put_be32(uint8_t* p, uint32_t value)
 
 // --- portable compression --------------------------------------------------------------------
 
+// The next schedule word of round i >= 16, kept in a ring of sixteen words.
+static uint32_t next_word(uint32_t* w, int i)
+{
+    uint32_t word = rotl32(w[(i + 13) & 15] ^ w[(i + 8) & 15] ^ w[(i + 2) & 15] ^ w[i & 15], 1);
+    w[i & 15] = word;
+    return word;
+}
+
+// One loop per round function: no branch inside a round, and the loops stay small in the stub.
+#define SHA1_ROUNDS(first, f, k)                                                 \
+    for (int i = (first); i < (first) + 20; ++i) {                               \
+        uint32_t t = rotl32(a, 5) + (f) + e + (k) + (i < 16 ? w[i] : next_word(w, i)); \
+        e = d;                                                                   \
+        d = c;                                                                   \
+        c = rotl32(b, 30);                                                       \
+        b = a;                                                                   \
+        a = t;                                                                   \
+    }
+
 static void compress_portable(uint32_t* state, const uint8_t* data, size_t blocks)
 {
     for (; blocks > 0; --blocks, data += SHA1_BLOCK_SIZE) {
@@ -51,24 +70,10 @@ static void compress_portable(uint32_t* state, const uint8_t* data, size_t block
         for (int i = 0; i < 16; ++i)
             w[i] = get_be32(data + 4 * i);
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
-        for (int i = 0; i < 80; ++i) {
-            if (i >= 16)
-                w[i & 15] = rotl32(w[(i + 13) & 15] ^ w[(i + 8) & 15] ^ w[(i + 2) & 15] ^ w[i & 15], 1);
-            uint32_t f;
-            if (i < 20)
-                f = ((c ^ d) & b) ^ d;
-            else if (i < 40 || i >= 60)
-                f = b ^ c ^ d;
-            else
-                f = (b & c) | ((b | c) & d);
-            static const uint32_t round_constant[4] = {0x5A827999u, 0x6ED9EBA1u, 0x8F1BBCDCu, 0xCA62C1D6u};
-            uint32_t t = rotl32(a, 5) + f + e + round_constant[i / 20] + w[i & 15];
-            e = d;
-            d = c;
-            c = rotl32(b, 30);
-            b = a;
-            a = t;
-        }
+        SHA1_ROUNDS(0, ((c ^ d) & b) ^ d, 0x5A827999u)
+        SHA1_ROUNDS(20, b ^ c ^ d, 0x6ED9EBA1u)
+        SHA1_ROUNDS(40, (b & c) | ((b | c) & d), 0x8F1BBCDCu)
+        SHA1_ROUNDS(60, b ^ c ^ d, 0xCA62C1D6u)
         state[0] += a;
         state[1] += b;
         state[2] += c;
@@ -141,8 +146,8 @@ SHANI_TARGET static void compress_shani(uint32_t* state, const uint8_t* data, si
 void build_sha1_method()
 {
     unsigned int a, b, c, d;
-    bool sse = system_saves_simd_state && __get_cpuid(1, &a, &b, &c, &d) && (c & bit_SSSE3) && (c & bit_SSE4_1);
-    if (sse && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_SHA))
+    // SSSE3 and SSE4.1 come with every processor that has the SHA extensions.
+    if (system_saves_simd_state && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_SHA))
         sha1_method = SHA1_BY_INSTRUCTIONS;
     else
         sha1_method = SHA1_PORTABLE;

@@ -6,12 +6,18 @@
 
 #include "crypt.h"
 #include "globals.h"
+#include "reader.h"
 #include "zip_aes.h"
 
 static ZipAes aes_keys;
 
-bool start_entry_cipher(const char* password, const uint8_t* header)
+bool start_entry_cipher(const char* password)
 {
+    uint8_t header[AES_MAX_SALT_SIZE + AES_VERIFIER_SIZE];
+    UINT header_size = aes_salt_size(entry_aes_strength) + AES_VERIFIER_SIZE;
+    if (_lread(archive_handle, header, header_size) != header_size)
+        report_read_error(READ_ERROR_ENCRYPTION_HEADER);
+    entry_header.compressed_size -= aes_overhead(entry_aes_strength);
     // The tables are built for the first AES entry only: most packages never need them.
     static bool tables_built;
     if (!tables_built) {

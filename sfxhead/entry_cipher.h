@@ -5,10 +5,10 @@
 
 #include <stdint.h>
 
-// Derives the AES entry's keys from the password and the salt and verifier in `header` (the
-// salt of entry_aes_strength, then the 2-byte verifier); true when the verifier matches. A
-// wrong password leaves no keys behind.
-bool start_entry_cipher(const char* password, const uint8_t* header);
+// Reads the AES entry's salt and verifier at the archive position, takes them and the code
+// off the compressed size, and derives the keys from the password; true when the verifier
+// matches. A wrong password leaves no keys behind.
+bool start_entry_cipher(const char* password);
 // Decrypts a chunk of the current entry's data in place, with the cipher the entry uses.
 void decrypt_entry_chunk(uint8_t* data, uint32_t length);
 // Compares the AES entry's code, read from behind its data, with the one computed over the

@@ -37,13 +37,7 @@ int check_aes_header()
 {
     if (password == NULL)
         return 1;
-    uint32_t salt_size = aes_salt_size(entry_aes_strength);
-    uint8_t header[AES_MAX_SALT_SIZE + AES_VERIFIER_SIZE];
-    UINT header_size = salt_size + AES_VERIFIER_SIZE;
-    if (_lread(archive_handle, header, header_size) != header_size)
-        report_read_error(READ_ERROR_ENCRYPTION_HEADER);
-    entry_header.compressed_size -= aes_overhead(entry_aes_strength);
-    return start_entry_cipher(password, header) ? 0 : 1;
+    return start_entry_cipher(password) ? 0 : 1;
 }
 
 // The text becomes the password, replacing an earlier one; false when there is no memory.
