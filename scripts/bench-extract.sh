@@ -69,6 +69,11 @@ winpath() { echo "Z:${1//\//\\}"; }
   "$work/archive.zip" >/dev/null
 "$builder" build -o "$work/usr.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \
   "$work/usr.zip" >/dev/null
+# The mixed archive again with every entry encrypted with AES-256 (the builder encrypts the same
+# compressed data), for the cost of decryption and authentication.
+aes_password="bench-Kennwort"
+"$builder" build -o "$work/aes.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \
+  --password "$aes_password" "$work/archive.zip" >/dev/null 2>&1
 mkdir -p "$work/tiny-src" && printf x >"$work/tiny-src/x.txt"
 "$builder" build -o "$work/tiny.exe" --hidden --overwrite --folder "$(winpath "$work/out-sfx")" \
   "$work/tiny-src" >/dev/null
@@ -155,7 +160,30 @@ run_case() {  # run_case NAME ARCHIVE EXE CORPUS RUNS
   }'
 }
 
+# One run each of the plain and the AES-256 package, back to back; the password is given on
+# the command line, so no dialog is part of the time.
+run_aes_case() {
+  if ! $wine_runs; then
+    echo "extract mixed aes-256 n/a (Wine cannot run here)"
+    return
+  fi
+  local plain aes
+  plain=$(best 1 "${pin[@]}" "${wine[@]}" "$work/bench.exe")
+  aes=$(best 1 "${pin[@]}" "${wine[@]}" "$work/aes.exe" "-password=$aes_password")
+  if ! diff -r -q "$work/corpus" "$work/out-sfx" >/dev/null; then
+    echo "bench-extract: the AES self-extractor's tree differs from the corpus" >&2
+    exit 1
+  fi
+  rm -rf "$work/out-sfx"
+  awk -v plain="$plain" -v aes="$aes" -v label="$sfx_label" 'BEGIN {
+    r = aes / plain
+    printf "extract mixed aes-256 %s s=%.2f plain s=%.2f ratio=%.2f (goal <= 1.30)%s\n", label, aes, plain, r,
+      r <= 1.3 ? "" : "  ABOVE GOAL"
+  }'
+}
+
 run_case mixed "$work/archive.zip" "$work/bench.exe" "$work/corpus" 3
+run_aes_case
 run_case usr "$work/usr.zip" "$work/usr.exe" "$work/usr-corpus" 2
 if $wine_runs; then
   wineserver -k >/dev/null 2>&1 || true

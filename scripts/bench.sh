@@ -12,6 +12,11 @@ if [ -x build/host/bench/bench_inflate ]; then
   build/host/bench/bench_inflate --save "$corpus"
 fi
 
+if [ -x build/host/bench/bench_aes ]; then
+  echo "native x86-64: AES entry cipher (AES-NI and SHA extensions, then the portable methods)"
+  build/host/bench/bench_aes
+fi
+
 # The same decoder as the stub compiles it, 32-bit, under Wine, with MinGW's zlib beside it.
 echo "i686 under Wine: ours, zlib"
 cmake -S bench/i686 -B build/bench-i686 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
