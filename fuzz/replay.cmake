@@ -23,7 +23,7 @@ add_test(NAME fuzz_inflate_regressions
 
 # The builder's fuzz targets: each target's source with replay_main.cpp and the builder's
 # library, run over fuzz/regressions/<target>/ (without the sanitizers of `make fuzz`).
-foreach(target fuzz_zip_input fuzz_inspect fuzz_stub_reader)
+foreach(target fuzz_zip_input fuzz_inspect fuzz_stub_reader fuzz_entry_decoder)
   add_executable(replay_${target}
     ${CMAKE_CURRENT_LIST_DIR}/${target}.cpp
     ${CMAKE_CURRENT_LIST_DIR}/builder_fuzz_support.cpp

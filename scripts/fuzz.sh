@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang-14 with AddressSanitizer and UBSan) and runs each for
 # FUZZ_SECONDS seconds (default 60), one job at low priority: the decoder (fuzz_inflate) and
-# the builder's ZIP reader and writer, inspect and stub reader. FUZZ_TARGETS picks some.
+# the builder's ZIP reader and writer, inspect, stub reader and entry decoder (AES entries
+# included). FUZZ_TARGETS picks some.
 # Seeds: zlib and 7-Zip streams (fuzz/make_seeds.py), small ZIPs, a built file and the stub
 # (fuzz/make_builder_seeds.py), made on the first run. fuzz/regressions holds inputs that once
 # found a bug (the decoder's directly inside, the builder's in fuzz/regressions/<target>/);
@@ -10,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-fuzz_inflate fuzz_zip_input fuzz_inspect fuzz_stub_reader}
+targets=${FUZZ_TARGETS:-fuzz_inflate fuzz_zip_input fuzz_inspect fuzz_stub_reader fuzz_entry_decoder}
 build=build/fuzz
 
 cmake -S fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
