@@ -56,7 +56,12 @@ static void build_sbox()
         q ^= (uint8_t)(q << 4);
         if (q & 0x80)
             q ^= 0x09;
-        sbox[p] = (uint8_t)(q ^ rotate_byte(q, 1) ^ rotate_byte(q, 2) ^ rotate_byte(q, 3) ^ rotate_byte(q, 4) ^ 0x63);
+        uint8_t value = q, rotated = q;
+        for (int i = 0; i < 4; ++i) {
+            rotated = rotate_byte(rotated, 1);
+            value ^= rotated;
+        }
+        sbox[p] = (uint8_t)(value ^ 0x63);
     } while (p != 1);
     sbox[0] = 0x63;  // zero has no inverse; the affine map of 0
 }

@@ -247,6 +247,14 @@ static void compress_pad(uint32_t* state, const uint8_t* key_block, uint8_t pad)
     wipe_memory(block, sizeof block);
 }
 
+// The inner hash back at the start of a message: just after the inner pad block.
+static void restart_inner(HmacSha1* mac)
+{
+    memcpy(mac->inner.state, mac->inner_start, sizeof mac->inner.state);
+    mac->inner.block_used = 0;
+    mac->inner.length = SHA1_BLOCK_SIZE;
+}
+
 void hmac_sha1_start(HmacSha1* mac, const uint8_t* key, size_t key_length)
 {
     uint8_t key_block[SHA1_BLOCK_SIZE] = {0};
@@ -261,9 +269,7 @@ void hmac_sha1_start(HmacSha1* mac, const uint8_t* key, size_t key_length)
     compress_pad(mac->inner_start, key_block, HMAC_INNER_PAD);
     compress_pad(mac->outer_start, key_block, HMAC_OUTER_PAD);
     wipe_memory(key_block, sizeof key_block);
-    memcpy(mac->inner.state, mac->inner_start, sizeof mac->inner.state);
-    mac->inner.block_used = 0;
-    mac->inner.length = SHA1_BLOCK_SIZE;
+    restart_inner(mac);
 }
 
 void hmac_sha1_add(HmacSha1* mac, const uint8_t* data, size_t length)
@@ -307,9 +313,7 @@ static void derive_block(HmacSha1* mac, const uint8_t* salt, size_t salt_length,
     uint8_t u[SHA1_BLOCK_SIZE];
     uint8_t index_bytes[4];
     put_be32(index_bytes, index);
-    memcpy(mac->inner.state, mac->inner_start, sizeof mac->inner.state);
-    mac->inner.block_used = 0;
-    mac->inner.length = SHA1_BLOCK_SIZE;
+    restart_inner(mac);
     hmac_sha1_add(mac, salt, salt_length);
     hmac_sha1_add(mac, index_bytes, sizeof index_bytes);
     hmac_sha1_finish(mac, u);

@@ -327,15 +327,13 @@ static void read_stored_code(uint8_t* code)
         report_read_error(READ_ERROR_DATA);
 }
 
-// A code that does not match means damaged data, or a wrong password that passed the
-// verifier by chance: the same outcome as a CRC error.
-static void authenticate_entry()
+// True when the AES entry's code matches its encrypted data.
+static bool entry_authenticated()
 {
     read_rest_of_data();
     uint8_t code[AES_CODE_SIZE];
     read_stored_code(code);
-    if (!aes_code_matches(code))
-        fatal_message(7300, 7300, MSG_BAD_CRC, display_name);
+    return aes_code_matches(code);
 }
 
 void extract_entry_data()
@@ -346,15 +344,20 @@ void extract_entry_data()
     input_avail = 0;
     if (compressed_size_as_read > 0)
         decode_entry_data();
-    if (entry_aes_strength != 0)
-        authenticate_entry();
+    // A code that does not match means damaged data, or a wrong password that passed the
+    // verifier by chance: the same outcome as a CRC error. AE-2 entries store no CRC, their
+    // code alone protects the data.
+    bool damaged = false;
+    bool crc_stored = true;
+    if (entry_aes_strength != 0) {
+        damaged = !entry_authenticated();
+        crc_stored = entry_aes_version == AES_VERSION_AE1;
+    }
     if (output_count > 0)
         write_output();
     set_output_time();
     _lclose(output_handle);
     output_handle = 0;
-    // AE-2 entries store no CRC: their code alone protects the data.
-    bool crc_stored = entry_aes_strength == 0 || entry_aes_version == AES_VERSION_AE1;
-    if (crc_stored && ~crc_register != entry_header.crc32)
+    if (damaged || (crc_stored && ~crc_register != entry_header.crc32))
         fatal_message(4096, 4096, MSG_BAD_CRC, display_name);
 }
