@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "byte_order.h"
 #include "crypt.h"
 #include "globals.h"
 #include "reader.h"
@@ -18,15 +19,10 @@ bool start_entry_cipher(const char* password)
     if (_lread(archive_handle, header, header_size) != header_size)
         report_read_error(READ_ERROR_ENCRYPTION_HEADER);
     entry_header.compressed_size -= aes_overhead(entry_aes_strength);
-    // The tables are built for the first AES entry only: most packages never need them.
-    static bool tables_built;
-    if (!tables_built) {
-        build_zip_aes();
-        tables_built = true;
-    }
     uint8_t verifier[AES_VERIFIER_SIZE];
     zip_aes_start(&aes_keys, (const uint8_t*)password, strlen(password), entry_aes_strength, header, verifier);
-    if (memcmp(verifier, header + aes_salt_size(entry_aes_strength), AES_VERIFIER_SIZE) == 0)
+    static_assert(AES_VERIFIER_SIZE == 2, "the verifier compares as one 16-bit value");
+    if (get_u16(verifier) == get_u16(header + aes_salt_size(entry_aes_strength)))
         return true;
     wipe_entry_keys();
     return false;

@@ -16,6 +16,7 @@
 #include "resource_data.h"
 #include "selfcheck.h"
 #include "volume.h"
+#include "zip_aes.h"
 #include "zip_format.h"
 
 enum { MODULE_PATH_CAPACITY = 512 };
@@ -136,6 +137,7 @@ void startup()
 {
     assemble_signatures();
     build_crc_table();
+    build_zip_aes();
     archive_handle = _lopen(self_path, OF_READ | OF_SHARE_DENY_WRITE);
     if (archive_handle == HFILE_ERROR) {
         archive_handle = 0;
