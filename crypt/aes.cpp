@@ -258,3 +258,10 @@ uint32_t aes_xor_counter_blocks(const AesKey* key, uint32_t counter, uint8_t* da
     }
     return counter;
 }
+
+// Tried (x86-64, gcc 12 -O2, 64 MiB in 28,672-byte chunks, decrypt + authenticate unless
+// said otherwise; keep this list when changing the code):
+// - The table rounds as a loop over an array of four columns, the keystream block built with
+//   put_u32/get_u32: 60 MB/s AES alone, against 265 MB/s with the state in four words.
+// - The four AES-NI lanes as loops over an array: 910 MB/s against 1,370 MB/s (the array
+//   stays in memory).

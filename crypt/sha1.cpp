@@ -354,3 +354,9 @@ void wipe_memory(void* memory, size_t size)
     while (size-- > 0)
         *p++ = 0;
 }
+
+// Tried (x86-64, gcc 12 -O2, SHA-1 over 32 MiB):
+// - All eighty rounds in one loop choosing the round function per round: about 330 MB/s; one
+//   loop per round function: 486 MB/s.
+// - Fully unrolled rounds (macros, five per step): 560-660 MB/s, but 1.7 KB more in the stub
+//   at -Os, which has no room for it.
