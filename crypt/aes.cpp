@@ -27,9 +27,10 @@ static uint8_t sbox[256];
 // round_table[k][x]: the column that byte x at row k contributes after SubBytes and MixColumns.
 static uint32_t round_table[4][256];
 
+// bits 0..31; the mask keeps a rotation by 0 from shifting by 32, which C leaves undefined.
 static uint32_t rotate_left(uint32_t value, int bits)
 {
-    return (value << bits) | (value >> (32 - bits));
+    return (value << bits) | (value >> ((32 - bits) & 31));
 }
 
 static uint8_t rotate_byte(uint8_t value, int bits)
