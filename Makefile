@@ -10,7 +10,7 @@ HOST_DIR := build/host
 SANITIZE_DIR := build/sanitize
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 
-.PHONY: all deps stub host wine64 test sanitize demo bench fuzz sweep clean
+.PHONY: all deps stub host wine64 test test32 sanitize demo bench fuzz sweep clean
 
 all: stub host
 
@@ -37,6 +37,11 @@ wine64: all
 
 test: all
 	@bash scripts/run-tests.sh
+
+# The whole Wine suite on the real 32-bit stub; under the i386 emulator where the kernel runs no
+# 32-bit code (about 30 minutes there). For releases and for changes whose 32-bit build differs.
+test32: all
+	@bash scripts/run-tests32.sh
 
 # The native tests under AddressSanitizer and UBSan; not part of `make test` (slower, and a
 # second full build). Its builder lands in build/sanitize/out beside a copy of the stub, so the

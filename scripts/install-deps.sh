@@ -36,12 +36,21 @@ ensure_locales() {
   $sudo locale-gen >/dev/null
 }
 
+# Where the kernel runs no 32-bit code, the real 32-bit stub runs under the user-mode emulator:
+# it is fetched into build/emulator once, never installed for the machine (i386-emulator.sh).
+fetch_emulator_where_needed() {
+  wine --version >/dev/null 2>&1 && return 0
+  bash "$(dirname "$0")/i386-emulator.sh" fetch >/dev/null ||
+    echo "!! the i386 emulator could not be fetched; the 32-bit stub's Wine tests will not run" >&2
+}
+
 missing=()
 for p in "${native_pkgs[@]}" "${i386_pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
   ensure_locales
+  fetch_emulator_where_needed
   exit 0
 fi
 
@@ -57,3 +66,4 @@ apt_wait=(-o DPkg::Lock::Timeout=900)
 $SUDO apt-get "${apt_wait[@]}" update -qq
 $SUDO apt-get "${apt_wait[@]}" install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 ensure_locales
+fetch_emulator_where_needed

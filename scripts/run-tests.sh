@@ -22,4 +22,21 @@ fi
 # Debian's interpreter: python3-pytest is installed for /usr/bin/python3, not for others on PATH.
 /usr/bin/python3 -m pytest tests/wine -p no:cacheprovider "$@" </dev/null || status=1
 
+# Where 32-bit code cannot run natively, the program users get, build/tvsfx32.exe, runs too:
+# its smoke set (tests/wine/smoke32.txt) under the i386 emulator (scripts/i386-emulator.sh).
+# Skipped when the caller picked tests (arguments) or when a test run asked for another Wine.
+if [ "$wine_kind" = 64 ] && [ $# -eq 0 ] && [ -z "${TVSFX_WINE:-}" ]; then
+  echo "== Wine tests of the real 32-bit stub under the i386 emulator (smoke set)"
+  if bash scripts/i386-emulator.sh fetch && bash scripts/i386-emulator.sh check; then
+    echo "!! 32-bit Wine runs here only under the user-mode emulator qemu-i386: the smoke set of"
+    echo "!! tests/wine/smoke32.txt runs on build/tvsfx32.exe that way ('make test32' runs all)."
+    mapfile -t smoke < <(grep -v '^#' tests/wine/smoke32.txt | grep -v '^$')
+    bash scripts/i386-emulator.sh run env TVSFX_WINE=32emu \
+      /usr/bin/python3 -m pytest -p no:cacheprovider "${smoke[@]}" </dev/null || status=1
+  else
+    echo "!! the i386 emulator could not be set up here (it needs Linux 6.7 or later for a"
+    echo "!! binfmt_misc of its own in a user namespace): the real 32-bit stub did not run."
+  fi
+fi
+
 exit $status

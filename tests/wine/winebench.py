@@ -36,8 +36,13 @@ TEST_PROGRAMS = ("tvdriver", "argecho", "tvmsgbox", "tvdialog")
 
 BOX_CAPTION = "Tarvel Self-Extractor"
 
-# Seconds. Generous because two cores are shared with parallel builds.
-DEFAULT_TIMEOUT = 15.0
+# The real 32-bit stub under the user-mode emulator (scripts/i386-emulator.sh run, which sets
+# TVSFX_I386_EMULATOR): asked for with TVSFX_WINE=32emu.
+EMULATED = os.environ.get("TVSFX_WINE") == "32emu"
+
+# Seconds. Generous because two cores are shared with parallel builds; the emulator translates
+# every 32-bit instruction, so its runs get three times as long.
+DEFAULT_TIMEOUT = 15.0 * (3 if EMULATED else 1)
 # Extra time the driver gets beyond a wait's own time-out before it counts as hung.
 DRIVER_GRACE = 15.0
 
@@ -67,7 +72,13 @@ def _wine_answers(command: list) -> str | None:
 
 
 def _choose_wine() -> tuple[str, str | None]:
-    """("32", None), ("64", why 32-bit Wine cannot run) or ("none", why no Wine can run)."""
+    """("32", None), ("32emu", None), ("64", why 32-bit Wine cannot run) or ("none", why no
+    Wine can run)."""
+    if EMULATED:
+        if not os.environ.get("TVSFX_I386_EMULATOR"):
+            return "none", "TVSFX_WINE=32emu runs only inside scripts/i386-emulator.sh run"
+        why_not = _wine_answers(["wine"])
+        return ("32emu", None) if why_not is None else ("none", f"under the emulator: {why_not}")
     if os.environ.get("TVSFX_WINE") != "64":
         why_not_32 = _wine_answers(["wine"])
         if why_not_32 is None:
@@ -262,7 +273,8 @@ class WineSession:
     """Display, fresh prefix and persistent wineserver for one test run."""
 
     def __init__(self, prefix: Path | None = None):
-        self.prefix = Path(os.environ.get("TVSFX_WINEPREFIX", prefix or BUILD / "wine-test-prefix"))
+        default_prefix = BUILD / ("wine-test-prefix-32emu" if EMULATED else "wine-test-prefix")
+        self.prefix = Path(os.environ.get("TVSFX_WINEPREFIX", prefix or default_prefix))
         self.xvfb: subprocess.Popen | None = None
         self.env = pinned_environment(dict(os.environ))
         # The bench's own display unless TVSFX_DISPLAY names one to watch the tests on: a
@@ -293,11 +305,14 @@ class WineSession:
         )
         # A persistent server keeps the prefix warm between tests (no 3 s restart each time).
         subprocess.run(["wineserver", "-p"], env=self.env, check=True)
-        subprocess.run(["wine", "wineboot", "-i"], env=self.env, check=True,
+        # Under the emulator the prefix is a win64 one made natively by 64-bit Wine; its
+        # syswow64 half (installed through the emulator) runs the 32-bit programs.
+        setup_wine = WINE64_LOADER if EMULATED else "wine"
+        subprocess.run([setup_wine, "wineboot", "-i"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         reg_file = self.prefix / "bench-settings.reg"
         reg_file.write_text(REGISTRY_SETTINGS)
-        subprocess.run(["wine", "regedit", "/S", winpath(reg_file)], env=self.env, check=True,
+        subprocess.run([setup_wine, "regedit", "/S", winpath(reg_file)], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.setup_seconds = time.monotonic() - started
 
