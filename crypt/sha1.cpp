@@ -302,43 +302,27 @@ void hmac_sha1_finish(HmacSha1* mac, uint8_t* digest)
 
 // --- PBKDF2 ------------------------------------------------------------------------------------
 
-// Blocks derived side by side: each block's chain of compressions waits on itself, but the
-// chains of different blocks are independent, and the processor overlaps them when their
-// steps follow each other. An AES-256 key with its verifier is 66 bytes: four blocks.
-enum { PBKDF2_LANES = 4 };
-
-// U1 = HMAC(salt || index) of one block, as the padded 20-byte message of the next HMAC.
-static void first_u(HmacSha1* mac, const uint8_t* salt, size_t salt_length, uint32_t index, uint8_t* u)
+// Block `index` of the derived key: U1 = HMAC(salt || index), Uj = HMAC(Uj-1), T = U1 ^ ... ^ Uc.
+static void derive_block(HmacSha1* mac, const uint8_t* salt, size_t salt_length, uint32_t index, uint32_t iterations,
+                         uint8_t* t)
 {
+    uint8_t u[SHA1_BLOCK_SIZE];
     uint8_t index_bytes[4];
     put_be32(index_bytes, index);
     restart_inner(mac);
     hmac_sha1_add(mac, salt, salt_length);
     hmac_sha1_add(mac, index_bytes, sizeof index_bytes);
     hmac_sha1_finish(mac, u);
-}
-
-// Blocks first_index .. first_index + lanes - 1 of the key into t (20 bytes each):
-// Uj = HMAC(Uj-1), T = U1 ^ ... ^ Uc.
-static void derive_blocks(HmacSha1* mac, const uint8_t* salt, size_t salt_length, uint32_t first_index, int lanes,
-                          uint32_t iterations, uint8_t (*t)[SHA1_DIGEST_SIZE])
-{
-    uint8_t u[PBKDF2_LANES][SHA1_BLOCK_SIZE];
-    for (int lane = 0; lane < lanes; ++lane) {
-        first_u(mac, salt, salt_length, first_index + lane, u[lane]);
-        memcpy(t[lane], u[lane], SHA1_DIGEST_SIZE);
-        pad_digest_block(u[lane]);
-    }
+    memcpy(t, u, SHA1_DIGEST_SIZE);
+    pad_digest_block(u);
     for (uint32_t j = 1; j < iterations; ++j) {
-        for (int lane = 0; lane < lanes; ++lane) {
-            uint32_t state[5];
-            memcpy(state, mac->inner_start, sizeof state);
-            compress(state, u[lane], 1);
-            put_state(u[lane], state);
-            finish_outer(mac->outer_start, u[lane]);
-            for (int i = 0; i < SHA1_DIGEST_SIZE; ++i)
-                t[lane][i] ^= u[lane][i];
-        }
+        uint32_t state[5];
+        memcpy(state, mac->inner_start, sizeof state);
+        compress(state, u, 1);
+        put_state(u, state);
+        finish_outer(mac->outer_start, u);
+        for (int i = 0; i < SHA1_DIGEST_SIZE; ++i)
+            t[i] ^= u[i];
     }
     wipe_memory(u, sizeof u);
 }
@@ -348,12 +332,10 @@ void pbkdf2_sha1(const uint8_t* password, size_t password_length, const uint8_t*
 {
     HmacSha1 mac;
     hmac_sha1_start(&mac, password, password_length);
-    for (uint32_t index = 1; out_length > 0; index += PBKDF2_LANES) {
-        uint8_t t[PBKDF2_LANES][SHA1_DIGEST_SIZE];
-        size_t blocks = (out_length + SHA1_DIGEST_SIZE - 1) / SHA1_DIGEST_SIZE;
-        int lanes = blocks < PBKDF2_LANES ? (int)blocks : PBKDF2_LANES;
-        derive_blocks(&mac, salt, salt_length, index, lanes, iterations, t);
-        size_t count = out_length < sizeof t ? out_length : sizeof t;
+    for (uint32_t index = 1; out_length > 0; ++index) {
+        uint8_t t[SHA1_DIGEST_SIZE];
+        derive_block(&mac, salt, salt_length, index, iterations, t);
+        size_t count = out_length < SHA1_DIGEST_SIZE ? out_length : (size_t)SHA1_DIGEST_SIZE;
         memcpy(out, t, count);
         wipe_memory(t, sizeof t);
         out += count;
@@ -371,8 +353,9 @@ void wipe_memory(void* memory, size_t size)
 
 // Tried (x86-64, gcc 12 -O2, SHA-1 over 32 MiB; the stub's size limit decides):
 // - One loop per round function instead of the eighty rounds in one loop: 486 MB/s against
-//   about 330 MB/s, 156 bytes more in the stub; the bytes went to deriving the key blocks
-//   side by side (0.27 ms per AES-256 key instead of 0.40 with the SHA extensions).
+//   about 330 MB/s, 156 bytes more in the stub.
 // - Fully unrolled rounds (macros, five per step): 560-660 MB/s, but 1.7 KB more in the stub.
-// - PBKDF2 one block after the other: 0.40 ms CPU per AES-256 key with the SHA extensions,
-//   four blocks side by side 0.27 ms (the chains' compressions overlap).
+// - PBKDF2 with the key's four blocks side by side (their chains of compressions overlap in
+//   the processor): 0.27 ms CPU per AES-256 key with the SHA extensions instead of 0.40, for
+//   160 bytes more in the stub, which went to the keystream of chunks that end inside a
+//   block (spanned archives).

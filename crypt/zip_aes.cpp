@@ -29,18 +29,36 @@ void zip_aes_start(ZipAes* aes, const uint8_t* password, size_t password_length,
     hmac_sha1_start(&aes->mac, derived + key_size, key_size);
     memcpy(verifier, derived + 2 * key_size, AES_VERIFIER_SIZE);
     aes->counter = 1;
+    aes->stream_used = AES_BLOCK_SIZE;
     wipe_memory(derived, sizeof derived);
+}
+
+// XORs the keystream onto a chunk: first what is left of the block the last chunk ended in,
+// then whole blocks, then a last part block whose rest is kept for the next chunk.
+static void xor_keystream(ZipAes* aes, uint8_t* data, size_t length)
+{
+    for (; length > 0 && aes->stream_used < AES_BLOCK_SIZE; --length)
+        *data++ ^= aes->stream[aes->stream_used++];
+    size_t whole = length & ~(size_t)(AES_BLOCK_SIZE - 1);
+    aes->counter = aes_xor_counter_blocks(&aes->key, aes->counter, data, whole);
+    if (whole == length)
+        return;
+    memset(aes->stream, 0, sizeof aes->stream);
+    aes->counter = aes_xor_counter_blocks(&aes->key, aes->counter, aes->stream, AES_BLOCK_SIZE);
+    aes->stream_used = 0;
+    for (data += whole, length -= whole; length > 0; --length)
+        *data++ ^= aes->stream[aes->stream_used++];
 }
 
 void zip_aes_decrypt(ZipAes* aes, uint8_t* data, size_t length)
 {
     hmac_sha1_add(&aes->mac, data, length);
-    aes->counter = aes_xor_counter_blocks(&aes->key, aes->counter, data, length);
+    xor_keystream(aes, data, length);
 }
 
 void zip_aes_encrypt(ZipAes* aes, uint8_t* data, size_t length)
 {
-    aes->counter = aes_xor_counter_blocks(&aes->key, aes->counter, data, length);
+    xor_keystream(aes, data, length);
     hmac_sha1_add(&aes->mac, data, length);
 }
 

@@ -20,6 +20,10 @@ struct ZipAes {
     AesKey key;
     HmacSha1 mac;  // over the encrypted data
     uint32_t counter;  // the next counter block; the first is 1
+    // The keystream block a chunk ended inside (a spanned archive's chunk ends where its disk
+    // does): the next chunk goes on with its bytes from stream_used; 16 when none is left.
+    uint8_t stream[AES_BLOCK_SIZE];
+    uint32_t stream_used;
 };
 
 // Derives the entry's AES key, authentication key and 2-byte password verifier from the
@@ -27,10 +31,10 @@ struct ZipAes {
 // the verifier with the stored one (or stores it) before any data is touched.
 void zip_aes_start(ZipAes* aes, const uint8_t* password, size_t password_length, uint32_t strength,
                    const uint8_t* salt, uint8_t* verifier);
-// Decrypts in place, adding the encrypted bytes to the code first. Every call but the last of
-// an entry passes a multiple of 16 bytes.
+// Decrypts in place, adding the encrypted bytes to the code first. Chunks of any length
+// continue each other.
 void zip_aes_decrypt(ZipAes* aes, uint8_t* data, size_t length);
-// Encrypts in place, then adds the encrypted bytes to the code. The same rule for lengths.
+// Encrypts in place, then adds the encrypted bytes to the code.
 void zip_aes_encrypt(ZipAes* aes, uint8_t* data, size_t length);
 // The entry's authentication code (AES_CODE_SIZE bytes).
 void zip_aes_finish(ZipAes* aes, uint8_t* code);

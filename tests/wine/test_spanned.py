@@ -135,19 +135,22 @@ def finish(run: Run, dialog, files: int) -> None:
 
 
 THREE_DISK_CASES = [
-    # id, .EXE volumes, password (encrypted data is decrypted on across the disks)
-    ("zip-volumes", False, None),
-    ("exe-volumes", True, None),
-    ("encrypted-zip-volumes", False, "geheim"),
+    # id, .EXE volumes, password, cipher (encrypted data is decrypted on across the disks; an
+    # AES chunk that ends with its disk ends inside a keystream block)
+    ("zip-volumes", False, None, None),
+    ("exe-volumes", True, None, None),
+    ("encrypted-zip-volumes", False, "geheim", None),
+    ("zipcrypto-zip-volumes", False, "geheim", "zipcrypto"),
 ]
 
 
-@pytest.mark.parametrize("exe_volumes, password", [c[1:] for c in THREE_DISK_CASES],
+@pytest.mark.parametrize("exe_volumes, password, encryption", [c[1:] for c in THREE_DISK_CASES],
                          ids=[c[0] for c in THREE_DISK_CASES])
-def test_three_disks_extract_like_the_single_file(bench, tmp_path, exe_volumes, password):
+def test_three_disks_extract_like_the_single_file(bench, tmp_path, exe_volumes, password, encryption):
     files = {f"daten/teil{i}.bin": noise(70000 + 9000 * i, i) for i in range(5)}
     files.update({"liesmich.txt": "Zeile\r\n" * 3000, "leer/": None, "null.txt": b""})
-    disks = build_set(bench, tmp_path / "set", files, exe_volumes, span=200 * 1024, password=password)
+    disks = build_set(bench, tmp_path / "set", files, exe_volumes, span=200 * 1024, password=password,
+                      encryption=encryption)
     assert disks.labels == {1: "PKBACK# 001", 2: "PKBACK# 002", 3: "PKBACK# 003"}
 
     run, floppy = start_from_floppy(bench, disks)
@@ -156,7 +159,7 @@ def test_three_disks_extract_like_the_single_file(bench, tmp_path, exe_volumes, 
     swap_when_asked(run, floppy, disks, 3)
     finish(run, dialog, 7)
 
-    single = bench.make_sfx(tmp_path / "single", files=files, password=password)
+    single = bench.make_sfx(tmp_path / "single", files=files, password=password, encryption=encryption)
     run = bench.start(single)
     dialog = start_extraction(run, tmp_path / "single-out", password)
     finish(run, dialog, 7)
