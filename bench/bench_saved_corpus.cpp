@@ -3,7 +3,11 @@
 // handy natively for profiling. Built with TVSFX_BENCH_ZLIB it times zlib alongside (the i686
 // build links MinGW's static zlib); libdeflate has no 32-bit Windows build here.
 //
-//   bench_saved_corpus DIR [--runs N] [--only NAME]
+//   bench_saved_corpus DIR [--runs N] [--only NAME] [--check]
+//
+// --check prints verdicts and no timings: every stream decoded and compared, every CRC-32
+// method the processor offers compared with the table method (and with zlib where linked).
+// It is how the 32-bit build runs under an emulator, whose timings would mean nothing.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -60,15 +64,52 @@ static bool load(const std::string& path, Bytes* data)
     return true;
 }
 
+// The verdicts of --check: 0 when everything agrees.
+static int check_corpus(const std::string& dir)
+{
+    int failures = 0;
+    Bytes text;
+    for (const char* name : {"text", "binary", "compressed"}) {
+        Bytes data, stream, stream64;
+        if (!load(dir + "/" + name + ".data", &data) || !load(dir + "/" + name + ".deflate", &stream)) {
+            printf("%s: corpus missing\n", name);
+            ++failures;
+            continue;
+        }
+        bool ok = check_inflate(stream, data, false);
+        bool ok64 = !load(dir + "/" + name + ".deflate64", &stream64) || check_inflate(stream64, data, true);
+        printf("inflate %s %s, inflate64 %s\n", name, ok ? "correct" : "FAILED", ok64 ? "correct" : "FAILED");
+        failures += !ok + !ok64;
+        if (text.empty())
+            text = data;
+    }
+    uint32_t table_crc = 0, crc = 0;
+    time_update_crc_once(text, &table_crc, (CrcMethod)0);
+#ifdef TVSFX_BENCH_ZLIB
+    bool zlib_agrees = crc32(crc32(0, nullptr, 0), text.data(), (uInt)text.size()) == table_crc;
+    printf("crc32 %s %s zlib\n", crc_method_name((CrcMethod)0), zlib_agrees ? "agrees with" : "DIFFERS from");
+    failures += !zlib_agrees;
+#endif
+    for (int method = 1; method <= fastest_crc_method_here(); ++method) {
+        time_update_crc_once(text, &crc, (CrcMethod)method);
+        printf("crc32 %s %s\n", crc_method_name((CrcMethod)method), crc == table_crc ? "correct" : "FAILED");
+        failures += crc != table_crc;
+    }
+    return failures ? 1 : 0;
+}
+
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: %s DIR [--runs N] [--only NAME]\n", argv[0]);
+        fprintf(stderr, "usage: %s DIR [--runs N] [--only NAME] [--check]\n", argv[0]);
         return 2;
     }
     std::string dir = argv[1];
     int runs = 5;
     const char* only = nullptr;
+    for (int i = 2; i < argc; ++i)
+        if (!strcmp(argv[i], "--check"))
+            return check_corpus(dir);
     for (int i = 2; i + 1 < argc; ++i) {
         if (!strcmp(argv[i], "--runs"))
             runs = atoi(argv[++i]);
