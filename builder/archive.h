@@ -22,6 +22,7 @@ struct ArchiveEntry {
     std::string name;          // name bytes as stored in the headers; the stub's code page once settled
     std::string unicode_name;  // the name as Unicode (UTF-8, NFC), as the input means it
     std::string origin;        // the input file or folder, for messages
+    std::string name_reading;  // how a name not given as Unicode was read, for messages; else empty
     uint16_t version_made_by = 20;
     uint16_t version_needed = 20;
     uint16_t gp_flags = 0;

@@ -92,11 +92,10 @@ ArchiveInput load_input(const BuildOptions& options, const StubSettings& setting
     if (::stat(path.c_str(), &st) != 0)
         fail("cannot open input " + path + ": " + std::strerror(errno));
     // A FIFO, device or socket is refused when it is opened, before anything is read.
-    ArchiveInput input = S_ISDIR(st.st_mode) ? read_input_folder(path, options.input_codepage)
-                                             : read_input_zip(path, options.input_codepage);
+    NameReading reading{options.input_codepage, options.codepage};
+    ArchiveInput input = S_ISDIR(st.st_mode) ? read_input_folder(path, reading) : read_input_zip(path, reading);
     NameSettings names;
     names.codepage = options.codepage;
-    names.input_codepage = options.input_codepage;
     names.keep_macos_metadata = options.keep_macos_metadata;
     names.target_folder = settings.fields[FIELD_FOLDER];
     settle_entry_names(input.entries, names);

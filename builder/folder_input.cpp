@@ -105,7 +105,7 @@ void set_dos_time(ArchiveEntry& e, time_t modified)
 
 // The name is settled with the ZIP input's names (settle_entry_names): converted to the
 // stub's code page and checked against the Windows name rules.
-ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const std::string& input_codepage)
+ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const NameReading& reading)
 {
     ArchiveEntry e;
     e.origin = origin;
@@ -114,7 +114,7 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const
     // A character of a file name here, but a folder separator to the stub.
     if (item.relative.find('\\') != std::string::npos)
         fail(label + ": the name holds a character Windows does not allow in file names ('\\')");
-    e.unicode_name = decode_folder_name(item.relative, input_codepage, label);
+    e.unicode_name = decode_folder_name(item.relative, reading, label, &e.name_reading);
     struct stat st;
     if (::stat(item.source.c_str(), &st) != 0)
         fail("cannot read " + printable_name(item.relative) + ": " + std::strerror(errno));
@@ -134,7 +134,7 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const
 
 }  // namespace
 
-ArchiveInput read_input_folder(const std::string& path, const std::string& input_codepage)
+ArchiveInput read_input_folder(const std::string& path, const NameReading& reading)
 {
     std::error_code ec;
     fs::path root = fs::canonical(path, ec);
@@ -149,7 +149,7 @@ ArchiveInput read_input_folder(const std::string& path, const std::string& input
     ArchiveInput input;
     uint64_t total = 0;
     for (const FolderItem& item : items) {
-        input.entries.push_back(make_entry(item, path, input_codepage));
+        input.entries.push_back(make_entry(item, path, reading));
         total += input.entries.back().uncompressed_size;
     }
     if (total > 0xFFFFFFFFu)

@@ -29,6 +29,26 @@ bool host_uses_oem(uint16_t version_made_by)
     return host == HOST_MSDOS || host == HOST_OS2_HPFS || host == HOST_NTFS || host == HOST_VFAT;
 }
 
+// The system a ZIP entry was made on, for messages.
+std::string host_name(uint16_t version_made_by)
+{
+    switch (uint8_t(version_made_by >> 8)) {
+    case HOST_MSDOS: return "MS-DOS";
+    case HOST_UNIX: return "Unix";
+    case HOST_OS2_HPFS: return "OS/2";
+    case HOST_NTFS: return "Windows (NTFS)";
+    case HOST_VFAT: return "Windows (VFAT)";
+    case HOST_DARWIN: return "macOS";
+    default: return "system " + std::to_string(version_made_by >> 8);
+    }
+}
+
+// The ANSI code page of a non-DOS maker: the target's, so the bytes stand as they are.
+std::string ansi_codepage(const NameReading& reading)
+{
+    return reading.ansi == RAW_CODEPAGE ? DEFAULT_CODEPAGE : reading.ansi;
+}
+
 uint32_t crc_of(const std::string& bytes)
 {
     return uint32_t(crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
@@ -83,13 +103,15 @@ std::string describe_char(const std::string& utf8, size_t at)
     return "\"" + printable_name(utf8.substr(at, size_t(i) - at)) + "\" (" + code + ")";
 }
 
-std::string from_codepage(const std::string& raw, const std::string& codepage, const std::string& label)
+std::string from_codepage(const std::string& raw, const std::string& codepage, const std::string& how_read,
+                          const std::string& label)
 {
     std::string out;
     size_t bad_at = 0;
     if (!convert(raw, "UTF-8", codepage, out, bad_at))
-        fail(label + ": the name's byte " + printable_name(raw.substr(bad_at, 1)) + " has no meaning in code page " +
-             codepage + " (--input-codepage)");
+        fail(label + ": the name's byte " + escape_text(raw.substr(bad_at, 1), ESCAPE_ALL_HIGH) +
+             " has no meaning in code page " + codepage + " (" + how_read +
+             "); give the code page the name was written in with --input-codepage");
     return out;
 }
 
@@ -192,17 +214,58 @@ void warn_about_path_length(const ArchiveEntry& e, const std::string& folder)
              ", so the stub will stop there");
 }
 
+// A box-drawing or Greek character in a name that is not Unicode came from a byte 0x80-0xFF
+// read in an OEM code page that the name was not written in: the offset of the first, or npos.
+size_t misread_char_at(const std::string& utf8)
+{
+    int32_t i = 0, size = int32_t(utf8.size());
+    while (i < size) {
+        int32_t start = i;
+        UChar32 c;
+        U8_NEXT(reinterpret_cast<const uint8_t*>(utf8.data()), i, size, c);
+        if ((c >= 0x0370 && c <= 0x03FF) || (c >= 0x2500 && c <= 0x259F))
+            return size_t(start);
+    }
+    return std::string::npos;
+}
+
+// A name that was not given as Unicode: its bytes and the reading they got.
+std::string describe_read_entry(const ArchiveEntry& e)
+{
+    return e.origin + ": entry \"" + escape_text(e.name, ESCAPE_QUOTE | ESCAPE_ALL_HIGH) + "\" (read as \"" +
+           printable_name(e.unicode_name) + "\": " + e.name_reading + ")";
+}
+
+const char* const MISREAD_HINT = "box-drawing and Greek characters from the bytes of a name not flagged as Unicode "
+                                 "mean the reading is probably wrong";
+const char* const INPUT_CODEPAGE_HINT = "give the code page the name was written in with --input-codepage (e.g. "
+                                        "CP1252 for Western European Unix and Windows names, CP850 for German MS-DOS)";
+
 std::string to_stub_name(const ArchiveEntry& e, const NameSettings& settings)
 {
     if (settings.codepage == RAW_CODEPAGE || is_ascii(e.unicode_name))
         return settings.codepage == RAW_CODEPAGE ? e.name : e.unicode_name;
     std::string stored;
     size_t bad_at = 0;
-    if (!convert(e.unicode_name, settings.codepage, "UTF-8", stored, bad_at))
-        fail(describe_entry(e) + ": the character " + describe_char(e.unicode_name, bad_at) + " has no place in code page " +
-             settings.codepage + "; give the code page of the Windows systems it is meant for with --codepage "
-             "(e.g. CP932 for Japanese, CP1251 for Cyrillic)");
-    return stored;
+    if (convert(e.unicode_name, settings.codepage, "UTF-8", stored, bad_at))
+        return stored;
+    std::string lacking = "the character " + describe_char(e.unicode_name, bad_at) + " has no place in code page " +
+                          settings.codepage;
+    // The target code page is the fix only for a name that really is Unicode; for bytes read
+    // in some code page the reading is the likely fault, and --codepage would make it worse.
+    if (e.name_reading.empty())
+        fail(describe_entry(e) + ": " + lacking + "; give the code page of the Windows systems it is meant for with "
+             "--codepage (e.g. CP932 for Japanese, CP1251 for Cyrillic)");
+    bool misread = misread_char_at(e.unicode_name) != std::string::npos;
+    fail(describe_read_entry(e) + ": " + lacking + "; " + (misread ? std::string(MISREAD_HINT) + ": " : "") +
+         INPUT_CODEPAGE_HINT);
+}
+
+// A reading that the target code page holds can still be wrong (a --codepage CP437 package).
+void warn_about_misreading(const ArchiveEntry& e)
+{
+    if (!e.name_reading.empty() && misread_char_at(e.unicode_name) != std::string::npos)
+        warn(describe_read_entry(e) + ": " + MISREAD_HINT + "; " + INPUT_CODEPAGE_HINT);
 }
 
 void check_stub_name(const ArchiveEntry& e, const LeadBytes& lead, const std::string& codepage)
@@ -382,10 +445,34 @@ std::string shown_name(const std::string& stored, const std::vector<uint8_t>& lo
     return convert(stored, "UTF-8", codepage, out, bad_at) ? out : stored;
 }
 
-std::string decode_zip_name(const std::string& raw, uint16_t gp_flags, uint16_t version_made_by,
-                            const std::vector<const std::vector<uint8_t>*>& extras,
-                            const std::string& input_codepage, const std::string& label)
+namespace {
+
+// A name that is not flagged as Unicode, read by `reading` (see NameReading). A name read as
+// UTF-8 counts as Unicode: legacy bytes above 0x7F hardly ever form valid UTF-8.
+std::string read_legacy_name(const std::string& raw, uint16_t version_made_by, const NameReading& reading,
+                             const std::string& label, std::string* how_read)
 {
+    bool by_host = reading.given.empty();
+    if (by_host && !host_uses_oem(version_made_by) && is_valid_utf8(raw))
+        return to_nfc(raw);
+    std::string codepage = !by_host                       ? reading.given
+                           : host_uses_oem(version_made_by) ? DEFAULT_INPUT_CODEPAGE
+                                                            : ansi_codepage(reading);
+    std::string how = "made on " + host_name(version_made_by) + ", read as " + codepage +
+                      (by_host ? "" : " (--input-codepage)");
+    if (how_read)
+        *how_read = how;
+    return to_nfc(from_codepage(raw, codepage, how, label));
+}
+
+}  // namespace
+
+std::string decode_zip_name(const std::string& raw, uint16_t gp_flags, uint16_t version_made_by,
+                            const std::vector<const std::vector<uint8_t>*>& extras, const NameReading& reading,
+                            const std::string& label, std::string* how_read)
+{
+    if (how_read)
+        how_read->clear();
     for (const std::vector<uint8_t>* extra : extras) {
         std::string unicode = find_unicode_path(*extra, raw);
         if (!unicode.empty()) {
@@ -401,16 +488,17 @@ std::string decode_zip_name(const std::string& raw, uint16_t gp_flags, uint16_t 
     }
     if (is_ascii(raw))
         return raw;
-    if (!host_uses_oem(version_made_by) && is_valid_utf8(raw))
-        return to_nfc(raw);
-    return to_nfc(from_codepage(raw, input_codepage, label));
+    return read_legacy_name(raw, version_made_by, reading, label, how_read);
 }
 
-std::string decode_folder_name(const std::string& raw, const std::string& input_codepage, const std::string& label)
+std::string decode_folder_name(const std::string& raw, const NameReading& reading, const std::string& label,
+                               std::string* how_read)
 {
+    if (how_read)
+        how_read->clear();
     if (is_valid_utf8(raw))
         return to_nfc(raw);
-    return to_nfc(from_codepage(raw, input_codepage, label));
+    return read_legacy_name(raw, uint16_t(HOST_UNIX << 8), reading, label, how_read);
 }
 
 void settle_entry_names(std::vector<ArchiveEntry>& entries, const NameSettings& settings)
@@ -434,6 +522,7 @@ void settle_entry_names(std::vector<ArchiveEntry>& entries, const NameSettings& 
             e.gp_flags &= uint16_t(~GP_UTF8_NAME);
         e.name = stored;
         check_stub_name(e, lead, settings.codepage);
+        warn_about_misreading(e);
         warn_about_path_length(e, settings.target_folder);
     }
     refuse_name_collisions(entries);

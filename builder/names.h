@@ -14,9 +14,17 @@
 #include "format/entry_names.h"
 #include "text_encoding.h"
 
+// How names not flagged as Unicode are read: in `given` (--input-codepage) when set, else by
+// the system that made them. MS-DOS, OS/2, NTFS and VFAT wrote the OEM code page (CP437);
+// every other system (Unix, macOS, VMS, ...) wrote UTF-8 when the bytes are UTF-8, else its
+// ANSI code page, taken as `ansi` (the target --codepage, so the bytes stand as they are).
+struct NameReading {
+    std::string given;
+    std::string ansi = DEFAULT_CODEPAGE;
+};
+
 struct NameSettings {
     std::string codepage;                                // the stub's: --codepage
-    std::string input_codepage = DEFAULT_INPUT_CODEPAGE;  // --input-codepage
     bool keep_macos_metadata = false;                    // --keep-macos-metadata
     std::string target_folder;                           // --folder in the stub's code page
 };
@@ -30,13 +38,15 @@ enum : uint16_t { EXTRA_UNICODE_PATH = 0x7075 };
 
 // A ZIP entry's name as Unicode (UTF-8, NFC). `extras` are the central and the local extra
 // field; a Unicode Path field in either whose CRC matches `raw` wins over the bytes. `label`
-// names the entry in a refusal.
+// names the entry in a refusal. `how_read` gets how a name that is not Unicode was read
+// ("made on Unix, read as CP1252"); it stays empty for a Unicode or ASCII name.
 std::string decode_zip_name(const std::string& raw, uint16_t gp_flags, uint16_t version_made_by,
-                            const std::vector<const std::vector<uint8_t>*>& extras,
-                            const std::string& input_codepage, const std::string& label);
+                            const std::vector<const std::vector<uint8_t>*>& extras, const NameReading& reading,
+                            const std::string& label, std::string* how_read = nullptr);
 
-// A folder's file name (UTF-8 on this system; other bytes are read in the input code page).
-std::string decode_folder_name(const std::string& raw, const std::string& input_codepage, const std::string& label);
+// A folder's file name: UTF-8 on this system; other bytes are read as a Unix system's.
+std::string decode_folder_name(const std::string& raw, const NameReading& reading, const std::string& label,
+                               std::string* how_read = nullptr);
 
 // UTF-8 in normalisation form C: macOS writes names decomposed, which no ANSI code page holds.
 std::string to_nfc(const std::string& utf8);

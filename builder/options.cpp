@@ -307,9 +307,12 @@ void print_build_help(std::FILE* to)
         "                      code 3, -silent accepts it\n"
         "\n"
         "Entry names (each becomes Unicode, then the --codepage; see the README):\n"
-        "  --input-codepage CP code page of names from MS-DOS, Windows and OS/2 zip\n"
-        "                      programs without the UTF-8 flag (default CP437; German\n"
-        "                      Windows writes CP850, Russian CP866, Japanese CP932)\n"
+        "  Input ZIP names without the UTF-8 flag are read by the system that made them:\n"
+        "  MS-DOS, OS/2 and Windows (NTFS, VFAT) as the OEM code page CP437; Unix,\n"
+        "  macOS and others as UTF-8 when valid, else as --codepage (bytes unchanged).\n"
+        "  --input-codepage CP read every such name in CP instead, whatever made it\n"
+        "                      (German MS-DOS/Windows programs write CP850, Russian\n"
+        "                      CP866, Japanese CP932; Western Unix locales CP1252)\n"
         "  --keep-macos-metadata  keep __MACOSX/ and ._* entries (left out by default)\n"
         "\n"
         "Flags:\n"
@@ -399,9 +402,9 @@ ParseResult parse_build_options(int argc, char** argv, BuildOptions& o)
 StubSettings settle_options(const BuildOptions& o)
 {
     check_codepage(o.codepage);
-    if (o.input_codepage != RAW_CODEPAGE)
+    if (o.input_codepage != RAW_CODEPAGE && !o.input_codepage.empty())
         check_codepage(o.input_codepage);
-    else
+    else if (o.input_codepage == RAW_CODEPAGE)
         fail("--input-codepage needs a code page such as CP437 or CP850");
     StubSettings s;
     for (const FieldOption& f : field_options) {

@@ -19,7 +19,7 @@ struct BuildOptions {
     bool password_given = false;
     std::string encryption;  // --encryption: aes256 or zipcrypto; empty: aes256
     std::string codepage = DEFAULT_CODEPAGE;
-    std::string input_codepage = DEFAULT_INPUT_CODEPAGE;  // of DOS/Windows names in an input ZIP
+    std::string input_codepage;  // of names without UTF-8 flag in an input; empty: by the system that made them
     bool keep_macos_metadata = false;
     ConfigFields fields;       // as given on the command line
     bool title_given = false;  // --title also sets SFX_USE_TITLE, even for an empty title

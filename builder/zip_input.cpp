@@ -247,7 +247,7 @@ std::vector<CentralItem> read_central_directory(std::FILE* f, uint64_t start, co
 // directory gives them, so a name repeated thousands of times is refused before anything
 // else is read. A name only a local header's Unicode Path field makes readable is left to
 // the check of all names once the local headers are read (settle_entry_names).
-void refuse_central_name_collisions(std::vector<CentralItem>& items, const std::string& input_codepage,
+void refuse_central_name_collisions(std::vector<CentralItem>& items, const NameReading& reading,
                                     const std::string& path)
 {
     std::vector<ArchiveEntry> named;
@@ -255,7 +255,7 @@ void refuse_central_name_collisions(std::vector<CentralItem>& items, const std::
     for (CentralItem& item : items) {
         ArchiveEntry& e = item.entry;
         try {
-            e.unicode_name = decode_zip_name(e.name, e.gp_flags, e.version_made_by, {&e.central_extra}, input_codepage,
+            e.unicode_name = decode_zip_name(e.name, e.gp_flags, e.version_made_by, {&e.central_extra}, reading,
                                              path + ": " + entry_label(e));
         } catch (const BuildError&) {
             e.unicode_name.clear();
@@ -288,9 +288,9 @@ void check_sizes_for_method(const ArchiveEntry& e, const std::string& path)
 // names Windows would see as one, what the stub cannot extract, sizes the method cannot give, data that would run into the central directory, the 4 GiB total, and local headers
 // that two entries share.
 void check_central_directory(std::vector<CentralItem>& items, uint64_t directory_offset,
-                             const std::string& input_codepage, const std::string& path)
+                             const NameReading& reading, const std::string& path)
 {
-    refuse_central_name_collisions(items, input_codepage, path);
+    refuse_central_name_collisions(items, reading, path);
     uint64_t total = 0;
     for (size_t i = 0; i < items.size(); ++i) {
         const ArchiveEntry& e = items[i].entry;
@@ -481,7 +481,7 @@ PayloadReader raw_payload_reader(const ZipPtr& za, zip_uint64_t index, const std
 
 }  // namespace
 
-ArchiveInput read_input_zip(const std::string& path, const std::string& input_codepage)
+ArchiveInput read_input_zip(const std::string& path, const NameReading& reading)
 {
     uint64_t file_size = 0;
     FilePtr f = open_regular_file(path, "input", &file_size);
@@ -491,15 +491,15 @@ ArchiveInput read_input_zip(const std::string& path, const std::string& input_co
     // stored offset by the same amount.
     uint64_t shift = end.position - end.directory_offset - end.directory_size;
     std::vector<CentralItem> items = read_central_directory(f.get(), shift + end.directory_offset, end, path);
-    check_central_directory(items, end.directory_offset, input_codepage, path);
+    check_central_directory(items, end.directory_offset, reading, path);
     for (CentralItem& item : items) {
         ArchiveEntry& e = item.entry;
         item.header_offset = shift + item.local_offset;
         item.data_offset = read_local_header(f.get(), item.header_offset, e, item.zip64, path);
         check_entry_supported(e, item.zip64, path);
         e.unicode_name = decode_zip_name(e.name, uint16_t(item.central_flags | e.gp_flags), e.version_made_by,
-                                         {&e.central_extra, &e.local_extra}, input_codepage,
-                                         path + ": " + entry_label(e));
+                                         {&e.central_extra, &e.local_extra}, reading,
+                                         path + ": " + entry_label(e), &e.name_reading);
     }
     check_entry_extents(items, shift + end.directory_offset, path);
 

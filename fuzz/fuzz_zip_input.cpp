@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     set_scratch_folder(scratch_folder_path());
     try {
         // As a build does: the names read, then settled into the stub's code page.
-        ArchiveInput input = read_input_zip(path, DEFAULT_INPUT_CODEPAGE);
+        ArchiveInput input = read_input_zip(path, NameReading{});
         NameSettings names;
         names.codepage = DEFAULT_CODEPAGE;
         settle_entry_names(input.entries, names);

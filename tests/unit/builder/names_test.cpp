@@ -1,6 +1,7 @@
 // Entry names on their way through the builder: the Unicode name worked out from each kind of
 // ZIP header, converted to the stub's code page with a Unicode Path field for other tools, and
 // the names the builder refuses, each with the message it must give and no output file left.
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -153,9 +154,19 @@ INSTANTIATE_TEST_SUITE_P(
         ConvertCase{"DosCp850", {{"\x8E\x94.txt"}}, {"--input-codepage", "CP850"}, "\xC4\xF6.txt",
                     "\xC3\x84\xC3\xB6.txt"},
         ConvertCase{"NtfsHostIsOem", {{"\x84.txt", 0, 0x0A14}}, {}, "\xE4.txt", "\xC3\xA4.txt"},
-        // Unix host without flag: UTF-8 when the bytes are UTF-8, else the OEM code page.
+        // Any other host without flag: UTF-8 when the bytes are UTF-8, else its ANSI code page,
+        // taken as the target's, so the bytes stand (Latin-1 "Résumé" made on Unix or macOS).
         ConvertCase{"UnixUtf8", {{"\xC3\xA4.txt", 0, 0x0314}}, {}, "\xE4.txt", "\xC3\xA4.txt"},
-        ConvertCase{"UnixNotUtf8", {{"\x84.txt", 0, 0x0314}}, {}, "\xE4.txt", "\xC3\xA4.txt"},
+        ConvertCase{"UnixLatin1", {{"R\xE9sum\xE9.txt", 0, 0x0314}}, {}, "R\xE9sum\xE9.txt", "R\xC3\xA9sum\xC3\xA9.txt"},
+        ConvertCase{"MacLatin1Folder", {{"Gr\xFC\xDF" "e/", 0, 0x1314, {}, ""}}, {}, "Gr\xFC\xDF" "e/", "Gr\xC3\xBC\xC3\x9F" "e/"},
+        ConvertCase{"VmsBytesStandInCp1250", {{"\x8A.txt", 0, 0x0214}}, {"--codepage", "CP1250"}, "\x8A.txt",
+                    "\xC5\xA0.txt"},
+        // VFAT and OS/2 wrote the OEM code page like MS-DOS.
+        ConvertCase{"VfatHostIsOem", {{"\x81.txt", 0, 0x0E14}}, {}, "\xFC.txt", "\xC3\xBC.txt"},
+        ConvertCase{"Os2HostIsOem", {{"\x81.txt", 0, 0x0614}}, {}, "\xFC.txt", "\xC3\xBC.txt"},
+        // --input-codepage reads every such name, whatever host made it.
+        ConvertCase{"InputCodepageWinsOverUnixHost", {{"\x8E.txt", 0, 0x0314}}, {"--input-codepage", "CP850"},
+                    "\xC4.txt", "\xC3\x84.txt"},
         // macOS writes decomposed names; NFC gives the one code point CP1252 has.
         ConvertCase{"MacNfd", {{NFD_BUERO, 0x0800, 0x1314}}, {}, "B\xFCro.txt", "B\xC3\xBCro.txt"},
         // A Unicode Path field with the stored name's CRC wins over the bytes (here CP437 bytes
@@ -199,6 +210,10 @@ TEST_P(NameRefusalTest, IsRefusedNamingTheEntry)
     EXPECT_EQ(r.exit_code, 1) << r.all();
     for (const std::string& words : c.message)
         EXPECT_NE(r.err.find(words), std::string::npos) << words << "\n" << r.err;
+    // --codepage is the advice only for names that really are Unicode.
+    if (std::find(c.message.begin(), c.message.end(), "--input-codepage") != c.message.end()) {
+        EXPECT_EQ(r.err.find("--codepage"), std::string::npos) << r.err;
+    }
     EXPECT_FALSE(exists(at("out.exe")));
     // No control byte reaches the terminal, and the line is whole.
     for (char ch : r.err)
@@ -213,6 +228,27 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     {"entry \"\xE3\x83\x9D\xE3\x83\xBC\xE3\x83\x88.txt\"", "\"\xE3\x83\x9D\" (U+30DD)",
                      "code page CP1252", "--codepage"}},
+        // Bytes read in a code page: the fix is the reading (--input-codepage), never --codepage;
+        // box-drawing or Greek characters mark the reading as probably wrong.
+        RefusalCase{"Cp1252NameMadeOnDos",
+                    {{"R\xE9sum\xE9.txt"}},
+                    {},
+                    {"entry \"R\\xE9sum\\xE9.txt\" (read as \"R\xCE\x98sum\xCE\x98.txt\": made on MS-DOS, read as CP437)",
+                     "\"\xCE\x98\" (U+0398)", "probably wrong", "--input-codepage"}},
+        RefusalCase{"Cp850NameReadAsCp437",
+                    {{"Gr\xC6n.txt", 0, 0x0A14}},
+                    {},
+                    {"made on Windows (NTFS), read as CP437", "\"\xE2\x95\x9E\" (U+255E)", "probably wrong",
+                     "--input-codepage"}},
+        RefusalCase{"ByteWithoutMeaningInTheAnsiCodePage",
+                    {{"a\x81.txt", 0, 0x0314}},
+                    {},
+                    {"the name's byte \\x81 has no meaning in code page CP1252 (made on Unix, read as CP1252)",
+                     "--input-codepage"}},
+        RefusalCase{"GivenReadingTheTargetLacks",
+                    {{"\xC4.txt", 0, 0x0314}},
+                    {"--input-codepage", "CP437"},
+                    {"read as CP437 (--input-codepage)", "\"\xE2\x94\x80\" (U+2500)", "--input-codepage"}},
         RefusalCase{"CaseOnlyCollision",
                     {{"docs/README"}, {"docs/readme"}},
                     {},
