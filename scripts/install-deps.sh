@@ -18,20 +18,27 @@ i386_pkgs=(wine32:i386)
 
 # Wine takes its ANSI code page and its languages from the locale: the Wine test of a Japanese
 # system runs under LANG=ja_JP.UTF-8 (code page 932), the tests of packages that choose their
-# language by the user's Windows under de_DE.UTF-8 and en_US.UTF-8. Those locales must exist.
-WANTED_LOCALES=(ja_JP de_DE en_US)
+# language by the user's Windows under de_DE.UTF-8 and en_US.UTF-8. The name tests run zip and
+# bsdtar in a Latin-1 locale, as archives of legacy Unix systems were made. Those locales must
+# exist ("name charset", as /etc/locale.gen spells them).
+WANTED_LOCALES=("ja_JP.UTF-8 UTF-8" "de_DE.UTF-8 UTF-8" "en_US.UTF-8 UTF-8" "de_DE.ISO-8859-1 ISO-8859-1")
+# locale -a spells de_DE.ISO-8859-1 as de_de.iso88591 (case aside).
+locale_listed_as() {
+  local name=${1%% *}
+  echo "${name%%.*}.$(echo "${name#*.}" | tr -d '-' | tr '[:upper:]' '[:lower:]')"
+}
 ensure_locales() {
-  local name missing_locales=()
-  for name in "${WANTED_LOCALES[@]}"; do
-    locale -a 2>/dev/null | grep -qix "$name.utf8" || missing_locales+=("$name")
+  local entry missing_locales=()
+  for entry in "${WANTED_LOCALES[@]}"; do
+    locale -a 2>/dev/null | grep -qix "$(locale_listed_as "$entry")" || missing_locales+=("$entry")
   done
   [ ${#missing_locales[@]} -eq 0 ] && return 0
   [ -f /etc/locale.gen ] || return 0
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  for name in "${missing_locales[@]}"; do
-    $sudo sed -i "s/^# *$name.UTF-8 UTF-8/$name.UTF-8 UTF-8/" /etc/locale.gen
-    grep -q "^$name.UTF-8 UTF-8" /etc/locale.gen || echo "$name.UTF-8 UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+  for entry in "${missing_locales[@]}"; do
+    $sudo sed -i "s/^# *$entry\$/$entry/" /etc/locale.gen
+    grep -qx "$entry" /etc/locale.gen || echo "$entry" | $sudo tee -a /etc/locale.gen >/dev/null
   done
   $sudo locale-gen >/dev/null
 }

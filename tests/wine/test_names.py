@@ -51,19 +51,24 @@ BASE_FILES = {
 }
 
 
-def write_source(folder: Path, files: dict, normal_form: str = "NFC") -> Path:
+# A legacy Unix system: file names in Latin-1, which zip and bsdtar store as they are, without
+# the UTF-8 flag, made on Unix (scripts/install-deps.sh generates the locale).
+LATIN1_LOCALE = "de_DE.ISO-8859-1"
+
+
+def write_source(folder: Path, files: dict, normal_form: str = "NFC", encoding: str = "utf-8") -> Path:
     for name, (data, mtime) in files.items():
-        path = folder / unicodedata.normalize(normal_form, name)
+        path = Path(os.fsdecode(folder)) / os.fsdecode(unicodedata.normalize(normal_form, name).encode(encoding))
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(data)
         os.utime(path, (mtime, mtime))
     return folder
 
 
-def in_berlin(command: list, cwd: Path) -> None:
+def in_berlin(command: list, cwd: Path, env: dict | None = None) -> None:
     """Producers write DOS times in their local time."""
     result = subprocess.run(command, cwd=cwd, capture_output=True, timeout=300,
-                            env={**os.environ, "TZ": BERLIN})
+                            env={**os.environ, "TZ": BERLIN, **(env or {})})
     if result.returncode != 0:
         raise RuntimeError(f"{command} failed: {result.stderr.decode(errors='replace')}")
 
@@ -104,7 +109,9 @@ def make_archive(kind: str, source: Path, archive: Path, files: dict) -> None:
         "bsdtar": ["bsdtar", "-a", "-cf", str(archive), "."],
         "jar": ["jar", "cfM", str(archive), "."],
     }
-    if kind in producers:
+    if kind.endswith("-latin1"):
+        in_berlin(producers[kind.removesuffix("-latin1")], source, {"LC_ALL": LATIN1_LOCALE})
+    elif kind in producers:
         in_berlin(producers[kind], source)
     elif kind == "python":
         python_zip(archive, files)
@@ -124,6 +131,9 @@ PRODUCERS = [
     ("python", {}, []),
     ("bsdtar", {}, []),
     ("jar", {}, []),
+    # Made on Unix, Latin-1 bytes: read in the target code page, so they stand as they are.
+    ("infozip-latin1", {}, []),
+    ("bsdtar-latin1", {}, []),
     ("explorer-cp437", {}, []),
     # Ø is 0x9D in code page 850 and the yen sign in 437: only the right code page gets it.
     ("windows-cp850", {"Ørsted.txt": (b"850", WINTER)}, ["--input-codepage", "CP850"]),
@@ -165,7 +175,10 @@ def file_tree(root: Path) -> dict:
                          ids=[case[0] for case in PRODUCERS])
 def test_producer_names_bytes_and_times(bench, tmp_path, kind, extra, args):
     files = {**BASE_FILES, **extra}
-    source = write_source(tmp_path / "src", files)
+    if kind.endswith("-latin1") and "de_DE.iso88591" not in subprocess.run(
+            ["locale", "-a"], capture_output=True, text=True).stdout.split():
+        pytest.skip(f"the {LATIN1_LOCALE} locale is missing (scripts/install-deps.sh generates it)")
+    source = write_source(tmp_path / "src", files, encoding="latin-1" if kind.endswith("-latin1") else "utf-8")
     archive = tmp_path / "in.zip"
     make_archive(kind, source, archive, files)
     out = tmp_path / "out"
