@@ -177,7 +177,7 @@ run_aes_case() {
   printf '@"%s"\r\n' "$(winpath "$work/tiny.exe")" >"$work/tiny.bat"
   local cmd_cost
   cmd_cost=$(best 3 "${pin[@]}" "${wine[@]}" cmd /c "$(winpath "$work/tiny.bat")")
-  cmd_cost=$(awk -v a="$cmd_cost" -v b="$start" 'BEGIN { d = a - b; printf "%.3f", d > 0 ? d : 0 }')
+  cmd_cost=$(awk -v a="$cmd_cost" -v b="$start" 'BEGIN { d = a - b; printf "%.3f", (d > 0 ? d : 0) }')
   plain=$(best 1 "${pin[@]}" "${wine[@]}" cmd /c "$(winpath "$work/plain.bat")")
   aes=$(best 1 "${pin[@]}" "${wine[@]}" cmd /c "$(winpath "$work/aes.bat")")
   if ! diff -r -q "$work/corpus" "$work/out-sfx" >/dev/null; then
