@@ -32,6 +32,30 @@ struct WrittenEntry {
     uint64_t local_offset;
 };
 
+// A header's name, extra fields and comment each have a 16-bit length: more would wrap and
+// shift everything behind it, so it is refused before anything of the entry is written.
+uint16_t field_length(size_t size, const ArchiveEntry& e, const char* what)
+{
+    if (size > 0xFFFF)
+        fail(describe_entry(e) + ": its " + what + " would take " + std::to_string(size) +
+             " bytes, more than the 65535 a ZIP header holds; repack the input without them");
+    return uint16_t(size);
+}
+
+// The bytes the builder adds to both extra blocks of an entry it encrypts with AES.
+size_t added_extra_size(const ArchiveEntry& e, const std::string& password, EntryCipher cipher)
+{
+    return will_encrypt(e, password) && cipher == EntryCipher::aes256 ? 4 + AES_EXTRA_SIZE : 0;
+}
+
+void check_field_lengths(const ArchiveEntry& e, size_t added_extra)
+{
+    field_length(e.name.size(), e, "name");
+    field_length(e.local_extra.size() + added_extra, e, "local header's extra fields");
+    field_length(e.central_extra.size() + added_extra, e, "central header's extra fields");
+    field_length(e.comment.size(), e, "comment");
+}
+
 std::vector<uint8_t> local_header(const ArchiveEntry& e, const WrittenEntry& w)
 {
     std::vector<uint8_t> h;
@@ -44,8 +68,8 @@ std::vector<uint8_t> local_header(const ArchiveEntry& e, const WrittenEntry& w)
     append_u32(h, e.crc32);
     append_u32(h, uint32_t(w.stored_size));
     append_u32(h, uint32_t(e.uncompressed_size));
-    append_u16(h, uint16_t(e.name.size()));
-    append_u16(h, uint16_t(e.local_extra.size()));
+    append_u16(h, field_length(e.name.size(), e, "name"));
+    append_u16(h, field_length(e.local_extra.size(), e, "local header's extra fields"));
     append_bytes(h, e.name.data(), e.name.size());
     append_bytes(h, e.local_extra.data(), e.local_extra.size());
     return h;
@@ -63,9 +87,9 @@ void append_central_header(std::vector<uint8_t>& h, const ArchiveEntry& e, const
     append_u32(h, e.crc32);
     append_u32(h, uint32_t(w.stored_size));
     append_u32(h, uint32_t(e.uncompressed_size));
-    append_u16(h, uint16_t(e.name.size()));
-    append_u16(h, uint16_t(e.central_extra.size()));
-    append_u16(h, uint16_t(e.comment.size()));
+    append_u16(h, field_length(e.name.size(), e, "name"));
+    append_u16(h, field_length(e.central_extra.size(), e, "central header's extra fields"));
+    append_u16(h, field_length(e.comment.size(), e, "comment"));
     append_u16(h, 0);  // disk number start
     append_u16(h, e.internal_attributes);
     append_u32(h, e.external_attributes);
@@ -241,6 +265,8 @@ WrittenArchive write_archive(OutputFile& out, std::vector<ArchiveEntry>& entries
 {
     if (entries.size() > 0xFFFF)
         fail("more than 65535 entries need ZIP64, which the stub cannot read");
+    for (const ArchiveEntry& e : entries)
+        check_field_lengths(e, added_extra_size(e, password, cipher));
     WrittenArchive result;
     std::vector<WrittenEntry> written;
     for (ArchiveEntry& e : entries) {

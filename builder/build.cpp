@@ -227,7 +227,19 @@ void run_build(const BuildOptions& options)
                                            section_offset,
                                            stub.image.file_alignment);
     finish_file(out, stub_part, stub, archive, flags, settings.with_stub_crc, license_size);
-    out.commit();
+    if (options.no_verify) {
+        out.commit();
+    } else {
+        // Entries that arrived encrypted keep a password the builder does not know.
+        std::vector<bool> password_known;
+        for (const ArchiveEntry& e : input.entries)
+            password_known.push_back(!e.encrypted());
+        out.commit([&](const std::string& written) {
+            std::string failure = verify_package(written, settings.password, password_known);
+            if (!failure.empty())
+                fail(options.output + ": the written package fails its own test, so it was not kept: " + failure);
+        });
+    }
     progress.finish();
     if (options.quiet)
         return;

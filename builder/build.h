@@ -3,6 +3,7 @@
 #define TVSFX_BUILD_H
 
 #include <string>
+#include <vector>
 
 #include "options.h"
 
@@ -18,5 +19,12 @@ int run_inspect(const std::string& path, bool json);
 // checks; returns 0 when all is right, 1 otherwise. `password` (in the stub's code page)
 // opens encrypted entries; empty when none was given.
 int run_test(const std::string& path, const std::string& password);
+
+// Runs `tvsfx test`'s checks on a file the builder has just written: the start-up checks, the
+// walk, and every entry decoded with the stub's decoder. Entries that arrived encrypted are
+// decoded only where `password_known[i]` (in written order) says the builder has their
+// password. Returns "" when all pass, else the first failure, naming the entry.
+std::string verify_package(const std::string& path, const std::string& password,
+                           const std::vector<bool>& password_known);
 
 #endif

@@ -60,6 +60,7 @@ enum OptionId {
     OPT_LEVEL,
     OPT_LANGUAGE,
     OPT_LICENSE,
+    OPT_NO_VERIFY,
     OPT_JOBS = 'j',
     OPT_QUIET = 'q',
 };
@@ -92,6 +93,7 @@ std::vector<option> option_table()
     table.push_back({"level", required_argument, nullptr, OPT_LEVEL});
     table.push_back({"jobs", required_argument, nullptr, OPT_JOBS});
     table.push_back({"quiet", no_argument, nullptr, OPT_QUIET});
+    table.push_back({"no-verify", no_argument, nullptr, OPT_NO_VERIFY});
     table.push_back({"language", required_argument, nullptr, OPT_LANGUAGE});
     table.push_back({"license", required_argument, nullptr, OPT_LICENSE});
     table.push_back({"help", no_argument, nullptr, OPT_HELP});
@@ -181,6 +183,7 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_CODEPAGE: o.codepage = arg; return true;
     case OPT_NAME: o.volume_name = arg; return true;
     case OPT_QUIET: o.quiet = true; return true;
+    case OPT_NO_VERIFY: o.no_verify = true; return true;
     case OPT_LANGUAGE: return apply_language_option(arg, o);
     case OPT_LICENSE: o.license_path = arg; return true;
     case OPT_LEVEL:
@@ -359,6 +362,8 @@ void print_build_help(std::FILE* to)
         "                      for tools that know nothing else)\n"
         "  -q, --quiet         no progress line; no summary line (spanned builds still\n"
         "                      list their disks)\n"
+        "  --no-verify         skip reading the written file back with test's checks\n"
+        "                      (done by default before the build reports success)\n"
         "  -h, --help          this text\n"
         "\n"
         "inspect prints the record, texts, entries and start-up checks (--json: the same\n"

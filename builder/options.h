@@ -33,6 +33,7 @@ struct BuildOptions {
     int level = DEFAULT_LEVEL;  // --level: 0 stores, 1..12 libdeflate's levels
     unsigned jobs = 0;        // -j: compressing threads; 0 one per core
     bool quiet = false;       // --quiet: no progress line and no summary
+    bool no_verify = false;   // --no-verify: skip reading the package back before success
     uint32_t language_flags = 0;  // --language: SFX_LANGUAGE_EN, SFX_LANGUAGE_AUTO or 0 (German)
     std::string license_path;     // --license: the licence page's text file; empty: none
 };

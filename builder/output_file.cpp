@@ -179,7 +179,7 @@ std::FILE* OutputFile::stream()
     return file_;
 }
 
-void OutputFile::commit()
+void OutputFile::commit(const std::function<void(const std::string& written_path)>& verify)
 {
     int fd = fileno(file_);
     if (std::fflush(file_) != 0 || fsync(fd) != 0)
@@ -192,6 +192,8 @@ void OutputFile::commit()
     file_ = nullptr;
     if (closed != 0)
         fail("cannot write " + final_path_ + ": " + std::strerror(errno));
+    if (verify)
+        verify(temp_path_);
     if (std::rename(temp_path_.c_str(), final_path_.c_str()) != 0)
         fail("cannot rename the finished file to " + final_path_ + ": " + std::strerror(errno));
     release_temp_slot(temp_path_);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 class OutputFile {
@@ -23,8 +24,9 @@ public:
     std::FILE* stream();
 
     // Flushes, sets the permissions (those of the file it replaces, else executable as the
-    // umask allows) and renames it to the final path.
-    void commit();
+    // umask allows) and renames it to the final path. `verify`, when given, reads the closed
+    // file under its temporary name first and throws to keep it from the final path.
+    void commit(const std::function<void(const std::string& written_path)>& verify = nullptr);
 
 private:
     std::string final_path_;

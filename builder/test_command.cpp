@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive.h"
 #include "build.h"
@@ -256,6 +257,47 @@ std::string decode_entry_data(std::FILE* file, const InspectedEntry& e, const st
         std::snprintf(text, sizeof text, "%llu bytes, the header says %u", (unsigned long long)output_total,
                       e.uncompressed_size);
         return text;
+    }
+    return "";
+}
+
+std::string verify_package(const std::string& path, const std::string& password,
+                           const std::vector<bool>& password_known)
+{
+    InspectReport report;
+    InspectStatus status = inspect_file(path, report, false);
+    if (status != INSPECT_OK)
+        return report.open_error.empty() ? "no stub record found" : report.open_error;
+    const StartupChecks& c = report.checks;
+    const struct {
+        const char* name;
+        int result;
+    } checks[] = {{"stub checksum", c.stub_checksum}, {"entry point", c.entry_point}, {"end record", c.end_record},
+                  {"complete mark", c.complete_mark}, {"configuration", c.configuration ? 1 : 0}};
+    for (const auto& check : checks) {
+        if (check.result == 0)
+            return std::string("check ") + check.name + " FAILED";
+    }
+    if (!report.walk_error.empty())
+        return "archive walk FAILED (" + report.walk_error + ")";
+    if (!report.license_error.empty())
+        return "licence text FAILED (" + report.license_error + ")";
+    if (report.record.flags & SFX_MULTI_VOLUME)
+        return "";
+    if (report.entries.size() != password_known.size())
+        return "the walk found " + std::to_string(report.entries.size()) + " entries, the builder wrote " +
+               std::to_string(password_known.size());
+    std::unique_ptr<std::FILE, decltype(&std::fclose)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!f)
+        return std::string("cannot open it again: ") + std::strerror(errno);
+    for (size_t i = 0; i < report.entries.size(); ++i) {
+        const InspectedEntry& e = report.entries[i];
+        // An entry that arrived encrypted keeps a password the builder does not know.
+        if ((e.flags & GP_ENCRYPTED) && !password_known[i])
+            continue;
+        std::string error = decode_entry_data(f.get(), e, password);
+        if (!error.empty())
+            return "entry " + e.name + ": " + error;
     }
     return "";
 }

@@ -429,12 +429,17 @@ void verify_entry_data(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, uin
         fail(path + ": " + entry_label(e) + ": " + zip_strerror(za));
     static char chunk[1 << 16];
     zip_int64_t n;
-    while ((n = zip_fread(file, chunk, sizeof chunk)) > 0) {
-    }
+    uint64_t produced = 0;
+    // libzip compares the CRC of what the data gives, not its length with the header's size.
+    while ((n = zip_fread(file, chunk, sizeof chunk)) > 0 && produced <= e.uncompressed_size)
+        produced += uint64_t(n);
     std::string error = n < 0 ? zip_file_strerror(file) : "";
     zip_fclose(file);
     if (n < 0)
         fail(path + ": " + entry_label(e) + " is damaged (" + error + ")");
+    if (produced != e.uncompressed_size)
+        fail(path + ": " + entry_label(e) + ": its data gives " + (produced > e.uncompressed_size ? "more than " : "") +
+             std::to_string(produced) + " bytes, the header says " + std::to_string(e.uncompressed_size));
 }
 
 // libzip checks the CRC of a stored entry even when asked for its raw bytes, which fails

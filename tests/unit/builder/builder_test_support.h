@@ -41,6 +41,11 @@ std::vector<std::string> list_folder(const std::string& path);
 
 inline uint16_t le16(const Bytes& b, size_t at) { return uint16_t(b.at(at) | b.at(at + 1) << 8); }
 inline uint32_t le32(const Bytes& b, size_t at) { return uint32_t(le16(b, at)) | uint32_t(le16(b, at + 2)) << 16; }
+inline void put_le16(Bytes& b, size_t at, uint16_t v)
+{
+    b.at(at) = uint8_t(v);
+    b.at(at + 1) = uint8_t(v >> 8);
+}
 inline void put_le32(Bytes& b, size_t at, uint32_t v)
 {
     for (int i = 0; i < 4; ++i)

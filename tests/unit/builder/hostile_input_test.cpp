@@ -25,6 +25,7 @@ struct RawEntry {
     uint32_t compressed = 0;
     uint32_t size = 0;
     int shared_header_of = -1;  // >= 0: no local header of its own, points at that entry's
+    Bytes extra;                // in both headers
 };
 
 RawEntry stored(const std::string& name, const std::string& text)
@@ -62,7 +63,7 @@ void append_header(Bytes& b, uint32_t signature, const RawEntry& e, bool central
     append32(b, e.compressed);
     append32(b, e.size);
     append16(b, uint32_t(e.name.size()));
-    append16(b, 0);  // extra
+    append16(b, uint32_t(e.extra.size()));
     if (central) {
         append16(b, 0);  // comment
         append16(b, 0);  // disk
@@ -71,6 +72,7 @@ void append_header(Bytes& b, uint32_t signature, const RawEntry& e, bool central
         append32(b, local_offset);
     }
     b.insert(b.end(), e.name.begin(), e.name.end());
+    b.insert(b.end(), e.extra.begin(), e.extra.end());
 }
 
 // `count_change` is added to the entry count of the end record.
@@ -122,6 +124,32 @@ Bytes swallowing_entry()
     a.compressed = 17 + 30 + 5 + 5;  // and the next local header and its data
     a.size = a.compressed - 12;
     return make_zip({a, stored("b.txt", "hello")});
+}
+
+// A non-ASCII name gains a Unicode name field in both headers; with the input's own extra
+// fields nearly 64 KiB long, their 16-bit length would wrap.
+Bytes extra_fields_near_the_limit()
+{
+    RawEntry a = stored("\xC3\xA4.txt", "x");
+    a.flags = 0x800;  // the name is UTF-8
+    a.extra = {0xFE, 0xCA, 0, 0};
+    put_le16(a.extra, 2, 65522);
+    a.extra.resize(4 + 65522, 0);
+    return make_zip({a});
+}
+
+// Deflate data (one stored block of 1000 bytes) that ends before the header's size, with
+// the CRC of what it gives.
+Bytes deflate_shorter_than_its_size()
+{
+    RawEntry a;
+    a.name = "short.bin", a.method = 8;
+    Bytes plain(1000, 'z');
+    a.data = {0x01, 0xE8, 0x03, 0x17, 0xFC};
+    a.data.insert(a.data.end(), plain.begin(), plain.end());
+    a.crc = crc32_of(plain.data(), plain.size());
+    a.compressed = uint32_t(a.data.size()), a.size = 2000;
+    return make_zip({a});
 }
 
 Bytes too_large_in_total()
@@ -199,6 +227,11 @@ INSTANTIATE_TEST_SUITE_P(
                         return make_zip({a});
                     },
                     "entry \"bomb.bin\" claims 1000000 bytes from 2 compressed bytes"},
+        RefusalCase{"ExtraFieldsThatWouldWrap", extra_fields_near_the_limit,
+                    "entry \"\u00E4.txt\": its local header's extra fields would take 65541 bytes, more than the "
+                    "65535 a ZIP header holds"},
+        RefusalCase{"DeflateShorterThanItsSize", deflate_shorter_than_its_size,
+                    "entry \"short.bin\": its data gives 1000 bytes, the header says 2000"},
         RefusalCase{"MoreThan4GiBInTotal", too_large_in_total,
                     "with entry \"b.bin\" the files add up to 6000000000 bytes"},
         RefusalCase{"CountAboveTheRecords",
