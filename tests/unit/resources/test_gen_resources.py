@@ -101,23 +101,32 @@ class Limits(unittest.TestCase):
 
 
 class Icon(unittest.TestCase):
-    def test_holds_16_and_32_pixel_images_with_alpha(self):
+    def test_holds_16_and_32_pixel_images_with_a_palette_and_a_mask(self):
         data = icon.build_icon()
-        self.assertLess(len(data), 6 * 1024)
+        self.assertLess(len(data), 2 * 1024)
         self.assertEqual(struct.unpack_from("<HHH", data, 0), (0, 1, 2))
         for index, size in enumerate((16, 32)):
             with self.subTest(size=size):
                 width, height, colours, _, planes, bits, length, offset = struct.unpack_from(
                     "<BBBBHHII", data, 6 + 16 * index)
-                self.assertEqual((width, height, colours, planes, bits), (size, size, 0, 1, 32))
-                self.assertEqual(struct.unpack_from("<IiiHHI", data, offset), (40, size, 2 * size, 1, 32, 0))
+                self.assertEqual((width, height, colours, planes, bits), (size, size, 0, 1, 8))
+                header = struct.unpack_from("<IiiHHIIiiII", data, offset)
+                self.assertEqual(header[:6], (40, size, 2 * size, 1, 8, 0))
+                used = header[9]
                 mask_size = (size + 31) // 32 * 4 * size
-                self.assertEqual(length, 40 + 4 * size * size + mask_size)
-                alphas = data[offset + 40:offset + 40 + 4 * size * size][3::4]
-                # Rows are stored bottom-up. A transparent top-left corner and an opaque middle:
-                # a drawn shape, not an empty or a filled square.
-                self.assertEqual(alphas[(size - 1) * size], 0)
-                self.assertEqual(alphas[size * size // 2 + size // 2], 255)
+                self.assertEqual(length, 40 + 4 * used + size * size + mask_size)
+                pixels = data[offset + 40 + 4 * used:offset + 40 + 4 * used + size * size]
+                mask = data[offset + length - mask_size:offset + length]
+                self.assertLess(max(pixels), used)
+
+                def transparent(x, y):  # rows are stored bottom-up
+                    row = size - 1 - y
+                    return mask[row * mask_size // size + x // 8] >> (7 - x % 8) & 1 == 1
+                # A transparent top-left corner and a drawn middle: a shape, not an empty or a
+                # filled square; and more than two colours, so the edges stay soft.
+                self.assertTrue(transparent(0, 0))
+                self.assertFalse(transparent(size // 2, size // 2))
+                self.assertGreater(len(set(pixels)), 8)
 
 
 if __name__ == "__main__":
