@@ -178,7 +178,9 @@ void run_build(const BuildOptions& options)
     StubSettings settings = settle_options(options);
     check_output_target(options.output, options.input);
     set_scratch_folder(options.span != 0 ? options.output : folder_of(options.output));
-    Stub stub = load_stub(options.stub.empty() ? default_stub_path() : options.stub);
+    std::string stub_path = options.stub.empty() ? default_stub_path() : options.stub;
+    check_output_not_stub(options.output, stub_path);
+    Stub stub = load_stub(stub_path);
     std::vector<uint8_t> config = encode_config_block(settings.fields);
     ArchiveInput input = load_input(options, settings);
     // ZIP tools cannot even open an empty archive behind a stub, and the stub would have

@@ -19,6 +19,12 @@ struct BuildError : std::runtime_error {
     throw BuildError(message);
 }
 
+// A refusal decided by the command line alone (a value out of range, options that contradict
+// each other): exit code 2, where bad input and failed checks give 1.
+struct UsageError : BuildError {
+    explicit UsageError(const std::string& message) : BuildError(message) {}
+};
+
 // Warnings and notes go to stderr at once; they never stop the build.
 void warn(const std::string& message);
 void note(const std::string& message);

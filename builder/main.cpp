@@ -94,13 +94,20 @@ int test_command(int argc, char** argv)
     }
     if (file.empty() || (password_given && password.empty()))
         return usage_error();
+    std::string stub_password;
     try {
         // The stub compares the password's bytes in its code page, as the builder wrote them.
         check_codepage(codepage);
-        return run_test(file, to_stub_codepage(password, codepage, "--password"));
+        stub_password = to_stub_codepage(password, codepage, "--password");
     } catch (const BuildError& e) {
-        std::fprintf(stderr, "tvsfx test: %s\n", printable(e.what()).c_str());
-        return 2;
+        std::fprintf(stderr, "tvsfx test: %s\n", printable(e.message()).c_str());
+        return 2;  // values of the command line
+    }
+    try {
+        return run_test(file, stub_password);
+    } catch (const BuildError& e) {
+        std::fprintf(stderr, "tvsfx test: %s\n", printable(e.message()).c_str());
+        return 1;
     }
 }
 
@@ -122,7 +129,7 @@ int build_command(int argc, char** argv)
         // Messages carry names from archives and folders: printable() keeps their bytes
         // (NULs included) from acting on the terminal.
         std::fprintf(stderr, "tvsfx: error: %s\n", printable(e.message()).c_str());
-        return 1;
+        return dynamic_cast<const UsageError*>(&e) != nullptr ? 2 : 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tvsfx: error: %s\n", printable(e.what()).c_str());
         return 1;

@@ -13,6 +13,7 @@
 #include "build_error.h"
 #include "file_compress.h"
 #include "format/config_fields.h"
+#include "printable.h"
 #include "stub_record_io.h"
 #include "volumes.h"
 
@@ -130,14 +131,14 @@ bool apply_number_option(int id, const char* arg, BuildOptions& o)
     if (id == OPT_LEVEL) {
         if (!parse_number(arg, MIN_LEVEL, MAX_LEVEL, value)) {
             std::fprintf(stderr, "tvsfx build: --level needs a number from %d (store) to %d (smallest), not '%s'\n",
-                         int(MIN_LEVEL), int(MAX_LEVEL), arg);
+                         int(MIN_LEVEL), int(MAX_LEVEL), printable(arg).c_str());
             return false;
         }
         o.level = int(value);
         return true;
     }
     if (!parse_number(arg, 1, MAX_JOBS, value)) {
-        std::fprintf(stderr, "tvsfx build: -j needs a number of threads from 1 to %d, not '%s'\n", MAX_JOBS, arg);
+        std::fprintf(stderr, "tvsfx build: -j needs a number of threads from 1 to %d, not '%s'\n", MAX_JOBS, printable(arg).c_str());
         return false;
     }
     o.jobs = unsigned(value);
@@ -156,7 +157,7 @@ bool apply_language_option(const char* arg, BuildOptions& o)
         }
     }
     std::fprintf(stderr, "tvsfx build: --language needs de (German), en (English) or auto (German on a German "
-                         "Windows, else English), not '%s'\n", arg);
+                         "Windows, else English), not '%s'\n", printable(arg).c_str());
     return false;
 }
 
@@ -193,14 +194,14 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_SPAN:
         if (!parse_span_size(arg, o.span)) {
             std::fprintf(stderr, "tvsfx build: --span needs bytes per disk such as 1457664, 1440k, 100M "
-                                 "or floppy, not '%s'\n", arg);
+                                 "or floppy, not '%s'\n", printable(arg).c_str());
             return false;
         }
         return true;
     case OPT_RAW_FLAGS: {
         uint32_t bits = 0;
         if (!parse_hex_flags(arg, bits)) {
-            std::fprintf(stderr, "tvsfx build: --flags needs a hexadecimal number of up to 32 bits, not '%s'\n", arg);
+            std::fprintf(stderr, "tvsfx build: --flags needs a hexadecimal number of up to 32 bits, not '%s'\n", printable(arg).c_str());
             return false;
         }
         o.raw_flags |= bits;
@@ -384,12 +385,17 @@ ParseResult parse_build_options(int argc, char** argv, BuildOptions& o)
     static char program_name[] = "tvsfx build";  // getopt names argv[0] in its messages
     argv[0] = program_name;
     optind = 1;
-    opterr = 1;
+    opterr = 0;  // its own messages would print the argument's bytes raw
     int id;
     while ((id = getopt_long(argc, argv, "o:hj:q", table.data(), nullptr)) != -1) {
         if (id == OPT_HELP)
             return PARSE_HELP;
-        if (id == '?' || !apply_option(id, optarg, o))
+        if (id == '?') {
+            std::fprintf(stderr, "tvsfx build: unknown option or missing value: %s\n",
+                         printable(argv[optind - 1]).c_str());
+            return PARSE_ERROR;
+        }
+        if (!apply_option(id, optarg, o))
             return PARSE_ERROR;
     }
     if (argc - optind != 1) {
@@ -404,7 +410,10 @@ ParseResult parse_build_options(int argc, char** argv, BuildOptions& o)
     return PARSE_OK;
 }
 
-StubSettings settle_options(const BuildOptions& o)
+namespace {
+
+// Everything settle_options decides from the command line alone, without reading a file.
+StubSettings settle_command_line(const BuildOptions& o)
 {
     check_codepage(o.codepage);
     if (o.input_codepage != RAW_CODEPAGE && !o.input_codepage.empty())
@@ -436,12 +445,27 @@ StubSettings settle_options(const BuildOptions& o)
     }
     s.with_stub_crc = !o.no_stub_crc;
     s.no_password_first = o.no_password_first;
-    if (!o.license_path.empty()) {
-        // A hidden package shows nothing before it extracts: nobody could accept.
-        if (s.flags & SFX_HIDDEN)
-            fail("--license shows a page the user must accept, which --hidden never shows; leave out one of them "
-                 "(-silent on the command line accepts the licence of a package that has one)");
-        s.license = make_license_block(o.license_path, o.codepage);
+    // A hidden package shows nothing before it extracts: nobody could accept.
+    if (!o.license_path.empty() && (s.flags & SFX_HIDDEN))
+        fail("--license shows a page the user must accept, which --hidden never shows; leave out one of them "
+             "(-silent on the command line accepts the licence of a package that has one)");
+    return s;
+}
+
+}  // namespace
+
+StubSettings settle_options(const BuildOptions& o)
+{
+    StubSettings s;
+    try {
+        s = settle_command_line(o);
+    } catch (const UsageError&) {
+        throw;
+    } catch (const BuildError& e) {
+        throw UsageError(e.message());
     }
+    // The licence is a file: what is wrong with it is bad input.
+    if (!o.license_path.empty())
+        s.license = make_license_block(o.license_path, o.codepage);
     return s;
 }

@@ -225,6 +225,14 @@ void check_output_target(const std::string& output, const std::string& input)
         fail("output " + output + " lies inside the input folder " + input + "; the next build would pack it");
 }
 
+void check_output_not_stub(const std::string& output, const std::string& stub)
+{
+    struct stat out_st, stub_st;
+    if (::stat(output.c_str(), &out_st) == 0 && ::stat(stub.c_str(), &stub_st) == 0 &&
+        out_st.st_dev == stub_st.st_dev && out_st.st_ino == stub_st.st_ino)
+        fail("output " + output + " is the stub " + stub + "; writing it would leave no stub for the next build");
+}
+
 void set_scratch_folder(const std::string& folder)
 {
     scratch_folder = folder;

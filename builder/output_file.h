@@ -42,6 +42,9 @@ private:
 // input itself, or a place inside the input folder (the next build would pack this one).
 void check_output_target(const std::string& output, const std::string& input);
 
+// Refuses an output that is the stub itself (the same file under any name).
+void check_output_not_stub(const std::string& output, const std::string& stub);
+
 // Large intermediate data (a file too big to compress in memory) goes to an unnamed file in
 // the output's folder: there is room where the output goes, and nothing is left behind.
 void set_scratch_folder(const std::string& folder);

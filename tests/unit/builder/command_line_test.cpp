@@ -153,6 +153,8 @@ TEST_P(ExitCodeTest, UsesTheDocumentedCode)
     RunResult r = run(argv);
     EXPECT_EQ(r.exit_code, GetParam().exit_code) << r.all();
     EXPECT_FALSE(r.err.empty()) << "every failure says why";
+    for (char c : r.err)
+        EXPECT_TRUE(uint8_t(c) >= 0x20 || c == '\n') << "a control byte reached the terminal: " << r.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -166,7 +168,19 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"InspectNotABuiltFile", {"inspect", "--json", "@/text.exe"}, 1},
                       ExitCase{"TestNotABuiltFile", {"test", "@/text.exe"}, 1},
                       ExitCase{"TestMissingFile", {"test", "@/missing.exe"}, 1},
-                      ExitCase{"BuildMissingInput", {"build", "-o", "@/o.exe", "@/missing"}, 1}),
+                      ExitCase{"BuildMissingInput", {"build", "-o", "@/o.exe", "@/missing"}, 1},
+                      // One rule for every option: a value the command line alone decides is usage.
+                      ExitCase{"SpanTooSmall", {"build", "--multi-volume", "--span", "10", "-o", "@/d", "@"}, 2},
+                      ExitCase{"BuildUnknownCodepage", {"build", "--codepage", "FOO", "-o", "@/o.exe", "@"}, 2},
+                      ExitCase{"TestUnknownCodepage", {"test", "--codepage", "FOO", "@/text.exe"}, 2},
+                      ExitCase{"EncryptionWithoutPassword", {"build", "--encryption", "aes256", "-o", "@/o.exe", "@"}, 2},
+                      ExitCase{"TitleTooLong", {"build", "--title", std::string(65, 't'), "-o", "@/o.exe", "@"}, 2},
+                      // Control bytes in the values come back escaped.
+                      ExitCase{"LevelWithEscape", {"build", "--level", "\x1b[31m", "-o", "@/o.exe", "@"}, 2},
+                      ExitCase{"SpanWithEscape", {"build", "--multi-volume", "--span", "\x1b]0;x\x07", "-o", "@/d", "@"}, 2},
+                      ExitCase{"JobsWithEscape", {"build", "-j", "\x1b[2J", "-o", "@/o.exe", "@"}, 2},
+                      ExitCase{"FlagsWithEscape", {"build", "--flags", "\x07", "-o", "@/o.exe", "@"}, 2},
+                      ExitCase{"UnknownOptionWithEscape", {"build", "--\x1b[2J", "-o", "@/o.exe", "@"}, 2}),
     [](const ::testing::TestParamInfo<ExitCase>& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace

@@ -457,6 +457,19 @@ TEST_F(BuilderTest, OutputThatIsTheInputIsRefused)
     EXPECT_EQ(read_bytes(at("same.zip")), before);
 }
 
+TEST_F(BuilderTest, OutputThatIsTheStubIsRefused)
+{
+    Bytes stub = read_bytes(stub_path());
+    write_bytes(at("stub.exe"), stub);
+    ASSERT_EQ(::link(at("stub.exe").c_str(), at("other-name.exe").c_str()), 0);
+    for (const char* output : {"stub.exe", "other-name.exe"}) {
+        RunResult r = build(make_sample_folder(), at(output), {}, at("stub.exe"));
+        EXPECT_EQ(r.exit_code, 1) << r.all();
+        EXPECT_NE(r.err.find("is the stub"), std::string::npos) << r.err;
+        EXPECT_EQ(read_bytes(at("stub.exe")), stub) << "the stub is left as it was";
+    }
+}
+
 TEST_F(BuilderTest, OutputInsideTheInputFolderIsRefused)
 {
     std::string in = make_sample_folder();
