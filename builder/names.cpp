@@ -297,6 +297,29 @@ std::string separator_key(std::string name)
     return name;
 }
 
+// A file and a folder Windows takes for one name ("a" and "A/b"): the stub would meet the
+// file where it has to create the folder.
+void refuse_file_folder_collisions(const std::vector<ArchiveEntry>& entries)
+{
+    std::map<std::string, size_t> files;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!entries[i].unicode_name.empty() && !entries[i].is_directory())
+            files.emplace(windows_name_key(separator_key(entries[i].unicode_name)), i);
+    }
+    for (const ArchiveEntry& e : entries) {
+        if (e.unicode_name.empty())
+            continue;
+        std::string key = separator_key(e.unicode_name);
+        for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
+            auto file = files.find(windows_name_key(key.substr(0, slash)));
+            if (file != files.end())
+                fail(describe_entry(e) + " needs a folder where \"" +
+                     printable_name(entries[file->second].unicode_name) +
+                     "\" is a file (Windows does not tell upper and lower case apart); rename one of them");
+        }
+    }
+}
+
 }  // namespace
 
 void refuse_name_collisions(const std::vector<ArchiveEntry>& entries)
@@ -316,6 +339,7 @@ void refuse_name_collisions(const std::vector<ArchiveEntry>& entries)
         fail(describe_entry(entries[i]) + " and \"" + printable_name(first.unicode_name) +
              "\" name the same file on Windows, which does not tell upper and lower case apart");
     }
+    refuse_file_folder_collisions(entries);
 }
 
 std::string describe_entry(const ArchiveEntry& e)

@@ -124,7 +124,12 @@ OutputFile::OutputFile(const std::string& final_path) : final_path_(final_path)
         mode_ = st.st_mode & 07777;
     }
     std::string folder = folder_of(final_path);
-    std::string pattern = folder + "/." + base_name_of(final_path) + ".XXXXXX";
+    // The dot and ".XXXXXX" add 8 bytes: a long name is shortened so its temporary name
+    // still fits the file system's limit.
+    std::string base = base_name_of(final_path);
+    long name_max = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    size_t room = size_t(name_max > 8 ? name_max : 255) - 8;
+    std::string pattern = folder + "/." + base.substr(0, room) + ".XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     int fd = make_temp_file(name, true);

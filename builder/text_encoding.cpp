@@ -1,5 +1,7 @@
 #include "text_encoding.h"
 
+#include <cstdint>
+
 #include <cerrno>
 #include <iconv.h>
 #include <vector>
@@ -23,10 +25,17 @@ bool is_valid_utf8(const std::string& text)
         size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
         if (length == 0 || i + length > text.size())
             return false;
+        uint32_t code = length == 1 ? c : c & (0x7F >> length);
         for (size_t k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+            unsigned char next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
                 return false;
+            code = code << 6 | (next & 0x3F);
         }
+        // RFC 3629: the shortest form only, no surrogates, nothing above U+10FFFF.
+        static const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < smallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+            return false;
         i += length;
     }
     return true;

@@ -152,6 +152,12 @@ INSTANTIATE_TEST_SUITE_P(
                           write_text(path + "/" + std::string(55, 'b') + ".txt", "x");
                       },
                       "the stub takes at most 259"},
+        BadFolderCase{"FileAndFolderInCaseOnly", [](const std::string& in, const std::string&) {
+                          write_text(in + "/x", "file");
+                          fs::create_directory(in + "/X");
+                          write_text(in + "/X/y", "in the folder");
+                      },
+                      "needs a folder where \"x\" is a file"},
         BadFolderCase{"Fifo", [](const std::string& in, const std::string&) {
                           ASSERT_EQ(mkfifo((in + "/pipe").c_str(), 0600), 0);
                       },

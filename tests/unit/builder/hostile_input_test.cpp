@@ -188,6 +188,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"DuplicateInCaseOnly",
                     [] { return make_zip({stored("Docs/A.txt", "x"), stored("docs/a.TXT", "y")}); },
                     "entry \"docs/a.TXT\" and \"Docs/A.txt\" name the same file on Windows"},
+        RefusalCase{"FileAndFolderInCaseOnly", [] { return make_zip({stored("a", "x"), stored("A/b", "y")}); },
+                    "entry \"A/b\" needs a folder where \"a\" is a file"},
+        RefusalCase{"FileAndFolderOfOneName", [] { return make_zip({stored("d/a/b", "y"), stored("d/a", "x")}); },
+                    "entry \"d/a/b\" needs a folder where \"d/a\" is a file"},
         RefusalCase{"SharedLocalHeader",
                     [] {
                         RawEntry b = stored("a.txt", "x");
@@ -467,6 +471,17 @@ TEST_F(BuilderTest, OutputThatIsTheStubIsRefused)
         EXPECT_EQ(r.exit_code, 1) << r.all();
         EXPECT_NE(r.err.find("is the stub"), std::string::npos) << r.err;
         EXPECT_EQ(read_bytes(at("stub.exe")), stub) << "the stub is left as it was";
+    }
+}
+
+TEST_F(BuilderTest, OutputNameAtTheFileSystemLimitIsWritten)
+{
+    std::string input = make_sample_folder();
+    for (size_t length : {248u, 255u}) {
+        std::string name = std::string(length - 4, 'n') + ".exe";
+        RunResult r = build(input, at(name));
+        EXPECT_EQ(r.exit_code, 0) << length << ": " << r.all();
+        EXPECT_TRUE(exists(at(name))) << length;
     }
 }
 

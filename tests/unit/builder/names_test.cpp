@@ -262,6 +262,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     {"name the same file on Windows"}},
         RefusalCase{"FileAndFolderCollide", {{"Data"}, {"data/", 0, 20, {}, ""}}, {}, {"name the same file"}},
+        // RFC 3629: no overlong forms, no surrogates.
+        RefusalCase{"OverlongUtf8", {{"a\xC0\xAF.txt", 0x0800}}, {}, {"entry \"a\\xC0\\xAF.txt\"", "not valid UTF-8"}},
+        RefusalCase{"SurrogateUtf8", {{"a\xED\xA0\x80.txt", 0x0800}}, {}, {"entry \"a\\xED\\xA0\\x80.txt\"", "not valid UTF-8"}},
+        RefusalCase{"FileAndFolderInCaseOnly", {{"a"}, {"A/b"}}, {}, {"entry \"A/b\" needs a folder where \"a\" is a file"}},
         RefusalCase{"DeviceName", {{"sub/Aux.txt"}}, {}, {"entry \"sub/Aux.txt\"", "Windows device name"}},
         RefusalCase{"Stream", {{"a.txt:x"}}, {}, {"entry \"a.txt:x\"", "':'"}},
         RefusalCase{"TrailingDot", {{"dir./a.txt"}}, {}, {"entry \"dir./a.txt\"", "ends in a dot or a blank"}},
