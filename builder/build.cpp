@@ -173,11 +173,27 @@ void finish_file(OutputFile& out, std::vector<uint8_t>& stub_part, const Stub& s
 
 }  // namespace
 
+// Scratch files are unnamed, so their folder only decides the file system. A spanned build's
+// output folder (and the folders above it) may not exist before its disks are written, but the
+// scratch files of large inputs are made while they are compressed: take the nearest folder on
+// the way that exists already.
+static std::string nearest_existing_folder(std::string path)
+{
+    struct stat st;
+    while (!(::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+        std::string up = folder_of(path);
+        if (up == path)
+            break;
+        path = up;
+    }
+    return path;
+}
+
 void run_build(const BuildOptions& options)
 {
     StubSettings settings = settle_options(options);
     check_output_target(options.output, options.input);
-    set_scratch_folder(options.span != 0 ? options.output : folder_of(options.output));
+    set_scratch_folder(nearest_existing_folder(options.span != 0 ? options.output : folder_of(options.output)));
     std::string stub_path = options.stub.empty() ? default_stub_path() : options.stub;
     check_output_not_stub(options.output, stub_path);
     Stub stub = load_stub(stub_path);

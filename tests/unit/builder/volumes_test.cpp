@@ -485,6 +485,18 @@ TEST_F(SpannedTest, ArchiveThatFitsIsOneDisk)
     EXPECT_EQ(tested.exit_code, 0) << tested.all();
 }
 
+// A file too large to compress in memory goes through an unnamed scratch file. For a spanned
+// build into a folder that is not there yet, the scratch file must not wait for that folder,
+// whichever worker gets to its file first.
+TEST_F(SpannedTest, LargeFileIntoAFolderNotYetMade)
+{
+    std::string in = make_sample_folder();
+    write_bytes(in + "/large.bin", Bytes(65 * 1024 * 1024 + 1, 'z'));
+    RunResult r = build_set(in, at("new/disks"), {"-j", "2"});
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    EXPECT_EQ(list_folder(at("new/disks")).front(), "disk1");
+}
+
 struct SpanCase {
     const char* text;
     uint64_t bytes;
