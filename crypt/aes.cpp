@@ -13,6 +13,7 @@
 #include <string.h>
 
 #include "byte_order.h"
+#include "crc32.h"  // system_saves_simd_state
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
@@ -21,7 +22,6 @@
 #endif
 
 AesMethod aes_method;
-int system_saves_simd_state = 1;
 
 static uint8_t sbox[256];
 // round_table[k][x]: the column that byte x at row k contributes after SubBytes and MixColumns.

@@ -23,9 +23,6 @@ enum AesMethod : uint8_t {
     AES_BY_INSTRUCTIONS,  // AES-NI
 };
 extern AesMethod aes_method;
-// Whether the system saves the SSE registers on a task switch; 1 unless the embedding program
-// knows better and clears it before build_aes_tables (and build_sha1_method).
-extern int system_saves_simd_state;
 
 // Builds the S-box and the round tables (no image bytes) and sets aes_method. Once, before
 // the first key.

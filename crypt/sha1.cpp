@@ -11,7 +11,7 @@
 
 #include <string.h>
 
-#include "aes.h"  // system_saves_simd_state
+#include "crc32.h"  // system_saves_simd_state
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>

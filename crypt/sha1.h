@@ -21,7 +21,7 @@ enum Sha1Method : uint8_t {
     SHA1_BY_INSTRUCTIONS,   // SHA extensions (SHA-NI with SSSE3 and SSE4.1)
 };
 extern Sha1Method sha1_method;
-// Sets sha1_method once (after system_saves_simd_state is settled, aes.h).
+// Sets sha1_method once (after system_saves_simd_state is settled, crc32.h).
 void build_sha1_method();
 
 void sha1_start(Sha1* hash);

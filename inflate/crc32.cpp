@@ -26,6 +26,7 @@
 uint32_t crc_table[256];
 uint32_t crc_register;
 CrcMethod crc_method;
+int system_saves_simd_state = 1;
 
 enum : uint32_t { CRC_POLYNOMIAL = 0xEDB88320u };
 
@@ -217,7 +218,7 @@ static bool system_saves_avx_state()
 static CrcMethod fastest_crc_method()
 {
     unsigned int a, b, c, d;
-    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_PCLMUL) || !(c & bit_SSE4_1))
+    if (!system_saves_simd_state || !__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_PCLMUL) || !(c & bit_SSE4_1))
         return CRC_BY_TABLES;
     bool avx_usable = (c & bit_OSXSAVE) && (c & bit_AVX) && system_saves_avx_state();
     if (avx_usable && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2) && (c & bit_VPCLMULQDQ))

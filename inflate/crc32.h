@@ -19,8 +19,13 @@ enum CrcMethod : uint8_t {
 };
 extern CrcMethod crc_method;
 
+// Whether the system saves the SSE registers on a task switch (Windows 95 and NT 4 never do:
+// there the first such instruction faults). 1 unless the embedding program knows better and
+// clears it before build_crc_table; the AES and SHA-1 choosers read it too.
+extern int system_saves_simd_state;
+
 // Fills crc_table and the derived braid tables, and sets crc_method to the fastest the
-// processor has. Called once at start-up.
+// processor and system allow. Called once at start-up.
 void build_crc_table();
 // Advances crc_register over len bytes; same result as the byte-wise table update.
 void update_crc(const uint8_t* data, uint32_t len);

@@ -133,9 +133,22 @@ static void allocate_decoder_buffers()
         fatal_header_error();
 }
 
+typedef BOOL(WINAPI* FeatureQueryCall)(DWORD);
+
+// Whether the system saves the SSE registers on a task switch, which the CRC, AES and SHA-1
+// instructions need. Windows 95 has no IsProcessorFeaturePresent and NT 4 does not know the
+// feature: both answer no, and the table methods run there.
+static bool system_saves_sse_state()
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    FeatureQueryCall call = kernel ? (FeatureQueryCall)(void*)GetProcAddress(kernel, "IsProcessorFeaturePresent") : NULL;
+    return call != NULL && call(PF_XMMI64_INSTRUCTIONS_AVAILABLE);
+}
+
 void startup()
 {
     assemble_signatures();
+    system_saves_simd_state = system_saves_sse_state();
     build_crc_table();
     build_zip_aes();
     archive_handle = _lopen(self_path, OF_READ | OF_SHARE_DENY_WRITE);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "byte_order.h"
+#include "crc32.h"
 #include "zip_aes.h"
 
 namespace {
@@ -58,6 +59,21 @@ protected:
     }
     void TearDown() override { build_zip_aes(); }
 };
+
+// Where the system does not save the SSE registers (the stub asks it at start-up), every
+// chooser keeps to its portable method, whatever this processor offers.
+TEST(MethodChoice, WithoutSavedSimdStateEveryChooserTakesItsPortableMethod)
+{
+    system_saves_simd_state = 0;
+    build_crc_table();
+    build_zip_aes();
+    EXPECT_EQ(crc_method, CRC_BY_TABLES);
+    EXPECT_EQ(aes_method, AES_BY_TABLES);
+    EXPECT_EQ(sha1_method, SHA1_PORTABLE);
+    system_saves_simd_state = 1;
+    build_crc_table();
+    build_zip_aes();
+}
 
 // --- published vectors ---------------------------------------------------------------------------
 
