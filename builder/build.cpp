@@ -20,6 +20,7 @@
 #include "byte_buffer.h"
 #include "input.h"
 #include "input_file.h"
+#include "manifest.h"
 #include "names.h"
 #include "output_file.h"
 #include "parallel_compress.h"
@@ -197,6 +198,8 @@ void run_build(const BuildOptions& options)
     std::string stub_path = options.stub.empty() ? default_stub_path() : options.stub;
     check_output_not_stub(options.output, stub_path);
     Stub stub = load_stub(stub_path);
+    if (!settings.execution_level.empty())
+        write_execution_level(stub.bytes, settings.execution_level, "stub " + stub_path);
     std::vector<uint8_t> config = encode_config_block(settings.fields);
     ArchiveInput input = load_input(options, settings);
     // ZIP tools cannot even open an empty archive behind a stub, and the stub would have

@@ -17,6 +17,7 @@
 #include "file_report.h"
 #include "input_file.h"
 #include "license_text.h"
+#include "manifest.h"
 #include "names.h"
 #include "pe_image.h"
 #include "printable.h"
@@ -382,6 +383,10 @@ InspectStatus inspect_file(const std::string& path, InspectReport& report, bool 
     report.checks.entry_point = check_entry_point(head, r);
     report.checks.end_record = check_end_record(f.get(), r);
     report.checks.complete_mark = r.complete != 0;
+    // The manifest lies in the stub's resources, in front of the archive.
+    if (r.archive_offset > 0)
+        head.resize(std::min<size_t>(head.size(), r.archive_offset));
+    report.execution_level = read_execution_level(head);
     return INSPECT_OK;
 }
 
@@ -408,6 +413,7 @@ int run_inspect(const std::string& path, bool json)
     }
     std::printf("file: %s (%llu bytes)\n", printable(path).c_str(), (unsigned long long)report.file_size);
     print_record(report.record_offset, report.record);
+    std::printf("execution_level: %s\n", report.execution_level.empty() ? "none" : report.execution_level.c_str());
     print_configuration(report);
     print_license(report);
     print_entries(report);

@@ -54,6 +54,7 @@ struct InspectReport {
     bool archive_elsewhere = false;  // the archive is in the disks' .ZIP files
     std::string walk_error;          // empty: the walk reached the end record
     StartupChecks checks;
+    std::string execution_level;     // the manifest's requestedExecutionLevel; empty: none
 
     bool failed() const;
 };

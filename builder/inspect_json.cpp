@@ -88,6 +88,7 @@ void print_record(const InspectReport& report, std::FILE* to)
                  report.record_offset, r.stub_crc, r.archive_offset, r.config_offset, r.end_record_offset, r.total_size,
                  r.flags, json_string(describe_flags(r.flags)).c_str(), language_name(r.flags), r.complete, r.entry_point, r.license_offset,
                  r.license_size, r.reserved3, r.reserved4, r.reserved5, r.reserved6);
+    std::fprintf(to, "  \"execution_level\": %s,\n", json_string(report.execution_level).c_str());
 }
 
 void print_configuration(const InspectReport& report, std::FILE* to)

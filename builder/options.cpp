@@ -13,6 +13,7 @@
 #include "build_error.h"
 #include "file_compress.h"
 #include "format/config_fields.h"
+#include "manifest.h"
 #include "printable.h"
 #include "stub_record_io.h"
 #include "volumes.h"
@@ -62,6 +63,7 @@ enum OptionId {
     OPT_LANGUAGE,
     OPT_LICENSE,
     OPT_NO_VERIFY,
+    OPT_ELEVATION,
     OPT_JOBS = 'j',
     OPT_QUIET = 'q',
 };
@@ -97,6 +99,7 @@ std::vector<option> option_table()
     table.push_back({"no-verify", no_argument, nullptr, OPT_NO_VERIFY});
     table.push_back({"language", required_argument, nullptr, OPT_LANGUAGE});
     table.push_back({"license", required_argument, nullptr, OPT_LICENSE});
+    table.push_back({"elevation", required_argument, nullptr, OPT_ELEVATION});
     table.push_back({"help", no_argument, nullptr, OPT_HELP});
     table.push_back({nullptr, 0, nullptr, 0});
     return table;
@@ -187,6 +190,7 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_NO_VERIFY: o.no_verify = true; return true;
     case OPT_LANGUAGE: return apply_language_option(arg, o);
     case OPT_LICENSE: o.license_path = arg; return true;
+    case OPT_ELEVATION: o.elevation = arg; return true;
     case OPT_LEVEL:
     case OPT_JOBS: return apply_number_option(id, arg, o);
     case OPT_INPUT_CODEPAGE: o.input_codepage = arg; return true;
@@ -309,6 +313,9 @@ void print_build_help(std::FILE* to)
         "  --license FILE      licence page (UTF-8 text, up to 65535 bytes in the code\n"
         "                      page): shown before the dialog; Decline ends with exit\n"
         "                      code 3, -silent accepts it\n"
+        "  --elevation LEVEL   rights the program asks Windows for: invoker (default;\n"
+        "                      the user's own, no prompt), highest (administrator when\n"
+        "                      the user is one) or admin (always; a prompt)\n"
         "\n"
         "Entry names (each becomes Unicode, then the --codepage; see the README):\n"
         "  Input ZIP names without the UTF-8 flag are read by the system that made them:\n"
@@ -410,6 +417,21 @@ ParseResult parse_build_options(int argc, char** argv, BuildOptions& o)
     return PARSE_OK;
 }
 
+// The manifest's level for --elevation; empty without the option, which keeps the stub's own
+// (asInvoker). Without administrator rights a folder below the program or system folders
+// cannot be written: Windows refuses (no redirection, as the manifest names a level), and the
+// user sees the stub's error instead of the files.
+static std::string settle_execution_level(const std::string& elevation, const std::string& folder)
+{
+    std::string level = elevation.empty() ? "" : execution_level_for(elevation);
+    if (!elevation.empty() && level.empty())
+        fail("--elevation must be invoker, highest or admin, not '" + elevation + "'");
+    if (elevation != "admin" && folder_needs_admin(folder))
+        warn("--folder " + folder + " lies below a folder only administrators may write to; "
+             "give --elevation admin, or extraction fails for every other user");
+    return level;
+}
+
 namespace {
 
 // Everything settle_options decides from the command line alone, without reading a file.
@@ -449,6 +471,7 @@ StubSettings settle_command_line(const BuildOptions& o)
     if (!o.license_path.empty() && (s.flags & SFX_HIDDEN))
         fail("--license shows a page the user must accept, which --hidden never shows; leave out one of them "
              "(-silent on the command line accepts the licence of a package that has one)");
+    s.execution_level = settle_execution_level(o.elevation, s.fields[FIELD_FOLDER]);
     return s;
 }
 

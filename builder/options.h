@@ -36,6 +36,7 @@ struct BuildOptions {
     bool no_verify = false;   // --no-verify: skip reading the package back before success
     uint32_t language_flags = 0;  // --language: SFX_LANGUAGE_EN, SFX_LANGUAGE_AUTO or 0 (German)
     std::string license_path;     // --license: the licence page's text file; empty: none
+    std::string elevation;        // --elevation: invoker, highest or admin; empty: invoker
 };
 
 // What goes into the file: texts in the stub's code page, the final flags word.
@@ -47,6 +48,7 @@ struct StubSettings {
     bool with_stub_crc = true;
     bool no_password_first = false;
     LicenseBlock license;  // empty: no licence page
+    std::string execution_level;  // the manifest's requestedExecutionLevel; empty: the stub's own
 };
 
 enum ParseResult { PARSE_OK, PARSE_HELP, PARSE_ERROR };

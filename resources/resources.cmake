@@ -36,7 +36,18 @@ set(RESOURCE_SOURCES "${_resource_out_dir}/resource_data.cpp")
 set(RESOURCE_RC "${_resource_source_dir}/stub.rc")
 set(RESOURCE_INCLUDE_DIRS "${_resource_source_dir}" "${_resource_out_dir}")
 
-# windres finds stub.manifest next to stub.rc and tarvel.ico through this include directory.
+# The manifest names the image's processor: x86 for the shipped i686 stub, amd64 for the x86-64
+# test build. Its requestedExecutionLevel carries spaces after level="asInvoker": the builder
+# writes --elevation's level into that room in place (the longest, requireAdministrator, fits),
+# so the resource section keeps its layout.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
+  set(MANIFEST_ARCHITECTURE amd64)
+else()
+  set(MANIFEST_ARCHITECTURE x86)
+endif()
+configure_file("${_resource_source_dir}/stub.manifest.in" "${_resource_out_dir}/stub.manifest" @ONLY)
+
+# windres finds stub.manifest and tarvel.ico through this include directory.
 set_source_files_properties("${RESOURCE_RC}" PROPERTIES
   INCLUDE_DIRECTORIES "${_resource_out_dir}"
-  OBJECT_DEPENDS "${_resource_out_dir}/tarvel.ico;${_resource_source_dir}/stub.manifest")
+  OBJECT_DEPENDS "${_resource_out_dir}/tarvel.ico;${_resource_out_dir}/stub.manifest")

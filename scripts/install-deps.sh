@@ -11,7 +11,10 @@ native_pkgs=(
   wine fonts-wine xvfb xauth
   wine64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   zip unzip 7zip libarchive-tools openjdk-17-jdk-headless locales
+  python3-pefile osslsigncode
 )
+# python3-pefile and osslsigncode: the built image's manifest and checksums are read by an
+# independent PE reader, and a signed package must still pass the stub's own check.
 # libssl-dev: the AES, SHA-1 and PBKDF2 unit tests compare with libcrypto.
 # wine64 and the x86-64 cross compiler serve the Wine tests on kernels that run no 32-bit code.
 i386_pkgs=(wine32:i386)

@@ -13,6 +13,7 @@ enum { TEMP_NAME_DIGITS = 8, TEMP_NAME_TRIES = 16 };
 
 static char temp_path[PATH_CAPACITY];      // empty while no temporary file exists
 static char replaced_path[PATH_CAPACITY];  // the file the temporary file replaces
+static DWORD replaced_attributes;          // its attributes, which the new content keeps
 
 static bool can_replace(const char* path, DWORD attributes)
 {
@@ -84,13 +85,29 @@ int open_output_file(const char* path)
     if (attributes == INVALID_FILE_ATTRIBUTES || !can_replace(path, attributes) || !create_temp_file(path))
         return OUTPUT_REFUSED;
     memcpy(replaced_path, path, strlen(path) + 1);
+    replaced_attributes = attributes;
     return OUTPUT_OPENED;
 }
 
-// Puts the temporary file in the old one's place in one step. Windows 95 and 98 have no
+typedef BOOL(WINAPI* ReplaceFileCall)(LPCSTR, LPCSTR, LPCSTR, DWORD, LPVOID, LPVOID);
+
+// ReplaceFileA gives the new content the old file's identity: its attributes (a hidden or
+// system file stays so), ACL, creation time and short name. Windows 95, 98 and NT 4 lack it:
+// it is looked up at run time, and there the temporary file is renamed over the old one.
+static ReplaceFileCall replace_file_call()
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    return kernel ? (ReplaceFileCall)(void*)GetProcAddress(kernel, "ReplaceFileA") : NULL;
+}
+
+// Puts the temporary file in the old one's place in one step. When ReplaceFileA fails, the old
+// file keeps its name and content (no backup name is asked for). Windows 95 and 98 have no
 // MoveFileEx: there the old file is removed first.
 static bool replace_old_file()
 {
+    ReplaceFileCall replace_file = replace_file_call();
+    if (replace_file != NULL)
+        return replace_file(replaced_path, temp_path, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL) != FALSE;
     if (MoveFileExA(temp_path, replaced_path, MOVEFILE_REPLACE_EXISTING))
         return true;
     return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED && DeleteFileA(replaced_path) &&
@@ -106,6 +123,9 @@ bool commit_output_file()
         return false;
     }
     temp_path[0] = '\0';
+    // A hidden or system file stays so, whichever way it was replaced (the rename of older
+    // systems gives the temporary file's plain attributes).
+    SetFileAttributesA(replaced_path, replaced_attributes);
     return true;
 }
 
