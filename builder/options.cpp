@@ -340,6 +340,8 @@ void print_build_help(std::FILE* to)
         "  --exe-volumes       with --multi-volume: the volumes are .EXE files\n"
         "  --no-unattended     refuse the switches for scripts (-silent, -dir=, ...);\n"
         "                      -info and -args= still work\n"
+        "  --wait              wait for the command and every process it starts; the\n"
+        "                      package exits with the command's exit code\n"
         "  --flags=HEX         further flag bits, OR'ed in\n"
         "\n"
         "Integrity:\n"

@@ -24,6 +24,7 @@ const FlagName flag_names[] = {
     {SFX_PROMPT_OKCANCEL, "SFX_PROMPT_OKCANCEL", "prompt-okcancel"},
     {SFX_HIDDEN, "SFX_HIDDEN", "hidden"},
     {SFX_NO_UNATTENDED, "SFX_NO_UNATTENDED", "no-unattended"},
+    {SFX_WAIT, "SFX_WAIT", "wait"},
     {SFX_LANGUAGE_EN, "SFX_LANGUAGE_EN", nullptr},
     {SFX_LANGUAGE_AUTO, "SFX_LANGUAGE_AUTO", nullptr},
 };

@@ -7,6 +7,7 @@
 
 #include "failure.h"
 #include "globals.h"
+#include "log.h"
 #include "message_ids.h"
 
 enum { COMMAND_LINE_CAPACITY = 739, ARCHIVER_COMMAND_CAPACITY = 261 };
@@ -35,6 +36,72 @@ static UINT_PTR start_through_shell(const char* file, const char* parameters)
     return 0;
 }
 
+// --- waiting for the command ------------------------------------------------------------------
+
+typedef HANDLE(WINAPI* CreateJobCall)(LPSECURITY_ATTRIBUTES, LPCSTR);
+typedef BOOL(WINAPI* AssignJobCall)(HANDLE, HANDLE);
+typedef BOOL(WINAPI* QueryJobCall)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD);
+
+enum { JOB_POLL_MS = 100 };
+
+// A setup often hands over to another process and ends: a job object collects every process
+// the command starts. Windows 95, 98 and NT 4 have none (looked up at run time); there, and
+// where the job cannot be made or joined, only the command itself is waited for.
+static HANDLE join_job(HANDLE process)
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    CreateJobCall create = (CreateJobCall)(void*)GetProcAddress(kernel, "CreateJobObjectA");
+    AssignJobCall assign = (AssignJobCall)(void*)GetProcAddress(kernel, "AssignProcessToJobObject");
+    if (create == NULL || assign == NULL)
+        return NULL;
+    HANDLE job = create(NULL, NULL);
+    if (job != NULL && !assign(job, process)) {
+        CloseHandle(job);
+        job = NULL;
+    }
+    return job;
+}
+
+static void wait_for_job(HANDLE job)
+{
+    QueryJobCall query = (QueryJobCall)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryInformationJobObject");
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+    while (query != NULL && query(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting, NULL) &&
+           accounting.ActiveProcesses != 0)
+        Sleep(JOB_POLL_MS);
+}
+
+// Starts the command line suspended, so that it joins the job before it can start anything,
+// waits until it and every process it started have ended, and makes its exit code the
+// program's. A command that cannot start gets the message and exit code 2.
+static void start_and_wait(char* command_line, const char* file)
+{
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION started;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(NULL, command_line, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup, &started)) {
+        char text[COMMAND_LINE_CAPACITY];
+        format_checked(text, sizeof text, 7400, 7400, message_text(MSG_COMMAND_FAILED), (int)GetLastError(), file);
+        report_error(text, MB_OK);
+        return;
+    }
+    if (main_window != NULL)
+        ShowWindow(main_window, SW_HIDE);
+    HANDLE job = join_job(started.hProcess);
+    ResumeThread(started.hThread);
+    WaitForSingleObject(started.hProcess, INFINITE);
+    if (job != NULL) {
+        wait_for_job(job);
+        CloseHandle(job);
+    }
+    DWORD code = EXIT_FAILED;
+    GetExitCodeProcess(started.hProcess, &code);
+    exit_code = (int)code;
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+}
+
 UINT_PTR run_command(const char* file, const char* parameters, StartMode mode)
 {
     char command_line[COMMAND_LINE_CAPACITY];
@@ -45,6 +112,10 @@ UINT_PTR run_command(const char* file, const char* parameters, StartMode mode)
     }
     if (mode == START_PLAIN)
         return WinExec(command_line, SW_SHOWNORMAL);
+    if (flag_set(SFX_WAIT)) {
+        start_and_wait(command_line, file);
+        return 0;
+    }
     return start_through_shell(file, parameters);
 }
 

@@ -110,6 +110,7 @@ enum { PASSWORD_SWITCH_CAPACITY = 255 };  // as much as the password dialog take
 static const char* invalid_parameter;  // the line from the first invalid parameter on, or null
 static bool info_asked;
 static bool usage_asked;
+static bool extract_only_asked;  // -extract-only: the command after extraction is not started
 static char folder_switch[PATH_CAPACITY];               // -dir=; empty when not given
 static char password_switch[PASSWORD_SWITCH_CAPACITY];  // -password=; empty when not given
 
@@ -184,6 +185,14 @@ static const char* take_unattended_switch(const char* p)
         switch_flags |= SFX_OVERWRITE;
         return p + 9;
     }
+    if (is_plain_switch(p, "wait")) {
+        switch_flags |= SFX_WAIT;
+        return p + 4;
+    }
+    if (is_plain_switch(p, "extract-only")) {
+        extract_only_asked = true;
+        return p + 12;
+    }
     if (is_plain_switch(p, "help") || is_plain_switch(p, "?")) {
         usage_asked = true;
         return *(p + 1) == '?' ? p + 1 : p + 4;
@@ -243,6 +252,8 @@ bool handle_command_line()
         show_usage();
         return false;
     }
+    if (extract_only_asked)
+        command_text[0] = '\0';
     if (folder_switch[0] != '\0')
         copy_checked(target_folder, PATH_CAPACITY, folder_switch, 3530);
     if (password_switch[0] != '\0') {

@@ -51,6 +51,9 @@ enum SfxFlags : uint32_t {
     SFX_PROMPT_OKCANCEL = 0x00100000,
     SFX_HIDDEN = 0x00400000,
     SFX_NO_UNATTENDED = 0x00800000,  // the command line takes only "-info" and "-args="
+    // The command after extraction is waited for, with every process it starts, and its exit
+    // code becomes the program's.
+    SFX_WAIT = 0x01000000,
     // The language of every text the stub shows or writes; neither bit: German.
     SFX_LANGUAGE_EN = 0x04000000,    // English
     SFX_LANGUAGE_AUTO = 0x08000000,  // German when the user's Windows reads German, else English

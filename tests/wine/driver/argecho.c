@@ -2,7 +2,9 @@
  *
  * Appends one JSON line {"cmdline":..,"args":..,"cwd":..,"exe":..,"tmp":..,"temp":..} to the
  * file named by the environment variable ARGECHO_LOG, or to argecho.log in its current
- * folder, and exits 0. TMP and TEMP are recorded because the stub's default folder comes
+ * folder, and exits 0, or with the number in ARGECHO_EXIT. With ARGECHO_CHILD set to a number of
+ * milliseconds it first starts a copy of itself that sleeps that long, logs a line with
+ * "child":true and exits, so the parent ends before its child. TMP and TEMP are recorded because the stub's default folder comes
  * from them; an unset variable is logged as null.
  * A GUI program, like the setup programs the stub usually starts, so no console appears. */
 #include <windows.h>
@@ -85,7 +87,25 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR ansi_arguments,
     append_field(line, sizeof line, "exe", exe);
     append_variable(line, sizeof line, "tmp", L"TMP");
     append_variable(line, sizeof line, "temp", L"TEMP");
+    wchar_t number[32];
+    if (GetEnvironmentVariableW(L"ARGECHO_SLEEP", number, 32)) {
+        Sleep((DWORD)_wtoi(number));
+        strcat(line, ",\"child\":true");
+    }
     strcat(line, "}\n");
+    if (GetEnvironmentVariableW(L"ARGECHO_CHILD", number, 32)) {
+        STARTUPINFOW startup;
+        PROCESS_INFORMATION started;
+        static wchar_t child_line[] = L"argecho child";  /* CreateProcessW may write to it */
+        memset(&startup, 0, sizeof startup);
+        startup.cb = sizeof startup;
+        SetEnvironmentVariableW(L"ARGECHO_CHILD", NULL);
+        SetEnvironmentVariableW(L"ARGECHO_SLEEP", number);
+        if (CreateProcessW(exe, child_line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &started)) {
+            CloseHandle(started.hThread);
+            CloseHandle(started.hProcess);
+        }
+    }
     append_to_log(line);
-    return 0;
+    return GetEnvironmentVariableW(L"ARGECHO_EXIT", number, 32) ? _wtoi(number) : 0;
 }
