@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "format/byte_order.h"
+#include "format/file_times.h"
 #include "format/zip_format.h"
 
 // Calls `visit(id, data, size, at)` for each record (`at`: the record's offset in the block);
@@ -24,6 +25,34 @@ bool for_each_extra(const std::vector<uint8_t>& extra, Visit visit)
         at += 4 + size;
     }
     return at == extra.size();
+}
+
+// The exact modification time a block states, as the stub takes it: NTFS times before the
+// extended timestamp; TIME_FROM_DOS when no record states one (or only malformed ones).
+struct ExactTime {
+    int kind = TIME_FROM_DOS;
+    int64_t filetime = 0;  // 100 ns since 1601, UTC
+};
+
+inline ExactTime find_exact_time(const std::vector<uint8_t>& extra)
+{
+    ExactTime best;
+    for_each_extra(extra, [&](uint16_t id, const uint8_t* data, size_t size, size_t) {
+        int64_t time = 0;
+        int kind = exact_file_time(id, data, uint32_t(size), &time);
+        if (kind > best.kind)
+            best = ExactTime{kind, time};
+    });
+    return best;
+}
+
+// Appends a whole record unless the block would outgrow its 16-bit length; false then.
+inline bool append_extra_record(std::vector<uint8_t>& extra, const uint8_t* record, size_t size)
+{
+    if (extra.size() + size > 0xFFFF)
+        return false;
+    extra.insert(extra.end(), record, record + size);
+    return true;
 }
 
 // The 0x9901 record of an AES-encrypted entry, as stored.

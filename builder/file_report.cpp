@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <zlib.h>
@@ -185,6 +186,7 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
     e.flags = get_u16(h + 2);
     e.method = get_u16(h + 4);
     e.mod_time = get_u16(h + 6);
+    e.mod_date = get_u16(h + 8);
     e.crc32 = get_u32(h + 10);
     e.compressed_size = get_u32(h + 14);
     e.uncompressed_size = get_u32(h + 18);
@@ -201,6 +203,7 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
     // Unicode Path field tells.
     e.shown_name = shown_name(e.name, extra, DEFAULT_CODEPAGE);
     e.aes = find_aes_record(extra);
+    e.time = find_exact_time(extra);
     e.data_offset = at + LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 24);
     if (check_data && !(e.flags & GP_ENCRYPTED)) {
         std::string error = check_entry_data(f, e.data_offset, e.method, e.compressed_size, e.uncompressed_size,
@@ -319,9 +322,11 @@ long find_record(std::FILE* f, uint64_t file_size, std::vector<uint8_t>& head)
 void print_entries(const InspectReport& report)
 {
     for (const InspectedEntry& e : report.entries)
-        std::printf("entry: method=%u compressed=%u uncompressed=%u encrypted=%s name=%s shown=\"%s\"\n", e.method,
-                    e.compressed_size, e.uncompressed_size, encryption_label(e).c_str(),
-                    quoted(e.name, true).c_str(), printable_name(e.shown_name).c_str());
+        std::printf("entry: method=%u compressed=%u uncompressed=%u encrypted=%s time=\"%s\" time_from=%s name=%s "
+                    "shown=\"%s\"\n",
+                    e.method, e.compressed_size, e.uncompressed_size, encryption_label(e).c_str(),
+                    entry_time_text(e).c_str(), entry_time_source(e), quoted(e.name, true).c_str(),
+                    printable_name(e.shown_name).c_str());
 }
 
 void print_checks(const InspectReport& report)
@@ -419,4 +424,28 @@ int run_inspect(const std::string& path, bool json)
     print_entries(report);
     print_checks(report);
     return report.failed() ? 1 : 0;
+}
+
+std::string entry_time_text(const InspectedEntry& e)
+{
+    char text[40];
+    if (e.time.kind == TIME_FROM_DOS) {
+        std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u local", 1980u + (e.mod_date >> 9),
+                      (e.mod_date >> 5) & 0x0Fu, e.mod_date & 0x1Fu, unsigned(e.mod_time >> 11),
+                      (e.mod_time >> 5) & 0x3Fu, (e.mod_time & 0x1Fu) * 2);
+        return text;
+    }
+    // Floor division: times before 1970 are negative.
+    int64_t ticks = e.time.filetime - FILETIME_UNIX_EPOCH;
+    int64_t seconds = ticks / FILETIME_PER_SECOND - (ticks % FILETIME_PER_SECOND < 0 ? 1 : 0);
+    time_t t = time_t(seconds);
+    struct tm fields;
+    if (gmtime_r(&t, &fields) == nullptr || !std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &fields))
+        return "?";
+    return text;
+}
+
+const char* entry_time_source(const InspectedEntry& e)
+{
+    return e.time.kind == TIME_FROM_NTFS ? "ntfs" : e.time.kind == TIME_FROM_UNIX ? "unix" : "dos";
 }

@@ -23,10 +23,17 @@ struct InspectedEntry {
     uint64_t data_offset;  // of the entry's data (the encryption header first when encrypted)
     std::string name;      // raw name bytes
     std::string shown_name;  // UTF-8: the name as Windows shows it
-    uint16_t flags, method, mod_time;
+    uint16_t flags, method, mod_time, mod_date;
     uint32_t crc32, compressed_size, uncompressed_size;
     AesRecord aes;  // the local header's 0x9901 record, when it has one
+    ExactTime time;  // the local header's exact time, which the stub sets instead of the DOS time
 };
+
+// The time the stub gives the entry's file: the exact moment in UTC ("2021-06-15 12:30:10
+// UTC"), or the DOS time as the extracting system's local time; and where it comes from:
+// "ntfs" (0x000A), "unix" (0x5455) or "dos".
+std::string entry_time_text(const InspectedEntry& e);
+const char* entry_time_source(const InspectedEntry& e);
 
 // The entry's encryption as inspect shows it: no, zipcrypto, aes128/AE-1 ... aes256/AE-2, or
 // aes-unknown for a method 99 entry the stub cannot decrypt.

@@ -114,10 +114,10 @@ void print_entries(const InspectReport& report, std::FILE* to)
         const InspectedEntry& e = report.entries[i];
         std::fprintf(to, "%s\n    {\"name\": %s, \"name_hex\": %s, \"method\": %u, \"compressed\": %u, "
                          "\"uncompressed\": %u, \"crc32\": %u, \"encrypted\": %s, \"encryption\": \"%s\", "
-                         "\"offset\": %llu}",
+                         "\"time\": \"%s\", \"time_from\": \"%s\", \"offset\": %llu}",
                      i ? "," : "", text_value(e.name).c_str(), hex_value(e.name).c_str(), e.method, e.compressed_size,
                      e.uncompressed_size, e.crc32, (e.flags & GP_ENCRYPTED) ? "true" : "false", encryption_label(e).c_str(),
-                     (unsigned long long)e.offset);
+                     entry_time_text(e).c_str(), entry_time_source(e), (unsigned long long)e.offset);
     }
     std::fputs(report.entries.empty() ? "],\n" : "\n  ],\n", to);
 }

@@ -369,6 +369,29 @@ uint64_t read_local_header(std::FILE* f, uint64_t offset, ArchiveEntry& e, bool&
     return offset + LOCAL_HEADER_SIZE + name_size + extra_size;
 }
 
+// The stub reads only the local header: an exact time that only the central record states
+// (7-Zip writes its NTFS times there alone) is copied into the local header. A record that
+// would not fit is left out; the DOS time counts then.
+void copy_time_records(ArchiveEntry& e)
+{
+    std::vector<std::vector<uint8_t>> wanted;
+    for_each_extra(e.central_extra, [&](uint16_t id, const uint8_t* data, size_t size, size_t at) {
+        int64_t time = 0;
+        if (exact_file_time(id, data, uint32_t(size), &time) == TIME_FROM_DOS)
+            return;
+        bool local_has_it = false;
+        for_each_extra(e.local_extra, [&](uint16_t local_id, const uint8_t*, size_t, size_t) {
+            local_has_it |= local_id == id;
+        });
+        if (!local_has_it)
+            wanted.emplace_back(e.central_extra.begin() + long(at), e.central_extra.begin() + long(at + 4 + size));
+    });
+    for (const std::vector<uint8_t>& record : wanted) {
+        if (!append_extra_record(e.local_extra, record.data(), record.size()))
+            note(e.origin + ": " + entry_label(e) + ": its exact time does not fit the local header; the DOS time counts");
+    }
+}
+
 ZipPtr open_with_libzip(const std::string& path)
 {
     int code = 0;
@@ -502,6 +525,7 @@ ArchiveInput read_input_zip(const std::string& path, const NameReading& reading)
         item.header_offset = shift + item.local_offset;
         item.data_offset = read_local_header(f.get(), item.header_offset, e, item.zip64, path);
         check_entry_supported(e, item.zip64, path);
+        copy_time_records(e);
         e.unicode_name = decode_zip_name(e.name, uint16_t(item.central_flags | e.gp_flags), e.version_made_by,
                                          {&e.central_extra, &e.local_extra}, reading,
                                          path + ": " + entry_label(e), &e.name_reading);

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "byte_order.h"
+#include "file_times.h"
 #include "failure.h"
 #include "globals.h"
 #include "message_ids.h"
@@ -72,9 +73,10 @@ static void take_aes_record(const uint8_t* record)
     entry_header.method = get_u16(record + 5);
 }
 
-// Walks the extra field of an AES entry record by record for its 0x9901 record; the rest is
-// stepped over. A record that runs past the field ends the walk.
-static void read_aes_extra()
+// Walks the extra field record by record: the 0x9901 record of an AES entry, and the exact
+// modification time (NTFS times before the extended timestamp); the rest is stepped over.
+// A record that runs past the field ends the walk.
+static void read_extra_records()
 {
     uint32_t left = entry_header.extra_length;
     while (left >= 4) {
@@ -85,13 +87,19 @@ static void read_aes_extra()
         if (size > left)
             break;
         left -= size;
-        if (get_u16(head) == EXTRA_AES && size >= AES_EXTRA_SIZE) {
-            uint8_t record[AES_EXTRA_SIZE];
-            read_extra_bytes(record, sizeof record);
+        uint8_t record[NTFS_MTIME_END];
+        uint32_t taken = size < sizeof record ? size : sizeof record;
+        read_extra_bytes(record, taken);
+        skip_bytes(size - taken, READ_ERROR_LOCAL_HEADER);
+        uint16_t id = get_u16(head);
+        if (id == EXTRA_AES && size >= AES_EXTRA_SIZE && entry_header.method == METHOD_AES && entry_encrypted)
             take_aes_record(record);
-            size -= AES_EXTRA_SIZE;
+        int64_t time = 0;
+        int kind = exact_file_time(id, record, size, &time);
+        if (kind > entry_time_kind) {
+            entry_time_kind = kind;
+            entry_exact_time = time;
         }
-        skip_bytes(size, READ_ERROR_LOCAL_HEADER);
     }
     skip_bytes(left, READ_ERROR_LOCAL_HEADER);
 }
@@ -105,10 +113,8 @@ void read_local_header()
         fatal_error(message_text(MSG_NAMES_TOO_LONG));
     read_entry_name(entry_header.name_length, entry_name);
     entry_aes_strength = 0;
-    if (entry_header.method == METHOD_AES && entry_encrypted)
-        read_aes_extra();
-    else
-        skip_bytes(entry_header.extra_length, READ_ERROR_LOCAL_HEADER);
+    entry_time_kind = TIME_FROM_DOS;
+    read_extra_records();
 }
 
 void skip_central_header()

@@ -44,6 +44,8 @@ int entry_encrypted;
 int descriptor_follows;
 uint8_t entry_aes_strength;
 uint8_t entry_aes_version;
+int entry_time_kind;
+int64_t entry_exact_time;
 
 int extracting;
 int files_extracted;

@@ -82,6 +82,10 @@ extern int descriptor_follows;           // bit 3 of the current entry
 enum { ENTRY_AES_UNKNOWN = 0xFF };
 extern uint8_t entry_aes_strength;
 extern uint8_t entry_aes_version;
+// The exact modification time of the local header's extra field (a FILETIME value, UTC) and
+// where it came from; TIME_FROM_DOS: none, the DOS time counts.
+extern int entry_time_kind;
+extern int64_t entry_exact_time;
 
 // --- the extraction run (set by the dialog and the driver) -----------------------------------
 extern int extracting;         // 1 while extract_all runs

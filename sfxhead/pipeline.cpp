@@ -1,5 +1,6 @@
 // The entry data pipeline: the output file, the compressed input (read, decrypted, across
 // disks), the stored copy or the decoder, the CRC-32, progress, cancel and the file time.
+#include "file_times.h"
 #include "pipeline.h"
 
 #include <stdio.h>
@@ -221,10 +222,15 @@ static void set_file_time(HFILE file, WORD dos_date, WORD dos_time)
     FILETIME local_time, utc_time;
     DosDateTimeToFileTime(dos_date, dos_time, &local_time);
     local_to_utc(&local_time, &utc_time);
+    if (entry_time_kind != TIME_FROM_DOS) {
+        utc_time.dwLowDateTime = (DWORD)entry_exact_time;
+        utc_time.dwHighDateTime = (DWORD)(entry_exact_time >> 32);
+    }
     SetFileTime((HANDLE)(INT_PTR)file, &utc_time, &utc_time, &utc_time);
 }
 
-// Out-of-range DOS fields are clamped field by field so that every entry gets a valid time.
+// The exact time of the extra field when there is one (the same moment in every zone). Else
+// the DOS time, its out-of-range fields clamped so that every entry gets a valid time.
 static void set_output_time()
 {
     WORD time = entry_header.mod_time;

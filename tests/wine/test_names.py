@@ -17,6 +17,7 @@ from __future__ import annotations
 
 import os
 import shutil
+import struct
 import subprocess
 import unicodedata
 import zipfile
@@ -143,8 +144,9 @@ PRODUCERS = [
 
 # 7-Zip on Linux turns a file's time into a DOS time with today's offset from UTC, so in
 # December a June file's DOS time is an hour early (and in June a January file's an hour
-# late): its archives are compared with unzip's times only.
-TODAYS_OFFSET_PRODUCERS = {"7zip", "7zip-mcu"}
+# late); unzip takes that DOS time, the stub the NTFS times field 7-Zip also writes (in its
+# central directory only; the builder copies it into the local header): the true moment.
+NTFS_TIME_PRODUCERS = {"7zip", "7zip-mcu"}
 
 
 def listed_names(command: list) -> set:
@@ -197,9 +199,68 @@ def test_producer_names_bytes_and_times(bench, tmp_path, kind, extra, args):
     assert set(extracted) == meant, "names as the producer meant them, no macOS metadata"
     for name, (data, mtime) in files.items():
         assert extracted[name].read_bytes() == data, name
-        assert extracted[name].stat().st_mtime == (reference / name).stat().st_mtime, name
-        if kind not in TODAYS_OFFSET_PRODUCERS:
-            assert extracted[name].stat().st_mtime == mtime, name
+        if kind not in NTFS_TIME_PRODUCERS:
+            assert extracted[name].stat().st_mtime == (reference / name).stat().st_mtime, name
+        assert extracted[name].stat().st_mtime == mtime, name
+
+
+# ---- exact file times -------------------------------------------------------------------------
+
+TIME_FILES = {"sommer.txt": (b"S", SUMMER), "winter.txt": (b"W", WINTER)}
+
+
+def unix_time_field(mtime: float, size: int = 5) -> bytes:
+    """An extended timestamp (0x5455) with the modification time; a smaller size cuts it."""
+    return (struct.pack("<HHB", 0x5455, size, 1) + struct.pack("<i", int(mtime)))[:4 + size]
+
+
+def ntfs_field(mtime: float, tag: int = 1) -> bytes:
+    ticks = int(mtime * 10_000_000) + 116444736000000000
+    return struct.pack("<HHIHHQQQ", 0x000A, 32, 0, tag, 24, ticks, ticks, ticks)
+
+
+def python_with_fields(archive: Path, files: dict, zone: str, field) -> None:
+    """Python zipfile with DOS times of `zone` and the extra field `field(mtime)`."""
+    with zipfile.ZipFile(archive, "w") as z:
+        for name, (data, mtime) in files.items():
+            info = zipfile.ZipInfo(name, datetime.fromtimestamp(mtime, ZoneInfo(zone)).timetuple()[:6])
+            info.extra = field(mtime)
+            z.writestr(info, data)
+
+
+# id, how the archive is made, the zone the package is extracted in, the time each file must get
+# (None: the true moment). Makers in another zone than the user's: only the exact field tells.
+TIME_CASES = [
+    ("python-5455-utc-dos", lambda a, f: python_with_fields(a, f, "UTC", unix_time_field), BERLIN, None),
+    ("infozip-in-utc", "infozip-utc", BERLIN, None),
+    ("7zip-ntfs", "7zip", "America/New_York", None),
+    ("folder-in-berlin", "folder", "America/New_York", None),
+    # Malformed fields are not trusted: the DOS time (here Berlin's) counts.
+    ("short-5455", lambda a, f: python_with_fields(a, f, BERLIN, lambda m: unix_time_field(m + 7200, 3)),
+     BERLIN, None),
+    ("ntfs-wrong-tag", lambda a, f: python_with_fields(a, f, BERLIN, lambda m: ntfs_field(m + 7200, tag=2)),
+     BERLIN, None),
+]
+
+
+@pytest.mark.parametrize("kind, maker, zone, expected", TIME_CASES, ids=[c[0] for c in TIME_CASES])
+def test_exact_file_times(bench, tmp_path, kind, maker, zone, expected):
+    source = write_source(tmp_path / "src", TIME_FILES)
+    out = tmp_path / "out"
+    if maker == "folder":
+        exe = bench.make_sfx(tmp_path, folder=source, args=hidden_args(out))
+    else:
+        archive = tmp_path / "in.zip"
+        if maker == "infozip-utc":
+            in_berlin(["zip", "-q", "-r", str(archive), "."], source, {"TZ": "UTC"})
+        elif maker == "7zip":
+            in_berlin(["7zz", "a", "-tzip", "-bd", str(archive), "."], source)
+        else:
+            maker(archive, TIME_FILES)
+        exe = bench.make_sfx(tmp_path, zip=archive, args=hidden_args(out))
+    expect_success(bench.start(exe, env={"TZ": zone}))
+    for name, (_, mtime) in TIME_FILES.items():
+        assert (out / name).stat().st_mtime == (mtime if expected is None else expected), name
 
 
 # ---- the shared name table ---------------------------------------------------------------------
