@@ -12,7 +12,6 @@
 #include "build_error.h"
 #include "input.h"
 #include "names.h"
-#include "extra_field.h"
 #include "source_date.h"
 
 namespace fs = std::filesystem;
@@ -104,22 +103,6 @@ void set_dos_time(ArchiveEntry& e, time_t modified)
     e.dos_time = uint16_t(t.tm_hour << 11 | t.tm_min << 5 | t.tm_sec / 2);
 }
 
-// An extended timestamp with the true modification time (UTC), as Info-ZIP zip writes one, so
-// the time is exact in every zone; none for a time the field's signed 32 bits cannot hold.
-void add_exact_time(ArchiveEntry& e, time_t modified)
-{
-    time_t t = capped_file_time(modified);
-    if (t != time_t(int32_t(t)))
-        return;
-    std::vector<uint8_t> field(4 + UNIX_TIME_FIELD_SIZE);
-    put_u16(field.data(), EXTRA_UNIX_TIME);
-    put_u16(field.data() + 2, UNIX_TIME_FIELD_SIZE);
-    field[4] = UNIX_TIME_HAS_MTIME;
-    put_u32(field.data() + 5, uint32_t(int32_t(t)));
-    e.local_extra = field;
-    e.central_extra = field;
-}
-
 // The name is settled with the ZIP input's names (settle_entry_names): converted to the
 // stub's code page and checked against the Windows name rules.
 ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const NameReading& reading)
@@ -138,7 +121,6 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const
     e.version_made_by = MADE_BY_DOS_20;
     e.version_needed = 20;
     set_dos_time(e, st.st_mtime);
-    add_exact_time(e, st.st_mtime);
     e.uncompressed_size = item.directory ? 0 : uint64_t(st.st_size);
     e.external_attributes = item.directory ? DOS_DIRECTORY : DOS_ARCHIVE;
     if (!(st.st_mode & S_IWUSR))

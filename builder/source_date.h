@@ -12,7 +12,4 @@
 // when it is set. Throws BuildError when SOURCE_DATE_EPOCH is not a number of seconds.
 void break_down_file_time(time_t modified, struct tm& fields);
 
-// The modification time an exact time field carries: capped by SOURCE_DATE_EPOCH when set.
-time_t capped_file_time(time_t modified);
-
 #endif

@@ -525,7 +525,8 @@ ArchiveInput read_input_zip(const std::string& path, const NameReading& reading)
         item.header_offset = shift + item.local_offset;
         item.data_offset = read_local_header(f.get(), item.header_offset, e, item.zip64, path);
         check_entry_supported(e, item.zip64, path);
-        copy_time_records(e);
+        if (!e.encrypted())  // encrypted entries are copied exactly as they are
+            copy_time_records(e);
         e.unicode_name = decode_zip_name(e.name, uint16_t(item.central_flags | e.gp_flags), e.version_made_by,
                                          {&e.central_extra, &e.local_extra}, reading,
                                          path + ": " + entry_label(e), &e.name_reading);

@@ -234,7 +234,6 @@ TIME_CASES = [
     ("python-5455-utc-dos", lambda a, f: python_with_fields(a, f, "UTC", unix_time_field), BERLIN, None),
     ("infozip-in-utc", "infozip-utc", BERLIN, None),
     ("7zip-ntfs", "7zip", "America/New_York", None),
-    ("folder-in-berlin", "folder", "America/New_York", None),
     # Malformed fields are not trusted: the DOS time (here Berlin's) counts.
     ("short-5455", lambda a, f: python_with_fields(a, f, BERLIN, lambda m: unix_time_field(m + 7200, 3)),
      BERLIN, None),

@@ -107,14 +107,26 @@ TEST_P(AesInputTest, IsCopiedAsItIsAndPassesTheTest)
         size_t name_size = le16(in, source.local_offset + 26), extra_size = le16(in, source.local_offset + 28);
         size_t extra_at = source.local_offset + 30 + name_size, data_at = extra_at + extra_size;
         EXPECT_EQ(o.method, source.method);
-        EXPECT_EQ(o.extra, Bytes(in.begin() + long(extra_at), in.begin() + long(data_at)));
+        // Kept as it is; an entry that is not encrypted may gain the central record's exact
+        // time field behind it (the stub reads only the local header).
+        Bytes in_extra(in.begin() + long(extra_at), in.begin() + long(data_at));
+        if (o.flags & 1) {
+            EXPECT_EQ(o.extra, in_extra);
+        } else {
+            ASSERT_GE(o.extra.size(), in_extra.size());
+            EXPECT_EQ(Bytes(o.extra.begin(), o.extra.begin() + long(in_extra.size())), in_extra);
+        }
         ASSERT_EQ(o.compressed_size, source.compressed_size);
         EXPECT_TRUE(std::equal(out.begin() + long(o.data_offset), out.begin() + long(o.data_offset + o.compressed_size),
                                in.begin() + long(data_at)))
             << "the data bytes are copied as they are";
     }
     RunResult inspected = run({tvsfx_path(), "inspect", at("out.exe")});
-    EXPECT_NE(inspected.out.find(std::string("encrypted=") + c.shown + " name=\"readme.txt\""), std::string::npos)
+    size_t readme = inspected.out.find(" name=\"readme.txt\"");
+    ASSERT_NE(readme, std::string::npos) << inspected.out;
+    size_t line = inspected.out.rfind('\n', readme) + 1;
+    EXPECT_NE(inspected.out.substr(line, readme - line).find(std::string("encrypted=") + c.shown + " time="),
+              std::string::npos)
         << inspected.out;
     RunResult tested = run({tvsfx_path(), "test", "--password", "secret", at("out.exe")});
     EXPECT_EQ(tested.exit_code, 0) << tested.all();
