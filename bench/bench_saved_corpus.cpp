@@ -64,6 +64,15 @@ static bool load(const std::string& path, Bytes* data)
     return true;
 }
 
+// One corpus file's data and its Deflate stream; says so when either is missing.
+static bool load_corpus(const std::string& dir, const char* name, Bytes* data, Bytes* stream)
+{
+    if (load(dir + "/" + name + ".data", data) && load(dir + "/" + name + ".deflate", stream))
+        return true;
+    printf("%s: corpus missing\n", name);
+    return false;
+}
+
 // The verdicts of --check: 0 when everything agrees.
 static int check_corpus(const std::string& dir)
 {
@@ -71,8 +80,7 @@ static int check_corpus(const std::string& dir)
     Bytes text;
     for (const char* name : {"text", "binary", "compressed"}) {
         Bytes data, stream, stream64;
-        if (!load(dir + "/" + name + ".data", &data) || !load(dir + "/" + name + ".deflate", &stream)) {
-            printf("%s: corpus missing\n", name);
+        if (!load_corpus(dir, name, &data, &stream)) {
             ++failures;
             continue;
         }
@@ -122,8 +130,7 @@ int main(int argc, char** argv)
         if (only && strcmp(only, name) != 0)
             continue;
         Bytes data, stream, stream64;
-        if (!load(dir + "/" + name + ".data", &data) || !load(dir + "/" + name + ".deflate", &stream)) {
-            printf("%s: corpus missing\n", name);
+        if (!load_corpus(dir, name, &data, &stream)) {
             ++failures;
             continue;
         }
