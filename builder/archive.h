@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "format/zip_format.h"
+#include "input_file.h"
 
 class OutputFile;
 
@@ -40,8 +41,9 @@ struct ArchiveEntry {
     // Called just before the entry is written; may settle method, CRC and sizes (a folder
     // file is compressed here, so only one entry's data is in memory at a time).
     std::function<PayloadReader(ArchiveEntry&)> open_payload;
-    // A file of a folder input: compressed by compress_entries, which sets open_payload.
-    std::string source_path;
+    // A file of a folder input (name empty otherwise): compressed by the CompressionPool,
+    // which sets open_payload.
+    WalkedFile source_file;
     std::string source_label;  // the file's name in messages
 
     bool encrypted() const { return (gp_flags & GP_ENCRYPTED) != 0; }

@@ -20,10 +20,11 @@ namespace {
 // The streaming path reads and writes in pieces of this size.
 constexpr size_t STREAM_PIECE = 1 << 16;
 
-// The walk saw a regular file; opening it again must not block if it has become a FIFO since.
-FilePtr open_source(const std::string& path)
+// Only the file the walk saw is read: one swapped since for a link, a FIFO or another file
+// is refused.
+FilePtr open_source(const WalkedFile& file, const std::string& label)
 {
-    return open_regular_file(path, "file");
+    return open_walked_file(file, label);
 }
 
 PayloadReader buffer_reader(std::shared_ptr<std::vector<uint8_t>> data)
@@ -66,11 +67,11 @@ libdeflate_compressor* thread_compressor(int level)
     return compressor.get();
 }
 
-CompressedFile compress_in_memory(const std::string& path, const std::string& label, uint64_t size, int level)
+CompressedFile compress_in_memory(const WalkedFile& file, const std::string& label, uint64_t size, int level)
 {
     // One byte more than listed shows a file that grew since it was listed.
     auto plain = std::make_shared<std::vector<uint8_t>>(size_t(size) + 1);
-    FilePtr f = open_source(path);
+    FilePtr f = open_source(file, label);
     size_t got = std::fread(plain->data(), 1, plain->size(), f.get());
     if (got != size)
         fail(label + " changed while it was being read");
@@ -145,9 +146,9 @@ uint64_t checksum_file(std::FILE* source, CompressedFile& c)
     return c.uncompressed_size;
 }
 
-CompressedFile compress_streaming(const std::string& path, const std::string& label, uint64_t size, int level)
+CompressedFile compress_streaming(const WalkedFile& file, const std::string& label, uint64_t size, int level)
 {
-    FilePtr f = open_source(path);
+    FilePtr f = open_source(file, label);
     // The scratch file lies beside the output, not in /tmp, which may be too small.
     std::shared_ptr<std::FILE> packed(level > 0 ? create_scratch_file() : nullptr, [](std::FILE* p) {
         if (p != nullptr)
@@ -160,7 +161,7 @@ CompressedFile compress_streaming(const std::string& path, const std::string& la
     if (packed_size >= c.uncompressed_size) {
         c.method = METHOD_STORED;
         c.compressed_size = c.uncompressed_size;
-        c.reader = file_reader(std::shared_ptr<std::FILE>(open_source(path).release(), std::fclose), label);
+        c.reader = file_reader(std::shared_ptr<std::FILE>(open_source(file, label).release(), std::fclose), label);
         return c;
     }
     std::rewind(packed.get());
@@ -172,10 +173,10 @@ CompressedFile compress_streaming(const std::string& path, const std::string& la
 
 }  // namespace
 
-CompressedFile compress_file(const std::string& path, const std::string& label, uint64_t size, int level)
+CompressedFile compress_file(const WalkedFile& file, const std::string& label, uint64_t size, int level)
 {
-    return size <= IN_MEMORY_LIMIT ? compress_in_memory(path, label, size, level)
-                                   : compress_streaming(path, label, size, level);
+    return size <= IN_MEMORY_LIMIT ? compress_in_memory(file, label, size, level)
+                                   : compress_streaming(file, label, size, level);
 }
 
 uint64_t compress_memory_cost(uint64_t size)

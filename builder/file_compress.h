@@ -23,9 +23,9 @@ struct CompressedFile {
     PayloadReader reader;  // the payload, ready to copy
 };
 
-// Reads and compresses `path` (of `size` bytes when listed; `label` names it in messages);
-// stored when Deflate would not make it smaller. Safe to call from several threads.
-CompressedFile compress_file(const std::string& path, const std::string& label, uint64_t size, int level);
+// Reads and compresses the walked `file` (of `size` bytes when listed; `label` names it in
+// messages); stored when Deflate would not make it smaller. Safe to call from several threads.
+CompressedFile compress_file(const WalkedFile& file, const std::string& label, uint64_t size, int level);
 
 // The memory compress_file holds for a file of `size` bytes until its payload is written.
 uint64_t compress_memory_cost(uint64_t size);

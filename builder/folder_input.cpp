@@ -3,25 +3,30 @@
 // entries so the stub creates them too.
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "build_error.h"
 #include "input.h"
 #include "names.h"
+#include "printable.h"
 #include "source_date.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
 // A found file or empty folder, before it becomes an entry.
 struct FolderItem {
     std::string relative;  // '/' separated, as found (UTF-8 on this system)
-    fs::path source;
+    WalkedFile file;       // where a file was found, to open that very file again
+    struct stat st;        // what the walk saw: size, time, permissions
     bool directory;
 };
 
@@ -29,58 +34,177 @@ struct FolderItem {
 enum : uint32_t { DOS_READ_ONLY = 0x01, DOS_DIRECTORY = 0x10, DOS_ARCHIVE = 0x20 };
 enum : uint16_t { MADE_BY_DOS_20 = 20 };
 
-bool is_inside(const fs::path& target, const fs::path& root)
+// A folder open for the walk: its descriptor, real path (no links in it) and identity.
+struct OpenFolder {
+    int fd;
+    std::string real;
+    struct stat st;
+};
+
+// The walk's state. Every folder is read through the descriptor the walk opened, names in
+// it are looked at without following links, and a link is followed only after its target
+// proved to lie inside the input folder.
+struct FolderWalk {
+    std::string root;  // the input folder's real path
+    std::string given;  // the input folder as given, for messages
+    std::set<std::pair<dev_t, ino_t>> open_folders;  // the folders being walked: a link back is a loop
+    size_t folders_walked = 0;
+    size_t links_followed = 0;
+    std::vector<FolderItem> items;
+};
+
+std::string real_path_of(const std::string& path, const std::string& relative)
 {
-    auto mismatch = std::mismatch(root.begin(), root.end(), target.begin(), target.end());
-    return mismatch.first == root.end();
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr)
+        fail(printable_name(relative) + ": broken symbolic link (" + std::strerror(errno) + ")");
+    std::string result(real);
+    std::free(real);
+    return result;
 }
 
-// Follows a symbolic link that stays inside the folder; refuses others.
-fs::path resolve_link(const fs::path& link, const fs::path& root, const std::string& relative)
+bool is_inside(const std::string& target, const std::string& root)
 {
-    std::error_code ec;
-    fs::path target = fs::canonical(link, ec);
-    if (ec)
-        fail(printable_name(relative) + ": broken symbolic link");
-    if (!is_inside(target, root))
-        fail(printable_name(relative) + ": symbolic link to " + printable_name(target.string()) +
+    return target == root || (target.size() > root.size() && target.compare(0, root.size(), root) == 0 &&
+                              (root == "/" || target[root.size()] == '/'));
+}
+
+// Follows the link `name` in `folder` to its target's real path; refuses a target outside
+// the input folder and more than MAX_LINKS_FOLLOWED links in all (links that fan out, two
+// per level to the next, would otherwise make 2^levels visits).
+std::string follow_link(FolderWalk& walk, const OpenFolder& folder, const char* name, const std::string& relative)
+{
+    if (++walk.links_followed > MAX_LINKS_FOLLOWED)
+        fail(printable_name(relative) + ": more than " + std::to_string(MAX_LINKS_FOLLOWED) +
+             " symbolic links followed in " + printable(walk.given) + "; copy the files in instead of linking them");
+    std::vector<char> text(4096);
+    ssize_t n = ::readlinkat(folder.fd, name, text.data(), text.size());
+    if (n < 0 || size_t(n) >= text.size())
+        fail(printable_name(relative) + ": cannot read the symbolic link" +
+             (n < 0 ? std::string(": ") + std::strerror(errno) : std::string(": its target is too long")));
+    std::string target(text.data(), size_t(n));
+    std::string real = real_path_of(target[0] == '/' ? target : folder.real + "/" + target, relative);
+    if (!is_inside(real, walk.root))
+        fail(printable_name(relative) + ": symbolic link to " + printable_name(real) +
              ", outside the folder; copy the file in or remove the link");
-    return target;
+    return real;
 }
 
-void collect(const fs::path& folder, const std::string& prefix, const fs::path& root, std::set<fs::path>& open_folders,
-             std::vector<FolderItem>& items)
+WalkedFile walked_file(const OpenFolder& folder, const std::string& name, const struct stat& st)
 {
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec), end;
-    if (ec)
-        fail("cannot read folder " + folder.string() + ": " + ec.message());
-    bool empty = true;
-    for (; it != end; it.increment(ec)) {
-        empty = false;
-        std::string relative = prefix + it->path().filename().string();
-        fs::path source = it->path();
-        fs::file_status status = it->symlink_status();
-        if (fs::is_symlink(status)) {
-            source = resolve_link(source, root, relative);
-            status = fs::status(source);
-        }
-        if (fs::is_directory(status)) {
-            fs::path real = fs::canonical(source);
-            if (!open_folders.insert(real).second)
-                fail(printable_name(relative) + ": symbolic link loop");
-            collect(source, relative + "/", root, open_folders, items);
-            open_folders.erase(real);
-        } else if (fs::is_regular_file(status)) {
-            items.push_back(FolderItem{relative, source, false});
-        } else {
-            fail(printable_name(relative) + ": neither a file nor a folder");
-        }
+    return WalkedFile{folder.real, name, uint64_t(folder.st.st_dev), uint64_t(folder.st.st_ino), uint64_t(st.st_dev),
+                      uint64_t(st.st_ino)};
+}
+
+void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& prefix, unsigned depth);
+
+// Opens `name` of `parent` as a folder (or, for a link's target, the real path) and walks it.
+void enter_folder(FolderWalk& walk, int fd, const std::string& real, const std::string& relative, unsigned depth)
+{
+    OpenFolder inner{fd, real, {}};
+    if (fd < 0 || ::fstat(fd, &inner.st) != 0) {
+        int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        fail("cannot read folder " + printable_name(relative) + ": " + std::strerror(error));
     }
-    if (ec)
-        fail("cannot read folder " + folder.string() + ": " + ec.message());
-    if (empty && !prefix.empty())
-        items.push_back(FolderItem{prefix, folder, true});
+    if (!walk.open_folders.insert({inner.st.st_dev, inner.st.st_ino}).second) {
+        ::close(fd);
+        fail(printable_name(relative) + ": symbolic link loop");
+    }
+    try {
+        walk_folder(walk, inner, relative + "/", depth + 1);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    walk.open_folders.erase({inner.st.st_dev, inner.st.st_ino});
+    ::close(fd);
+}
+
+// Looks at one name of `folder`: a file is listed, a folder walked, a link followed.
+void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, const std::string& relative, unsigned depth)
+{
+    struct stat st;
+    if (::fstatat(folder.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        fail("cannot read " + printable_name(relative) + ": " + std::strerror(errno));
+    std::string real = folder.real + "/" + name;
+    if (S_ISLNK(st.st_mode)) {
+        real = follow_link(walk, folder, name, relative);
+        if (::stat(real.c_str(), &st) != 0)
+            fail("cannot read " + printable_name(relative) + ": " + std::strerror(errno));
+    }
+    if (S_ISDIR(st.st_mode)) {
+        if (++walk.folders_walked > MAX_FOLDERS_WALKED)
+            fail(printable(walk.given) + ": more than " + std::to_string(MAX_FOLDERS_WALKED) +
+                 " folders to walk (those reached through links count again); at " + printable_name(relative));
+        // Every level adds at least a character and a '/': deeper, no name fits the stub.
+        if (depth >= MAX_FOLDER_DEPTH)
+            fail(printable_name(relative) + ": folders nested more than " + std::to_string(MAX_FOLDER_DEPTH) +
+                 " deep; no name below could be extracted (names hold at most " + std::to_string(MAX_ENTRY_NAME) +
+                 " characters)");
+        int fd = real == folder.real + "/" + name
+                     ? ::openat(folder.fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                     : ::open(real.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        enter_folder(walk, fd, real, relative, depth);
+        return;
+    }
+    if (!S_ISREG(st.st_mode))
+        fail(printable_name(relative) + ": neither a file nor a folder");
+    if (walk.items.size() >= MAX_FOLDER_ENTRIES)
+        fail(printable(walk.given) + ": more than " + std::to_string(MAX_FOLDER_ENTRIES) +
+             " files and empty folders, the most a ZIP archive counts; at " + printable_name(relative));
+    FolderItem item{relative, {}, st, false};
+    if (real == folder.real + "/" + name) {
+        item.file = walked_file(folder, name, st);
+    } else {
+        // A link's target: its own folder is opened by path when the file is read.
+        std::string target_folder = real.substr(0, real.find_last_of('/'));
+        struct stat folder_st;
+        if (::stat(target_folder.empty() ? "/" : target_folder.c_str(), &folder_st) != 0)
+            fail("cannot read " + printable_name(relative) + ": " + std::strerror(errno));
+        item.file = walked_file(OpenFolder{-1, target_folder, folder_st}, real.substr(real.find_last_of('/') + 1), st);
+    }
+    walk.items.push_back(std::move(item));
+}
+
+void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& prefix, unsigned depth)
+{
+    std::string label = prefix.empty() ? printable(walk.given) : printable_name(prefix);
+    // fdopendir takes over the descriptor it is given, so it reads a copy.
+    int copy = ::dup(folder.fd);
+    DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (dir == nullptr) {
+        int error = errno;
+        if (copy >= 0)
+            ::close(copy);
+        fail("cannot read folder " + label + ": " + std::strerror(error));
+    }
+    struct CloseDir {
+        void operator()(DIR* d) const { ::closedir(d); }
+    };
+    std::unique_ptr<DIR, CloseDir> closer(dir);
+    ::rewinddir(dir);
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.push_back(e->d_name);
+        if (names.size() > MAX_FOLDER_ENTRIES)
+            fail("folder " + label + " holds more than " + std::to_string(MAX_FOLDER_ENTRIES) +
+                 " names, the most a ZIP archive counts");
+    }
+    if (errno != 0)
+        fail("cannot read folder " + label + ": " + std::strerror(errno));
+    closer.reset();
+    for (const std::string& name : names)
+        visit(walk, folder, name.c_str(), prefix + name, depth);
+    if (names.empty() && !prefix.empty()) {
+        if (walk.items.size() >= MAX_FOLDER_ENTRIES)
+            fail(printable(walk.given) + ": more than " + std::to_string(MAX_FOLDER_ENTRIES) +
+                 " files and empty folders, the most a ZIP archive counts; at " + printable_name(prefix));
+        walk.items.push_back(FolderItem{prefix, {}, folder.st, true});
+    }
 }
 
 // DOS date and time (local, or UTC capped by SOURCE_DATE_EPOCH: source_date.h); times
@@ -115,19 +239,16 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const
     if (item.relative.find('\\') != std::string::npos)
         fail(label + ": the name holds a character Windows does not allow in file names ('\\')");
     e.unicode_name = decode_folder_name(item.relative, reading, label, &e.name_reading);
-    struct stat st;
-    if (::stat(item.source.c_str(), &st) != 0)
-        fail("cannot read " + printable_name(item.relative) + ": " + std::strerror(errno));
     e.version_made_by = MADE_BY_DOS_20;
     e.version_needed = 20;
-    set_dos_time(e, st.st_mtime);
-    e.uncompressed_size = item.directory ? 0 : uint64_t(st.st_size);
+    set_dos_time(e, item.st.st_mtime);
+    e.uncompressed_size = item.directory ? 0 : uint64_t(item.st.st_size);
     e.external_attributes = item.directory ? DOS_DIRECTORY : DOS_ARCHIVE;
-    if (!(st.st_mode & S_IWUSR))
+    if (!(item.st.st_mode & S_IWUSR))
         e.external_attributes |= DOS_READ_ONLY;
     if (item.directory)
         return e;
-    e.source_path = item.source.string();
+    e.source_file = item.file;
     e.source_label = printable_name(item.relative);
     return e;
 }
@@ -136,13 +257,29 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const
 
 ArchiveInput read_input_folder(const std::string& path, const NameReading& reading)
 {
-    std::error_code ec;
-    fs::path root = fs::canonical(path, ec);
-    if (ec)
-        fail("cannot read folder " + path + ": " + ec.message());
-    std::set<fs::path> open_folders{root};
-    std::vector<FolderItem> items;
-    collect(root, "", root, open_folders, items);
+    FolderWalk walk;
+    walk.given = path;
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        fail("cannot read folder " + printable(path) + ": " + std::strerror(errno));
+    char* real = ::realpath(path.c_str(), nullptr);
+    walk.root = real != nullptr ? real : "";
+    std::free(real);
+    OpenFolder root{fd, walk.root, {}};
+    if (walk.root.empty() || ::fstat(fd, &root.st) != 0) {
+        int error = errno;
+        ::close(fd);
+        fail("cannot read folder " + printable(path) + ": " + std::strerror(error));
+    }
+    walk.open_folders.insert({root.st.st_dev, root.st.st_ino});
+    try {
+        walk_folder(walk, root, "", 0);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    std::vector<FolderItem>& items = walk.items;
     std::sort(items.begin(), items.end(),
               [](const FolderItem& a, const FolderItem& b) { return a.relative < b.relative; });
 

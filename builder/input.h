@@ -12,8 +12,28 @@
 struct NameReading;
 ArchiveInput read_input_zip(const std::string& path, const NameReading& reading);
 
+// What the walk of a folder input takes at most, so that no folder, however it nests or
+// links, makes it run or grow without bound. Each refusal names the path where it stopped.
+//
+// Files and empty folders: the ZIP end record counts entries in 16 bits (the stub reads no
+// ZIP64), so a folder with more could never be packed.
+constexpr size_t MAX_FOLDER_ENTRIES = 0xFFFF;
+// Folders walked, counting again those reached through a link a second time: a bound for
+// trees of folders that hold few files.
+constexpr size_t MAX_FOLDERS_WALKED = 0xFFFF;
+// Nesting: every level adds at least one character and a '/' to the names below it, so
+// below this depth no name fits the stub's MAX_ENTRY_NAME.
+constexpr unsigned MAX_FOLDER_DEPTH = (MAX_ENTRY_NAME + 1) / 2;
+static_assert(2 * MAX_FOLDER_DEPTH >= MAX_ENTRY_NAME, "a name at the deepest level would still fit");
+// Symbolic links followed in all: each is resolved to check that it stays inside the folder,
+// and links that fan out (two per level to the next) would otherwise be followed 2^levels
+// times.
+constexpr size_t MAX_LINKS_FOLLOWED = 4096;
+
 // Collects a folder's files in sorted order; each is compressed when it is written.
-// Names are UTF-8 on this system; bytes that are not are read by `reading`.
+// Names are UTF-8 on this system; bytes that are not are read by `reading`. Each file is
+// noted with the identity the walk saw, and only that very file is read later
+// (open_walked_file). Refuses what exceeds the limits above.
 ArchiveInput read_input_folder(const std::string& path, const NameReading& reading);
 
 #endif

@@ -50,3 +50,46 @@ FilePtr open_regular_file(const std::string& path, const std::string& what, uint
         *size = uint64_t(st.st_size);
     return FilePtr(f, std::fclose);
 }
+
+namespace {
+
+bool same_identity(const struct stat& st, uint64_t device, uint64_t inode)
+{
+    return uint64_t(st.st_dev) == device && uint64_t(st.st_ino) == inode;
+}
+
+}  // namespace
+
+FilePtr open_walked_file(const WalkedFile& file, const std::string& label, uint64_t* size)
+{
+    const std::string changed = " was replaced after the folder was read; build again from a folder that stays put";
+    int folder = ::open(file.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        fail("cannot read " + label + ": " + std::strerror(errno));
+    struct stat st;
+    bool same_folder = ::fstat(folder, &st) == 0 && same_identity(st, file.folder_device, file.folder_inode);
+    int fd = same_folder ? ::openat(folder, file.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)
+                         : -1;
+    int error = errno;
+    ::close(folder);
+    if (!same_folder)
+        fail(label + ": its folder" + changed);
+    // O_NOFOLLOW on a link gives ELOOP: the walk saw a file there, not a link.
+    if (fd < 0)
+        fail(error == ELOOP ? label + changed + " (now a symbolic link)"
+                            : "cannot read " + label + ": " + std::strerror(error));
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !same_identity(st, file.device, file.inode)) {
+        ::close(fd);
+        fail(label + changed);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (f == nullptr) {
+        error = errno;
+        ::close(fd);
+        fail("cannot read " + label + ": " + std::strerror(error));
+    }
+    if (size != nullptr)
+        *size = uint64_t(st.st_size);
+    return FilePtr(f, std::fclose);
+}

@@ -16,6 +16,21 @@ using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
 // regular file. `size`, when given, receives the file's size.
 FilePtr open_regular_file(const std::string& path, const std::string& what, uint64_t* size = nullptr);
 
+// Where the folder walk found a file: the real path of its folder (no links in it), its
+// name there, and the identities (device, inode) the walk saw of both.
+struct WalkedFile {
+    std::string folder;
+    std::string name;
+    uint64_t folder_device = 0, folder_inode = 0;
+    uint64_t device = 0, inode = 0;
+};
+
+// Opens a file the walk found as that very file: its folder by path, checked to be the folder
+// walked; the name in it without following a link (O_NOFOLLOW, without blocking); the file
+// checked to be the one walked. A file swapped since for a link, a FIFO or another file, or a
+// folder swapped on the way, is refused naming `label`. `size` receives the file's size.
+FilePtr open_walked_file(const WalkedFile& file, const std::string& label, uint64_t* size = nullptr);
+
 // The same test without opening: "a FIFO", "a device", ... or "" for a regular file or a
 // folder, for paths the builder is about to walk or write.
 std::string special_file_kind(unsigned mode);

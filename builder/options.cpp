@@ -13,6 +13,7 @@
 #include "build_error.h"
 #include "file_compress.h"
 #include "format/config_fields.h"
+#include "input.h"
 #include "manifest.h"
 #include "printable.h"
 #include "stub_record_io.h"
@@ -294,7 +295,9 @@ void print_build_help(std::FILE* to)
         "       tvsfx --version\n"
         "\n"
         "INPUT is a .zip archive (entries are copied, never recompressed) or a folder\n"
-        "(compressed with Deflate).\n"
+        "(compressed with Deflate). A folder may hold at most %zu files and empty\n"
+        "folders, nest %u folders deep, and be walked through at most %zu symbolic\n"
+        "links (each must stay inside it) and %zu folders in all.\n"
         "\n"
         "Texts (converted to the --codepage; the stub's limits in bytes):\n"
         "  --folder DIR        default target folder (260; \".\" = the program's folder,\n"
@@ -385,7 +388,7 @@ void print_build_help(std::FILE* to)
         "\n"
         "Exit status: 0 done (all checks pass), 1 the input or the file is bad or a\n"
         "check failed, 2 wrong usage.\n",
-        int(DEFAULT_LEVEL));
+        MAX_FOLDER_ENTRIES, MAX_FOLDER_DEPTH, MAX_LINKS_FOLLOWED, MAX_FOLDERS_WALKED, int(DEFAULT_LEVEL));
 }
 
 ParseResult parse_build_options(int argc, char** argv, BuildOptions& o)

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
@@ -24,19 +25,82 @@ std::string folder_of(const std::string& path)
 
 namespace {
 
-// The temporary files of the outputs being written, for the signal handler: fixed slots,
-// because a handler may only touch plain memory and call unlink. A spanned build has at
-// most a few outputs open at once.
-enum { TEMP_SLOTS = 16, TEMP_PATH_CAPACITY = 4096 };
+// The temporary files and folders of the build, for the signal handler: fixed slots,
+// because a handler may only touch plain memory and make system calls. A spanned build has
+// at most a few outputs open at once, one work folder and the output folders it made.
+enum { TEMP_SLOTS = 16, FOLDER_SLOTS = 16, TEMP_PATH_CAPACITY = 4096 };
 char temp_paths[TEMP_SLOTS][TEMP_PATH_CAPACITY];
 volatile sig_atomic_t temp_used[TEMP_SLOTS];
+char folder_paths[FOLDER_SLOTS][TEMP_PATH_CAPACITY];
+volatile sig_atomic_t folder_used[FOLDER_SLOTS];  // FOLDER_TREE or FOLDER_EMPTY_ONLY, 0 free
+
+// A work folder holds disk folders and their files, nothing deeper.
+enum { WORK_TREE_DEPTH = 2 };
+
+// Removes what `dir` (open) holds, down to `depth` folder levels, with system calls only:
+// readdir and remove_all may allocate, which a signal handler must not. Entries are read
+// again from the start after each pass, because removing while reading may skip some.
+void remove_contents(int dir, int depth)
+{
+    alignas(8) char buffer[4096];
+    for (int pass = 0; pass < 64; ++pass) {
+        ::lseek(dir, 0, SEEK_SET);
+        bool removed = false;
+        long n;
+        while ((n = ::syscall(SYS_getdents64, dir, buffer, sizeof buffer)) > 0) {
+            for (long at = 0; at < n;) {
+                struct Entry {
+                    uint64_t ino;
+                    int64_t off;
+                    unsigned short reclen;
+                    unsigned char type;
+                    char name[1];
+                };
+                const Entry* e = reinterpret_cast<const Entry*>(buffer + at);
+                at += e->reclen;
+                if (std::strcmp(e->name, ".") == 0 || std::strcmp(e->name, "..") == 0)
+                    continue;
+                if (::unlinkat(dir, e->name, 0) == 0) {
+                    removed = true;
+                    continue;
+                }
+                int inner = depth > 0 ? ::openat(dir, e->name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+                if (inner >= 0) {
+                    remove_contents(inner, depth - 1);
+                    ::close(inner);
+                    removed = ::unlinkat(dir, e->name, AT_REMOVEDIR) == 0 || removed;
+                }
+            }
+        }
+        if (!removed)
+            return;
+    }
+}
 
 extern "C" void remove_temp_files(int signal_number)
 {
+    int saved_errno = errno;
     for (int i = 0; i < TEMP_SLOTS; ++i) {
         if (temp_used[i])
             ::unlink(temp_paths[i]);
     }
+    // Work folders before the output folders they lie in; those innermost first (they were
+    // registered outermost first, into the lowest free slots).
+    for (int i = 0; i < FOLDER_SLOTS; ++i) {
+        if (folder_used[i] != FOLDER_TREE)
+            continue;
+        int dir = ::open(folder_paths[i], O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (dir >= 0) {
+            remove_contents(dir, WORK_TREE_DEPTH);
+            ::close(dir);
+        }
+        ::rmdir(folder_paths[i]);
+    }
+    for (int i = FOLDER_SLOTS - 1; i >= 0; --i) {
+        if (folder_used[i] == FOLDER_EMPTY_ONLY)
+            ::rmdir(folder_paths[i]);
+    }
+    errno = saved_errno;
     ::signal(signal_number, SIG_DFL);
     ::raise(signal_number);
 }
@@ -45,7 +109,7 @@ extern "C" void remove_temp_files(int signal_number)
 void install_signal_handlers()
 {
     static const bool installed = [] {
-        for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        for (int signal_number : CLEANUP_SIGNALS) {
             struct sigaction action = {};
             action.sa_handler = remove_temp_files;
             sigemptyset(&action.sa_mask);
@@ -87,18 +151,13 @@ std::string scratch_folder = ".";
 int make_temp_file(std::vector<char>& name, bool keep_name)
 {
     install_signal_handlers();
-    sigset_t held, previous;
-    sigemptyset(&held);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&held, signal_number);
-    pthread_sigmask(SIG_BLOCK, &held, &previous);
+    CleanupSignalHold hold;
     int fd = mkstemp(name.data());
     int error = errno;
     if (fd >= 0 && keep_name)
         register_temp_file(name.data());
     else if (fd >= 0)
         ::unlink(name.data());
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     errno = error;
     return fd;
 }
@@ -258,4 +317,40 @@ std::FILE* create_scratch_file()
         fail("cannot create a temporary file in " + scratch_folder + ": " + std::strerror(errno));
     }
     return f;
+}
+
+CleanupSignalHold::CleanupSignalHold()
+{
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal_number : CLEANUP_SIGNALS)
+        sigaddset(&held, signal_number);
+    pthread_sigmask(SIG_BLOCK, &held, &previous_);
+}
+
+CleanupSignalHold::~CleanupSignalHold()
+{
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+void register_temp_folder(const std::string& path, FolderCleanup kind)
+{
+    install_signal_handlers();
+    if (path.size() >= TEMP_PATH_CAPACITY)
+        return;
+    for (int i = 0; i < FOLDER_SLOTS; ++i) {
+        if (!folder_used[i]) {
+            std::memcpy(folder_paths[i], path.c_str(), path.size() + 1);
+            folder_used[i] = kind;
+            return;
+        }
+    }
+}
+
+void release_temp_folder(const std::string& path)
+{
+    for (int i = 0; i < FOLDER_SLOTS; ++i) {
+        if (folder_used[i] && path == folder_paths[i])
+            folder_used[i] = 0;
+    }
 }

@@ -1,13 +1,39 @@
 // The output .exe is written to a temporary file beside its final path and renamed into
 // place only when complete, so a failed build never leaves a partial or broken file; on
-// SIGINT, SIGTERM or SIGHUP the temporary files are removed before the builder ends.
+// any of CLEANUP_SIGNALS the temporary files and folders are removed before the builder ends.
 #ifndef TVSFX_OUTPUT_FILE_H
 #define TVSFX_OUTPUT_FILE_H
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
+
+// The signals that end a build with its temporary files and folders removed: those a
+// terminal, a service manager or a user sends to stop a program.
+constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Holds CLEANUP_SIGNALS back on this thread while it lives: around making a temporary file
+// or folder and registering it, and for threads that must leave the clean-up to the thread
+// that writes the output (threads started while it lives inherit the held signals).
+class CleanupSignalHold {
+public:
+    CleanupSignalHold();
+    ~CleanupSignalHold();
+    CleanupSignalHold(const CleanupSignalHold&) = delete;
+    CleanupSignalHold& operator=(const CleanupSignalHold&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+// A folder the signal handler removes: a work folder with whatever it holds (two levels of
+// folders at most), or a folder the build made, only while it is empty.
+enum FolderCleanup { FOLDER_TREE = 1, FOLDER_EMPTY_ONLY = 2 };
+// Register while CleanupSignalHold holds the signals, right after making the folder.
+void register_temp_folder(const std::string& path, FolderCleanup kind);
+void release_temp_folder(const std::string& path);
 
 class OutputFile {
 public:

@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include "output_file.h"
 #include "progress.h"
 
 namespace {
@@ -28,7 +29,7 @@ CompressionPool::CompressionPool(std::vector<ArchiveEntry>& entries, int level, 
 {
     for (ArchiveEntry& e : entries) {
         BuildProgress* report = &progress;
-        if (e.source_path.empty()) {
+        if (e.source_file.name.empty()) {
             auto open = e.open_payload;
             e.open_payload = [open, report](ArchiveEntry& entry) {
                 PayloadReader reader = open ? open(entry) : PayloadReader([](uint8_t*, size_t) { return size_t(0); });
@@ -38,7 +39,7 @@ CompressionPool::CompressionPool(std::vector<ArchiveEntry>& entries, int level, 
             continue;
         }
         size_t index = jobs_.size();
-        jobs_.push_back(Job{e.source_path, e.source_label, e.uncompressed_size,
+        jobs_.push_back(Job{e.source_file, e.source_label, e.uncompressed_size,
                             compress_memory_cost(e.uncompressed_size), {}, nullptr, false});
         e.open_payload = [this, index, report](ArchiveEntry& entry) {
             CompressedFile c = take(index);
@@ -51,6 +52,9 @@ CompressionPool::CompressionPool(std::vector<ArchiveEntry>& entries, int level, 
         };
     }
     if (jobs > 1 && jobs_.size() > 1) {
+        // The writer's thread alone removes the temporary files on a signal: it is the one
+        // that makes them, so no new one can appear while its handler runs.
+        CleanupSignalHold hold;
         for (unsigned i = 0; i < jobs && i < jobs_.size(); ++i)
             threads_.emplace_back([this] { run_jobs(); });
     }
@@ -83,7 +87,7 @@ void CompressionPool::run_jobs()
         held_ += job.cost;
         lock.unlock();
         try {
-            job.result = compress_file(job.path, job.label, job.size, level_);
+            job.result = compress_file(job.file, job.label, job.size, level_);
         } catch (...) {
             job.error = std::current_exception();
         }
@@ -98,7 +102,7 @@ CompressedFile CompressionPool::take(size_t index)
     Job& job = jobs_[index];
     if (threads_.empty()) {
         taken_ = index + 1;
-        return compress_file(job.path, job.label, job.size, level_);
+        return compress_file(job.file, job.label, job.size, level_);
     }
     std::unique_lock<std::mutex> lock(mutex_);
     // The writer takes jobs in order; it has let go of the one before.

@@ -21,7 +21,7 @@ unsigned default_jobs();
 class CompressionPool {
 public:
     // Gives every entry an open_payload that reports to `progress`; entries with a
-    // source_path get theirs from the pool. With jobs == 1 the files are compressed one by
+    // a source_file get theirs from the pool. With jobs == 1 the files are compressed one by
     // one as the writer asks for them, on the writer's thread.
     CompressionPool(std::vector<ArchiveEntry>& entries, int level, unsigned jobs, BuildProgress& progress);
     // Stops the threads (after the file each is working on) when the build failed early.
@@ -31,7 +31,8 @@ public:
 
 private:
     struct Job {
-        std::string path, label;
+        WalkedFile file;
+        std::string label;
         uint64_t size;
         uint64_t cost;  // memory held from the start of compressing until the writer takes it
         CompressedFile result;

@@ -233,6 +233,23 @@ std::vector<fs::path> earlier_disk_folders(const fs::path& dir)
     return found;
 }
 
+// The folders create_directories would make for `dir`, outermost first.
+std::vector<fs::path> missing_folders(const fs::path& dir)
+{
+    std::vector<fs::path> missing;
+    std::error_code ec;
+    fs::path p = fs::absolute(dir, ec).lexically_normal();
+    if (p.filename().empty())
+        p = p.parent_path();  // "out/" names the folder "out"
+    while (!p.empty() && !fs::exists(p, ec)) {
+        missing.insert(missing.begin(), p);
+        if (p == p.parent_path())
+            break;
+        p = p.parent_path();
+    }
+    return missing;
+}
+
 // A scratch folder inside the output folder, so the final renames stay on one file system.
 // It goes with whatever it still holds when the build ends: after a good build the disks
 // have been moved out of it, after a failure they go with it.
@@ -243,14 +260,17 @@ public:
         std::string pattern = (dir / ".tvsfx-XXXXXX").string();
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
+        CleanupSignalHold hold;  // a signal before the folder is registered would leave it
         if (mkdtemp(name.data()) == nullptr)
             fail("cannot create a work folder in " + dir.string() + ": " + std::strerror(errno));
         path_ = name.data();
+        register_temp_folder(path_.string(), FOLDER_TREE);
     }
     ~WorkFolder()
     {
         std::error_code ec;
         fs::remove_all(path_, ec);
+        release_temp_folder(path_.string());
     }
     WorkFolder(const WorkFolder&) = delete;
     WorkFolder& operator=(const WorkFolder&) = delete;
@@ -510,15 +530,32 @@ void write_volumes(const VolumeJob& job, ArchiveInput& input)
 {
     fs::path dir(job.output_dir);
     std::error_code ec;
-    bool existed = fs::exists(dir, ec);
-    fs::create_directories(dir, ec);
-    if (ec || !fs::is_directory(dir))
+    // The folders made for this build go again when it fails or a signal ends it, once
+    // empty: registered outermost first, the handler removes them innermost first.
+    std::vector<fs::path> made = missing_folders(dir);
+    {
+        CleanupSignalHold hold;
+        fs::create_directories(dir, ec);
+        for (const fs::path& folder : made)
+            register_temp_folder(folder.string(), FOLDER_EMPTY_ONLY);
+    }
+    auto remove_made = [&made](bool remove) {
+        for (auto it = made.rbegin(); it != made.rend(); ++it) {
+            std::error_code ignored;
+            if (remove)
+                fs::remove(*it, ignored);  // only while empty
+            release_temp_folder(it->string());
+        }
+    };
+    if (ec || !fs::is_directory(dir)) {
+        remove_made(true);
         fail("cannot create the output folder " + job.output_dir + (ec ? ": " + ec.message() : ""));
+    }
     try {
         write_disks(job, input, dir);
     } catch (...) {
-        if (!existed)
-            fs::remove(dir, ec);  // a folder made for this build, and empty again
+        remove_made(true);
         throw;
     }
+    remove_made(false);
 }

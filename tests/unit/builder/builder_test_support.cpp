@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -356,4 +358,74 @@ std::string BuilderTest::make_sample_folder(const std::string& name)
     write_text(root + "/docs/note.txt", "short\n");
     write_text(root + "/docs/deep/data.txt", text.substr(0, 5000));
     return root;
+}
+
+StoppedTerminal::StoppedTerminal()
+{
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+        return;
+    terminal_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
+    if (terminal_ >= 0 && tcflow(terminal_, TCOOFF) != 0) {
+        close(terminal_);
+        terminal_ = -1;
+    }
+}
+
+StoppedTerminal::~StoppedTerminal()
+{
+    if (terminal_ >= 0)
+        close(terminal_);
+    if (master_ >= 0)
+        close(master_);
+}
+
+pid_t StoppedTerminal::start(const std::vector<std::string>& argv)
+{
+    pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    struct rlimit no_core = {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    int null_fd = open("/dev/null", O_RDWR);
+    dup2(null_fd, 0);
+    dup2(null_fd, 1);
+    dup2(terminal_, 2);
+    setenv("TVSFX_PROGRESS_DELAY", "0", 1);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+void StoppedTerminal::resume()
+{
+    tcflow(terminal_, TCOON);
+}
+
+std::string StoppedTerminal::output()
+{
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(master_, buffer, sizeof buffer)) > 0)
+        text.append(buffer, size_t(n));
+    return text;
+}
+
+bool wait_until(bool (*ready)(const std::string&), const std::string& path)
+{
+    for (int i = 0; i < 6000; ++i) {
+        if (ready(path))
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+bool has_entries(const std::string& folder)
+{
+    return exists(folder) && !list_folder(folder).empty();
 }

@@ -5,6 +5,7 @@
 #define TVSFX_BUILDER_TEST_SUPPORT_H
 
 #include <cstdint>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,33 @@ std::vector<std::string> read_config_fields(const Bytes& file);
 
 // Decrypts the 12-byte traditional encryption header; returns its last plain byte.
 uint8_t decrypted_check_byte(const std::string& password, const uint8_t* header);
+
+// A terminal whose output is stopped, as by Ctrl-S. A build started on it (stderr, with
+// TVSFX_PROGRESS_DELAY=0) draws its progress line when it writes its first entry, and that
+// write blocks until resume(): the walk is done, the temporary files exist, and the rest
+// waits, whatever the machine's speed. Lets a test act at that point.
+class StoppedTerminal {
+public:
+    StoppedTerminal();  // ok() tells whether a terminal could be made
+    ~StoppedTerminal();
+    StoppedTerminal(const StoppedTerminal&) = delete;
+    StoppedTerminal& operator=(const StoppedTerminal&) = delete;
+    bool ok() const { return terminal_ >= 0; }
+    // Starts argv (argv[0] a path) with stderr on the terminal, stdout on /dev/null and no
+    // core file; returns its process id.
+    pid_t start(const std::vector<std::string>& argv);
+    void resume();
+    // What the program wrote so far.
+    std::string output();
+
+private:
+    int master_ = -1;
+    int terminal_ = -1;
+};
+
+// Polls `ready` every 10 ms for up to a minute (a bound for a stuck test, never a verdict).
+bool wait_until(bool (*ready)(const std::string&), const std::string& path);
+bool has_entries(const std::string& folder);  // exists and is not empty
 
 class TempFolder {
 public:

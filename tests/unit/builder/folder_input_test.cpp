@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -166,6 +167,37 @@ INSTANTIATE_TEST_SUITE_P(
                           write_text(in + "/time 12:30.txt", "x");
                       },
                       "time 12:30.txt\": the name holds a character Windows does not allow"},
+        BadFolderCase{"LinkFanOut", [](const std::string& in, const std::string&) {
+                          // Two links per level to the next, 30 levels: 2^30 paths to the last.
+                          for (int level = 0; level <= 30; ++level) {
+                              std::string folder = in + "/n" + std::to_string(level);
+                              fs::create_directory(folder);
+                              if (level == 30) {
+                                  write_text(folder + "/end.txt", "x");
+                                  continue;
+                              }
+                              for (const char* link : {"/a", "/b"})
+                                  fs::create_directory_symlink("../n" + std::to_string(level + 1), folder + link);
+                          }
+                      },
+                      ": more than 4096 symbolic links followed in"},
+        BadFolderCase{"ThousandLevels", [](const std::string& in, const std::string&) {
+                          // Level by level from the one above: the whole path is too long for mkdir.
+                          fs::create_directory(in + "/deep");
+                          int folder = open((in + "/deep").c_str(), O_RDONLY | O_DIRECTORY);
+                          for (int level = 0; level < 1000 && folder >= 0; ++level) {
+                              int inner = mkdirat(folder, "d", 0755) == 0 ? openat(folder, "d", O_RDONLY | O_DIRECTORY)
+                                                                          : -1;
+                              close(folder);
+                              folder = inner;
+                          }
+                          ASSERT_GE(folder, 0);
+                          int file = openat(folder, "end.txt", O_WRONLY | O_CREAT, 0644);
+                          ASSERT_GE(file, 0);
+                          close(file);
+                          close(folder);
+                      },
+                      "/d/d/d: folders nested more than 130 deep; no name below could be extracted"},
         BadFolderCase{"TooLargeForTheProgressCounter", [](const std::string& in, const std::string&) {
                           // Sparse files: 4.5 GiB in all without using the disk space.
                           for (const char* name : {"/big1.bin", "/big2.bin"}) {
@@ -175,5 +207,77 @@ INSTANTIATE_TEST_SUITE_P(
                       },
                       "at most 4 GiB - 1"}),
     [](const ::testing::TestParamInfo<BadFolderCase>& case_info) { return std::string(case_info.param.name); });
+
+// --- a file swapped after the walk ------------------------------------------------------------
+
+// The build walks the folder and then waits on a stopped terminal (StoppedTerminal) while it
+// writes its first entry; the test swaps the second file, then lets the build go on. Only the
+// file the walk saw may be read.
+struct SwapCase {
+    const char* name;
+    void (*swap)(const std::string& folder, const std::string& outside);
+    const char* message;
+};
+
+void PrintTo(const SwapCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class SwapAfterWalkTest : public BuilderTest, public ::testing::WithParamInterface<SwapCase> {};
+
+TEST_P(SwapAfterWalkTest, IsRefusedAndNothingOutsideIsPacked)
+{
+    std::string in = at("in");
+    fs::create_directories(in + "/sub");
+    write_text(in + "/a.txt", "first");
+    write_text(in + "/sub/b.txt", "second");
+    write_text(at("outside.txt"), "secret outside the folder");
+    fs::create_directories(at("out"));
+    StoppedTerminal terminal;
+    ASSERT_TRUE(terminal.ok());
+    // -j 1: the second file is opened only when the writer comes to it.
+    pid_t pid = terminal.start({tvsfx_path(), "build", "-j", "1", "--stub", stub_path(), "-o", at("out/out.exe"), in});
+    ASSERT_GT(pid, 0);
+    bool started = wait_until(has_entries, at("out"));
+    GetParam().swap(in, at("outside.txt"));
+    terminal.resume();
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(started) << "the build made no temporary output";
+    std::string err = terminal.output();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status << ": " << err;
+    EXPECT_NE(err.find(GetParam().message), std::string::npos) << err;
+    EXPECT_TRUE(list_folder(at("out")).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, SwapAfterWalkTest,
+    ::testing::Values(
+        SwapCase{"FileForLinkOutside", [](const std::string& in, const std::string& outside) {
+                     fs::remove(in + "/sub/b.txt");
+                     fs::create_symlink(outside, in + "/sub/b.txt");
+                 },
+                 "sub/b.txt was replaced after the folder was read; build again from a folder that stays put "
+                 "(now a symbolic link)"},
+        SwapCase{"FileForAnotherFile", [](const std::string& in, const std::string& outside) {
+                     fs::copy_file(outside, in + "/sub/new.txt");
+                     fs::rename(in + "/sub/new.txt", in + "/sub/b.txt");
+                 },
+                 "sub/b.txt was replaced after the folder was read"},
+        SwapCase{"FileForFifo", [](const std::string& in, const std::string&) {
+                     fs::remove(in + "/sub/b.txt");
+                     ASSERT_EQ(mkfifo((in + "/sub/b.txt").c_str(), 0600), 0);
+                 },
+                 "sub/b.txt was replaced after the folder was read"},
+        SwapCase{"FolderForLinkOutside", [](const std::string& in, const std::string& outside) {
+                     std::string elsewhere = fs::path(outside).parent_path() / "elsewhere";
+                     fs::create_directories(elsewhere);
+                     fs::copy_file(outside, elsewhere + "/b.txt");
+                     fs::rename(in + "/sub", in + "/old-sub");
+                     fs::create_directory_symlink(elsewhere, in + "/sub");
+                 },
+                 "sub/b.txt: its folder was replaced after the folder was read"}),
+    [](const ::testing::TestParamInfo<SwapCase>& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace
