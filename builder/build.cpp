@@ -39,7 +39,7 @@ std::vector<uint8_t> read_whole_file(const std::string& path, const std::string&
     // A file that grew since fstat gives no more than its size then; one that shrank fails.
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     if (std::fread(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
-        fail("cannot read " + what + " " + path);
+        fail("cannot read " + what + " " + printable(path) + ": " + short_read_reason(f.get()));
     return bytes;
 }
 

@@ -1,6 +1,7 @@
 // Entry data checks: stored and Deflate through zlib, Deflate64 through the stub's decoder
 // as `tvsfx test` embeds it (entry_decoder.h).
 #include "entry_data_check.h"
+#include "input_file.h"
 
 #include <algorithm>
 #include <zlib.h>
@@ -38,7 +39,7 @@ std::string check_with_zlib(std::FILE* file, uint16_t method, uint32_t compresse
     while (error.empty() && status != Z_STREAM_END && produced <= uncompressed_size) {
         size_t n = left == 0 ? 0 : std::fread(in, 1, size_t(std::min<uint64_t>(sizeof in, left)), file);
         if (n == 0 && left != 0)
-            error = "cannot read its data";
+            error = "cannot read its data: " + short_read_reason(file);
         left -= n;
         if (method == METHOD_STORED) {
             crc = crc32_z(crc, in, n);

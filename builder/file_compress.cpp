@@ -38,14 +38,29 @@ PayloadReader buffer_reader(std::shared_ptr<std::vector<uint8_t>> data)
     };
 }
 
-PayloadReader file_reader(std::shared_ptr<std::FILE> file, const std::string& label)
+// `what` names the file in messages: the input file or the temporary file of one.
+PayloadReader file_reader(std::shared_ptr<std::FILE> file, const std::string& what)
 {
-    return [file, label](uint8_t* buffer, size_t capacity) {
+    return [file, what](uint8_t* buffer, size_t capacity) {
         size_t n = std::fread(buffer, 1, capacity, file.get());
         if (n == 0 && std::ferror(file.get()))
-            fail("cannot read " + label);
+            fail("cannot read " + what + ": " + std::strerror(errno));
         return n;
     };
+}
+
+std::string temporary_file_of(const std::string& label)
+{
+    return "the temporary file of " + label;
+}
+
+// A short read of a file the walk measured: a read error, or the file shrank.
+[[noreturn]] void fail_short_read(std::FILE* f, const std::string& label, uint64_t got, uint64_t size)
+{
+    if (std::ferror(f))
+        fail("cannot read " + label + ": " + std::strerror(errno));
+    fail(label + " changed while it was being read (" + std::to_string(got) + " bytes, the folder listed " +
+         std::to_string(size) + ")");
 }
 
 uint32_t crc_of(const uint8_t* data, size_t size, uint32_t crc = 0)
@@ -74,7 +89,7 @@ CompressedFile compress_in_memory(const WalkedFile& file, const std::string& lab
     FilePtr f = open_source(file, label);
     size_t got = std::fread(plain->data(), 1, plain->size(), f.get());
     if (got != size)
-        fail(label + " changed while it was being read");
+        fail_short_read(f.get(), label, got, size);
     plain->resize(got);
     CompressedFile c;
     c.crc32 = crc_of(plain->data(), got);
@@ -102,8 +117,15 @@ CompressedFile compress_in_memory(const WalkedFile& file, const std::string& lab
     return c;
 }
 
+void write_packed(const uint8_t* data, size_t size, std::FILE* packed, const std::string& label)
+{
+    if (size != 0 && std::fwrite(data, 1, size, packed) != size)
+        fail("cannot write " + temporary_file_of(label) + ": " + std::strerror(errno));
+}
+
 // Runs zlib over the file into `packed`; returns the compressed size and sets CRC and size.
-uint64_t deflate_to_file(std::FILE* source, std::FILE* packed, int level, CompressedFile& c)
+uint64_t deflate_to_file(std::FILE* source, std::FILE* packed, int level, const std::string& label,
+                         CompressedFile& c)
 {
     z_stream z{};
     // zlib's levels stop at 9; libdeflate's 10..12 become its strongest.
@@ -114,6 +136,8 @@ uint64_t deflate_to_file(std::FILE* source, std::FILE* packed, int level, Compre
     int flush = Z_NO_FLUSH;
     while (flush != Z_FINISH) {
         size_t n = std::fread(in.data(), 1, in.size(), source);
+        if (n < in.size() && std::ferror(source))
+            fail("cannot read " + label + ": " + std::strerror(errno));
         flush = n < in.size() ? Z_FINISH : Z_NO_FLUSH;
         crc = crc_of(in.data(), n, crc);
         c.uncompressed_size += n;
@@ -123,17 +147,20 @@ uint64_t deflate_to_file(std::FILE* source, std::FILE* packed, int level, Compre
             z.next_out = out.data();
             z.avail_out = uInt(out.size());
             deflate(&z, flush);
-            std::fwrite(out.data(), 1, out.size() - z.avail_out, packed);
+            write_packed(out.data(), out.size() - z.avail_out, packed, label);
         } while (z.avail_out == 0);
     }
     uint64_t packed_size = z.total_out;
     deflateEnd(&z);
+    // The last pieces may still sit in the stream's buffer; a full disk shows here.
+    if (std::fflush(packed) != 0)
+        fail("cannot write " + temporary_file_of(label) + ": " + std::strerror(errno));
     c.crc32 = crc;
     return packed_size;
 }
 
 // Level 0 on a large file: one pass for the CRC; the payload is read from the file again.
-uint64_t checksum_file(std::FILE* source, CompressedFile& c)
+uint64_t checksum_file(std::FILE* source, const std::string& label, CompressedFile& c)
 {
     std::vector<uint8_t> in(STREAM_PIECE);
     uint32_t crc = crc_of(nullptr, 0);
@@ -142,6 +169,8 @@ uint64_t checksum_file(std::FILE* source, CompressedFile& c)
         crc = crc_of(in.data(), n, crc);
         c.uncompressed_size += n;
     }
+    if (std::ferror(source))
+        fail("cannot read " + label + ": " + std::strerror(errno));
     c.crc32 = crc;
     return c.uncompressed_size;
 }
@@ -155,19 +184,21 @@ CompressedFile compress_streaming(const WalkedFile& file, const std::string& lab
             std::fclose(p);
     });
     CompressedFile c;
-    uint64_t packed_size = level > 0 ? deflate_to_file(f.get(), packed.get(), level, c) : checksum_file(f.get(), c);
-    if (c.uncompressed_size != size || std::ferror(f.get()) || (packed && std::ferror(packed.get())))
-        fail(label + " changed while it was being read, or the temporary file failed");
+    uint64_t packed_size =
+        level > 0 ? deflate_to_file(f.get(), packed.get(), level, label, c) : checksum_file(f.get(), label, c);
+    if (c.uncompressed_size != size)
+        fail_short_read(f.get(), label, c.uncompressed_size, size);
     if (packed_size >= c.uncompressed_size) {
         c.method = METHOD_STORED;
         c.compressed_size = c.uncompressed_size;
         c.reader = file_reader(std::shared_ptr<std::FILE>(open_source(file, label).release(), std::fclose), label);
         return c;
     }
-    std::rewind(packed.get());
+    if (std::fseek(packed.get(), 0, SEEK_SET) != 0)
+        fail("cannot read " + temporary_file_of(label) + ": " + std::strerror(errno));
     c.method = METHOD_DEFLATE;
     c.compressed_size = packed_size;
-    c.reader = file_reader(packed, label);
+    c.reader = file_reader(packed, temporary_file_of(label));
     return c;
 }
 

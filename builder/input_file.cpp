@@ -22,6 +22,11 @@ std::string special_file_kind(unsigned mode)
     return "";
 }
 
+std::string short_read_reason(std::FILE* f)
+{
+    return std::ferror(f) ? std::string(std::strerror(errno)) : std::string("the file ended early");
+}
+
 FilePtr open_regular_file(const std::string& path, const std::string& what, uint64_t* size)
 {
     // O_NONBLOCK makes opening a FIFO return at once; fstat then tells what was opened.

@@ -31,6 +31,10 @@ struct WalkedFile {
 // folder swapped on the way, is refused naming `label`. `size` receives the file's size.
 FilePtr open_walked_file(const WalkedFile& file, const std::string& label, uint64_t* size = nullptr);
 
+// Why a read of `f` came up short, for a message: the system's error (errno, so call it
+// right after the read), else that the file ended early, having shrunk since it was measured.
+std::string short_read_reason(std::FILE* f);
+
 // The same test without opening: "a FIFO", "a device", ... or "" for a regular file or a
 // folder, for paths the builder is about to walk or write.
 std::string special_file_kind(unsigned mode);

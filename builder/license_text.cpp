@@ -22,7 +22,7 @@ std::string read_license_file(const std::string& path)
              std::to_string(int(LICENSE_TEXT_MAX)));
     std::string text(static_cast<size_t>(size), '\0');
     if (std::fread(&text[0], 1, text.size(), f.get()) != text.size())
-        fail("cannot read --license " + path);
+        fail("cannot read --license " + path + ": " + short_read_reason(f.get()));
     return text;
 }
 

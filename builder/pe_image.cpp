@@ -5,10 +5,14 @@
 // plan_attached_section).
 #include "pe_image.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <algorithm>
 #include <cstring>
 
 #include "build_error.h"
+#include "input_file.h"
 #include "byte_buffer.h"
 #include "format/config_fields.h"
 #include "sfxhead/stub_record.h"
@@ -220,11 +224,11 @@ uint32_t compute_pe_checksum(std::FILE* file, uint64_t size, uint32_t checksum_o
     uint64_t sum = 0;
     uint64_t position = 0;
     if (std::fseek(file, 0, SEEK_SET) != 0)
-        fail("cannot read back the output file");
+        fail(std::string("cannot read back the output file: ") + std::strerror(errno));
     while (position < size) {
         size_t want = size_t(std::min<uint64_t>(sizeof chunk, size - position));
         if (std::fread(chunk, 1, want, file) != want)
-            fail("cannot read back the output file");
+            fail("cannot read back the output file: " + short_read_reason(file));
         if (want % 2 != 0)
             chunk[want++] = 0;
         for (size_t i = 0; i < want; i += 2) {

@@ -69,8 +69,10 @@ std::string upper_case(std::string text)
 
 void read_at(std::FILE* f, uint64_t offset, void* buffer, size_t size)
 {
-    if (fseeko(f, off_t(offset), SEEK_SET) != 0 || std::fread(buffer, 1, size, f) != size)
-        fail("cannot read back the archive written for the disks");
+    if (fseeko(f, off_t(offset), SEEK_SET) != 0)
+        fail(std::string("cannot read back the archive written for the disks: ") + std::strerror(errno));
+    if (std::fread(buffer, 1, size, f) != size)
+        fail("cannot read back the archive written for the disks: " + short_read_reason(f));
 }
 
 uint32_t signature_at(std::FILE* f, uint64_t offset)
@@ -297,10 +299,13 @@ void write_label(const fs::path& disk, unsigned number)
     std::string label = volume_label(number);
     std::FILE* f = std::fopen((disk / LABEL_FILE).c_str(), "wb");
     bool written = f != nullptr && std::fwrite(label.data(), 1, label.size(), f) == label.size();
-    if (f != nullptr && std::fclose(f) != 0)
+    int error = errno;
+    if (f != nullptr && std::fclose(f) != 0 && written) {
         written = false;
+        error = errno;
+    }
     if (!written)
-        fail("cannot write the label of " + disk.string());
+        fail("cannot write the label of " + disk.string() + ": " + std::strerror(error));
 }
 
 // Fills in disk 1's self-extractor once its bytes are written: the section `_tarvel_` of

@@ -46,7 +46,7 @@ std::vector<uint8_t> read_at(std::FILE* f, uint64_t offset, size_t size, const s
 {
     std::vector<uint8_t> bytes(size);
     if (fseeko(f, off_t(offset), SEEK_SET) != 0 || std::fread(bytes.data(), 1, size, f) != size)
-        fail(what);
+        fail(std::ferror(f) ? what + " (" + std::strerror(errno) + ")" : what);
     return bytes;
 }
 
@@ -473,11 +473,11 @@ PayloadReader direct_payload_reader(const std::string& path, uint64_t offset, co
 {
     std::shared_ptr<std::FILE> f(open_regular_file(path, "input").release(), std::fclose);
     if (fseeko(f.get(), off_t(offset), SEEK_SET) != 0)
-        fail(label + ": cannot read its data");
+        fail(label + ": cannot read its data: " + std::strerror(errno));
     return [f, label](uint8_t* buffer, size_t capacity) {
         size_t n = std::fread(buffer, 1, capacity, f.get());
         if (n == 0 && std::ferror(f.get()))
-            fail(label + ": cannot read its data");
+            fail(label + ": cannot read its data: " + std::strerror(errno));
         return n;
     };
 }

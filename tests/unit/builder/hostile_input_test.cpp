@@ -505,6 +505,66 @@ TEST_F(BuilderTest, ReplacedOutputKeepsItsPermissions)
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
+// --- a full disk while a large file is streamed ----------------------------------------------
+
+// A file over the 64 MiB kept in memory is streamed through a temporary file (compressed) or
+// straight into the output (stored). When the disk fills, the message must give the system's
+// reason, not a guess. Without root the file-size limit (EFBIG) stands in for a full disk; as
+// root a 2 MB tmpfs in a private mount namespace gives the real ENOSPC.
+struct DiskFullCase {
+    const char* name;
+    const char* level;
+    bool tmpfs;          // a real full disk (needs root), else the file-size limit
+    const char* writes;  // what the message says could not be written
+    const char* reason;
+};
+
+void PrintTo(const DiskFullCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class DiskFullTest : public BuilderTest, public ::testing::WithParamInterface<DiskFullCase> {};
+
+TEST_P(DiskFullTest, MessageGivesTheSystemsReason)
+{
+    const DiskFullCase& c = GetParam();
+    // 4 MiB that Deflate cannot shrink, then a hole up to just over 64 MiB.
+    fs::create_directories(at("in"));
+    write_bytes(at("in/big.bin"), noise_bytes(4u << 20, 21));
+    fs::resize_file(at("in/big.bin"), (64u << 20) + 4096);
+    fs::create_directories(at("small"));
+    std::string output = at("small/out.exe");
+    std::string build_command = "'" + tvsfx_path() + "' build --level " + c.level + " --stub '" + stub_path() +
+                                "' -o '" + output + "' '" + at("in") + "'";
+    RunResult r;
+    if (c.tmpfs) {
+        if (run_shell("unshare -m true").exit_code != 0)
+            GTEST_SKIP() << "no private mount namespace (needs root)";
+        // The listing runs inside the namespace: the tmpfs goes with it.
+        r = run_shell("unshare -m sh -c \"mount -t tmpfs -o size=2m tvsfx-test '" + at("small") + "' && { " +
+                      build_command + "; echo exit \\$?; ls -A '" + at("small") + "'; }\"");
+        EXPECT_NE(r.out.find("exit 1\n"), std::string::npos) << r.all();
+        EXPECT_EQ(r.out.substr(r.out.find("exit 1\n") + 7), "") << "left on the full disk";
+    } else {
+        // The limit is in blocks of 512 or 1024 bytes (the shell decides): 1 or 2 MiB.
+        r = run_shell("trap '' XFSZ; ulimit -f 2048 && exec " + build_command);
+        EXPECT_EQ(r.exit_code, 1) << r.all();
+        EXPECT_TRUE(list_folder(at("small")).empty());
+    }
+    std::string expected = std::string("cannot write ") + (c.writes[0] == '/' ? output : c.writes) + ": " + c.reason;
+    EXPECT_NE(r.err.find(expected), std::string::npos) << "expected: " << expected << "\n" << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LargeFile, DiskFullTest,
+    ::testing::Values(
+        DiskFullCase{"CompressedOverTheSizeLimit", "1", false, "the temporary file of big.bin", "File too large"},
+        DiskFullCase{"StoredOverTheSizeLimit", "0", false, "/", "File too large"},
+        DiskFullCase{"CompressedOnAFullDisk", "1", true, "the temporary file of big.bin", "No space left on device"},
+        DiskFullCase{"StoredOnAFullDisk", "0", true, "/", "No space left on device"}),
+    [](const ::testing::TestParamInfo<DiskFullCase>& case_info) { return std::string(case_info.param.name); });
+
 // --- a build ended by a signal ----------------------------------------------------------------
 
 // The build waits on a stopped terminal (StoppedTerminal) with its temporary files in place
