@@ -177,8 +177,9 @@ std::string refusal_text(NameVerdict verdict, const char* where)
 {
     switch (verdict) {
     case NAME_DEVICE:
-        return "a part of the name is a Windows device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, "
-               "CONOUT$): Windows would write to the device, not to a file";
+        return "a part of the name is a Windows device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, also with "
+               "\xC2\xB9 \xC2\xB2 \xC2\xB3 for the digit, CONIN$, CONOUT$): Windows would write to the device, not to "
+               "a file";
     case NAME_STREAM:
         return "the name holds a character Windows does not allow in file names (':', which would name a "
                "file stream)";
@@ -268,12 +269,12 @@ void warn_about_misreading(const ArchiveEntry& e)
         warn(describe_read_entry(e) + ": " + MISREAD_HINT + "; " + INPUT_CODEPAGE_HINT);
 }
 
-void check_stub_name(const ArchiveEntry& e, const LeadBytes& lead, const std::string& codepage)
+void check_stub_name(const ArchiveEntry& e, const NameCodePage& page, const std::string& codepage)
 {
     if (e.name.find('\0') != std::string::npos)
         fail(describe_entry(e) + ": the name holds a NUL byte");
     const char* where = nullptr;
-    NameVerdict verdict = check_entry_name(e.name.c_str(), &lead, &where);
+    NameVerdict verdict = check_entry_name(e.name.c_str(), &page, &where);
     if (verdict == NAME_LEAVES_TARGET)
         warn(describe_entry(e) + " would leave the target folder: the stub stops the extraction there");
     else if (verdict != NAME_OK)
@@ -405,15 +406,12 @@ std::string windows_name_key(const std::string& utf8)
     return to_utf8(text);
 }
 
-LeadBytes lead_bytes_of(const std::string& codepage)
+namespace {
+
+// The lead bytes of an iconv converter from the code page: a lead byte alone is an incomplete
+// character, for which iconv asks for more input.
+void find_lead_bytes(Iconv& conv, NameCodePage& page)
 {
-    LeadBytes lead = {};
-    if (codepage == RAW_CODEPAGE)
-        return lead;
-    Iconv conv("UTF-16LE", codepage);
-    if (conv.cd == iconv_t(-1))
-        return lead;
-    // A lead byte alone is an incomplete character: iconv asks for more input.
     for (int c = 0x80; c <= 0xFF; ++c) {
         char in[1] = {char(c)};
         char out[8];
@@ -422,9 +420,35 @@ LeadBytes lead_bytes_of(const std::string& codepage)
         size_t in_left = 1, out_left = sizeof out;
         iconv(conv.cd, nullptr, nullptr, nullptr, nullptr);
         if (iconv(conv.cd, &in_ptr, &in_left, &out_ptr, &out_left) == size_t(-1) && errno == EINVAL)
-            set_lead_byte(&lead, uint8_t(c));
+            set_lead_byte(&page, uint8_t(c));
     }
-    return lead;
+}
+
+// The superscript digits as the code page spells them, exactly (no stand-in '1').
+void find_superscripts(const std::string& codepage, NameCodePage& page)
+{
+    for (int i = 0; i < 3; ++i) {
+        std::string bytes;
+        size_t bad_at = 0;
+        if (convert(to_utf8(Utf16(1, UChar(SUPERSCRIPT_DIGITS[i]))), codepage, "UTF-8", bytes, bad_at) &&
+            !bytes.empty() && bytes.size() < SUPERSCRIPT_CAPACITY)
+            std::memcpy(page.superscripts[i], bytes.data(), bytes.size());
+    }
+}
+
+}  // namespace
+
+NameCodePage name_code_page_of(const std::string& codepage)
+{
+    NameCodePage page = {};
+    if (codepage == RAW_CODEPAGE)
+        return page;
+    Iconv conv("UTF-16LE", codepage);
+    if (conv.cd == iconv_t(-1))
+        return page;
+    find_lead_bytes(conv, page);
+    find_superscripts(codepage, page);
+    return page;
 }
 
 std::vector<uint8_t> unicode_path_field(const std::string& unicode, const std::string& stored)
@@ -528,7 +552,7 @@ std::string decode_folder_name(const std::string& raw, const NameReading& readin
 void settle_entry_names(std::vector<ArchiveEntry>& entries, const NameSettings& settings)
 {
     leave_out_macos_metadata(entries, settings);
-    LeadBytes lead = lead_bytes_of(settings.codepage);
+    NameCodePage page = name_code_page_of(settings.codepage);
     for (ArchiveEntry& e : entries) {
         std::string stored = to_stub_name(e, settings);
         bool with_field = !is_ascii(e.unicode_name) && settings.codepage != RAW_CODEPAGE;
@@ -545,7 +569,7 @@ void settle_entry_names(std::vector<ArchiveEntry>& entries, const NameSettings& 
         if (settings.codepage != RAW_CODEPAGE)
             e.gp_flags &= uint16_t(~GP_UTF8_NAME);
         e.name = stored;
-        check_stub_name(e, lead, settings.codepage);
+        check_stub_name(e, page, settings.codepage);
         warn_about_misreading(e);
         warn_about_path_length(e, settings.target_folder);
     }

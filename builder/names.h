@@ -78,8 +78,10 @@ std::string escape_text(const std::string& bytes, unsigned how);
 // A name for a terminal: escape_text with '"' escaped.
 std::string printable_name(const std::string& bytes);
 
-// The lead bytes of a code page (iconv name); none for a single-byte one or "raw".
-LeadBytes lead_bytes_of(const std::string& codepage);
+// What the shared name rules need of a code page (iconv name): its lead bytes, none for a
+// single-byte one, and its superscript digits. "raw" has neither: its bytes are taken as they
+// stand, for whatever code page the system has.
+NameCodePage name_code_page_of(const std::string& codepage);
 
 // A Unicode Path extra field for `unicode` whose CRC is that of `stored`.
 std::vector<uint8_t> unicode_path_field(const std::string& unicode, const std::string& stored);

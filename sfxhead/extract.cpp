@@ -25,20 +25,29 @@ enum { WORK_PATH_CAPACITY = 517, QUESTION_CAPACITY = 320, MAX_PASSWORD_LENGTH = 
 
 // --- names the stub refuses -----------------------------------------------------------------
 
-// The lead bytes of the system's ANSI code page, asked for once: the name rules step over
-// double-byte characters, whose trail byte may equal a separator.
-static const LeadBytes* ansi_lead_bytes()
+// The system's ANSI code page as the name rules need it, asked for once: its lead bytes (the
+// trail byte of a double-byte character may equal a separator) and how it spells the
+// superscript digits, which Windows takes for device numbers. A digit counts only when it
+// converts back to itself, so a best-fit '1' for a code page without it is no superscript.
+static const NameCodePage* ansi_code_page()
 {
-    static LeadBytes lead;
+    static NameCodePage page;
     static bool known;
     if (!known) {
         for (int c = 0x80; c <= 0xFF; ++c) {
             if (IsDBCSLeadByte((BYTE)c))
-                set_lead_byte(&lead, (unsigned char)c);
+                set_lead_byte(&page, (unsigned char)c);
+        }
+        for (int i = 0; i < 3; ++i) {
+            WCHAR digit = SUPERSCRIPT_DIGITS[i], back = 0;
+            char* bytes = page.superscripts[i];
+            int length = WideCharToMultiByte(CP_ACP, 0, &digit, 1, bytes, SUPERSCRIPT_CAPACITY - 1, NULL, NULL);
+            if (length <= 0 || MultiByteToWideChar(CP_ACP, 0, bytes, length, &back, 1) != 1 || back != digit)
+                bytes[0] = bytes[1] = '\0';
         }
         known = true;
     }
-    return &lead;
+    return &page;
 }
 
 static void refuse_output_name()
@@ -319,7 +328,7 @@ void extract_entry()
     read_local_header();
     // Names that would leave the target folder, or open a device or a file stream instead of
     // a file, end the run before anything is made for them.
-    if (stub_refuses_name(check_entry_name(entry_name, ansi_lead_bytes(), NULL)))
+    if (stub_refuses_name(check_entry_name(entry_name, ansi_code_page(), NULL)))
         refuse_output_name();
     if (is_directory_entry()) {
         copy_checked(display_name, PATH_CAPACITY, entry_name, 4188);

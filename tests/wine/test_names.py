@@ -10,7 +10,8 @@
   streams) end the run with message 28 and nothing made for them; the names it accepts land
   where the table says.
 - A Japanese name: refused for code page 1252, right under a Wine prefix whose ANSI code page
-  is 932 when built with --codepage CP932.
+  is 932 when built with --codepage CP932, also the byte that is a superscript device number
+  in code page 1252.
 """
 
 from __future__ import annotations
@@ -312,6 +313,9 @@ def test_table_names_the_stub_accepts_land_inside(bench, tmp_path):
 JAPANESE_FILES = {
     "ポート/表.txt": (b"hyou", SUMMER),          # 0x95 0x5C: a trail byte equal to '\'
     "ポート/ソフト/説明書.txt": (b"setsumei", WINTER),
+    # 0xB9 in code page 932: a superscript one in code page 1252 ("COM¹" is a device), here
+    # a katakana, so the stub, asking the system's code page, makes the file.
+    "COMｹ.txt": (b"ke", SUMMER),
 }
 
 

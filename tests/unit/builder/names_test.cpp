@@ -184,6 +184,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "\xC3\xB6.txt"},
         ConvertCase{"Cp932", {{JAPANESE, 0x0800, 0x0314}}, {"--codepage", "CP932"},
                     "\x83\x7C\x81\x5B\x83\x67.txt", JAPANESE},
+        // CP1250's 0xB9 is the letter a with ogonek: no superscript, so no device there.
+        ConvertCase{"SuperscriptBytesAreALetterInCp1250", {{"COM\xC4\x85.txt", 0x0800, 0x0314}},
+                    {"--codepage", "CP1250"}, "COM\xB9.txt", "COM\xC4\x85.txt"},
         ConvertCase{"AsciiGetsNoField", {{"plain.txt", 0x0800}}, {}, "plain.txt", ""}),
     [](const ::testing::TestParamInfo<ConvertCase>& case_info) { return std::string(case_info.param.id); });
 
@@ -267,6 +270,14 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"SurrogateUtf8", {{"a\xED\xA0\x80.txt", 0x0800}}, {}, {"entry \"a\\xED\\xA0\\x80.txt\"", "not valid UTF-8"}},
         RefusalCase{"FileAndFolderInCaseOnly", {{"a"}, {"A/b"}}, {}, {"entry \"A/b\" needs a folder where \"a\" is a file"}},
         RefusalCase{"DeviceName", {{"sub/Aux.txt"}}, {}, {"entry \"sub/Aux.txt\"", "Windows device name"}},
+        // Windows counts the superscripts 1, 2, 3 as device numbers, in whatever bytes the target
+        // code page spells them (0xB9 in CP1252, 0xFC for 3 in CP850, two bytes in CP949).
+        RefusalCase{"SuperscriptDevice", {{"COM\xC2\xB9.txt", 0x0800}}, {},
+                    {"entry \"COM\xC2\xB9.txt\"", "Windows device name"}},
+        RefusalCase{"SuperscriptDeviceCp850", {{"lpt\xC2\xB3", 0x0800}}, {"--codepage", "CP850"},
+                    {"entry \"lpt\xC2\xB3\"", "Windows device name"}},
+        RefusalCase{"SuperscriptDeviceCp949", {{"sub/Com\xC2\xB2 .log", 0x0800}}, {"--codepage", "CP949"},
+                    {"entry \"sub/Com\xC2\xB2 .log\"", "Windows device name"}},
         RefusalCase{"Stream", {{"a.txt:x"}}, {}, {"entry \"a.txt:x\"", "':'"}},
         RefusalCase{"TrailingDot", {{"dir./a.txt"}}, {}, {"entry \"dir./a.txt\"", "ends in a dot or a blank"}},
         RefusalCase{"EscapeSequence",

@@ -1,4 +1,5 @@
 // Every row of the shared name table through check_entry_name, in the row's code page.
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -58,17 +59,41 @@ std::vector<NameRow> read_table()
     return rows;
 }
 
-// The lead bytes of code page 932 (Shift JIS).
-LeadBytes lead_bytes_of(int codepage)
+// What the rules need of each code page in the table, as Windows' code page tables give it:
+// the lead bytes of 932 (Shift JIS) and 949 (Korean), and where a code page spells the
+// superscripts 1, 2, 3 (U+00B9, U+00B2, U+00B3). 1250 has none of them: its 0xB9, 0xB2 and
+// 0xB3 are the letter a with ogonek, the ogonek and l with stroke.
+struct CodePageFacts {
+    int codepage;
+    int lead_ranges[2][2];
+    const char* superscripts[3];
+};
+
+const CodePageFacts code_page_facts[] = {
+    {1252, {}, {"\xB9", "\xB2", "\xB3"}},
+    {1250, {}, {"", "", ""}},
+    {850, {}, {"\xFB", "\xFD", "\xFC"}},
+    {437, {}, {"", "\xFD", ""}},
+    {932, {{0x81, 0x9F}, {0xE0, 0xFC}}, {"", "", ""}},
+    {949, {{0x81, 0xFE}}, {"\xA9\xF6", "\xA9\xF7", "\xA9\xF8"}},
+};
+
+NameCodePage name_code_page_of(int codepage)
 {
-    LeadBytes lead = {};
-    if (codepage == 932) {
-        for (int c = 0x81; c <= 0x9F; ++c)
-            set_lead_byte(&lead, (unsigned char)c);
-        for (int c = 0xE0; c <= 0xFC; ++c)
-            set_lead_byte(&lead, (unsigned char)c);
+    NameCodePage page = {};
+    for (const CodePageFacts& facts : code_page_facts) {
+        if (facts.codepage != codepage)
+            continue;
+        for (const auto& range : facts.lead_ranges) {
+            for (int c = range[0]; c <= range[1] && c > 0; ++c)
+                set_lead_byte(&page, (unsigned char)c);
+        }
+        for (int i = 0; i < 3; ++i)
+            std::strcpy(page.superscripts[i], facts.superscripts[i]);
+        return page;
     }
-    return lead;
+    ADD_FAILURE() << "no facts for code page " << codepage;
+    return page;
 }
 
 const char* verdict_word(NameVerdict v)
@@ -89,9 +114,9 @@ class NameTableTest : public ::testing::TestWithParam<NameRow> {};
 TEST_P(NameTableTest, VerdictMatchesTheTable)
 {
     const NameRow& row = GetParam();
-    LeadBytes lead = lead_bytes_of(row.codepage);
+    NameCodePage page = name_code_page_of(row.codepage);
     const char* where = nullptr;
-    NameVerdict verdict = check_entry_name(row.name.c_str(), &lead, &where);
+    NameVerdict verdict = check_entry_name(row.name.c_str(), &page, &where);
     EXPECT_STREQ(verdict_word(verdict), row.verdict.c_str());
     ASSERT_NE(where, nullptr);
     EXPECT_GE(where, row.name.c_str());
