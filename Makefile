@@ -61,7 +61,8 @@ demo: all
 bench: all
 	@bash scripts/bench.sh
 
-fuzz: deps
+# Each fuzz target for FUZZ_SECONDS (default 60); the ZIP-input target builds with build/tvsfx32.exe.
+fuzz: all
 	@bash scripts/fuzz.sh
 
 # Not part of test: runs 2,000 damaged self-extractors under Wine (SWEEP_ARGS="--cases 500").

@@ -258,7 +258,8 @@ void run_build(const BuildOptions& options)
         out.commit([&](const std::string& written) {
             std::string failure = verify_package(written, settings.password, password_known);
             if (!failure.empty())
-                fail(options.output + ": the written package fails its own test, so it was not kept: " + failure);
+                throw SelfTestFailure(options.output + ": the written package fails its own test, so it was not kept: " +
+                                      failure);
         });
     }
     progress.finish();

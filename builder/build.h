@@ -5,7 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "build_error.h"
 #include "options.h"
+
+// The written package failed the checks of `tvsfx test` and was not kept: a fault of the
+// builder rather than of the input, which the fuzz target tells apart from a refusal.
+struct SelfTestFailure : BuildError {
+    explicit SelfTestFailure(const std::string& message) : BuildError(message) {}
+};
 
 // Builds the self-extracting file; throws BuildError on every refusal.
 void run_build(const BuildOptions& options);

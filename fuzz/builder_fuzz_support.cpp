@@ -28,3 +28,17 @@ const std::string& scratch_folder_path()
     }();
     return path;
 }
+
+const std::string& fuzz_stub_path()
+{
+    static std::string path = [] {
+        const char* given = getenv("TVSFX_FUZZ_STUB");
+        std::string stub = given != nullptr && *given != '\0' ? given : FUZZ_STUB_PATH;
+        if (access(stub.c_str(), R_OK) != 0) {
+            fprintf(stderr, "no stub at %s: build it first (make), or name one in TVSFX_FUZZ_STUB\n", stub.c_str());
+            abort();
+        }
+        return stub;
+    }();
+    return path;
+}

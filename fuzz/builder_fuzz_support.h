@@ -12,6 +12,10 @@
 // (/proc/self/fd/N), valid until the next call.
 std::string place_in_memory_file(const uint8_t* data, size_t size);
 
+// The stub the builder's targets build with: $TVSFX_FUZZ_STUB, else the one the build tree
+// holds (FUZZ_STUB_PATH). Aborts, saying so, when it cannot be read.
+const std::string& fuzz_stub_path();
+
 // A folder of the target's own for output files (made once, emptied by the target).
 const std::string& scratch_folder_path();
 

@@ -31,6 +31,7 @@ foreach(target fuzz_zip_input fuzz_inspect fuzz_stub_reader fuzz_entry_decoder)
   target_include_directories(replay_${target} PRIVATE ${CMAKE_CURRENT_LIST_DIR})
   target_link_libraries(replay_${target} PRIVATE tvsfx_core)
   target_compile_options(replay_${target} PRIVATE ${TVSFX_WARNINGS})
+  target_compile_definitions(replay_${target} PRIVATE FUZZ_STUB_PATH="${TVSFX_OUT_DIR}/tvsfx32.exe")
   add_test(NAME fuzz_regressions_${target}
            COMMAND replay_${target} ${CMAKE_CURRENT_LIST_DIR}/regressions/${target})
   set_tests_properties(fuzz_regressions_${target} PROPERTIES LABELS "builder;fuzz" TIMEOUT 300)
