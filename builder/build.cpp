@@ -1,7 +1,8 @@
 // The build: stub bytes, then the attached section with the configuration block and the
 // archive, then the header fields and the stub record that depend on where things landed.
 //
-//   0 .. section_offset           the stub image as linked (headers updated at the end)
+//   0 .. section_offset           the stub image as linked (headers updated at the end; the
+//                                 resource section rewritten for --icon and the version)
 //   section_offset                raw start of the section `_tarvel_` (file-aligned)
 //   section_offset .. config_offset   the licence text (raw Deflate), when there is one
 //   config_offset .. archive_offset   the configuration block (raw Deflate)
@@ -22,6 +23,7 @@
 #include "input_file.h"
 #include "manifest.h"
 #include "names.h"
+#include "package_identity.h"
 #include "output_file.h"
 #include "parallel_compress.h"
 #include "pe_image.h"
@@ -200,6 +202,8 @@ void run_build(const BuildOptions& options)
     Stub stub = load_stub(stub_path);
     if (!settings.execution_level.empty())
         write_execution_level(stub.bytes, settings.execution_level, "stub " + stub_path);
+    // The resource section is the stub's last: it may grow, and the attached section follows it.
+    apply_identity(stub.bytes, stub.image, settings.identity, "stub " + stub_path);
     std::vector<uint8_t> config = encode_config_block(settings.fields);
     ArchiveInput input = load_input(options, settings);
     // ZIP tools cannot even open an empty archive behind a stub, and the stub would have

@@ -329,6 +329,30 @@ void print_entries(const InspectReport& report)
                     printable_name(e.shown_name).c_str());
 }
 
+void print_identity(const IdentityReport& identity)
+{
+    if (!identity.error.empty()) {
+        std::printf("resources: damaged (%s)\n", identity.error.c_str());
+        return;
+    }
+    if (!identity.has_version) {
+        std::printf("version: none\n");
+    } else {
+        const VersionInfo& v = identity.version;
+        std::printf("version file: %s\n", version_numbers_text(v.file_version).c_str());
+        std::printf("version product: %s\n", version_numbers_text(v.product_version).c_str());
+        std::printf("version table: %s\n", v.table.c_str());
+        for (size_t i = 0; i + 1 < v.translation.size(); i += 2)
+            std::printf("version translation: 0x%04X %u\n", v.translation[i], v.translation[i + 1]);
+        for (const auto& s : v.strings)
+            std::printf("version %s: %s\n", printable(s.first).c_str(), quoted(s.second).c_str());
+    }
+    std::string icon;
+    for (const std::string& image : identity.icon)
+        icon += (icon.empty() ? "" : ", ") + image;
+    std::printf("icon: %s\n", icon.empty() ? "none" : icon.c_str());
+}
+
 void print_checks(const InspectReport& report)
 {
     const StartupChecks& c = report.checks;
@@ -392,6 +416,7 @@ InspectStatus inspect_file(const std::string& path, InspectReport& report, bool 
     if (r.archive_offset > 0)
         head.resize(std::min<size_t>(head.size(), r.archive_offset));
     report.execution_level = read_execution_level(head);
+    report.identity = read_identity(head);
     return INSPECT_OK;
 }
 
@@ -419,6 +444,7 @@ int run_inspect(const std::string& path, bool json)
     std::printf("file: %s (%llu bytes)\n", printable(path).c_str(), (unsigned long long)report.file_size);
     print_record(report.record_offset, report.record);
     std::printf("execution_level: %s\n", report.execution_level.empty() ? "none" : report.execution_level.c_str());
+    print_identity(report.identity);
     print_configuration(report);
     print_license(report);
     print_entries(report);

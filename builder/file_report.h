@@ -10,6 +10,7 @@
 
 #include "config_block.h"
 #include "extra_field.h"
+#include "package_identity.h"
 
 struct Record {
     uint32_t stub_crc, archive_offset, config_offset, end_record_offset, total_size, flags;
@@ -62,6 +63,7 @@ struct InspectReport {
     std::string walk_error;          // empty: the walk reached the end record
     StartupChecks checks;
     std::string execution_level;     // the manifest's requestedExecutionLevel; empty: none
+    IdentityReport identity;         // the version resource and the icon
 
     bool failed() const;
 };

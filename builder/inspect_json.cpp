@@ -91,6 +91,32 @@ void print_record(const InspectReport& report, std::FILE* to)
     std::fprintf(to, "  \"execution_level\": %s,\n", json_string(report.execution_level).c_str());
 }
 
+void print_identity(const IdentityReport& identity, std::FILE* to)
+{
+    if (!identity.error.empty()) {
+        std::fprintf(to, "  \"resources_damaged\": %s,\n", json_string(identity.error).c_str());
+    } else if (!identity.has_version) {
+        std::fputs("  \"version\": null,\n", to);
+    } else {
+        const VersionInfo& v = identity.version;
+        std::fprintf(to, "  \"version\": {\"file_version\": \"%s\", \"product_version\": \"%s\", \"table\": %s, "
+                         "\"translation\": [",
+                     version_numbers_text(v.file_version).c_str(), version_numbers_text(v.product_version).c_str(),
+                     json_string(v.table).c_str());
+        for (size_t i = 0; i < v.translation.size(); ++i)
+            std::fprintf(to, "%s%u", i ? ", " : "", v.translation[i]);
+        std::fputs("], \"strings\": {", to);
+        for (size_t i = 0; i < v.strings.size(); ++i)
+            std::fprintf(to, "%s%s: %s", i ? ", " : "", json_string(v.strings[i].first).c_str(),
+                         json_string(v.strings[i].second).c_str());
+        std::fputs("}},\n", to);
+    }
+    std::fputs("  \"icon\": [", to);
+    for (size_t i = 0; i < identity.icon.size(); ++i)
+        std::fprintf(to, "%s%s", i ? ", " : "", json_string(identity.icon[i]).c_str());
+    std::fputs("],\n", to);
+}
+
 void print_configuration(const InspectReport& report, std::FILE* to)
 {
     if (!report.config_present) {
@@ -153,6 +179,7 @@ void print_inspect_json(const InspectReport& report, std::FILE* to)
     std::fprintf(to, "{\n  \"file\": %s,\n  \"file_size\": %llu,\n", json_string(bytes_to_utf8(report.path)).c_str(),
                  (unsigned long long)report.file_size);
     print_record(report, to);
+    print_identity(report.identity, to);
     print_configuration(report, to);
     print_license(report, to);
     print_entries(report, to);

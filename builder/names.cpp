@@ -115,31 +115,7 @@ std::string from_codepage(const std::string& raw, const std::string& codepage, c
     return out;
 }
 
-using Utf16 = std::basic_string<UChar>;
-
-Utf16 to_utf16(const std::string& utf8)
-{
-    Utf16 out(utf8.size() + 1, 0);
-    int32_t length = 0;
-    UErrorCode status = U_ZERO_ERROR;
-    u_strFromUTF8(&out[0], int32_t(out.size()), &length, utf8.data(), int32_t(utf8.size()), &status);
-    if (U_FAILURE(status))
-        fail("cannot read a name as UTF-8");
-    out.resize(size_t(length));
-    return out;
-}
-
-std::string to_utf8(const Utf16& text)
-{
-    std::string out(text.size() * 3 + 1, '\0');
-    int32_t length = 0;
-    UErrorCode status = U_ZERO_ERROR;
-    u_strToUTF8(&out[0], int32_t(out.size()), &length, text.data(), int32_t(text.size()), &status);
-    if (U_FAILURE(status))
-        fail("cannot write a name as UTF-8");
-    out.resize(size_t(length));
-    return out;
-}
+using Utf16 = std::u16string;
 
 bool is_separator_char(char c)
 {

@@ -3,6 +3,7 @@
 // fixed buffers and flag logic can take.
 #include "options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +66,8 @@ enum OptionId {
     OPT_LICENSE,
     OPT_NO_VERIFY,
     OPT_ELEVATION,
+    OPT_ICON,
+    OPT_VERSION = 4000,  // + index in version_options
     OPT_JOBS = 'j',
     OPT_QUIET = 'q',
 };
@@ -101,6 +104,9 @@ std::vector<option> option_table()
     table.push_back({"language", required_argument, nullptr, OPT_LANGUAGE});
     table.push_back({"license", required_argument, nullptr, OPT_LICENSE});
     table.push_back({"elevation", required_argument, nullptr, OPT_ELEVATION});
+    table.push_back({"icon", required_argument, nullptr, OPT_ICON});
+    for (size_t i = 0; i < version_option_count; ++i)
+        table.push_back({version_options[i].option, required_argument, nullptr, OPT_VERSION + int(i)});
     table.push_back({"help", no_argument, nullptr, OPT_HELP});
     table.push_back({nullptr, 0, nullptr, 0});
     return table;
@@ -173,6 +179,15 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
         o.title_given |= f.field == FIELD_TITLE;
         return true;
     }
+    if (id >= OPT_VERSION && id < OPT_VERSION + int(version_option_count)) {
+        std::string option = version_options[id - OPT_VERSION].option;
+        auto& texts = o.version_texts;
+        // Given twice, the last one counts, as for every other option.
+        texts.erase(std::remove_if(texts.begin(), texts.end(), [&](const auto& t) { return t.first == option; }),
+                    texts.end());
+        texts.push_back({option, arg});
+        return true;
+    }
     if (id >= OPT_FLAG && id < OPT_FLAG + int(flag_name_count)) {
         o.flags |= flag_names[id - OPT_FLAG].mask;
         return true;
@@ -192,6 +207,7 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_LANGUAGE: return apply_language_option(arg, o);
     case OPT_LICENSE: o.license_path = arg; return true;
     case OPT_ELEVATION: o.elevation = arg; return true;
+    case OPT_ICON: o.icon = arg; return true;
     case OPT_LEVEL:
     case OPT_JOBS: return apply_number_option(id, arg, o);
     case OPT_INPUT_CODEPAGE: o.input_codepage = arg; return true;
@@ -319,6 +335,15 @@ void print_build_help(std::FILE* to)
         "  --elevation LEVEL   rights the program asks Windows for: invoker (default;\n"
         "                      the user's own, no prompt), highest (administrator when\n"
         "                      the user is one) or admin (always; a prompt)\n"
+        "\n"
+        "Version and icon (Explorer's Properties; UTF-8, up to 255 characters each):\n"
+        "  --product-name TEXT, --company TEXT, --description TEXT, --copyright TEXT\n"
+        "  --product-version VERSION, --file-version VERSION\n"
+        "                      up to four numbers joined by dots (1.2.3); one given\n"
+        "                      stands for both; other text is shown as given, with\n"
+        "                      version numbers 0.0.0.0\n"
+        "  --icon FILE.ico     the program's icon: every image of the file (bitmaps or\n"
+        "                      PNG, up to 256x256)\n"
         "\n"
         "Entry names (each becomes Unicode, then the --codepage; see the README):\n"
         "  Input ZIP names without the UTF-8 flag are read by the system that made them:\n"
@@ -477,6 +502,7 @@ StubSettings settle_command_line(const BuildOptions& o)
         fail("--license shows a page the user must accept, which --hidden never shows; leave out one of them "
              "(-silent on the command line accepts the licence of a package that has one)");
     s.execution_level = settle_execution_level(o.elevation, s.fields[FIELD_FOLDER]);
+    s.identity = settle_identity(o.version_texts, o.icon);
     return s;
 }
 

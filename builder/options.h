@@ -9,6 +9,7 @@
 #include "config_block.h"
 #include "file_compress.h"
 #include "license_text.h"
+#include "package_identity.h"
 #include "text_encoding.h"
 
 struct BuildOptions {
@@ -37,6 +38,8 @@ struct BuildOptions {
     uint32_t language_flags = 0;  // --language: SFX_LANGUAGE_EN, SFX_LANGUAGE_AUTO or 0 (German)
     std::string license_path;     // --license: the licence page's text file; empty: none
     std::string elevation;        // --elevation: invoker, highest or admin; empty: invoker
+    std::vector<std::pair<std::string, std::string>> version_texts;  // --product-name ...: option, UTF-8 text
+    std::string icon;             // --icon: a .ico file; empty: the stub's icon
 };
 
 // What goes into the file: texts in the stub's code page, the final flags word.
@@ -49,6 +52,7 @@ struct StubSettings {
     bool no_password_first = false;
     LicenseBlock license;  // empty: no licence page
     std::string execution_level;  // the manifest's requestedExecutionLevel; empty: the stub's own
+    IdentitySettings identity;    // version resource and icon; empty: the stub's own
 };
 
 enum ParseResult { PARSE_OK, PARSE_HELP, PARSE_ERROR };

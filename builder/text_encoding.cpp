@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <iconv.h>
+#include <unicode/ustring.h>
 #include <vector>
 
 #include "build_error.h"
@@ -68,4 +69,28 @@ std::string to_stub_codepage(const std::string& text, const std::string& codepag
     if (result == size_t(-1))
         fail(what + " has a character that code page " + codepage + " cannot hold");
     return std::string(out.data(), out.size() - out_left);
+}
+
+std::u16string to_utf16(const std::string& utf8)
+{
+    std::u16string out(utf8.size() + 1, 0);
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8(&out[0], int32_t(out.size()), &length, utf8.data(), int32_t(utf8.size()), &status);
+    if (U_FAILURE(status))
+        fail("cannot read a text as UTF-8");
+    out.resize(size_t(length));
+    return out;
+}
+
+std::string to_utf8(const std::u16string& text)
+{
+    std::string out(text.size() * 3 + 1, '\0');
+    int32_t length = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strToUTF8(&out[0], int32_t(out.size()), &length, text.data(), int32_t(text.size()), &status);
+    if (U_FAILURE(status))
+        fail("cannot write a text as UTF-8");
+    out.resize(size_t(length));
+    return out;
 }

@@ -32,7 +32,7 @@ from xml.sax.saxutils import escape as xml_escape
 REPO = Path(__file__).resolve().parents[2]
 BUILD = REPO / "build"
 DRIVER_SOURCES = Path(__file__).resolve().parent / "driver"
-TEST_PROGRAMS = ("tvdriver", "argecho", "tvmsgbox", "tvdialog")
+TEST_PROGRAMS = ("tvdriver", "argecho", "tvmsgbox", "tvdialog", "verinfo")
 
 BOX_CAPTION = "Tarvel Self-Extractor"
 
