@@ -180,10 +180,13 @@ private:
     }
 };
 
-// One directory of the tree being written: its keys in order and where each one's target lies.
+// One directory of the tree being written. Its entries lead to further directories (by their
+// index in the list of directories) or, in a language directory, to data entries.
 struct DirectoryOut {
+    uint32_t at = 0;  // offset in the section
     std::vector<ResourceKey> keys;
-    std::vector<uint32_t> targets;  // offsets, HIGH_BIT set for a subdirectory
+    std::vector<size_t> subdirectories;  // per key, for the root and the type directories
+    std::vector<size_t> data_entries;    // per key, for the language directories
 };
 
 class TreeWriter {
@@ -201,53 +204,16 @@ public:
 
     std::vector<uint8_t> write(uint32_t section_rva)
     {
-        // Sizes first: every directory, then the data entries, the strings and the data.
-        std::vector<size_t> type_starts = group_starts(0, entries_.size(), 0);
-        std::vector<std::vector<size_t>> name_starts;
-        uint32_t directories = DIRECTORY_HEADER_SIZE + DIRECTORY_ENTRY_SIZE * uint32_t(type_starts.size() - 1);
-        for (size_t t = 0; t + 1 < type_starts.size(); ++t) {
-            name_starts.push_back(group_starts(type_starts[t], type_starts[t + 1], 1));
-            directories += DIRECTORY_HEADER_SIZE + DIRECTORY_ENTRY_SIZE * uint32_t(name_starts.back().size() - 1);
-            for (size_t n = 0; n + 1 < name_starts.back().size(); ++n)
-                directories += DIRECTORY_HEADER_SIZE +
-                               DIRECTORY_ENTRY_SIZE * uint32_t(name_starts.back()[n + 1] - name_starts.back()[n]);
+        std::vector<DirectoryOut> directories = plan_directories();
+        uint32_t at = 0;
+        for (DirectoryOut& d : directories) {
+            d.at = at;
+            at += DIRECTORY_HEADER_SIZE + DIRECTORY_ENTRY_SIZE * uint32_t(d.keys.size());
         }
-        data_entries_at_ = directories;
-        strings_at_ = data_entries_at_ + DATA_ENTRY_SIZE * uint32_t(entries_.size());
-        out_.assign(strings_at_, 0);
-
-        // The directories in the order their sizes were added.
-        DirectoryOut root;
-        uint32_t next = DIRECTORY_HEADER_SIZE + DIRECTORY_ENTRY_SIZE * uint32_t(type_starts.size() - 1);
-        std::vector<std::pair<uint32_t, DirectoryOut>> type_dirs, name_dirs;
-        for (size_t t = 0; t + 1 < type_starts.size(); ++t) {
-            root.keys.push_back(entries_[type_starts[t]].type);
-            root.targets.push_back(next | HIGH_BIT);
-            DirectoryOut names;
-            for (size_t n = 0; n + 1 < name_starts[t].size(); ++n) {
-                names.keys.push_back(entries_[name_starts[t][n]].name);
-                names.targets.push_back(0);  // filled below, once the type directories are placed
-            }
-            type_dirs.push_back({next, names});
-            next += DIRECTORY_HEADER_SIZE + DIRECTORY_ENTRY_SIZE * uint32_t(names.keys.size());
-        }
-        for (size_t t = 0; t < type_dirs.size(); ++t) {
-            for (size_t n = 0; n + 1 < name_starts[t].size(); ++n) {
-                type_dirs[t].second.targets[n] = next | HIGH_BIT;
-                DirectoryOut languages;
-                for (size_t e = name_starts[t][n]; e < name_starts[t][n + 1]; ++e) {
-                    languages.keys.push_back(resource_id(entries_[e].language));
-                    languages.targets.push_back(data_entries_at_ + DATA_ENTRY_SIZE * uint32_t(e));
-                }
-                name_dirs.push_back({next, languages});
-                next += DIRECTORY_HEADER_SIZE + DIRECTORY_ENTRY_SIZE * uint32_t(languages.keys.size());
-            }
-        }
-        put_directory(0, root);
-        for (const auto& d : type_dirs)
-            put_directory(d.first, d.second);
-        for (const auto& d : name_dirs)
-            put_directory(d.first, d.second);
+        data_entries_at_ = at;
+        out_.assign(data_entries_at_ + DATA_ENTRY_SIZE * entries_.size(), 0);
+        for (const DirectoryOut& d : directories)
+            put_directory(d, directories);
         put_data(section_rva);
         return out_;
     }
@@ -256,7 +222,34 @@ private:
     std::vector<ResourceEntry> entries_;
     std::vector<uint8_t> out_;
     uint32_t data_entries_at_ = 0;
-    uint32_t strings_at_ = 0;
+
+    // The directories in the order they are written: the root (types), each type's (names),
+    // then each name's (languages).
+    std::vector<DirectoryOut> plan_directories() const
+    {
+        std::vector<size_t> types = group_starts(0, entries_.size(), 0);
+        std::vector<DirectoryOut> directories(1), language_directories;
+        size_t type_count = types.size() - 1;
+        for (size_t t = 0; t < type_count; ++t) {
+            directories[0].keys.push_back(entries_[types[t]].type);
+            directories[0].subdirectories.push_back(1 + t);
+            DirectoryOut names;
+            std::vector<size_t> starts = group_starts(types[t], types[t + 1], 1);
+            for (size_t n = 0; n + 1 < starts.size(); ++n) {
+                names.keys.push_back(entries_[starts[n]].name);
+                names.subdirectories.push_back(1 + type_count + language_directories.size());
+                DirectoryOut languages;
+                for (size_t e = starts[n]; e < starts[n + 1]; ++e) {
+                    languages.keys.push_back(resource_id(entries_[e].language));
+                    languages.data_entries.push_back(e);
+                }
+                language_directories.push_back(languages);
+            }
+            directories.push_back(names);
+        }
+        directories.insert(directories.end(), language_directories.begin(), language_directories.end());
+        return directories;
+    }
 
     // Where each run of equal types (level 0) or names (level 1) starts in [begin, end), and end.
     std::vector<size_t> group_starts(size_t begin, size_t end, int level) const
@@ -281,8 +274,9 @@ private:
         return at;
     }
 
-    void put_directory(uint32_t at, const DirectoryOut& d)
+    void put_directory(const DirectoryOut& d, const std::vector<DirectoryOut>& directories)
     {
+        uint32_t at = d.at;
         uint16_t named = uint16_t(std::count_if(d.keys.begin(), d.keys.end(), [](const ResourceKey& k) { return k.named; }));
         put_u16(&out_[at + 12], named);
         put_u16(&out_[at + 14], uint16_t(d.keys.size() - named));
@@ -290,7 +284,9 @@ private:
             uint32_t entry = at + DIRECTORY_HEADER_SIZE + DIRECTORY_ENTRY_SIZE * uint32_t(i);
             uint32_t name = d.keys[i].named ? put_string(d.keys[i].name) | HIGH_BIT : d.keys[i].id;
             put_u32(&out_[entry], name);
-            put_u32(&out_[entry + 4], d.targets[i]);
+            uint32_t target = d.subdirectories.empty() ? data_entries_at_ + DATA_ENTRY_SIZE * uint32_t(d.data_entries[i])
+                                                       : directories[d.subdirectories[i]].at | HIGH_BIT;
+            put_u32(&out_[entry + 4], target);
         }
     }
 
