@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -21,7 +22,10 @@ std::string place_in_memory_file(const uint8_t* data, size_t size)
 const std::string& scratch_folder_path()
 {
     static std::string path = [] {
-        char pattern[] = "/tmp/tvsfx-fuzz-XXXXXX";
+        // In memory where there is a tmpfs: the builder syncs each package it writes.
+        char pattern[] = "/dev/shm/tvsfx-fuzz-XXXXXX";
+        if (access("/dev/shm", W_OK) != 0)
+            memcpy(pattern, "/tmp/tvsfx-fuzz-XXXXXX", sizeof "/tmp/tvsfx-fuzz-XXXXXX");
         if (mkdtemp(pattern) == nullptr)
             abort();
         return std::string(pattern);
