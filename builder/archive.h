@@ -37,7 +37,11 @@ struct ArchiveEntry {
     uint32_t external_attributes = 0;
     std::vector<uint8_t> local_extra;
     std::vector<uint8_t> central_extra;
-    std::vector<uint8_t> comment;
+    // The comment (ZIP input only) stays in the input file until the central directory is
+    // written: libzip holds the input's directory anyway, so a large input's comments are in
+    // memory once, not also here and in the directory being written.
+    uint16_t comment_size = 0;
+    std::function<std::vector<uint8_t>()> read_comment;  // set when comment_size > 0
     // Called just before the entry is written; may settle method, CRC and sizes (a folder
     // file is compressed here, so only one entry's data is in memory at a time).
     std::function<PayloadReader(ArchiveEntry&)> open_payload;

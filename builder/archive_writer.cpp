@@ -53,7 +53,7 @@ void check_field_lengths(const ArchiveEntry& e, size_t added_extra)
     field_length(e.name.size(), e, "name");
     field_length(e.local_extra.size() + added_extra, e, "local header's extra fields");
     field_length(e.central_extra.size() + added_extra, e, "central header's extra fields");
-    field_length(e.comment.size(), e, "comment");
+    field_length(e.comment_size, e, "comment");
 }
 
 std::vector<uint8_t> local_header(const ArchiveEntry& e, const WrittenEntry& w)
@@ -89,14 +89,15 @@ void append_central_header(std::vector<uint8_t>& h, const ArchiveEntry& e, const
     append_u32(h, uint32_t(e.uncompressed_size));
     append_u16(h, field_length(e.name.size(), e, "name"));
     append_u16(h, field_length(e.central_extra.size(), e, "central header's extra fields"));
-    append_u16(h, field_length(e.comment.size(), e, "comment"));
+    std::vector<uint8_t> comment = e.comment_size != 0 ? e.read_comment() : std::vector<uint8_t>();
+    append_u16(h, field_length(comment.size(), e, "comment"));
     append_u16(h, 0);  // disk number start
     append_u16(h, e.internal_attributes);
     append_u32(h, e.external_attributes);
     append_u32(h, uint32_t(w.local_offset));
     append_bytes(h, e.name.data(), e.name.size());
     append_bytes(h, e.central_extra.data(), e.central_extra.size());
-    append_bytes(h, e.comment.data(), e.comment.size());
+    append_bytes(h, comment.data(), comment.size());
 }
 
 // Writes the 12-byte header that starts an encrypted entry: 11 random bytes and the check
@@ -279,11 +280,15 @@ WrittenArchive write_archive(OutputFile& out, std::vector<ArchiveEntry>& entries
         fail("the files add up to " + std::to_string(result.total_size) +
              " bytes; the stub's progress counter holds at most 4 GiB - 1");
 
+    // Header by header, so the directory (with the comments) is never in memory whole.
     uint64_t directory_offset = out.position();
-    std::vector<uint8_t> directory;
-    for (size_t i = 0; i < entries.size(); ++i)
-        append_central_header(directory, entries[i], written[i]);
-    out.write(directory.data(), directory.size());
+    std::vector<uint8_t> header;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        header.clear();
+        append_central_header(header, entries[i], written[i]);
+        out.write(header.data(), header.size());
+    }
+    uint64_t directory_size = out.position() - directory_offset;
 
     result.end_record_offset = out.position();
     if (result.end_record_offset > ZIP32_LIMIT)
@@ -299,7 +304,7 @@ WrittenArchive write_archive(OutputFile& out, std::vector<ArchiveEntry>& entries
         padding = align_up(used, alignment) - used;
     }
     comment.resize(comment.size() + padding, 0);
-    std::vector<uint8_t> end = end_record(entries.size(), directory.size(), directory_offset, comment.size());
+    std::vector<uint8_t> end = end_record(entries.size(), directory_size, directory_offset, comment.size());
     out.write(end.data(), end.size());
     out.write(comment.data(), comment.size());
     result.file_end = out.position();

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <unistd.h>
 #include <zip.h>
 
 #include "build_error.h"
@@ -137,7 +138,7 @@ size_t parse_central_header(const std::vector<uint8_t>& dir, size_t at, ArchiveE
     e.central_extra = filter_extra(extra, zip64, aes);
     if (aes)
         e.method = METHOD_AES;
-    e.comment.assign(h + 46 + name_size + extra_size, h + total);
+    e.comment_size = uint16_t(comment_size);
     zip64 |= e.compressed_size == 0xFFFFFFFF || e.uncompressed_size == 0xFFFFFFFF || local_offset == 0xFFFFFFFF ||
              get_u16(h + 34) == 0xFFFF;
     return total;
@@ -204,6 +205,7 @@ struct CentralItem {
     uint64_t local_offset = 0;  // as stored, before the shift of bytes in front of the archive
     uint64_t header_offset = 0; // absolute, once the local header has been read
     uint64_t data_offset = 0;
+    uint64_t comment_offset = 0;  // absolute, where the central record's comment lies
     bool zip64 = false;
 };
 
@@ -234,6 +236,7 @@ std::vector<CentralItem> read_central_directory(std::FILE* f, uint64_t start, co
             std::fread(record.data() + CENTRAL_HEADER_SIZE, 1, rest, f) != rest)
             ends_inside();
         item.entry.origin = path;
+        item.comment_offset = start + at + record.size() - get_u16(record.data() + 32);
         at += parse_central_header(record, 0, item.entry, item.local_offset, item.zip64, path);
         item.central_flags = item.entry.gp_flags;
     }
@@ -250,17 +253,19 @@ std::vector<CentralItem> read_central_directory(std::FILE* f, uint64_t start, co
 void refuse_central_name_collisions(std::vector<CentralItem>& items, const NameReading& reading,
                                     const std::string& path)
 {
-    std::vector<ArchiveEntry> named;
-    named.reserve(items.size());
-    for (CentralItem& item : items) {
-        ArchiveEntry& e = item.entry;
+    // Names only: extra fields may take 64 KB an entry.
+    std::vector<ArchiveEntry> named(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        ArchiveEntry& e = items[i].entry;
         try {
             e.unicode_name = decode_zip_name(e.name, e.gp_flags, e.version_made_by, {&e.central_extra}, reading,
                                              path + ": " + entry_label(e));
         } catch (const BuildError&) {
             e.unicode_name.clear();
         }
-        named.push_back(e);
+        named[i].origin = e.origin;
+        named[i].name = e.name;
+        named[i].unicode_name = e.unicode_name;
     }
     refuse_name_collisions(named);
 }
@@ -482,6 +487,20 @@ PayloadReader direct_payload_reader(const std::string& path, uint64_t offset, co
     };
 }
 
+// Reads an entry's comment from the input when the central directory is written.
+std::function<std::vector<uint8_t>()> comment_reader(std::shared_ptr<std::FILE> f, uint64_t offset, uint16_t size,
+                                                     const std::string& path)
+{
+    return [f, offset, size, path] {
+        std::vector<uint8_t> comment(size);
+        ssize_t n = ::pread(fileno(f.get()), comment.data(), size, off_t(offset));
+        if (n != ssize_t(size))
+            fail("cannot read an entry's comment from " + path + ": " +
+                 (n < 0 ? std::strerror(errno) : "the file ended early (it changed during the build)"));
+        return comment;
+    };
+}
+
 // Payload readers stop after exactly `size` bytes; the writer checks that all arrived.
 PayloadReader limited(PayloadReader reader, uint64_t size)
 {
@@ -542,9 +561,12 @@ ArchiveInput read_input_zip(const std::string& path, const NameReading& reading)
     input.comment = end.comment;
     while (!input.comment.empty() && input.comment.back() == 0)
         input.comment.pop_back();
+    std::shared_ptr<std::FILE> comments(open_regular_file(path, "input").release(), std::fclose);
     for (zip_uint64_t i = 0; i < items.size(); ++i) {
         ArchiveEntry& e = items[i].entry;
         cross_check(za.get(), i, e, path);
+        if (e.comment_size != 0)
+            e.read_comment = comment_reader(comments, items[i].comment_offset, e.comment_size, path);
         uint64_t data_offset = items[i].data_offset;
         e.open_payload = [za, i, path, data_offset](ArchiveEntry& entry) {
             verify_entry_data(za.get(), i, entry, data_offset, path);
