@@ -200,7 +200,7 @@ const char *identify_box_icon(HWND icon_control)
     DWORD_PTR icon = 0;
     if (icon_control == NULL || !IsWindowVisible(icon_control)) return "none";
     /* A box without icon keeps the control, shrunk under the text: ask whether it has one. */
-    if (!SendMessageTimeoutW(icon_control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 1000, &icon))
+    if (!send_within(icon_control, STM_GETICON, 0, 0, 1000, &icon))
         return "unknown";
     if (icon == 0) return "none";
     DWORD *shown = grab_window_pixels(icon_control, &width, &height);

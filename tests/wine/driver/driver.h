@@ -57,6 +57,14 @@ void describe_windows(const char *key, DWORD pid);
  * the owner is busy. *busy is set by a time-out and then skips the message. */
 int read_control_text(HWND control, wchar_t *text, int capacity, int *busy);
 int is_message_box(HWND window);
+/* ms scaled by TVDRIVER_TIME_FACTOR (the bench sets it under the i386 emulator, where the
+ * program under test needs several times as long to answer a message). */
+UINT scaled_timeout(UINT ms);
+/* SendMessageTimeoutW within scaled_timeout(ms). Not SMTO_ABORTIFHUNG: Wine counts a thread
+ * as hung when it has not asked for a message for 5 s, which a program just started under
+ * the emulator on a loaded machine does while it builds its first window; the time-out alone
+ * bounds the wait. Returns 0 when the message was not answered in time. */
+int send_within(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT ms, DWORD_PTR *result);
 
 /* ---- pixels (capture.c) ---------------------------------------------------------------- */
 

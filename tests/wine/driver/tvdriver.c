@@ -49,7 +49,7 @@
 #include <string.h>
 #include <wchar.h>
 
-enum { POLL_MS = 20, LINE_CAPACITY = 65536, SEND_TIMEOUT_MS = 2000 };
+enum { POLL_MS = 20, LINE_CAPACITY = 65536, SEND_TIMEOUT_MS = 2000, ANSWER_WAIT_MS = 2000 };
 /* Exit code of a killed child: not 0 to 3 (the stub's codes) and not STILL_ACTIVE (259). */
 enum { KILLED_EXIT_CODE = 260 };
 
@@ -329,6 +329,20 @@ static HWND find_matching_window(const Command *cmd)
     return NULL;
 }
 
+static DWORD min_ms(DWORD a, DWORD b) { return a < b ? a : b; }
+
+/* A window that has just appeared may still be painting for the first time (under the i386
+ * emulator, which translates that code on first use, a second or more): its control texts are
+ * read once its thread answers a message, so the description shows them and not the empty
+ * captions the busy fallback would give. A thread that stays busy (an extraction that does
+ * not pump messages) delays the answer by at most a few seconds. */
+static void wait_until_answering(HWND window, DWORD remaining_ms)
+{
+    DWORD_PTR unused;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, min_ms(remaining_ms, scaled_timeout(ANSWER_WAIT_MS)),
+                        &unused);
+}
+
 static void cmd_wait(const Command *cmd)
 {
     long long timeout;
@@ -341,6 +355,7 @@ static void cmd_wait(const Command *cmd)
         HWND window = find_matching_window(cmd);
         if (window == INVALID_HANDLE_VALUE) { answer_error("bad wait condition"); return; }
         if (window) {
+            wait_until_answering(window, (DWORD)timeout - min_ms(GetTickCount() - start, (DWORD)timeout));
             json_open_object(NULL);
             json_bool("ok", 1);
             describe_window("window", window);
@@ -399,8 +414,7 @@ static void cmd_settext(const Command *cmd)
     DWORD_PTR result;
     HWND control = control_arg(cmd, 1);
     if (!control || cmd->count != 4) { answer_error("usage: settext HWND ID TEXT"); return; }
-    if (!SendMessageTimeoutW(control, WM_SETTEXT, 0, (LPARAM)cmd->token[3], SMTO_ABORTIFHUNG,
-                             SEND_TIMEOUT_MS, &result) || !result) {
+    if (!send_within(control, WM_SETTEXT, 0, (LPARAM)cmd->token[3], SEND_TIMEOUT_MS, &result) || !result) {
         answer_error("WM_SETTEXT failed");
         return;
     }
@@ -413,8 +427,7 @@ static void cmd_check(const Command *cmd)
     long long state;
     HWND control = control_arg(cmd, 1);
     if (!control || !number_arg(cmd, 3, &state)) { answer_error("usage: check HWND ID 0|1"); return; }
-    if (!SendMessageTimeoutW(control, BM_SETCHECK, (WPARAM)state, 0, SMTO_ABORTIFHUNG,
-                             SEND_TIMEOUT_MS, &result)) {
+    if (!send_within(control, BM_SETCHECK, (WPARAM)state, 0, SEND_TIMEOUT_MS, &result)) {
         answer_error("BM_SETCHECK failed");
         return;
     }
@@ -497,8 +510,7 @@ static void cmd_send(const Command *cmd)
         answer_error("usage: send HWND ID MSG [WPARAM [LPARAM]]");
         return;
     }
-    if (!SendMessageTimeoutW(control, (UINT)message, (WPARAM)wparam, (LPARAM)lparam, SMTO_ABORTIFHUNG,
-                             SEND_TIMEOUT_MS, &result)) {
+    if (!send_within(control, (UINT)message, (WPARAM)wparam, (LPARAM)lparam, SEND_TIMEOUT_MS, &result)) {
         answer_error("message not answered");
         return;
     }

@@ -1,6 +1,7 @@
 /* Finding and describing the windows of the program under test. */
 #include "driver.h"
 
+#include <stdlib.h>
 #include <wchar.h>
 
 /* A message box is a dialog (#32770) whose text is the static control with this id. Its
@@ -14,6 +15,23 @@ enum { TEXT_CAPACITY = 4096 };
  * while it extracts; one that does not answer in this time is busy, and the rest of the
  * description then uses the captions stored with the windows (no message needed). */
 enum { SEND_TIMEOUT_MS = 400 };
+
+UINT scaled_timeout(UINT ms)
+{
+    static UINT factor;
+    if (!factor) {
+        wchar_t text[16];
+        DWORD length = GetEnvironmentVariableW(L"TVDRIVER_TIME_FACTOR", text, 16);
+        factor = length > 0 && length < 16 ? (UINT)_wtoi(text) : 0;
+        if (!factor) factor = 1;
+    }
+    return ms * factor;
+}
+
+int send_within(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT ms, DWORD_PTR *result)
+{
+    return SendMessageTimeoutW(window, message, wparam, lparam, SMTO_NORMAL, scaled_timeout(ms), result) != 0;
+}
 
 /* Set once a send timed out while one window is described. */
 static int owner_busy;
@@ -60,8 +78,7 @@ int read_control_text(HWND control, wchar_t *text, int capacity, int *busy)
     DWORD_PTR length = 0;
     text[0] = 0;
     if (!*busy) {
-        if (SendMessageTimeoutW(control, WM_GETTEXT, (WPARAM)capacity, (LPARAM)text,
-                                SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &length))
+        if (send_within(control, WM_GETTEXT, (WPARAM)capacity, (LPARAM)text, SEND_TIMEOUT_MS, &length))
             return (int)length;
         *busy = 1;
     }
@@ -103,8 +120,7 @@ static void describe_control(HWND control)
     json_wide("text", text, length);
     if (is_checkable(control, class_name)) {
         DWORD_PTR state = 0;
-        if (!owner_busy && SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG,
-                                               SEND_TIMEOUT_MS, &state))
+        if (!owner_busy && send_within(control, BM_GETCHECK, 0, 0, SEND_TIMEOUT_MS, &state))
             json_int("checked", (long long)state);
     }
     json_close_object();
