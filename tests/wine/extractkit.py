@@ -23,7 +23,8 @@ import zlib
 from dataclasses import dataclass
 from pathlib import Path
 
-from winebench import BOX_CAPTION, BenchError, MessageBox, Run, StubFile, winpath
+from winebench import (BOX_CAPTION, DEFAULT_TIMEOUT, TIME_FACTOR, BenchError, MessageBox, Run,
+                       StubFile, winpath)
 
 # ---- texts -------------------------------------------------------------------------------------
 
@@ -420,14 +421,14 @@ def password_that(image: ArchiveImage, entry: LocalEntry, passes: bool, length: 
 # ---- runs --------------------------------------------------------------------------------------
 
 
-def answer_password(run: Run, password: str, timeout: float = 15.0) -> None:
+def answer_password(run: Run, password: str, timeout: float = DEFAULT_TIMEOUT) -> None:
     dialog = run.wait_window(caption=PASSWORD_CAPTION, timeout=timeout)
     dialog.settext(PASSWORD_EDIT, password)
     dialog.click(IDOK)
     dialog.wait_gone()
 
 
-def expect_error(run: Run, text: str, timeout: float = 30.0) -> MessageBox:
+def expect_error(run: Run, text: str, timeout: float = 30.0 * TIME_FACTOR) -> MessageBox:
     """The run ends with an error box of this text; it is confirmed and the program exits 2."""
     box = run.wait_message_box(timeout=timeout)
     assert (box.text, box.caption, box.icon) == (text, BOX_CAPTION, "error"), box.summary()
@@ -437,7 +438,7 @@ def expect_error(run: Run, text: str, timeout: float = 30.0) -> MessageBox:
     return box
 
 
-def expect_success(run: Run, timeout: float = 60.0) -> None:
+def expect_success(run: Run, timeout: float = 60.0 * TIME_FACTOR) -> None:
     """A hidden or automatic run ends by itself with exit code 0. A message box (an error, or
     a question nobody answers) fails the test as soon as it shows."""
     deadline = time.monotonic() + timeout

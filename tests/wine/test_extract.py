@@ -17,7 +17,7 @@ from extractkit import (
     tree_names,
     unzip_reference, zip_methods,
 )
-from winebench import BOX_CAPTION, write_tree
+from winebench import BOX_CAPTION, TIME_FACTOR, write_tree
 
 PASSWORD = "Geheim!42"
 
@@ -421,7 +421,7 @@ def test_input_during_run_asks_and_no_goes_on(bench, tmp_path, big_archive, how)
     box = interrupt_run(run, dialog, how)
     assert 0 < (out / "gross.bin").stat().st_size < BIG_SIZE
     box.click("Nein")
-    done = run.wait_message_box(exclude=[box.hwnd], timeout=60)
+    done = run.wait_message_box(exclude=[box.hwnd], timeout=60 * TIME_FACTOR)
     assert done.text == MSG_FILES_EXTRACTED.format(1)
     done.click("OK")
     dialog.click(IDCANCEL)

@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from winebench import exit_without_window
+from winebench import TIME_FACTOR, exit_without_window
 
 FILES = {"a.txt": "alpha", "sub/b.txt": "beta"}
 LICENSE = "Lizenzvertrag für Beispiel 2.0\n\n1. Sie dürfen das Programm nutzen.\n2. Ende.\n"
@@ -51,7 +51,7 @@ def test_decline_ends_with_exit_code_3_and_extracts_nothing(bench, tmp_path, lan
     assert page[LICENSE_TEXT].text == SHOWN
     # The text has the focus; Enter sends IDOK, which no button carries: nothing happens.
     page.key(LICENSE_TEXT, VK_RETURN)
-    time.sleep(0.5)
+    time.sleep(0.5 * TIME_FACTOR)
     assert [w.hwnd for w in run.windows() if w.visible] == [page.hwnd], "Enter accepted the licence"
     page.click(IDCANCEL)
     assert run.wait_exit() == 3

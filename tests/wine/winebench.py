@@ -1093,7 +1093,7 @@ class Bench:
             driver.close()
 
 
-def exit_without_window(run: "Run", timeout: float = 30.0) -> int:
+def exit_without_window(run: "Run", timeout: float = 30.0 * TIME_FACTOR) -> int:
     """Waits for the end of a run that must show no window at all; returns its exit code."""
     answer = run.driver.request(f"wait {int(timeout * 1000)} visible", timeout + 5)
     if answer.get("ok"):
