@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include "build_error.h"
+#include "extra_field.h"
 #include "input.h"
 #include "names.h"
 #include "printable.h"
@@ -227,6 +229,26 @@ void set_dos_time(ArchiveEntry& e, time_t modified)
     e.dos_time = uint16_t(t.tm_hour << 11 | t.tm_min << 5 | t.tm_sec / 2);
 }
 
+// An extended timestamp with the true modification time (UTC seconds), in both headers as
+// Info-ZIP zip writes it, so the time is exact in every zone (the stub reads the local one).
+// Only for 1970 up to 2038-01-19: readers take the field's signed 32 bits either as signed
+// (before 1970) or as unsigned (after 2038), so any other time keeps the DOS time alone.
+// The block cannot outgrow its 16-bit length: the walk's depth limit keeps a folder's names
+// (and the Unicode Path field beside this record) far below it.
+void add_exact_time(ArchiveEntry& e, time_t modified)
+{
+    time_t t = capped_file_time(modified);
+    if (t < 0 || t > INT32_MAX)
+        return;
+    uint8_t field[4 + UNIX_TIME_FIELD_SIZE];
+    put_u16(field, EXTRA_UNIX_TIME);
+    put_u16(field + 2, UNIX_TIME_FIELD_SIZE);
+    field[4] = UNIX_TIME_HAS_MTIME;
+    put_u32(field + 5, uint32_t(t));
+    append_extra_record(e.local_extra, field, sizeof field);
+    append_extra_record(e.central_extra, field, sizeof field);
+}
+
 // The name is settled with the ZIP input's names (settle_entry_names): converted to the
 // stub's code page and checked against the Windows name rules.
 ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const NameReading& reading)
@@ -242,6 +264,7 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const
     e.version_made_by = MADE_BY_DOS_20;
     e.version_needed = 20;
     set_dos_time(e, item.st.st_mtime);
+    add_exact_time(e, item.st.st_mtime);
     e.uncompressed_size = item.directory ? 0 : uint64_t(item.st.st_size);
     e.external_attributes = item.directory ? DOS_DIRECTORY : DOS_ARCHIVE;
     if (!(item.st.st_mode & S_IWUSR))

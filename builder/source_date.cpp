@@ -37,3 +37,9 @@ void break_down_file_time(time_t modified, struct tm& fields)
     time_t capped = even < cap ? even : cap;
     gmtime_r(&capped, &fields);
 }
+
+time_t capped_file_time(time_t modified)
+{
+    time_t epoch = 0;
+    return source_date_epoch(epoch) && epoch < modified ? epoch : modified;
+}

@@ -12,4 +12,8 @@
 // when it is set. Throws BuildError when SOURCE_DATE_EPOCH is not a number of seconds.
 void break_down_file_time(time_t modified, struct tm& fields);
 
+// The modification time an exact time field carries: the file's own second, capped by
+// SOURCE_DATE_EPOCH when it is set.
+time_t capped_file_time(time_t modified);
+
 #endif

@@ -263,6 +263,27 @@ def test_exact_file_times(bench, tmp_path, kind, maker, zone, expected):
         assert (out / name).stat().st_mtime == (mtime if expected is None else expected), name
 
 
+# A folder's files carry their true moment to the second (extended timestamp): built in Berlin,
+# extracted in New York, odd seconds and all; SOURCE_DATE_EPOCH caps the times after it.
+FOLDER_TIMES = {"sommer.txt": (b"S", SUMMER + 1), "winter.txt": (b"W", WINTER + 3)}
+SOURCE_DATE = int(berlin_time(2021, 3, 1, 12, 0, 1))
+
+
+@pytest.mark.parametrize("source_date", [None, SOURCE_DATE], ids=["own-time", "source-date-epoch"])
+def test_folder_times_are_exact_in_another_zone(bench, tmp_path, monkeypatch, source_date):
+    source = write_source(tmp_path / "src", FOLDER_TIMES)
+    out = tmp_path / "out"
+    with monkeypatch.context() as builder_env:
+        builder_env.setenv("TZ", BERLIN)
+        if source_date is not None:
+            builder_env.setenv("SOURCE_DATE_EPOCH", str(source_date))
+        exe = bench.make_sfx(tmp_path, folder=source, args=hidden_args(out))
+    expect_success(bench.start(exe, env={"TZ": "America/New_York"}))
+    for name, (_, mtime) in FOLDER_TIMES.items():
+        wanted = mtime if source_date is None else min(mtime, source_date)
+        assert (out / name).stat().st_mtime == wanted, name
+
+
 # ---- the shared name table ---------------------------------------------------------------------
 
 

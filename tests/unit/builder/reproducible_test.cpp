@@ -91,6 +91,10 @@ TEST_F(BuilderTest, SameFolderInAnotherOrderAndTimeZoneGivesTheSameBytes)
         bool old = e.name == "a/y.txt";
         EXPECT_EQ(e.date, old ? (30 << 9 | 1 << 5 | 1) : (40 << 9 | 1 << 5 | 1));
         EXPECT_EQ(e.time, 0);
+        // The extended timestamp carries the same capped moment.
+        ASSERT_EQ(e.extra.size(), 9u);
+        EXPECT_EQ(Bytes(e.extra.begin(), e.extra.begin() + 5), (Bytes{0x55, 0x54, 5, 0, 1}));
+        EXPECT_EQ(le32(e.extra, 5), old ? 1262304000u : uint32_t(SOURCE_DATE));
     }
 }
 

@@ -354,7 +354,7 @@ TEST_F(SpannedTest, HeaderThatWouldCrossADiskStartsTheNext)
     };
     ASSERT_EQ(build_set(make_input(100000), at("probe"), {}).exit_code, 0);
     size_t disk2_start = read_set(at("probe"), "PROBE", false).starts.at(1);
-    const size_t kHeader = 30 + 5;  // "b.bin"
+    const size_t kHeader = 30 + 5 + 9;  // "b.bin" and its extended timestamp
     size_t a_size = disk2_start + kSpan - 10 - 4 - kHeader;
     RunResult r = build_set(make_input(a_size), at("disks"), {});
     ASSERT_EQ(r.exit_code, 0) << r.all();
