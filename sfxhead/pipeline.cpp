@@ -205,28 +205,50 @@ static LocalToUtcCall local_to_utc_call()
     return call;
 }
 
-// Local time to UTC by the rule in force on that date; where the system cannot do that,
-// LocalFileTimeToFileTime applies today's offset to every date.
-static void local_to_utc(const FILETIME* local_time, FILETIME* utc_time)
+// A FILETIME read as one count of 100 ns ticks (GCC defines reading the other member).
+union FileTicks {
+    FILETIME time;
+    int64_t ticks;
+};
+
+// One reading of a local time by the daylight-saving rule of its date; false where the
+// system has no such rule.
+static bool read_by_date_rule(const FileTicks* local, FileTicks* utc)
 {
     LocalToUtcCall call = local_to_utc_call();
     SYSTEMTIME local_parts, utc_parts;
-    if (call != NULL && FileTimeToSystemTime(local_time, &local_parts) &&
-        call(NULL, &local_parts, &utc_parts) && SystemTimeToFileTime(&utc_parts, utc_time))
+    return call != NULL && FileTimeToSystemTime(&local->time, &local_parts) && call(NULL, &local_parts, &utc_parts) &&
+           SystemTimeToFileTime(&utc_parts, &utc->time);
+}
+
+// Local time to UTC by the rule in force on that date. In the autumn overlap a local time
+// happens twice and the system takes the daylight (earlier) reading; the time an hour later is
+// past the overlap, so it minus an hour is the standard (later) reading, which is taken.
+// Elsewhere that hour-later reading is never the later one, so a time in the spring gap keeps
+// the system's reading. Where the system has no such rule, LocalFileTimeToFileTime applies
+// today's offset to every date.
+static void local_to_utc(FileTicks local, FileTicks* utc)
+{
+    const int64_t hour = 3600 * FILETIME_PER_SECOND;
+    FileTicks later = local;
+    later.ticks += hour;
+    if (read_by_date_rule(&local, utc) && read_by_date_rule(&later, &later)) {
+        if (later.ticks - hour > utc->ticks)
+            utc->ticks = later.ticks - hour;
         return;
-    LocalFileTimeToFileTime(local_time, utc_time);
+    }
+    LocalFileTimeToFileTime(&local.time, &utc->time);
 }
 
 static void set_file_time(HFILE file, WORD dos_date, WORD dos_time)
 {
-    FILETIME local_time, utc_time;
-    DosDateTimeToFileTime(dos_date, dos_time, &local_time);
-    local_to_utc(&local_time, &utc_time);
-    if (entry_time_kind != TIME_FROM_DOS) {
-        utc_time.dwLowDateTime = (DWORD)entry_exact_time;
-        utc_time.dwHighDateTime = (DWORD)(entry_exact_time >> 32);
+    FileTicks local, utc;
+    utc.ticks = entry_exact_time;
+    if (entry_time_kind == TIME_FROM_DOS) {
+        DosDateTimeToFileTime(dos_date, dos_time, &local.time);
+        local_to_utc(local, &utc);
     }
-    SetFileTime((HANDLE)(INT_PTR)file, &utc_time, &utc_time, &utc_time);
+    SetFileTime((HANDLE)(INT_PTR)file, &utc.time, &utc.time, &utc.time);
 }
 
 // The exact time of the extra field when there is one (the same moment in every zone). Else

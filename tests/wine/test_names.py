@@ -263,6 +263,40 @@ def test_exact_file_times(bench, tmp_path, kind, maker, zone, expected):
         assert (out / name).stat().st_mtime == (mtime if expected is None else expected), name
 
 
+# DOS times alone around Berlin's clock changes (Python's zipfile writes no exact field). In the
+# autumn overlap (02:00-03:00 happens twice) the later, standard-time reading counts; the
+# minutes around it keep their one reading. A time in the spring gap (02:00-03:00 never
+# happens) gets one of its two readings: Windows takes standard time, Wine daylight time.
+def utc_time(*fields):
+    return datetime(*fields, tzinfo=ZoneInfo("UTC")).timestamp()
+
+
+DST_CASES = [
+    # id, local DOS time in Berlin, the UTC moment the file must get (or a set of them)
+    ("autumn-before", (2024, 10, 27, 1, 30, 0), utc_time(2024, 10, 26, 23, 30)),
+    ("autumn-overlap", (2024, 10, 27, 2, 30, 0), utc_time(2024, 10, 27, 1, 30)),
+    ("autumn-overlap-end", (2024, 10, 27, 2, 59, 58), utc_time(2024, 10, 27, 1, 59, 58)),
+    ("autumn-after", (2024, 10, 27, 3, 0, 0), utc_time(2024, 10, 27, 2, 0)),
+    ("spring-before", (2024, 3, 31, 1, 59, 58), utc_time(2024, 3, 31, 0, 59, 58)),
+    ("spring-gap", (2024, 3, 31, 2, 30, 0), {utc_time(2024, 3, 31, 1, 30), utc_time(2024, 3, 31, 0, 30)}),
+    ("spring-after", (2024, 3, 31, 3, 0, 0), utc_time(2024, 3, 31, 1, 0)),
+]
+
+
+def test_dos_times_around_clock_changes(bench, tmp_path):
+    archive = tmp_path / "in.zip"
+    with zipfile.ZipFile(archive, "w") as z:
+        for name, fields, _ in DST_CASES:
+            z.writestr(zipfile.ZipInfo(f"{name}.txt", fields), name)
+    out = tmp_path / "out"
+    exe = bench.make_sfx(tmp_path, zip=archive, args=hidden_args(out))
+    expect_success(bench.start(exe, env={"TZ": BERLIN}))
+    got = {name: (out / f"{name}.txt").stat().st_mtime for name, _, _ in DST_CASES}
+    wrong = {name: (got[name], meant) for name, _, meant in DST_CASES
+             if got[name] not in (meant if isinstance(meant, set) else {meant})}
+    assert not wrong
+
+
 # A folder's files carry their true moment to the second (extended timestamp): built in Berlin,
 # extracted in New York, odd seconds and all; SOURCE_DATE_EPOCH caps the times after it.
 FOLDER_TIMES = {"sommer.txt": (b"S", SUMMER + 1), "winter.txt": (b"W", WINTER + 3)}
