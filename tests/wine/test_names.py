@@ -6,6 +6,10 @@
   each built once and extracted under Wine with TZ=Europe/Berlin: the extracted names are the
   Unicode names meant, the bytes and the summer and winter times those unzip gives; unzip,
   7-Zip and bsdtar list the built .exe with the Unicode names.
+- Exact times: real producers' 0x5455/0x000A fields from other zones, malformed fields, a
+  folder built in Berlin extracted in New York (with and without SOURCE_DATE_EPOCH), and
+  DOS times alone around Berlin's clock changes (the autumn hour that repeats, the spring
+  hour that never happened).
 - The shared name table (tests/data/entry_names.tsv): names the stub refuses (devices, file
   streams) end the run with message 28 and nothing made for them; the names it accepts land
   where the table says.

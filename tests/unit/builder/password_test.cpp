@@ -55,6 +55,7 @@ TEST_F(BuilderTest, PasswordEncryptsWithAes256ByDefault)
         EXPECT_EQ(e.crc, 0u) << "AE-2 stores no CRC";
         uint16_t real = holds(e.extra, aes_record(2, 3, 8)) ? 8 : 0;
         EXPECT_TRUE(holds(e.extra, aes_record(2, 3, real))) << "AE-2, AES-256";
+        EXPECT_TRUE(holds(e.extra, Bytes{0x55, 0x54, 5, 0, 1})) << "the exact time stays readable";
         if (real == 0) {
             EXPECT_EQ(e.compressed_size, e.uncompressed_size + 16 + 2 + 10) << "salt, verifier, code";
         }
@@ -175,6 +176,7 @@ TEST_F(BuilderTest, PasswordFolderRoundTrip)
         }
         EXPECT_EQ(e.flags & 9, 1) << "encrypted, no descriptor";
         EXPECT_EQ(decrypted_check_byte("geheim", &f[e.data_offset]), uint8_t(e.crc >> 24));
+        EXPECT_TRUE(holds(e.extra, Bytes{0x55, 0x54, 5, 0, 1})) << "the exact time stays readable";
     }
     RunResult tested = run({"unzip", "-t", "-P", "geheim", at("out.exe")});
     EXPECT_EQ(tested.exit_code, 0) << tested.all();
