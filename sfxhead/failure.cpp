@@ -12,6 +12,7 @@
 #include "resource_data.h"
 
 static int internal_error_count;
+void (*internal_error_cleanup)();
 
 enum { REPORT_LINE_CAPACITY = 401, MODULE_NAME_CAPACITY = 261 };
 
@@ -201,6 +202,8 @@ void internal_error(const char* module, int line)
     // A second internal error (also one raised while the report is written) ends at once.
     if (internal_error_count++ != 0)
         ExitProcess(log_outcome(EXIT_INTERNAL_ERROR));
+    if (internal_error_cleanup)
+        internal_error_cleanup();
 
     char text[REPORT_LINE_CAPACITY];
     int length = _snprintf(text, sizeof text, "Tarvel internal error in file %s line %d", module, line);

@@ -26,6 +26,10 @@ void report_error(const char* text, unsigned type);
 // Shows the internal-error box, writes the report file TVSFX32.RPT and ends the process with
 // exit code 1. module is the source module that detected the fault, line its fixed number.
 [[noreturn]] void internal_error(const char* module, int line);
+// Called first by internal_error, before any box: the code that owns a half-written file sets
+// it, so a fault of the program leaves no temporary file behind, as every other failure does.
+// Null while there is nothing to clean up.
+extern void (*internal_error_cleanup)();
 // Writes the report's lines after the error line (time, module, system, memory) to file.
 void write_report_body(HANDLE file);
 // The module name of every internal error this program raises.

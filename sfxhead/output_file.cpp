@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "failure.h"
 #include "globals.h"
 #include "paths.h"
 
@@ -86,6 +87,9 @@ int open_output_file(const char* path)
         return OUTPUT_REFUSED;
     memcpy(replaced_path, path, strlen(path) + 1);
     replaced_attributes = attributes;
+    // An internal error while the entry is written ends the process without the abort path:
+    // it removes the temporary file through this hook.
+    internal_error_cleanup = discard_output_file;
     return OUTPUT_OPENED;
 }
 

@@ -3,7 +3,8 @@ execution level (per --elevation), DPI awareness, supported systems and processo
 checksum; a package signed with osslsigncode that still passes the stub's own check; and the
 replacement of a hidden system file, which keeps both attributes; the version resource and
 the icon the builder writes (--product-name ..., --icon), read by pefile and, under Wine, by
-GetFileVersionInfo/VerQueryValue and ExtractIconEx; the refusal of broken .ico files."""
+GetFileVersionInfo/VerQueryValue and ExtractIconEx; the refusal of broken .ico files; an
+internal error during a replacement, which leaves the old file and no temporary file."""
 
 import json
 import os
@@ -16,7 +17,7 @@ import pytest
 from extractkit import expect_success, hidden_args
 from iconfile import BLUE, COLOURS, RED, SAMPLE_IMAGES, SAMPLE_SIZES, bitmap_image, group_entries, ico_file, png_image
 from sfxfile import build_sfx
-from winebench import BOX_CAPTION, BUILDER, STUB
+from winebench import BOX_CAPTION, BUILDER, OUT_DIR, STUB
 
 pefile = pytest.importorskip("pefile")
 
@@ -149,6 +150,31 @@ def test_hidden_system_file_is_replaced_and_keeps_both_attributes(bench, tmp_pat
     assert old.read_text() == "neu b"
     assert dos_attributes(old) & HIDDEN_SYSTEM == HIDDEN_SYSTEM
     assert sorted(p.name for p in out.iterdir()) == ["a.txt", "b.txt"]
+
+
+# The stub with an internal error (2353) right after the first bytes of an entry were written.
+WRITE_FAULT_STUB = OUT_DIR / "testbin" / "tvsfx32-write-fault.exe"
+
+
+@pytest.mark.skipif(not WRITE_FAULT_STUB.exists(), reason="the write-fault stub is built by make")
+def test_internal_error_during_a_replacement_removes_the_temporary_file(bench, tmp_path):
+    """The temporary file is gone while the internal-error box is still open (so also when the
+    user ends the program there), the old file keeps its content, the report is written."""
+    out = tmp_path / "out"
+    out.mkdir()
+    (out / "b.txt").write_bytes(b"alt")
+    exe = bench.make_sfx(tmp_path, files={"b.txt": bytes(100_000)}, overwrite=True,
+                         args=hidden_args(out), stub=WRITE_FAULT_STUB)
+    run = bench.start(exe)
+    box = run.wait_message_box()
+    assert (box.caption, box.text) == (BOX_CAPTION, "Tarvel internal error in file sfxhead line 2353")
+    assert [p.name for p in out.iterdir()] == ["b.txt"]
+    assert (out / "b.txt").read_bytes() == b"alt"
+    box.click("OK")
+    run.wait_message_box(exclude=[box.hwnd]).click("OK")
+    assert run.wait_exit() == 1
+    assert (tmp_path / "TVSFX32.RPT").read_bytes().startswith(
+        b"Tarvel internal error in file sfxhead line 2353\r\n")
 
 
 # ---- version and icon ----------------------------------------------------------------------------
