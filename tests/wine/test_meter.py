@@ -69,6 +69,8 @@ class MeterPicture:
     rest_plain: bool  # every column behind the fill in the inverse colour on the bottom row
     ink: tuple | None  # first and last column that carries text, or None
     colours: set
+    height: int = 0
+    ink_rows: tuple | None = None  # first and last row that carries text, or None
 
 
 def border_width(control) -> int:
@@ -93,12 +95,16 @@ def picture_of_meter(dialog, path: Path) -> MeterPicture:
     inverse = system_colour(dialog.run, COLOR_HIGHLIGHTTEXT)
     bottom_row = rows[-1]
     fill = next((x for x, pixel in enumerate(bottom_row) if pixel != highlight), width)
-    ink = [x for x in range(width)
-           if any(row[x] != (highlight if x < fill else inverse) for row in rows)]
+    def is_ink(x, pixel):
+        return pixel != (highlight if x < fill else inverse)
+
+    ink = [x for x in range(width) if any(is_ink(x, row[x]) for row in rows)]
+    ink_rows = [y for y, row in enumerate(rows) if any(is_ink(x, pixel) for x, pixel in enumerate(row))]
     return MeterPicture(width=width, fill=fill,
                         rest_plain=all(pixel == inverse for pixel in bottom_row[fill:]),
                         ink=(ink[0], ink[-1]) if ink else None,
-                        colours={pixel for row in rows for pixel in row})
+                        colours={pixel for row in rows for pixel in row}, height=height,
+                        ink_rows=(ink_rows[0], ink_rows[-1]) if ink_rows else None)
 
 
 def assert_centred_text(dialog, picture: MeterPicture, text: str) -> None:
@@ -262,6 +268,61 @@ def test_large_archive_shows_meter_at_once_and_ticks_wait_for_boxes(bench, tmp_p
     assert not dialog.refresh()[METER].visible
 
 
+# ---- the system DPI ----------------------------------------------------------------------------
+
+# The package declares itself DPI-aware, so Windows does not stretch it: at 150 % (144 DPI) the
+# dialog (dialog units), the meter in it and the meter's own font must grow by themselves.
+HIGH_DPI = 144
+
+
+def meter_at_dpi(bench, tmp_path, dpi: int):
+    """The dialog and the picture of its meter (half full, the text of the idle meter) in a
+    program started at dpi, with the height of an "X" in the meter's font as this Wine renders
+    it there."""
+    bench.set_screen_dpi(dpi)
+    exe = bench.make_sfx(tmp_path / str(dpi), files={"a.txt": b"x"})
+    run = bench.start(exe)
+    dialog = run.dialog()
+    show_meter(dialog)
+    send(dialog, METER, METER_SETRANGE, 100)
+    send(dialog, METER, METER_SETPOS, 50)
+    picture = picture_of_meter(dialog, tmp_path / f"meter-{dpi}.bmp")
+    assert picture.fill == picture.width // 2
+    assert_centred_text(dialog, picture, MSG_EXTRACTING.format(""))
+    letter_height = dialog.run.driver.call(
+        f"text_extent {dialog.hwnd} {METER} {quote(METER_FACE)} {METER_POINTS} {quote('X')}")["height"]
+    run.kill()
+    return dialog, picture, letter_height
+
+
+def test_dialog_meter_and_its_text_scale_with_the_system_dpi(bench, tmp_path):
+    """The same package at 96 and at 144 DPI: dialog and meter 1.5 times as wide and high,
+    the meter's text in a font as much larger as this Wine's font is at that DPI (its ink
+    measured, not assumed: the font's shapes are Wine's), still centred in the bar."""
+    normal, normal_meter, normal_letter = meter_at_dpi(bench, tmp_path, 96)
+    high, high_meter, high_letter = meter_at_dpi(bench, tmp_path, HIGH_DPI)
+    scale = HIGH_DPI / 96
+
+    def ratio(high_value, normal_value):
+        return high_value / normal_value
+
+    dialog_width = ratio(high.client[2] - high.client[0], normal.client[2] - normal.client[0])
+    dialog_height = ratio(high.client[3] - high.client[1], normal.client[3] - normal.client[1])
+    # Dialog units are rounded to whole pixels, so a size is off by up to a few percent.
+    assert abs(dialog_width - scale) < 0.05 and abs(dialog_height - scale) < 0.08, (dialog_width, dialog_height)
+    assert abs(ratio(high_meter.width, normal_meter.width) - scale) < 0.05
+    assert abs(ratio(high_meter.height, normal_meter.height) - scale) < 0.15
+    ink_width = ratio(high_meter.ink[1] - high_meter.ink[0] + 1, normal_meter.ink[1] - normal_meter.ink[0] + 1)
+    ink_height = ratio(high_meter.ink_rows[1] - high_meter.ink_rows[0] + 1,
+                       normal_meter.ink_rows[1] - normal_meter.ink_rows[0] + 1)
+    letter = ratio(high_letter, normal_letter)
+    assert letter > 1.3, (high_letter, normal_letter)
+    assert abs(ink_width - letter) < 0.2 and abs(ink_height - letter) < 0.25, (ink_width, ink_height, letter)
+    print(f"144/96 DPI: dialog {dialog_width:.3f} x {dialog_height:.3f}, meter "
+          f"{ratio(high_meter.width, normal_meter.width):.3f} x {ratio(high_meter.height, normal_meter.height):.3f}, "
+          f"text ink {ink_width:.3f} x {ink_height:.3f}, letter height {letter:.3f}")
+
+
 # ---- screenshots for the README ----------------------------------------------------------------
 
 # Wine's own fonts (the fonts-wine package): Tahoma for "MS Shell Dlg" and Marlett for the
@@ -351,6 +412,28 @@ def test_readme_screenshots(bench, tmp_path):
         page.capture(tmp_path / f"license-{language}.bmp")
         save_png(tmp_path / f"license-{language}.bmp", folder, name)
         run.kill()
+
+
+@pytest.mark.skipif(not os.environ.get("TVSFX_SCREENSHOTS"),
+                    reason="TVSFX_SCREENSHOTS names the folder for the README's screenshots")
+def test_readme_screenshots_at_high_dpi(bench, tmp_path):
+    """TVSFX_SCREENSHOTS=docs/screenshots pytest tests/wine/test_meter.py -k high_dpi
+    The German dialog with its meter at 96 DPI and at 144 DPI (150 %), taken in the same run so
+    the two differ only in the DPI; registers Wine's fonts as test_readme_screenshots does."""
+    folder = Path(os.environ["TVSFX_SCREENSHOTS"]).absolute()
+    folder.mkdir(parents=True, exist_ok=True)
+    if all((FONT_FOLDER / file).exists() for file in WINE_FONTS.values()):
+        register_wine_fonts(bench)
+    entries = progress_entries()
+    archive = make_zip(tmp_path / "in.zip", entries)
+    target = "C:\\Programme\\Beispiel"
+    for dpi in (96, HIGH_DPI):
+        bench.set_screen_dpi(dpi)
+        exe = bench.make_sfx(tmp_path / str(dpi), zip=archive, name="beispiel-setup.exe",
+                             command="setup.exe", language="de", args=["--folder", target])
+        capture_dialog_and_meter(bench, tmp_path, folder, exe, target, entries, f"-{dpi}dpi")
+        # The meter's picture shows the whole dialog: the one without it is not needed.
+        (folder / f"main-dialog-{dpi}dpi.png").unlink()
 
 
 # Paragraphs of one line each: the page wraps them to its width.

@@ -977,6 +977,7 @@ class Bench:
         self.runs: list = []
         self.drivers: list = []
         self._floppy: Floppy | None = None
+        self._dpi_changed = False
 
     # paths
     winpath = staticmethod(winpath)
@@ -1084,6 +1085,22 @@ class Bench:
             self._floppy = Floppy(self.driver(), self.tmp_path / "no-disk")
         return self._floppy
 
+    # screen
+    def set_screen_dpi(self, dpi: int | None) -> None:
+        """The system DPI of the programs started from now on (None: the prefix's 96). Wine 8
+        reads LogPixels when a process starts, first from HKCU\\Control Panel\\Desktop (absent
+        in a fresh prefix), then from HKLM\\...\\Hardware Profiles\\Current\\Software\\Fonts
+        (96): so the user's value is set or removed, and no server restart is needed. Programs
+        already running keep their DPI. The test's end removes the value again."""
+        key = r"HKCU\Control Panel\Desktop"
+        if dpi is None:
+            command = ["delete", key, "/v", "LogPixels", "/f"]
+        else:
+            command = ["add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"]
+        subprocess.run(["wine", "reg", *command], env=self.session.env, check=dpi is not None,
+                       capture_output=True, timeout=60)
+        self._dpi_changed = dpi is not None
+
     def close(self) -> None:
         for run in self.runs:
             run.close()
@@ -1091,6 +1108,8 @@ class Bench:
             self._floppy.eject()
         for driver in self.drivers:
             driver.close()
+        if self._dpi_changed:
+            self.set_screen_dpi(None)
 
 
 def exit_without_window(run: "Run", timeout: float = 30.0 * TIME_FACTOR) -> int:
