@@ -46,9 +46,10 @@ enum MessageId {
     MSG_HELP = 38,                  // %s program file name
     MSG_ARCHIVE_DAMAGED = 39,
     MSG_INFO_LAYOUT = 40,           // %s description, %s product information
-    MSG_UNUSED_41 = 41,             // empty slots 41..44
-    MSG_UNUSED_42 = 42,
-    MSG_UNUSED_43 = 43,
+    // -test
+    MSG_FILES_TESTED = 41,          // %d file count
+    MSG_TESTING = 42,               // %s file name
+    MSG_UNUSED_43 = 43,             // empty slots 43, 44
     MSG_UNUSED_44 = 44,
     MSG_INVALID_DRIVE = 45,         // %s drive
     MSG_NO_ASSOCIATION = 46,        // %s command file

@@ -189,6 +189,10 @@ static const char* take_unattended_switch(const char* p)
         switch_flags |= SFX_WAIT;
         return p + 4;
     }
+    if (is_plain_switch(p, "test")) {
+        test_mode = 1;
+        return p + 4;
+    }
     if (is_plain_switch(p, "extract-only")) {
         extract_only_asked = true;
         return p + 12;
@@ -252,7 +256,8 @@ bool handle_command_line()
         show_usage();
         return false;
     }
-    if (extract_only_asked)
+    // A test run never starts the command, whatever the package or -wait ask for.
+    if (extract_only_asked || test_mode)
         command_text[0] = '\0';
     if (folder_switch[0] != '\0')
         copy_checked(target_folder, PATH_CAPACITY, folder_switch, 3530);

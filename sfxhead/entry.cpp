@@ -80,11 +80,15 @@ static int run_sequence(char* command_line)
     entry_encrypted = flag_set(SFX_PASSWORD_FIRST);
     register_meter_class(instance);
     set_meter_text_source(format_extract_status);
-    if (!confirm_startup_prompt() || !accept_license())
+    // A test installs nothing: there is nothing to confirm or accept before it.
+    if (!test_mode && (!confirm_startup_prompt() || !accept_license()))
         return EXIT_DECLINED;
     if (flag_set(SFX_AUTO))
         auto_mode = 1;
     parse_auto_switch(command_line);
+    // A test starts at once, without a press of Extract.
+    if (test_mode)
+        auto_mode = 1;
     run_main_dialog();
     clean_up();
     return exit_code;

@@ -310,6 +310,16 @@ static void create_output_file()
         refuse_output_file();
 }
 
+// A test reads and checks the data as an extraction does and keeps none of it. Messages name
+// the entry as in the archive: a test has no target folder.
+static void test_file()
+{
+    if (entry_encrypted)
+        pass_password_gate();
+    extract_entry_data();
+    ++files_extracted;
+}
+
 // Writes a file entry; it counts once it has been written, checked and put in its place.
 static void extract_file()
 {
@@ -321,6 +331,17 @@ static void extract_file()
         refuse_output_file();
     log_extracted(entry_name);
     ++files_extracted;
+}
+
+// A file entry of an extraction: its folders, the overwrite question, then the file.
+static void extract_or_skip_file()
+{
+    make_output_path();
+    create_entry_folders();
+    if (confirm_overwrite())
+        extract_file();
+    else
+        skip_entry();
 }
 
 void extract_entry()
@@ -335,15 +356,14 @@ void extract_entry()
         // A directory has no data of its own; whatever a writer stored for it is stepped over,
         // before its folders are made, so a size that runs past the file makes nothing.
         skip_entry();
-        create_entry_folders();
+        if (!test_mode)
+            create_entry_folders();
     } else {
         copy_checked(display_name, PATH_CAPACITY, entry_name, 4222);
-        make_output_path();
-        create_entry_folders();
-        if (confirm_overwrite())
-            extract_file();
+        if (test_mode)
+            test_file();
         else
-            skip_entry();
+            extract_or_skip_file();
     }
     if (descriptor_follows)
         skip_descriptor();

@@ -53,6 +53,9 @@ extern int auto_mode;
 extern int overwrite_silently;
 extern int multi_volume;
 extern int exe_volumes;
+// "-test": every entry is read, decrypted, decoded and checked as in an extraction, and
+// nothing is written: no folder, no file, no command.
+extern int test_mode;
 
 // --- the current entry (overwritten by every local header) ----------------------------------
 // Its local header: the 26 bytes after the signature, field by field.

@@ -179,9 +179,25 @@ static bool run_command_after(HWND dialog)
     return true;
 }
 
+// After a test that found no error: the count in a box (with -silent, in the log), and the
+// dialog ends. The log gets the line in both modes, as it gets an error's.
+static void report_test_passed(HWND dialog)
+{
+    char text[DIALOG_TEXT_CAPACITY];
+    format_checked(text, sizeof text, 7401, 7401, message_text(MSG_FILES_TESTED), files_extracted);
+    if (!silent_mode)
+        log_message(text);
+    show_notice(text);
+    EndDialog(dialog, 1);
+}
+
 // After a completed run. Returns true when the dialog ends.
 static bool report_success(HWND dialog)
 {
+    if (test_mode) {
+        report_test_passed(dialog);
+        return true;
+    }
     char text[DIALOG_TEXT_CAPACITY];
     format_checked(text, sizeof text, 5495, 5495, message_text(MSG_FILES_EXTRACTED), files_extracted);
     SetDlgItemTextA(dialog, ID_STATUS_LINE, text);
@@ -194,18 +210,26 @@ static bool report_success(HWND dialog)
     return false;
 }
 
+// The target folder from its field; an empty field is refused and Extract stays available.
+static bool take_folder_field(HWND dialog)
+{
+    GetDlgItemTextA(dialog, ID_FOLDER_FIELD, target_folder, PATH_CAPACITY);
+    if (target_folder[0] != '\0')
+        return true;
+    report_error(message_text(MSG_NO_FOLDER), MB_ICONERROR);
+    EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
+    return false;
+}
+
 // Returns false when it stopped early (empty folder, password cancelled).
 static bool main_on_extract(HWND dialog)
 {
     make_close_default(dialog);
     exit_code = EXIT_DONE;  // the outcome of this run decides
     overwrite_silently = IsDlgButtonChecked(dialog, ID_OVERWRITE) == BST_CHECKED;
-    GetDlgItemTextA(dialog, ID_FOLDER_FIELD, target_folder, PATH_CAPACITY);
-    if (target_folder[0] == '\0') {
-        report_error(message_text(MSG_NO_FOLDER), MB_ICONERROR);
-        EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
+    // A test has no target folder.
+    if (!test_mode && !take_folder_field(dialog))
         return true;
-    }
     SetDlgItemTextA(dialog, ID_STATUS_LINE, "");
     if (!password_dialog(dialog)) {
         exit_code = EXIT_DECLINED;

@@ -296,7 +296,7 @@ def test_usage_box(bench, tmp_path, switch):
     box = run.wait_message_box()
     assert box.caption == BOX_CAPTION and box.icon == "none" and box.button_ids == [1]
     for word in ("-silent", '-dir="Ordner"', "-overwrite", "-password=", "-log=", "-args=",
-                 "-info", "-help", "Exitcode"):
+                 "-info", "-help", "-wait", "-extract-only", "-test", "Exitcode"):
         assert word in box.text
     box.click("OK")
     assert run.wait_exit() == 0

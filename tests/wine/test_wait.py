@@ -72,7 +72,7 @@ def test_extract_only_extracts_and_does_not_start_the_command(bench, tmp_path):
     assert not log.exists()
 
 
-@pytest.mark.parametrize("switch", ["-wait", "/extract-only"])
+@pytest.mark.parametrize("switch", ["-wait", "/extract-only", "/TEST"])
 def test_no_unattended_packages_refuse_the_new_switches(bench, tmp_path, switch):
     exe, out = build(bench, tmp_path, no_unattended=True)
     run = bench.start(exe, switch)

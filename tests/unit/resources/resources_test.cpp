@@ -365,8 +365,8 @@ const ExpectedMessage MESSAGES[MESSAGE_TEXT_COUNT] = {
      u8"Archiv ist beschädigt oder wurde verkürzt bzw. nach dem Anlegen geändert. Wenn "
      u8"diese Datei aus einer Online-Quelle stammt, laden Sie sie erneut herunter."},
     {MSG_INFO_LAYOUT, u8"%s\n\n%s\n"},
-    {MSG_UNUSED_41, u8""},
-    {MSG_UNUSED_42, u8""},
+    {MSG_FILES_TESTED, u8"%d Datei(en) geprüft, keine Fehler"},
+    {MSG_TESTING, u8"Überprüfe %s"},
     {MSG_UNUSED_43, u8""},
     {MSG_UNUSED_44, u8""},
     {MSG_INVALID_DRIVE, u8"Laufwerk %s ist ungültig, Extrahieren abgebrochen."},
@@ -867,7 +867,8 @@ TEST(Languages, UsageAndFixedTextsInBothLanguages)
     const LoadedLanguage& de = loaded(LANGUAGE_GERMAN);
     const LoadedLanguage& en = loaded(LANGUAGE_ENGLISH);
     EXPECT_EQ(german_words_in(en.usage), std::vector<std::string>{});
-    for (const char* word : {"-silent", "-dir=", "-overwrite", "-password=", "-log=", "-args=", "-info", "-?", "-help"}) {
+    for (const char* word : {"-silent", "-dir=", "-overwrite", "-password=", "-log=", "-args=", "-info", "-?", "-help",
+                             "-wait", "-extract-only", "-test"}) {
         EXPECT_NE(de.usage.find(word), std::string::npos) << word;
         EXPECT_NE(en.usage.find(word), std::string::npos) << word;
     }
