@@ -12,7 +12,8 @@ from extractkit import (
     password_that, pyzip, sevenzip, tree_names,
 )
 from test_aes import wrong_password as aes_wrong_password
-from winebench import BOX_CAPTION, exit_without_window, write_tree
+from test_spanned import EXE_NAME, build_set, insert, noise, swap_when_asked
+from winebench import BOX_CAPTION, Run, exit_without_window, quote, write_tree
 
 PASSWORD = "Pruefung"
 ECHO = "setup.exe"
@@ -214,3 +215,26 @@ def test_a_package_that_passes_extracts(bench, tmp_path):
     run = bench.start(package.exe, f'-silent -extract-only -password="{PASSWORD}"')
     assert exit_without_window(run) == 0
     bench.compare_trees(package.out, package.exe.source)
+
+
+def test_spanned_package_is_tested_across_its_disks(bench, tmp_path):
+    """Three floppies: the test asks for each disk as an extraction does and writes nothing."""
+    out = tmp_path / "out"
+    files = {f"daten/teil{i}.bin": noise(70000 + 9000 * i, i) for i in range(5)}
+    disks = build_set(bench, tmp_path / "set", files, span=200 * 1024, password=PASSWORD,
+                      encryption="zipcrypto", folder=bench.winpath(out))
+    assert disks.count == 3
+    floppy = bench.floppy()
+    insert(floppy, disks, 1)
+    driver = bench.session.driver(tmp_path / "driver-a.log")
+    run = Run(driver, disks.disk(1) / EXE_NAME)
+    bench.runs.append(run)
+    root, exe, args = quote("A:\\"), quote("A:\\" + EXE_NAME), quote(f'-test -password="{PASSWORD}"')
+    run.pid = driver.call(f"start {root} {exe} {args}")["pid"]
+    swap_when_asked(run, floppy, disks, 2)
+    swap_when_asked(run, floppy, disks, 3)
+    box = run.wait_message_box()
+    assert box.text == TESTED.format(len(files))
+    box.click("OK")
+    assert run.wait_exit() == 0
+    assert not out.exists()
