@@ -277,6 +277,14 @@ void check_flag_combinations(uint32_t flags, const ConfigFields& fields)
         warn("--hidden suppresses the start-up prompt; the --prompt text is never shown");
     if ((flags & SFX_VERB_INSTALL) && fields[FIELD_COMMAND].empty())
         warn("--verb-install has no effect without --command");
+    // The clean-up removes only what the run created; it is meant for the temporary folder,
+    // where nothing of the package may stay. Without a command it would remove the files as
+    // soon as they were extracted.
+    if ((flags & SFX_CLEANUP) && !fields[FIELD_FOLDER].empty())
+        fail("--cleanup removes the extracted files from the temporary folder: it cannot go with --folder "
+             "(leave out --folder, or --cleanup)");
+    if ((flags & SFX_CLEANUP) && fields[FIELD_COMMAND].empty())
+        fail("--cleanup removes the files once the command has ended: give --command too");
 }
 
 void check_span_options(const BuildOptions& o, uint32_t flags)
@@ -370,6 +378,8 @@ void print_build_help(std::FILE* to)
         "                      -info and -args= still work\n"
         "  --wait              wait for the command and every process it starts; the\n"
         "                      package exits with the command's exit code\n"
+        "  --cleanup           with --command and an empty --folder: waits as --wait,\n"
+        "                      then removes every file and folder the run created\n"
         "  --flags=HEX         further flag bits, OR'ed in\n"
         "\n"
         "Integrity:\n"

@@ -25,6 +25,7 @@ const FlagName flag_names[] = {
     {SFX_HIDDEN, "SFX_HIDDEN", "hidden"},
     {SFX_NO_UNATTENDED, "SFX_NO_UNATTENDED", "no-unattended"},
     {SFX_WAIT, "SFX_WAIT", "wait"},
+    {SFX_CLEANUP, "SFX_CLEANUP", "cleanup"},
     {SFX_LANGUAGE_EN, "SFX_LANGUAGE_EN", nullptr},
     {SFX_LANGUAGE_AUTO, "SFX_LANGUAGE_AUTO", nullptr},
 };

@@ -45,6 +45,8 @@ extern const char text_log_message[];          // log line prefix of a message (
 extern const char text_log_file[];             // log line prefix of an extracted file
 extern const char text_log_end[];              // log line prefix of the exit code
 extern const char text_log_license[];          // log line: -silent took the licence as accepted
+extern const char text_log_at_restart[];       // log line prefix of a path left to the next restart
+extern const char text_log_not_removed[];      // log line prefix of a path the clean-up left
 
 // --- licence dialog ------------------------------------------------------------------------
 // One raw Deflate stream that inflates to the licence dialog template (at most 600 bytes, as
@@ -78,6 +80,8 @@ struct TextSet {
     const char* log_file;
     const char* log_end;
     const char* log_license;
+    const char* log_at_restart;
+    const char* log_not_removed;
 };
 extern const TextSet text_sets[LANGUAGE_COUNT];
 

@@ -112,7 +112,7 @@ UINT_PTR run_command(const char* file, const char* parameters, StartMode mode)
     }
     if (mode == START_PLAIN)
         return WinExec(command_line, SW_SHOWNORMAL);
-    if (flag_set(SFX_WAIT)) {
+    if (flag_set(SFX_WAIT | SFX_CLEANUP)) {
         start_and_wait(command_line, file);
         return 0;
     }

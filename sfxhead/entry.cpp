@@ -2,6 +2,7 @@
 // process, runs start-up and then the run sequence up to the main dialog and the clean-up.
 #include <string.h>
 
+#include "cleanup.h"
 #include "config.h"
 #include "failure.h"
 #include "language.h"
@@ -129,5 +130,9 @@ extern "C" void __stdcall process_start()
     }
     while (*p && *p <= ' ')
         ++p;
-    ExitProcess(log_outcome(sfx_main(GetModuleHandleA(NULL), (char*)p)));
+    int code = sfx_main(GetModuleHandleA(NULL), (char*)p);
+    // After every way the run can end but an internal error: the command has ended, or the
+    // run failed or was cancelled.
+    remove_created();
+    ExitProcess(log_outcome(code));
 }

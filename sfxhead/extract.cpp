@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "archive.h"
+#include "cleanup.h"
 #include "control_ids.h"
 #include "crypt.h"
 #include "entry_cipher.h"
@@ -154,6 +155,7 @@ static void create_folder(char* path)
         return;
     if (!CreateDirectoryA(path, NULL))
         fatal_message(1557, 1558, MSG_CREATE_FOLDER_FAILED, path);
+    remember_created(path);
 }
 
 // Builds the path whose folders are created: for a directory entry the target folder and the

@@ -65,6 +65,11 @@ void log_extracted(const char* path)
     write_line(log_words->log_file, path);
 }
 
+void log_left_behind(const char* path, bool scheduled)
+{
+    write_line(scheduled ? log_words->log_at_restart : log_words->log_not_removed, path);
+}
+
 void log_license_accepted()
 {
     write_line(log_words->log_license, "");
@@ -72,7 +77,15 @@ void log_license_accepted()
 
 int log_outcome(int code)
 {
-    char text[2] = {(char)('0' + code), '\0'};
-    write_line(log_words->log_end, text);
+    // A command's exit code is any DWORD (3010, 1603, 0xC0000005): written unsigned.
+    char text[11];
+    char* digits = text + sizeof text - 1;
+    *digits = '\0';
+    unsigned value = (unsigned)code;
+    do {
+        *--digits = (char)('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    write_line(log_words->log_end, digits);
     return code;
 }

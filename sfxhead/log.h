@@ -23,6 +23,9 @@ bool open_log(const char* path);
 void log_message(const char* text);
 // One line "Datei: path" for a file extracted completely.
 void log_extracted(const char* path);
+// One line for a created path the clean-up could not remove: "Beim Neustart entfernen: path"
+// when it is scheduled for the next restart, else "Nicht entfernt: path".
+void log_left_behind(const char* path, bool scheduled);
 // One line saying that -silent took the licence as accepted.
 void log_license_accepted();
 // Writes the outcome line "Ende: Exitcode n" and returns code.

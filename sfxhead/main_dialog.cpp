@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "cleanup.h"
 #include "command.h"
 #include "extract.h"
 #include "failure.h"
@@ -203,7 +204,9 @@ static bool report_success(HWND dialog)
     SetDlgItemTextA(dialog, ID_STATUS_LINE, text);
     if (!auto_mode && !hidden_mode())
         MessageBoxA(dialog, text, text_caption, MB_OK);
-    if (IsDlgButtonChecked(dialog, ID_RUN_COMMAND) == BST_CHECKED && run_command_after(dialog))
+    if (IsDlgButtonChecked(dialog, ID_RUN_COMMAND) != BST_CHECKED)
+        keep_created();  // extracted without the command (-extract-only, box cleared): asked for
+    else if (run_command_after(dialog))
         return true;
     if (auto_mode || hidden_mode())
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);

@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "cleanup.h"
 #include "failure.h"
 #include "globals.h"
 #include "paths.h"
@@ -78,6 +79,7 @@ int open_output_file(const char* path)
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file != INVALID_HANDLE_VALUE) {
         output_handle = (HFILE)(INT_PTR)file;
+        remember_created(path);
         return OUTPUT_OPENED;
     }
     if (GetLastError() == ERROR_PATH_NOT_FOUND)

@@ -23,7 +23,7 @@ enum { MODULE_PATH_CAPACITY = 512 };
 
 // Makes the program's own folder the current directory, so that a target folder "." and the
 // report file of an internal error both refer to it.
-static void change_to_program_folder()
+void change_to_program_folder()
 {
     char path[MODULE_PATH_CAPACITY];
     DWORD length = GetModuleFileNameA(NULL, path, sizeof path);

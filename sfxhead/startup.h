@@ -8,6 +8,8 @@
 // program's folder, error mode, version, the text buffers, self_path. False when the text
 // buffers cannot be allocated.
 bool prepare_process(HINSTANCE module);
+// Makes the program's own folder the current directory.
+void change_to_program_folder();
 // Opens and verifies the own file, allocates the decoder buffers, loads the messages and the
 // configuration. Every failure ends in a fatal or internal error.
 void startup();

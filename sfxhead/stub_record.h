@@ -54,6 +54,10 @@ enum SfxFlags : uint32_t {
     // The command after extraction is waited for, with every process it starts, and its exit
     // code becomes the program's.
     SFX_WAIT = 0x01000000,
+    // The files and folders the run created are removed once the command and every process it
+    // started have ended (which implies SFX_WAIT); the builder allows it only with the temporary
+    // folder (an empty folder field) and a command.
+    SFX_CLEANUP = 0x02000000,
     // The language of every text the stub shows or writes; neither bit: German.
     SFX_LANGUAGE_EN = 0x04000000,    // English
     SFX_LANGUAGE_AUTO = 0x08000000,  // German when the user's Windows reads German, else English

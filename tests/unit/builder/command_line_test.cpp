@@ -120,6 +120,17 @@ TEST_F(CommandLineTest, InspectJsonParsesAndAgreesWithTheTextForm)
     EXPECT_EQ(compared, 3u + 4u + 6u) << facts.out;
 }
 
+TEST_F(CommandLineTest, InspectShowsTheCleanupFlag)
+{
+    RunResult built = build(make_sample_folder(), at("out.exe"), {"--cleanup", "--command", "docs\\Note.txt"});
+    ASSERT_EQ(built.exit_code, 0) << built.all();
+    RunResult text = run({tvsfx_path(), "inspect", at("out.exe")});
+    EXPECT_NE(text.out.find("flags: 0x02000800 (SFX_CRC_AFTER_HEADERS | SFX_CLEANUP)\n"), std::string::npos)
+        << text.out;
+    RunResult json = run({tvsfx_path(), "inspect", "--json", at("out.exe")});
+    EXPECT_NE(json.out.find("\"SFX_CRC_AFTER_HEADERS | SFX_CLEANUP\""), std::string::npos) << json.out;
+}
+
 TEST_F(CommandLineTest, VersionAndHelpNameTheExitCodes)
 {
     for (const char* word : {"--version", "version"}) {
@@ -174,6 +185,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"BuildUnknownCodepage", {"build", "--codepage", "FOO", "-o", "@/o.exe", "@"}, 2},
                       ExitCase{"TestUnknownCodepage", {"test", "--codepage", "FOO", "@/text.exe"}, 2},
                       ExitCase{"EncryptionWithoutPassword", {"build", "--encryption", "aes256", "-o", "@/o.exe", "@"}, 2},
+                      ExitCase{"CleanupWithFolder",
+                               {"build", "--cleanup", "--command", "a.exe", "--folder", "x", "-o", "@/o.exe", "@"}, 2},
+                      ExitCase{"CleanupWithoutCommand", {"build", "--cleanup", "-o", "@/o.exe", "@"}, 2},
                       ExitCase{"TitleTooLong", {"build", "--title", std::string(65, 't'), "-o", "@/o.exe", "@"}, 2},
                       // Control bytes in the values come back escaped.
                       ExitCase{"LevelWithEscape", {"build", "--level", "\x1b[31m", "-o", "@/o.exe", "@"}, 2},

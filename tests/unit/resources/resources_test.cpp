@@ -902,6 +902,8 @@ TEST(Languages, UsageAndFixedTextsInBothLanguages)
         {"log_file", german().log_file, english().log_file},
         {"log_end", german().log_end, english().log_end},
         {"log_license", german().log_license, english().log_license},
+        {"log_at_restart", german().log_at_restart, english().log_at_restart},
+        {"log_not_removed", german().log_not_removed, english().log_not_removed},
     };
     for (const Fixed& f : fixed) {
         SCOPED_TRACE(f.name);
