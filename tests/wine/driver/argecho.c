@@ -6,6 +6,11 @@
  * milliseconds it first starts a copy of itself that sleeps that long, logs a line with
  * "child":true and exits, so the parent ends before its child. TMP and TEMP are recorded because the stub's default folder comes
  * from them; an unset variable is logged as null.
+ * For files held open while a package removes what it extracted: with ARGECHO_HOLD=path it
+ * waits until that file exists and opens it with read sharing only (nobody may delete it)
+ * before it logs ("held":true); with ARGECHO_WAITFOR=path it waits after logging until that
+ * file exists, and only then exits (and lets go of a held file). Both waits end after a
+ * minute at the latest.
  * A GUI program, like the setup programs the stub usually starts, so no console appears. */
 #include <windows.h>
 
@@ -13,7 +18,31 @@
 #include <string.h>
 #include <wchar.h>
 
-enum { TEXT_CAPACITY = 32768 };
+enum { TEXT_CAPACITY = 32768, FILE_WAIT_MS = 60000, FILE_POLL_MS = 20 };
+
+/* Waits until the file named by the variable exists; false when the variable is not set. */
+static int wait_for_file(const wchar_t *variable, wchar_t *path)
+{
+    if (!GetEnvironmentVariableW(variable, path, MAX_PATH)) return 0;
+    for (DWORD waited = 0; waited < FILE_WAIT_MS && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
+         waited += FILE_POLL_MS)
+        Sleep(FILE_POLL_MS);
+    return 1;
+}
+
+/* ARGECHO_HOLD: the file, opened so that it cannot be deleted or replaced while we run. It
+ * cannot be opened so while its writer still has it open for writing: tried until it can. */
+static HANDLE hold_file(void)
+{
+    wchar_t path[MAX_PATH];
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (!wait_for_file(L"ARGECHO_HOLD", path)) return file;
+    for (DWORD waited = 0; waited < FILE_WAIT_MS && file == INVALID_HANDLE_VALUE; waited += FILE_POLL_MS) {
+        file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE) Sleep(FILE_POLL_MS);
+    }
+    return file;
+}
 
 /* The argument part the way the C runtime and WinMain's lpCmdLine cut it: the program token
  * (quoted or up to the first blank) and the blanks after it are skipped. */
@@ -92,6 +121,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR ansi_arguments,
         Sleep((DWORD)_wtoi(number));
         strcat(line, ",\"child\":true");
     }
+    HANDLE held = hold_file();
+    if (held != INVALID_HANDLE_VALUE) strcat(line, ",\"held\":true");
     strcat(line, "}\n");
     if (GetEnvironmentVariableW(L"ARGECHO_CHILD", number, 32)) {
         STARTUPINFOW startup;
@@ -107,5 +138,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR ansi_arguments,
         }
     }
     append_to_log(line);
+    wchar_t release[MAX_PATH];
+    wait_for_file(L"ARGECHO_WAITFOR", release);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     return GetEnvironmentVariableW(L"ARGECHO_EXIT", number, 32) ? _wtoi(number) : 0;
 }
