@@ -42,7 +42,9 @@ def temp_folder(tmp_path):
 def run_package(bench, exe, temp, log, switches="-overwrite", **env):
     env = {"TMP": bench.winpath(temp), "TEMP": bench.winpath(temp),
            **{k: str(v) for k, v in env.items()}}
-    return bench.start(exe, f'-silent {switches} -log="{bench.winpath(log)}"'.strip(), env=env).wait_exit()
+    # The run includes the command, its child and the clean-up: more than one start's time.
+    run = bench.start(exe, f'-silent {switches} -log="{bench.winpath(log)}"'.strip(), env=env)
+    return run.wait_exit(timeout=60)
 
 
 def log_lines(log):
