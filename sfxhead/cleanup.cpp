@@ -9,7 +9,6 @@
 #include "failure.h"
 #include "globals.h"
 #include "log.h"
-#include "startup.h"
 
 // The paths this run created, each with its NUL, in the order they were made. A folder is
 // always made before what it holds, so going backwards removes the deepest first. One block
@@ -103,8 +102,6 @@ void remove_created()
 {
     if (created_size == 0)
         return;
-    // The target folder is the current directory, which the system does not remove.
-    change_to_program_folder();
     if (!remove_listed(false)) {
         Sleep(SECOND_PASS_DELAY_MS);
         remove_listed(true);

@@ -133,6 +133,10 @@ extern "C" void __stdcall process_start()
     int code = sfx_main(GetModuleHandleA(NULL), (char*)p);
     // After every way the run can end but an internal error: the command has ended, or the
     // run failed or was cancelled.
-    remove_created();
+    if (flag_set(SFX_CLEANUP)) {
+        // The target folder is the current directory, which the system does not remove.
+        change_to_program_folder();
+        remove_created();
+    }
     ExitProcess(log_outcome(code));
 }

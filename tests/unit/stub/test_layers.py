@@ -35,7 +35,7 @@ LAYERS = [
     ["sfxhead/archive", "sfxhead/password", "sfxhead/pipeline"],
     # disks, the output file, the current entry's cipher, the archive file's lowest level
     ["sfxhead/volume", "sfxhead/output_file", "sfxhead/entry_cipher"],
-    ["sfxhead/reader"],
+    ["sfxhead/reader", "sfxhead/cleanup"],
     # helpers and the register of global state
     ["sfxhead/screen", "sfxhead/failure"],
     ["sfxhead/paths", "sfxhead/globals", "sfxhead/log"],
