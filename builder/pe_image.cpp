@@ -24,17 +24,6 @@ bool is_power_of_two(uint32_t v)
     return v != 0 && (v & (v - 1)) == 0;
 }
 
-PeSection read_section(const uint8_t* h)
-{
-    PeSection s;
-    s.name.assign(reinterpret_cast<const char*>(h), strnlen(reinterpret_cast<const char*>(h), 8));
-    s.virtual_size = get_u32(h + 8);
-    s.virtual_address = get_u32(h + 12);
-    s.raw_size = get_u32(h + 16);
-    s.raw_pointer = get_u32(h + 20);
-    s.characteristics = get_u32(h + 36);
-    return s;
-}
 
 // The extent of a section in memory: the loader maps VirtualSize bytes, or SizeOfRawData
 // when a linker left VirtualSize at 0.
@@ -130,6 +119,18 @@ bool read_sections(const std::vector<uint8_t>& file, PeImage& image, std::string
 }
 
 }  // namespace
+
+PeSection read_section(const uint8_t* h)
+{
+    PeSection s;
+    s.name.assign(reinterpret_cast<const char*>(h), strnlen(reinterpret_cast<const char*>(h), 8));
+    s.virtual_size = get_u32(h + 8);
+    s.virtual_address = get_u32(h + 12);
+    s.raw_size = get_u32(h + 16);
+    s.raw_pointer = get_u32(h + 20);
+    s.characteristics = get_u32(h + 36);
+    return s;
+}
 
 bool try_parse_pe_image(const std::vector<uint8_t>& file, PeImage& image, std::string& error)
 {

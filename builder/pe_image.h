@@ -55,6 +55,9 @@ struct PeSection {
     uint32_t characteristics;
 };
 
+// One 40-byte entry of the section table.
+PeSection read_section(const uint8_t* header);
+
 struct PeImage {
     uint32_t pe_offset = 0;            // e_lfanew
     uint32_t section_table_offset = 0; // file offset of the first section header: also the end

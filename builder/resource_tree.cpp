@@ -9,6 +9,7 @@
 
 #include "build_error.h"
 #include "byte_buffer.h"
+#include "pe_image.h"
 
 namespace {
 
@@ -73,15 +74,7 @@ bool read_layout(const std::vector<uint8_t>& file, SectionMap& map, uint32_t& rv
         return false;
     }
     for (uint16_t i = 0; i < count; ++i) {
-        const uint8_t* h = &file[table + size_t(i) * SECTION_HEADER_SIZE];
-        PeSection s;
-        s.name.assign(reinterpret_cast<const char*>(h), strnlen(reinterpret_cast<const char*>(h), 8));
-        s.virtual_size = get_u32(h + 8);
-        s.virtual_address = get_u32(h + 12);
-        s.raw_size = get_u32(h + 16);
-        s.raw_pointer = get_u32(h + 20);
-        s.characteristics = get_u32(h + 36);
-        map.sections.push_back(s);
+        map.sections.push_back(read_section(&file[table + size_t(i) * SECTION_HEADER_SIZE]));
     }
     return true;
 }

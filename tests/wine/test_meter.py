@@ -379,15 +379,21 @@ def capture_password_dialog(bench, tmp_path, folder, language, caption, suffix) 
     run.kill()
 
 
+def screenshot_folder(bench) -> Path:
+    """TVSFX_SCREENSHOTS, made if missing, with Wine's fonts registered in the session prefix."""
+    folder = Path(os.environ["TVSFX_SCREENSHOTS"]).absolute()
+    folder.mkdir(parents=True, exist_ok=True)
+    if all((FONT_FOLDER / file).exists() for file in WINE_FONTS.values()):
+        register_wine_fonts(bench)
+    return folder
+
+
 @pytest.mark.skipif(not os.environ.get("TVSFX_SCREENSHOTS"),
                     reason="TVSFX_SCREENSHOTS names the folder for the README's screenshots")
 def test_readme_screenshots(bench, tmp_path):
     """TVSFX_SCREENSHOTS=docs/screenshots pytest tests/wine/test_meter.py -k screenshots
     Registers Wine's fonts in the session prefix first (so run it on its own)."""
-    folder = Path(os.environ["TVSFX_SCREENSHOTS"]).absolute()
-    folder.mkdir(parents=True, exist_ok=True)
-    if all((FONT_FOLDER / file).exists() for file in WINE_FONTS.values()):
-        register_wine_fonts(bench)
+    folder = screenshot_folder(bench)
 
     # The runs go into the prefix's drive C:, so the folder field shows a plain Windows path.
     # The same package in German and, built with --language en, in English.
@@ -420,10 +426,7 @@ def test_readme_screenshots_at_high_dpi(bench, tmp_path):
     """TVSFX_SCREENSHOTS=docs/screenshots pytest tests/wine/test_meter.py -k high_dpi
     The German dialog with its meter at 96 DPI and at 144 DPI (150 %), taken in the same run so
     the two differ only in the DPI; registers Wine's fonts as test_readme_screenshots does."""
-    folder = Path(os.environ["TVSFX_SCREENSHOTS"]).absolute()
-    folder.mkdir(parents=True, exist_ok=True)
-    if all((FONT_FOLDER / file).exists() for file in WINE_FONTS.values()):
-        register_wine_fonts(bench)
+    folder = screenshot_folder(bench)
     entries = progress_entries()
     archive = make_zip(tmp_path / "in.zip", entries)
     target = "C:\\Programme\\Beispiel"

@@ -30,6 +30,16 @@ const uint8_t kMarker[8] = {0x54, 0x56, 0x4B, 0x01, 0x73, 0x66, 0x78, 0x02};
 
 }  // namespace
 
+void exec_program(const std::vector<std::string>& argv)
+{
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
 RunResult run(const std::vector<std::string>& argv)
 {
     TempFolder capture;
@@ -42,12 +52,7 @@ RunResult run(const std::vector<std::string>& argv)
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+        exec_program(argv);
     }
     int status = 0;
     waitpid(pid, &status, 0);
@@ -392,12 +397,7 @@ pid_t StoppedTerminal::start(const std::vector<std::string>& argv)
     dup2(null_fd, 1);
     dup2(terminal_, 2);
     setenv("TVSFX_PROGRESS_DELAY", "0", 1);
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
+    exec_program(argv);
 }
 
 void StoppedTerminal::resume()

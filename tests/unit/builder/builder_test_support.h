@@ -22,6 +22,8 @@ struct RunResult {
 
 // Runs argv[0] (looked up in PATH) with the rest as arguments; stdin is /dev/null.
 RunResult run(const std::vector<std::string>& argv);
+// In a forked child: replaces it by argv (searched on PATH when it has no slash); 127 if that fails.
+[[noreturn]] void exec_program(const std::vector<std::string>& argv);
 // Runs a shell command line (for pipes and redirections).
 RunResult run_shell(const std::string& command);
 bool have_program(const std::string& name);

@@ -417,12 +417,7 @@ long peak_memory_kib(const std::vector<std::string>& argv)
 {
     pid_t pid = fork();
     if (pid == 0) {
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        exec_program(argv);
     }
     int status = 0;
     struct rusage usage = {};
