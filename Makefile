@@ -39,7 +39,8 @@ test: all
 	@bash scripts/run-tests.sh
 
 # The whole Wine suite on the real 32-bit stub; under the i386 emulator where the kernel runs no
-# 32-bit code (about 30 minutes there). For releases and for changes whose 32-bit build differs.
+# 32-bit code (about 15 minutes there on an idle machine). For releases and for changes whose
+# 32-bit build differs.
 test32: all
 	@bash scripts/run-tests32.sh
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `make test32`: the whole Wine suite on the real 32-bit stub build/tvsfx32.exe. Where 32-bit
 # Wine runs natively that is the ordinary suite; elsewhere it runs under the i386 emulator
-# (scripts/i386-emulator.sh), about 30 minutes. Extra arguments go to pytest.
+# (scripts/i386-emulator.sh), about 15 minutes on an idle machine. Extra arguments go to pytest.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
