@@ -314,6 +314,17 @@ def test_report_file_layout_in_the_program_folder(bench, built, tmp_path):
         return
     assert 0 <= int(fields["load"]) <= 100
     assert 0 < int(fields["avail_phys"]) <= int(fields["phys"])
+    # The machine's whole memory, also where it passes 2 GB: the old query capped a 32-bit
+    # program's figures there.
+    assert abs(int(fields["phys"]) - machine_memory_kbytes()) <= machine_memory_kbytes() // 100
+
+
+def machine_memory_kbytes():
+    with open("/proc/meminfo") as meminfo:
+        for line in meminfo:
+            if line.startswith("MemTotal:"):
+                return int(line.split()[1])
+    raise AssertionError("/proc/meminfo names no MemTotal")
 
 
 def test_report_that_cannot_be_created_shows_only_the_first_box(bench, built, tmp_path):
