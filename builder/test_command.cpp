@@ -35,10 +35,31 @@ bool entry_encrypted;
 bool entry_aes;  // encrypted with AES: aes_cipher holds its keys
 ZipAes aes_cipher;
 bool read_failed;
+int read_error;  // the system's reason when a read failed; 0: the file ended
 uint8_t input_buffer[IO_BUFFER_CAPACITY];
 uint8_t output_buffer[IO_BUFFER_CAPACITY];
 uint64_t output_total;
 uint64_t output_limit;  // the header's size: more output than that ends the input
+
+// A read that came short: the file ends there, or the system failed to read it.
+void note_read_failure()
+{
+    read_failed = true;
+    read_error = std::ferror(archive_file) ? errno : 0;
+}
+
+bool read_exactly(void* buffer, size_t size)
+{
+    if (std::fread(buffer, 1, size, archive_file) == size)
+        return true;
+    note_read_failure();
+    return false;
+}
+
+std::string read_failure_text()
+{
+    return read_error == 0 ? "data truncated" : std::string("cannot read the data: ") + std::strerror(read_error);
+}
 
 }  // namespace
 
@@ -56,7 +77,7 @@ uint32_t refill_input()
     uint32_t want = entry_remaining < uint32_t(INPUT_CHUNK_SIZE) ? entry_remaining : uint32_t(INPUT_CHUNK_SIZE);
     uint32_t count = uint32_t(std::fread(input_buffer, 1, want, archive_file));
     if (count != want) {
-        read_failed = true;
+        note_read_failure();
         input_avail = 0;
         return 0;
     }
@@ -105,8 +126,8 @@ std::string open_aes(const InspectedEntry& e, const std::string& password)
     (void)tables_built;
     uint8_t header[AES_MAX_SALT_SIZE + AES_VERIFIER_SIZE];
     size_t salt_size = aes_salt_size(e.aes.strength);
-    if (std::fread(header, 1, salt_size + AES_VERIFIER_SIZE, archive_file) != salt_size + AES_VERIFIER_SIZE)
-        return "data truncated";
+    if (!read_exactly(header, salt_size + AES_VERIFIER_SIZE))
+        return read_failure_text();
     entry_remaining -= aes_overhead(e.aes.strength);
     uint8_t verifier[AES_VERIFIER_SIZE];
     zip_aes_start(&aes_cipher, reinterpret_cast<const uint8_t*>(password.data()), password.size(), e.aes.strength,
@@ -126,8 +147,8 @@ std::string check_aes_code()
         entry_remaining -= refill_input();
     }
     uint8_t stored[AES_CODE_SIZE], computed[AES_CODE_SIZE];
-    if (read_failed || std::fread(stored, 1, sizeof stored, archive_file) != sizeof stored)
-        return "data truncated";
+    if (read_failed || !read_exactly(stored, sizeof stored))
+        return read_failure_text();
     zip_aes_finish(&aes_cipher, computed);
     return zip_aes_codes_equal(stored, computed) ? "" : "AES authentication code does not match (damaged data)";
 }
@@ -142,8 +163,8 @@ std::string open_encrypted(const InspectedEntry& e, const std::string& password)
     if (e.compressed_size < ENCRYPTION_HEADER_SIZE)
         return "encrypted data shorter than its header";
     uint8_t header[ENCRYPTION_HEADER_SIZE];
-    if (std::fread(header, 1, sizeof header, archive_file) != sizeof header)
-        return "data truncated";
+    if (!read_exactly(header, sizeof header))
+        return read_failure_text();
     entry_remaining -= ENCRYPTION_HEADER_SIZE;
     init_keys(password.c_str());
     decrypt_buffer(header, sizeof header);
@@ -215,6 +236,7 @@ std::string decode_entry_data(std::FILE* file, const InspectedEntry& e, const st
     entry_encrypted = (e.flags & GP_ENCRYPTED) != 0;
     entry_aes = false;
     read_failed = false;
+    read_error = 0;
     output_total = 0;
     output_limit = e.uncompressed_size;
     output_cursor = output_buffer;
@@ -223,7 +245,7 @@ std::string decode_entry_data(std::FILE* file, const InspectedEntry& e, const st
     input_exhausted = false;
     crc_register = 0xFFFFFFFFu;
     if (fseeko(archive_file, off_t(e.data_offset), SEEK_SET) != 0)
-        return "data truncated";
+        return std::string("cannot seek to the data: ") + std::strerror(errno);
     prepare_decoder();
     if (entry_encrypted) {
         std::string error = open_encrypted(e, password);
@@ -238,7 +260,7 @@ std::string decode_entry_data(std::FILE* file, const InspectedEntry& e, const st
     std::string code_error = entry_aes && !read_failed ? check_aes_code() : "";
     zip_aes_wipe(&aes_cipher);
     if (read_failed)
-        return "data truncated";
+        return read_failure_text();
     // A code that does not match explains everything else that went wrong.
     if (!code_error.empty())
         return code_error;
