@@ -129,42 +129,30 @@ static void write_text(HANDLE file, const char* text)
     WriteFile(file, text, (DWORD)strlen(text), &written, NULL);
 }
 
-// Byte counts as unsigned 64-bit numbers: a 64-bit process sees terabytes of virtual memory.
-struct MemoryFigures {
-    unsigned long load;
-    unsigned long long total_physical, available_physical, total_virtual, available_virtual;
-};
-
 typedef BOOL(WINAPI* MemoryStatusExCall)(MEMORYSTATUSEX*);
 
 // GlobalMemoryStatus caps a 32-bit program's physical counts at 2 GB (and past 4 GB may give
 // -1), so on today's machines it misreports them; the Ex call, which Windows 95, 98 and NT 4
-// lack, reports them whole.
-static MemoryFigures memory_figures()
+// lack, reports them whole. Its 64-bit counts also hold the terabytes of virtual memory a
+// 64-bit process sees.
+static MEMORYSTATUSEX memory_status()
 {
-    MemoryFigures figures;
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     MemoryStatusExCall query_ex =
         kernel ? (MemoryStatusExCall)(void*)GetProcAddress(kernel, "GlobalMemoryStatusEx") : NULL;
     MEMORYSTATUSEX status_ex;
     status_ex.dwLength = sizeof status_ex;
-    if (query_ex != NULL && query_ex(&status_ex)) {
-        figures.load = status_ex.dwMemoryLoad;
-        figures.total_physical = status_ex.ullTotalPhys;
-        figures.available_physical = status_ex.ullAvailPhys;
-        figures.total_virtual = status_ex.ullTotalVirtual;
-        figures.available_virtual = status_ex.ullAvailVirtual;
-        return figures;
-    }
+    if (query_ex != NULL && query_ex(&status_ex))
+        return status_ex;
     MEMORYSTATUS status;
     status.dwLength = sizeof status;
     GlobalMemoryStatus(&status);
-    figures.load = status.dwMemoryLoad;
-    figures.total_physical = status.dwTotalPhys;
-    figures.available_physical = status.dwAvailPhys;
-    figures.total_virtual = status.dwTotalVirtual;
-    figures.available_virtual = status.dwAvailVirtual;
-    return figures;
+    status_ex.dwMemoryLoad = status.dwMemoryLoad;
+    status_ex.ullTotalPhys = status.dwTotalPhys;
+    status_ex.ullAvailPhys = status.dwAvailPhys;
+    status_ex.ullTotalVirtual = status.dwTotalVirtual;
+    status_ex.ullAvailVirtual = status.dwAvailVirtual;
+    return status_ex;
 }
 
 static void write_report_line(HANDLE file, int line, const char* format, ...)
@@ -211,12 +199,12 @@ void write_report_body(HANDLE file)
     write_report_line(file, 3265, " Version %d.%d\r\n", LOBYTE(LOWORD(windows_version)),
                       HIBYTE(LOWORD(windows_version)));
 
-    MemoryFigures memory = memory_figures();
-    write_report_line(file, 3272, "Memory in use = %ld%%\r\n", (long)memory.load);
-    write_report_line(file, 3276, "Total physical memory = %I64u Kbytes\r\n", memory.total_physical >> 10);
-    write_report_line(file, 3280, "Physical memory available = %I64u Kbytes\r\n", memory.available_physical >> 10);
-    write_report_line(file, 3284, "Total virtual memory = %I64u Kbytes\r\n", memory.total_virtual >> 10);
-    write_report_line(file, 3288, "Virtual memory available = %I64u Kbytes\r\n", memory.available_virtual >> 10);
+    MEMORYSTATUSEX memory = memory_status();
+    write_report_line(file, 3272, "Memory in use = %ld%%\r\n", (long)memory.dwMemoryLoad);
+    write_report_line(file, 3276, "Total physical memory = %I64u Kbytes\r\n", memory.ullTotalPhys >> 10);
+    write_report_line(file, 3280, "Physical memory available = %I64u Kbytes\r\n", memory.ullAvailPhys >> 10);
+    write_report_line(file, 3284, "Total virtual memory = %I64u Kbytes\r\n", memory.ullTotalVirtual >> 10);
+    write_report_line(file, 3288, "Virtual memory available = %I64u Kbytes\r\n", memory.ullAvailVirtual >> 10);
 }
 
 // The internal-error boxes; in silent mode only their texts, in the log.
