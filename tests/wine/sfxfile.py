@@ -154,19 +154,36 @@ JMP_REL32 = 0xE9
 JMP_SIZE = 5
 
 
+SECTION_CHARACTERISTICS = 36
+SCN_CODE_EXECUTE = 0x00000020 | 0x20000000  # contains code, may be executed
+
+
+def padded_section(stub: StubFile, size: int) -> Section:
+    """The code section when at least `size` bytes of zero padding lie behind its contents,
+    else the first other section of the stub that has them: how much padding each section
+    has changes with every build (a 32-bit stub's code once filled its section exactly)."""
+    for s in sorted(sections(stub), key=lambda s: s.name != b".text"):
+        if s.name != ATTACHED_SECTION_NAME and s.raw_size >= s.virtual_size + size:
+            return s
+    raise AssertionError(f"no section of the stub has {size} bytes of padding")
+
+
 def redirect_entry_point(stub: StubFile) -> int:
-    """Moves the image's entry point into the code section's padding, where a jump leads on to
-    the old one: the program still starts as before, but its header no longer carries the
-    entry point the record remembers (the way an infected file looks). Returns the new RVA."""
-    code = section(stub, b".text")
-    assert code.raw_size >= code.virtual_size + JMP_SIZE, "no padding behind the code"
+    """Moves the image's entry point into a section's padding, where a jump leads on to the
+    old one: the program still starts as before, but its header no longer carries the entry
+    point the record remembers (the way an infected file looks). Returns the new RVA."""
+    code = padded_section(stub, JMP_SIZE)
     old = stub.pe_entry_point
     new = code.virtual_address + code.virtual_size
     at = code.raw_pointer + code.virtual_size
     assert stub.data[at:at + JMP_SIZE] == bytes(JMP_SIZE)
     stub.data[at:at + JMP_SIZE] = bytes([JMP_REL32]) + struct.pack("<i", old - (new + JMP_SIZE))
-    # The loader maps the section's virtual size: it has to reach over the jump.
+    # The loader maps the section's virtual size: it has to reach over the jump, and the
+    # section has to be executable when it is not the code section.
     struct.pack_into("<I", stub.data, code.header_offset + 8, code.virtual_size + JMP_SIZE)
+    flags_at = code.header_offset + SECTION_CHARACTERISTICS
+    flags, = struct.unpack_from("<I", stub.data, flags_at)
+    struct.pack_into("<I", stub.data, flags_at, flags | SCN_CODE_EXECUTE)
     stub.pe_entry_point = new
     return new
 

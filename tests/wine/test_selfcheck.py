@@ -13,8 +13,8 @@ from datetime import datetime, timezone
 import pytest
 
 from sfxfile import (ARCHIVE_DAMAGED, HEADER_ERROR, INCOMPLETE, REPORT_NAME, build_sfx,
-                     config_plain, deflate_raw, fields_with, fixed_text, redirect_entry_point,
-                     section, with_config)
+                     config_plain, deflate_raw, fields_with, fixed_text, padded_section,
+                     redirect_entry_point, with_config)
 from winebench import (BOX_CAPTION, EMULATED, OUT_DIR, RECORD_FIELDS, SFX_USE_TITLE,
                        MessageBox, StubFile)
 
@@ -60,9 +60,10 @@ def flip(offset):
 
 
 def code_padding(f):
-    """A byte of the zero padding behind the code: covered by the checksum, never executed."""
-    text = section(f, b".text")
-    return text.raw_pointer + text.virtual_size + 16
+    """A byte of the zero padding behind a section's contents (the code's where it has any):
+    covered by the checksum, never read."""
+    padded = padded_section(f, 1)
+    return padded.raw_pointer + padded.raw_size - 1
 
 
 def crc_from_offset_0(f):
