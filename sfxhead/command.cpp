@@ -9,6 +9,7 @@
 #include "globals.h"
 #include "log.h"
 #include "message_ids.h"
+#include "system.h"
 
 enum { COMMAND_LINE_CAPACITY = 739, ARCHIVER_COMMAND_CAPACITY = 261 };
 // FindExecutable's answer for a file whose type has no associated program.
@@ -49,9 +50,8 @@ enum { JOB_POLL_MS = 100 };
 // where the job cannot be made or joined, only the command itself is waited for.
 static HANDLE join_job(HANDLE process)
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    CreateJobCall create = (CreateJobCall)(void*)GetProcAddress(kernel, "CreateJobObjectA");
-    AssignJobCall assign = (AssignJobCall)(void*)GetProcAddress(kernel, "AssignProcessToJobObject");
+    CreateJobCall create = (CreateJobCall)(void*)kernel_procedure("CreateJobObjectA");
+    AssignJobCall assign = (AssignJobCall)(void*)kernel_procedure("AssignProcessToJobObject");
     if (create == NULL || assign == NULL)
         return NULL;
     HANDLE job = create(NULL, NULL);
@@ -64,7 +64,7 @@ static HANDLE join_job(HANDLE process)
 
 static void wait_for_job(HANDLE job)
 {
-    QueryJobCall query = (QueryJobCall)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryInformationJobObject");
+    QueryJobCall query = (QueryJobCall)(void*)kernel_procedure("QueryInformationJobObject");
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
     while (query != NULL && query(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting, NULL) &&
            accounting.ActiveProcesses != 0)

@@ -10,6 +10,7 @@
 #include "message_ids.h"
 #include "paths.h"
 #include "resource_data.h"
+#include "system.h"
 
 static int internal_error_count;
 void (*internal_error_cleanup)();
@@ -137,9 +138,7 @@ typedef BOOL(WINAPI* MemoryStatusExCall)(MEMORYSTATUSEX*);
 // 64-bit process sees.
 static MEMORYSTATUSEX memory_status()
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    MemoryStatusExCall query_ex =
-        kernel ? (MemoryStatusExCall)(void*)GetProcAddress(kernel, "GlobalMemoryStatusEx") : NULL;
+    MemoryStatusExCall query_ex = (MemoryStatusExCall)(void*)kernel_procedure("GlobalMemoryStatusEx");
     MEMORYSTATUSEX status_ex;
     status_ex.dwLength = sizeof status_ex;
     if (query_ex != NULL && query_ex(&status_ex))

@@ -4,6 +4,7 @@
 
 #include "globals.h"
 #include "log.h"
+#include "system.h"
 
 typedef LANGID(WINAPI* UiLanguageCall)();
 
@@ -12,8 +13,7 @@ typedef LANGID(WINAPI* UiLanguageCall)();
 // there it is the language of the installed Windows, which is what the user reads.
 static LANGID user_ui_language()
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    UiLanguageCall call = kernel ? (UiLanguageCall)(void*)GetProcAddress(kernel, "GetUserDefaultUILanguage") : NULL;
+    UiLanguageCall call = (UiLanguageCall)(void*)kernel_procedure("GetUserDefaultUILanguage");
     return call ? call() : GetSystemDefaultLangID();
 }
 

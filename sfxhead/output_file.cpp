@@ -8,6 +8,7 @@
 #include "failure.h"
 #include "globals.h"
 #include "paths.h"
+#include "system.h"
 
 // The temporary file: "~" and up to eight hexadecimal digits, beside the file it replaces and
 // never longer than that file's name, so its path fits wherever the output path fits.
@@ -102,8 +103,7 @@ typedef BOOL(WINAPI* ReplaceFileCall)(LPCSTR, LPCSTR, LPCSTR, DWORD, LPVOID, LPV
 // it is looked up at run time, and there the temporary file is renamed over the old one.
 static ReplaceFileCall replace_file_call()
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    return kernel ? (ReplaceFileCall)(void*)GetProcAddress(kernel, "ReplaceFileA") : NULL;
+    return (ReplaceFileCall)(void*)kernel_procedure("ReplaceFileA");
 }
 
 // Puts the temporary file in the old one's place in one step. When ReplaceFileA fails, the old

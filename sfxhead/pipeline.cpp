@@ -15,6 +15,7 @@
 #include "meter.h"
 #include "paths.h"
 #include "reader.h"
+#include "system.h"
 #include "volume.h"
 #include "zip_format.h"
 
@@ -199,9 +200,7 @@ static LocalToUtcCall local_to_utc_call()
     static LocalToUtcCall call;
     static bool looked_up;
     if (!looked_up) {
-        HMODULE kernel = GetModuleHandleA("kernel32.dll");
-        if (kernel != NULL)
-            call = (LocalToUtcCall)(void*)GetProcAddress(kernel, "TzSpecificLocalTimeToSystemTime");
+        call = (LocalToUtcCall)(void*)kernel_procedure("TzSpecificLocalTimeToSystemTime");
         looked_up = true;
     }
     return call;

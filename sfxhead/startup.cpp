@@ -15,6 +15,7 @@
 #include "paths.h"
 #include "resource_data.h"
 #include "selfcheck.h"
+#include "system.h"
 #include "volume.h"
 #include "zip_aes.h"
 #include "zip_format.h"
@@ -140,8 +141,7 @@ typedef BOOL(WINAPI* FeatureQueryCall)(DWORD);
 // feature: both answer no, and the table methods run there.
 static bool system_saves_sse_state()
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    FeatureQueryCall call = kernel ? (FeatureQueryCall)(void*)GetProcAddress(kernel, "IsProcessorFeaturePresent") : NULL;
+    FeatureQueryCall call = (FeatureQueryCall)(void*)kernel_procedure("IsProcessorFeaturePresent");
     return call != NULL && call(PF_XMMI64_INSTRUCTIONS_AVAILABLE);
 }
 

@@ -38,7 +38,7 @@ LAYERS = [
     ["sfxhead/reader", "sfxhead/cleanup"],
     # helpers and the register of global state
     ["sfxhead/screen", "sfxhead/failure"],
-    ["sfxhead/paths", "sfxhead/globals", "sfxhead/log"],
+    ["sfxhead/paths", "sfxhead/globals", "sfxhead/log", "sfxhead/system"],
     ["sfxhead/stub_record", "sfxhead/control_ids"],
     # leaves
     ["meter", "crypt"],

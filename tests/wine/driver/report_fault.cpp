@@ -9,7 +9,7 @@ void report_fault_memory_status(MEMORYSTATUS *)
     internal_error_at(3272);
 }
 
-FARPROC report_fault_no_procedure(HMODULE, const char *)
+FARPROC report_fault_no_procedure(const char *)
 {
     return NULL;
 }

@@ -9,9 +9,9 @@
 
 #ifdef TVSFX_REPORT_FAULT
 void report_fault_memory_status(MEMORYSTATUS *status);
-FARPROC report_fault_no_procedure(HMODULE module, const char *name);
+FARPROC report_fault_no_procedure(const char *name);
 #define GlobalMemoryStatus report_fault_memory_status
-#define GetProcAddress report_fault_no_procedure
+#define kernel_procedure report_fault_no_procedure
 #endif
 
 #endif

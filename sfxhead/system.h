@@ -1,0 +1,11 @@
+// Calls that some supported Windows versions lack (Windows 95, 98 and NT 4 most of all) are
+// looked up at run time, so the stub still loads there and takes its older way instead.
+#ifndef TVSFX_SYSTEM_H
+#define TVSFX_SYSTEM_H
+
+#include <windows.h>
+
+// The kernel32 function of that name, or NULL where the system has none.
+FARPROC kernel_procedure(const char* name);
+
+#endif
