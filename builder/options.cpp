@@ -353,7 +353,8 @@ void print_build_help(std::FILE* to)
         "  --icon FILE.ico     the program's icon: every image of the file (bitmaps or\n"
         "                      PNG, up to 256x256)\n"
         "\n"
-        "Entry names (each becomes Unicode, then the --codepage; see the README):\n"
+        "Entry names (each becomes Unicode, then the --codepage; see the Entry names\n"
+        "section of docs/building-packages.md):\n"
         "  Input ZIP names without the UTF-8 flag are read by the system that made them:\n"
         "  MS-DOS, OS/2 and Windows (NTFS, VFAT) as the OEM code page CP437; Unix,\n"
         "  macOS and others as UTF-8 when valid, else as --codepage (bytes unchanged).\n"
@@ -430,7 +431,11 @@ void print_build_help(std::FILE* to)
         "every machine. inspect shows each entry's time and its source (time_from=).\n"
         "\n"
         "Exit status: 0 done (all checks pass), 1 the input or the file is bad or a\n"
-        "check failed, 2 wrong usage.\n",
+        "check failed, 2 wrong usage.\n"
+        "\n"
+        "More: docs/building-packages.md (every option, entry names, encryption,\n"
+        "spanned disks); docs/running-packages.md (the program's switches and exit\n"
+        "codes).\n",
         MAX_FOLDER_ENTRIES, MAX_FOLDER_DEPTH, MAX_LINKS_FOLLOWED, MAX_FOLDERS_WALKED, int(DEFAULT_LEVEL));
 }
 
