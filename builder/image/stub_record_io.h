@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sfxhead/stub_record.h"
+#include "format/stub_record.h"
 
 // The values the builder decides; the marker stays as compiled, the reserved fields get
 // the fixed values 0, 8, 0, 0 and `complete` 0xFFFF.

@@ -15,7 +15,7 @@
 #include "input_file.h"
 #include "byte_buffer.h"
 #include "format/config_fields.h"
-#include "sfxhead/stub_record.h"
+#include "format/stub_record.h"
 
 namespace {
 
