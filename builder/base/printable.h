@@ -1,4 +1,4 @@
-// Paths and messages for the terminal, escaped by the one rule of names.h (escape_text):
+// Paths, names and messages for the terminal, escaped by one rule (escape_text):
 // names and paths come from archives and folders made by others, and printed raw an escape
 // sequence in one would reach the terminal (and rewrite its title or worse), a NUL would cut
 // the message.
@@ -6,6 +6,20 @@
 #define TVSFX_PRINTABLE_H
 
 #include <string>
+
+// The one escaping rule for everything the builder prints (names, paths, messages): control
+// bytes, C1 controls and bytes that are not UTF-8 become \xNN, so no escape sequence reaches
+// the terminal and a NUL does not cut the text. The flags escape more.
+enum EscapeFlags : unsigned {
+    ESCAPE_QUOTE = 1,           // '"' as \"
+    ESCAPE_BACKSLASH = 2,       // '\' as \\ (so the escapes read back unambiguously)
+    ESCAPE_NAMED_CONTROLS = 4,  // newline, CR and tab as \n, \r, \t
+    ESCAPE_ALL_HIGH = 8,        // every byte from 0x80 (bytes in the stub's code page, not UTF-8)
+};
+std::string escape_text(const std::string& bytes, unsigned how);
+
+// A name for a terminal: escape_text with '"' escaped.
+std::string printable_name(const std::string& bytes);
 
 // A message or path: control bytes, C1 controls and bytes that are not UTF-8 as \xNN,
 // newline, CR and tab as \n, \r, \t; valid UTF-8 stays as it is.

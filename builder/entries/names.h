@@ -12,6 +12,7 @@
 
 #include "archive.h"
 #include "format/entry_names.h"
+#include "printable.h"
 #include "text_encoding.h"
 
 // How names not flagged as Unicode are read: in `given` (--input-codepage) when set, else by
@@ -63,20 +64,6 @@ void refuse_name_collisions(const std::vector<ArchiveEntry>& entries);
 
 // "in.zip: entry \"name\"": the entry in a message, its name printable.
 std::string describe_entry(const ArchiveEntry& e);
-
-// The one escaping rule for everything the builder prints (names, paths, messages): control
-// bytes, C1 controls and bytes that are not UTF-8 become \xNN, so no escape sequence reaches
-// the terminal and a NUL does not cut the text. The flags escape more.
-enum EscapeFlags : unsigned {
-    ESCAPE_QUOTE = 1,           // '"' as \"
-    ESCAPE_BACKSLASH = 2,       // '\' as \\ (so the escapes read back unambiguously)
-    ESCAPE_NAMED_CONTROLS = 4,  // newline, CR and tab as \n, \r, \t
-    ESCAPE_ALL_HIGH = 8,        // every byte from 0x80 (bytes in the stub's code page, not UTF-8)
-};
-std::string escape_text(const std::string& bytes, unsigned how);
-
-// A name for a terminal: escape_text with '"' escaped.
-std::string printable_name(const std::string& bytes);
 
 // What the shared name rules need of a code page (iconv name): its lead bytes, none for a
 // single-byte one, and its superscript digits. "raw" has neither: its bytes are taken as they
