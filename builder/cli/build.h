@@ -1,4 +1,4 @@
-// `tvsfx build` and `tvsfx inspect`.
+// `tvsfx build`; `tvsfx inspect` and `tvsfx test` are in report/ (file_report.h).
 #ifndef TVSFX_BUILD_H
 #define TVSFX_BUILD_H
 
@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "build_error.h"
+#include "file_report.h"  // run_inspect, run_test, verify_package: the commands that read a package
 #include "options.h"
 
 // The written package failed the checks of `tvsfx test` and was not kept: a fault of the
@@ -16,22 +17,5 @@ struct SelfTestFailure : BuildError {
 
 // Builds the self-extracting file; throws BuildError on every refusal.
 void run_build(const BuildOptions& options);
-
-// Prints the record, the configuration, the entries and the start-up checks of a built
-// file, as text or as one JSON object; returns the exit code (0 all checks pass, 1 one
-// fails or the file is unreadable or not a built file).
-int run_inspect(const std::string& path, bool json);
-
-// Decodes every entry with the stub's decoder and checks its CRC, after the start-up
-// checks; returns 0 when all is right, 1 otherwise. `password` (in the stub's code page)
-// opens encrypted entries; empty when none was given.
-int run_test(const std::string& path, const std::string& password);
-
-// Runs `tvsfx test`'s checks on a file the builder has just written: the start-up checks, the
-// walk, and every entry decoded with the stub's decoder. Entries that arrived encrypted are
-// decoded only where `password_known[i]` (in written order) says the builder has their
-// password. Returns "" when all pass, else the first failure, naming the entry.
-std::string verify_package(const std::string& path, const std::string& password,
-                           const std::vector<bool>& password_known);
 
 #endif

@@ -10,7 +10,6 @@
 #include <zlib.h>
 
 #include "archive.h"
-#include "build.h"
 #include "byte_buffer.h"
 #include "build_error.h"
 #include "config_block.h"

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "archive.h"
-#include "build.h"
 #include "crc32.h"
 #include "crypt.h"
 #include "entry_decoder.h"
