@@ -1,7 +1,7 @@
 // Writes the ZIP archive into the output file. Every local header carries the real CRC and
 // sizes, because the stub takes them from there and never reads a data descriptor; offsets
 // in the central directory and end record are absolute, so ZIP tools read the .exe as it is.
-#include "archive.h"
+#include "archive_writer.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive.h"
+#include "archive_writer.h"
 #include "pe_image.h"
 
 // What a formatted 1.44 MB floppy holds: 2847 free sectors of 512 bytes.

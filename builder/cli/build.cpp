@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "archive.h"
+#include "archive_writer.h"
 #include "build_error.h"
 #include "byte_buffer.h"
 #include "input.h"

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "archive.h"
+#include "archive_writer.h"
 #include "config_block.h"
 #include "file_compress.h"
 #include "license_text.h"
