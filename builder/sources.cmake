@@ -24,6 +24,7 @@ set(BUILDER_SOURCES
   ${BUILDER_DIR}/image/manifest.cpp
   ${BUILDER_DIR}/image/package_identity.cpp
   ${BUILDER_DIR}/image/pe_image.cpp
+  ${BUILDER_DIR}/image/raw_deflate.cpp
   ${BUILDER_DIR}/image/resource_tree.cpp
   ${BUILDER_DIR}/image/stub_record_io.cpp
   ${BUILDER_DIR}/image/version_info.cpp

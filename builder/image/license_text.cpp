@@ -2,12 +2,9 @@
 // only at CR LF, shows other control characters as boxes, and holds 64 KiB on every Windows.
 #include "license_text.h"
 
-#include <libdeflate.h>
-#include <memory>
-#include <zlib.h>
-
 #include "build_error.h"
 #include "input_file.h"
+#include "raw_deflate.h"
 #include "text_encoding.h"
 
 namespace {
@@ -65,41 +62,20 @@ LicenseBlock make_license_block(const std::string& path, const std::string& code
         fail("--license " + path + " becomes " + std::to_string(text.size()) + " bytes in code page " + codepage +
              " with CR LF line ends; the licence page shows at most " + std::to_string(int(LICENSE_TEXT_MAX)));
 
-    std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
-        libdeflate_alloc_compressor(12), libdeflate_free_compressor);
-    if (!compressor)
-        fail("out of memory");
     LicenseBlock block;
-    block.stored.resize(libdeflate_deflate_compress_bound(compressor.get(), text.size()));
-    size_t size = libdeflate_deflate_compress(compressor.get(), text.data(), text.size(), block.stored.data(),
-                                              block.stored.size());
-    if (size == 0 || size > LICENSE_STORED_MAX)
+    block.stored = deflate_raw(text.data(), text.size(), "the --license text");
+    if (block.stored.size() > LICENSE_STORED_MAX)
         fail("cannot compress the --license text into " + std::to_string(int(LICENSE_STORED_MAX)) + " bytes");
-    block.stored.resize(size);
     block.text_size = text.size();
     return block;
 }
 
 bool decode_license_block(const uint8_t* data, size_t size, std::string& text, std::string& error)
 {
-    // One byte more than the stub's text, to tell "exactly full" from "too long".
-    std::vector<uint8_t> plain(LICENSE_TEXT_MAX + 1);
-    z_stream z{};
-    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) {
-        error = "zlib initialisation failed";
+    std::vector<uint8_t> plain;
+    if (!inflate_raw(data, size, LICENSE_TEXT_MAX, plain, error))
         return false;
-    }
-    z.next_in = const_cast<uint8_t*>(data);
-    z.avail_in = uInt(size);
-    z.next_out = plain.data();
-    z.avail_out = uInt(plain.size());
-    int status = inflate(&z, Z_FINISH);
-    size_t produced = plain.size() - z.avail_out;
-    inflateEnd(&z);
-    if (status != Z_STREAM_END) {
-        error = produced > LICENSE_TEXT_MAX ? "decodes to more than 65535 bytes" : "not a complete raw Deflate stream";
-        return false;
-    }
+    size_t produced = plain.size();
     text.assign(reinterpret_cast<const char*>(plain.data()), produced);
     text.resize(text.find('\0') == std::string::npos ? produced : text.find('\0'));
     return true;
