@@ -6,6 +6,7 @@
 // which this file provides as the stub's entry pipeline does, reading from the file
 // instead of a Win32 handle. It is the builder's only embedding of the decoder: the
 // Deflate64 checks of the ZIP reader and inspect decode through decode_entry_data too.
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -205,17 +206,26 @@ void prepare_decoder()
     slide_window = window_memory.get();
 }
 
+struct NamedCheck {
+    const char* name;
+    int result;  // 0 failed
+};
+
+// The start-up checks `tvsfx test` makes, by the names its messages give them.
+std::array<NamedCheck, 5> named_checks(const StartupChecks& c)
+{
+    return {{{"stub checksum", c.stub_checksum},
+             {"entry point", c.entry_point},
+             {"end record", c.end_record},
+             {"complete mark", c.complete_mark},
+             {"configuration", c.configuration ? 1 : 0}}};
+}
+
 // Prints a line per failed start-up check; true when all passed.
 bool report_checks(const InspectReport& report)
 {
-    const StartupChecks& c = report.checks;
-    const struct {
-        const char* name;
-        int result;
-    } checks[] = {{"stub checksum", c.stub_checksum}, {"entry point", c.entry_point}, {"end record", c.end_record},
-                  {"complete mark", c.complete_mark}, {"configuration", c.configuration ? 1 : 0}};
     bool ok = true;
-    for (const auto& check : checks) {
+    for (const NamedCheck& check : named_checks(report.checks)) {
         if (check.result == 0)
             std::fprintf(stderr, "tvsfx test: %s: check %s: FAILED\n", printable(report.path).c_str(), check.name);
         ok &= check.result != 0;
@@ -289,13 +299,7 @@ std::string verify_package(const std::string& path, const std::string& password,
     InspectStatus status = inspect_file(path, report, false);
     if (status != INSPECT_OK)
         return report.open_error.empty() ? "no stub record found" : report.open_error;
-    const StartupChecks& c = report.checks;
-    const struct {
-        const char* name;
-        int result;
-    } checks[] = {{"stub checksum", c.stub_checksum}, {"entry point", c.entry_point}, {"end record", c.end_record},
-                  {"complete mark", c.complete_mark}, {"configuration", c.configuration ? 1 : 0}};
-    for (const auto& check : checks) {
+    for (const NamedCheck& check : named_checks(report.checks)) {
         if (check.result == 0)
             return std::string("check ") + check.name + " FAILED";
     }
