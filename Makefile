@@ -10,7 +10,7 @@ HOST_DIR := build/host
 SANITIZE_DIR := build/sanitize
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 
-.PHONY: all deps stub host wine64 test test32 sanitize demo bench fuzz sweep clean
+.PHONY: all deps stub host wine64 test test32 check-layers sanitize demo bench fuzz sweep clean
 
 all: stub host
 
@@ -37,6 +37,11 @@ wine64: all
 
 test: all
 	@bash scripts/run-tests.sh
+
+# Every #include of the product code against the rooms' arrows in layers.txt (also a CTest,
+# so `make test` runs it); names each file and include that goes against them.
+check-layers:
+	@/usr/bin/python3 scripts/check_layers.py
 
 # The whole Wine suite on the real 32-bit stub; under the i386 emulator where the kernel runs no
 # 32-bit code (about 15 minutes there on an idle machine). For releases and for changes whose

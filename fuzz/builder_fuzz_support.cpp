@@ -6,7 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "builder/build_error.h"
+#include "build_error.h"
 
 void warn(const std::string&) {}
 void note(const std::string&) {}

@@ -11,8 +11,8 @@
 
 #include <vector>
 
-#include "builder/entry_decoder.h"
-#include "builder/extra_field.h"
+#include "entry_decoder.h"
+#include "extra_field.h"
 #include "builder_fuzz_support.h"
 #include "format/byte_order.h"
 

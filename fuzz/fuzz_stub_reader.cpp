@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "builder/build_error.h"
-#include "builder/pe_image.h"
+#include "build_error.h"
+#include "pe_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

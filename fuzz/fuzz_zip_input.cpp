@@ -11,8 +11,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "builder/build.h"
-#include "builder/build_error.h"
+#include "build.h"
+#include "build_error.h"
 #include "builder_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -18,7 +18,7 @@ from collections import defaultdict
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
-SOURCE_FOLDERS = ("sfxhead", "meter")
+SOURCE_FOLDERS = ("sfxhead", "meter")  # with every folder below them
 
 # function -> positions of its arguments that carry a site number (0-based)
 SITE_ARGUMENTS = {
@@ -95,7 +95,7 @@ def internal_error_sites() -> list[tuple[int, str, str, str]]:
     """(number, file, function, what) for every site, in source order."""
     sites = []
     for folder in SOURCE_FOLDERS:
-        for path in sorted((ROOT / folder).glob("*.cpp")):
+        for path in sorted((ROOT / folder).rglob("*.cpp")):
             text = strip_comments_and_strings(path.read_text(encoding="utf-8"))
             bodies = function_bodies(text)
             for m in re.finditer(r"\b(\w+)\s*\(", text):
@@ -109,7 +109,7 @@ def internal_error_sites() -> list[tuple[int, str, str, str]]:
                         continue
                     what = WHAT[name] if isinstance(WHAT[name], str) else WHAT[name][index]
                     for number in numbers_of(args[position], bodies):
-                        sites.append((number, f"{folder}/{path.name}", where, f"{name}: {what}"))
+                        sites.append((number, path.relative_to(ROOT).as_posix(), where, f"{name}: {what}"))
     return sites
 
 
@@ -123,7 +123,7 @@ def numbers_of(argument: str, bodies: dict) -> list[int]:
 
 
 def read_error_codes() -> list[tuple[int, str]]:
-    text = (ROOT / "sfxhead" / "reader.h").read_text(encoding="utf-8")
+    text = (ROOT / "sfxhead" / "pipeline" / "reader.h").read_text(encoding="utf-8")
     return [(int(v), n) for n, v in re.findall(r"\b(READ_ERROR_\w+)\s*=\s*(\d+)", text)]
 
 

@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "builder/build_error.h"
-#include "builder/entry_decoder.h"
-#include "builder/extra_field.h"
+#include "build_error.h"
+#include "entry_decoder.h"
+#include "extra_field.h"
 #include "format/zip_format.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <string.h>
 
-#include "sfxhead/stub_record.h"
+#include "format/stub_record.h"
 
 // The builder fills this record; the program only reads it, as loaded.
 __attribute__((used, section(".data"))) StubRecord stub_record = {{STUB_MARKER_BYTES}, 0, 0, 0, 0, 0, 0,

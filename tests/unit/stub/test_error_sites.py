@@ -41,7 +41,7 @@ class ErrorSitesTest(unittest.TestCase):
         # numbers would be missing from the list without any test noticing.
         takers = set()
         for folder in error_sites.SOURCE_FOLDERS:
-            for path in (ROOT / folder).glob("*.[ch]*"):
+            for path in (ROOT / folder).rglob("*.[ch]*"):
                 text = error_sites.strip_comments_and_strings(path.read_text(encoding="utf-8"))
                 takers |= set(re.findall(r"\b(\w+)\s*\([^;{)]*\bint\s+(?:line|fail_line|full_line)\b",
                                          text))

@@ -1,6 +1,7 @@
 """The stub's code depends on itself one way only.
 
-Units: in sfxhead/ a header and its source of the same name are one unit; the leaves inflate/
+Units: in sfxhead/ (in all its rooms) a header and its source of the same name are one unit;
+the leaves inflate/
 (the decoder), crypt/ (the cipher), meter/ (the meter control) and format/ (the facts of the
 file formats, shared with the builder) are one unit each. A unit
 depends on another when one of its files includes the other's header or calls a function the
@@ -11,6 +12,8 @@ interface, as a function pointer would: calling it is no dependency on the defin
 LAYERS lists the units from the top down; a unit depends only on units of lower layers, so
 there is no circle between units. Inside every folder, no two source files call each other in
 a circle either. A new file must be given its place in LAYERS: where it sits is a decision.
+Between the rooms (sfxhead/start, dialog, walk, pipeline, system) the arrows of layers.txt
+hold as well; scripts/check_layers.py checks those, by includes only.
 """
 import os
 import re
@@ -23,23 +26,23 @@ LEAF_MODULES = ("inflate", "meter", "crypt", "format")
 
 LAYERS = [
     # the program's entry and its start-up
-    ["sfxhead/entry"],
-    ["sfxhead/startup"],
-    ["sfxhead/selfcheck", "sfxhead/config", "sfxhead/messages", "sfxhead/language"],
+    ["sfxhead/start/entry"],
+    ["sfxhead/start/startup"],
+    ["sfxhead/start/selfcheck", "sfxhead/start/config", "sfxhead/dialog/messages", "sfxhead/dialog/language"],
     # the dialog, and what only it uses
-    ["sfxhead/main_dialog", "sfxhead/license"],
-    ["sfxhead/command", "sfxhead/info", "sfxhead/folders"],
+    ["sfxhead/dialog/main_dialog", "sfxhead/dialog/license"],
+    ["sfxhead/dialog/command", "sfxhead/dialog/info", "sfxhead/dialog/folders"],
     # the driver
-    ["sfxhead/extract"],
+    ["sfxhead/walk/extract"],
     # record walk, password, entry data pipeline
-    ["sfxhead/archive", "sfxhead/password", "sfxhead/pipeline"],
+    ["sfxhead/walk/archive", "sfxhead/walk/password", "sfxhead/pipeline/pipeline"],
     # disks, the output file, the current entry's cipher, the archive file's lowest level
-    ["sfxhead/volume", "sfxhead/output_file", "sfxhead/entry_cipher"],
-    ["sfxhead/reader", "sfxhead/cleanup"],
+    ["sfxhead/pipeline/volume", "sfxhead/pipeline/output_file", "sfxhead/pipeline/entry_cipher"],
+    ["sfxhead/pipeline/reader", "sfxhead/pipeline/cleanup"],
     # helpers and the register of global state
-    ["sfxhead/screen", "sfxhead/failure"],
-    ["sfxhead/paths", "sfxhead/globals", "sfxhead/log", "sfxhead/system"],
-    ["sfxhead/stub_record", "sfxhead/control_ids"],
+    ["sfxhead/system/screen", "sfxhead/system/failure"],
+    ["sfxhead/system/paths", "sfxhead/system/globals", "sfxhead/system/log", "sfxhead/system/system"],
+    ["sfxhead/system/control_ids"],
     # leaves
     ["meter", "crypt"],
     ["inflate"],
@@ -53,17 +56,18 @@ def strip_comments_and_strings(text):
 
 
 def unit_of(path):
-    folder, name = path.split("/")
-    return folder if folder in LEAF_MODULES else f"{folder}/{os.path.splitext(name)[0]}"
+    folder = path.split("/")[0]
+    return folder if folder in LEAF_MODULES else os.path.splitext(path)[0]
 
 
 def source_files():
     """Paths (relative to ROOT) of every header and source file."""
     paths = []
     for folder in FOLDERS:
-        for name in sorted(os.listdir(os.path.join(ROOT, folder))):
-            if name.endswith((".h", ".cpp")):
-                paths.append(f"{folder}/{name}")
+        for where, _, names in sorted(os.walk(os.path.join(ROOT, folder))):
+            for name in sorted(names):
+                if name.endswith((".h", ".cpp")):
+                    paths.append(os.path.relpath(os.path.join(where, name), ROOT).replace(os.sep, "/"))
     return paths
 
 

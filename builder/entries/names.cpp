@@ -1,0 +1,519 @@
+#include "names.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iconv.h>
+#include <map>
+#include <memory>
+#include <unicode/uchar.h>
+#include <unicode/unorm2.h>
+#include <unicode/ustring.h>
+#include <unicode/utf8.h>
+#include <zlib.h>
+
+#include "build_error.h"
+#include "byte_buffer.h"
+#include "extra_field.h"
+#include "text_encoding.h"
+
+namespace {
+
+enum { UNICODE_PATH_VERSION = 1 };
+enum : uint8_t { HOST_UNIX = 3, HOST_DARWIN = 19 };
+
+bool host_uses_oem(uint16_t version_made_by)
+{
+    uint8_t host = uint8_t(version_made_by >> 8);
+    return host == HOST_MSDOS || host == HOST_OS2_HPFS || host == HOST_NTFS || host == HOST_VFAT;
+}
+
+// The system a ZIP entry was made on, for messages.
+std::string host_name(uint16_t version_made_by)
+{
+    switch (uint8_t(version_made_by >> 8)) {
+    case HOST_MSDOS: return "MS-DOS";
+    case HOST_UNIX: return "Unix";
+    case HOST_OS2_HPFS: return "OS/2";
+    case HOST_NTFS: return "Windows (NTFS)";
+    case HOST_VFAT: return "Windows (VFAT)";
+    case HOST_DARWIN: return "macOS";
+    default: return "system " + std::to_string(version_made_by >> 8);
+    }
+}
+
+// The ANSI code page of a non-DOS maker: the target's, so the bytes stand as they are.
+std::string ansi_codepage(const NameReading& reading)
+{
+    return reading.ansi == RAW_CODEPAGE ? DEFAULT_CODEPAGE : reading.ansi;
+}
+
+uint32_t crc_of(const std::string& bytes)
+{
+    return uint32_t(crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
+}
+
+struct Iconv {
+    iconv_t cd;
+    Iconv(const std::string& to, const std::string& from) : cd(iconv_open(to.c_str(), from.c_str())) {}
+    ~Iconv()
+    {
+        if (cd != iconv_t(-1))
+            iconv_close(cd);
+    }
+};
+
+// Converts all of `text`; on a character the target lacks returns false with `bad_at` at it.
+bool convert(const std::string& text, const std::string& to, const std::string& from, std::string& out,
+             size_t& bad_at)
+{
+    Iconv conv(to, from);
+    if (conv.cd == iconv_t(-1))
+        fail("unknown code page " + to + " or " + from);
+    std::vector<char> buffer(text.size() * 4 + 8);
+    char* in = const_cast<char*>(text.data());
+    size_t in_left = text.size();
+    char* put = buffer.data();
+    size_t out_left = buffer.size();
+    size_t result = iconv(conv.cd, &in, &in_left, &put, &out_left);
+    if (result == size_t(-1) || in_left != 0) {
+        bad_at = text.size() - in_left;
+        return false;
+    }
+    // glibc counts characters it could only approximate; the stub needs them exact.
+    if (result != 0) {
+        bad_at = text.size();
+        return false;
+    }
+    out.assign(buffer.data(), buffer.size() - out_left);
+    return true;
+}
+
+// The UTF-8 character at `at`, and its code point in U+ form.
+std::string describe_char(const std::string& utf8, size_t at)
+{
+    if (at >= utf8.size())
+        return "a character";
+    int32_t i = int32_t(at);
+    UChar32 c;
+    U8_NEXT(reinterpret_cast<const uint8_t*>(utf8.data()), i, int32_t(utf8.size()), c);
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", unsigned(c < 0 ? 0xFFFD : c));
+    return "\"" + printable_name(utf8.substr(at, size_t(i) - at)) + "\" (" + code + ")";
+}
+
+std::string from_codepage(const std::string& raw, const std::string& codepage, const std::string& how_read,
+                          const std::string& label)
+{
+    std::string out;
+    size_t bad_at = 0;
+    if (!convert(raw, "UTF-8", codepage, out, bad_at))
+        fail(label + ": the name's byte " + escape_text(raw.substr(bad_at, 1), ESCAPE_ALL_HIGH) +
+             " has no meaning in code page " + codepage + " (" + how_read +
+             "); give the code page the name was written in with --input-codepage");
+    return out;
+}
+
+using Utf16 = std::u16string;
+
+bool is_separator_char(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+// __MACOSX/ holds the resource forks macOS puts beside each file; "._name" are AppleDouble
+// companions. Windows users get nothing out of either.
+bool is_macos_metadata(const std::string& name)
+{
+    if (name.compare(0, 9, "__MACOSX/") == 0 || name == "__MACOSX")
+        return true;
+    size_t slash = name.find_last_of('/', name.size() > 1 ? name.size() - 2 : 0);
+    size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return name.compare(start, 2, "._") == 0;
+}
+
+void leave_out_macos_metadata(std::vector<ArchiveEntry>& entries, const NameSettings& settings)
+{
+    if (settings.keep_macos_metadata)
+        return;
+    size_t before = entries.size();
+    std::vector<ArchiveEntry> kept;
+    for (ArchiveEntry& e : entries) {
+        if (!is_macos_metadata(e.unicode_name))
+            kept.push_back(std::move(e));
+    }
+    entries.swap(kept);
+    if (entries.size() != before)
+        note(std::to_string(before - entries.size()) +
+             " macOS metadata entries (__MACOSX/, ._*) left out; --keep-macos-metadata keeps them");
+}
+
+std::string refusal_text(NameVerdict verdict, const char* where)
+{
+    switch (verdict) {
+    case NAME_DEVICE:
+        return "a part of the name is a Windows device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, also with "
+               "\xC2\xB9 \xC2\xB2 \xC2\xB3 for the digit, CONIN$, CONOUT$): Windows would write to the device, not to "
+               "a file";
+    case NAME_STREAM:
+        return "the name holds a character Windows does not allow in file names (':', which would name a "
+               "file stream)";
+    case NAME_FORBIDDEN_CHAR:
+        return "the name holds a character Windows does not allow in file names (" +
+               printable_name(std::string(1, *where)) + ")";
+    case NAME_TRAILING_DOT_OR_BLANK:
+        return "a part of the name ends in a dot or a blank, which Windows drops, so the file would get "
+               "another name";
+    default:
+        return "";
+    }
+}
+
+// Names the stub would make as a path longer than Windows allows, below an absolute folder.
+bool is_absolute_folder(const std::string& folder)
+{
+    bool drive = folder.size() >= 3 && std::isalpha(static_cast<unsigned char>(folder[0])) && folder[1] == ':' &&
+                 is_separator_char(folder[2]);
+    return drive || (folder.size() >= 2 && is_separator_char(folder[0]) && is_separator_char(folder[1]));
+}
+
+void warn_about_path_length(const ArchiveEntry& e, const std::string& folder)
+{
+    if (!is_absolute_folder(folder))
+        return;
+    size_t folder_part = folder.size() + (is_separator_char(folder.back()) ? 0 : 1);
+    size_t name_part = e.name.size() - (is_separator_char(e.name[0]) ? 1 : 0);
+    size_t length = folder_part + name_part;
+    if (length > MAX_ENTRY_NAME)
+        warn(describe_entry(e) + ": below --folder its path has " + std::to_string(length) +
+             " characters; Windows paths hold " + std::to_string(int(MAX_ENTRY_NAME)) +
+             ", so the stub will stop there");
+}
+
+// A box-drawing or Greek character in a name that is not Unicode came from a byte 0x80-0xFF
+// read in an OEM code page that the name was not written in: the offset of the first, or npos.
+size_t misread_char_at(const std::string& utf8)
+{
+    int32_t i = 0, size = int32_t(utf8.size());
+    while (i < size) {
+        int32_t start = i;
+        UChar32 c;
+        U8_NEXT(reinterpret_cast<const uint8_t*>(utf8.data()), i, size, c);
+        if ((c >= 0x0370 && c <= 0x03FF) || (c >= 0x2500 && c <= 0x259F))
+            return size_t(start);
+    }
+    return std::string::npos;
+}
+
+// A name that was not given as Unicode: its bytes and the reading they got.
+std::string describe_read_entry(const ArchiveEntry& e)
+{
+    return e.origin + ": entry \"" + escape_text(e.name, ESCAPE_QUOTE | ESCAPE_ALL_HIGH) + "\" (read as \"" +
+           printable_name(e.unicode_name) + "\": " + e.name_reading + ")";
+}
+
+const char* const MISREAD_HINT = "box-drawing and Greek characters from the bytes of a name not flagged as Unicode "
+                                 "mean the reading is probably wrong";
+const char* const INPUT_CODEPAGE_HINT = "give the code page the name was written in with --input-codepage (e.g. "
+                                        "CP1252 for Western European Unix and Windows names, CP850 for German MS-DOS)";
+
+std::string to_stub_name(const ArchiveEntry& e, const NameSettings& settings)
+{
+    if (settings.codepage == RAW_CODEPAGE || is_ascii(e.unicode_name))
+        return settings.codepage == RAW_CODEPAGE ? e.name : e.unicode_name;
+    std::string stored;
+    size_t bad_at = 0;
+    if (convert(e.unicode_name, settings.codepage, "UTF-8", stored, bad_at))
+        return stored;
+    std::string lacking = "the character " + describe_char(e.unicode_name, bad_at) + " has no place in code page " +
+                          settings.codepage;
+    // The target code page is the fix only for a name that really is Unicode; for bytes read
+    // in some code page the reading is the likely fault, and --codepage would make it worse.
+    if (e.name_reading.empty())
+        fail(describe_entry(e) + ": " + lacking + "; give the code page of the Windows systems it is meant for with "
+             "--codepage (e.g. CP932 for Japanese, CP1251 for Cyrillic)");
+    bool misread = misread_char_at(e.unicode_name) != std::string::npos;
+    fail(describe_read_entry(e) + ": " + lacking + "; " + (misread ? std::string(MISREAD_HINT) + ": " : "") +
+         INPUT_CODEPAGE_HINT);
+}
+
+// A reading that the target code page holds can still be wrong (a --codepage CP437 package).
+void warn_about_misreading(const ArchiveEntry& e)
+{
+    if (!e.name_reading.empty() && misread_char_at(e.unicode_name) != std::string::npos)
+        warn(describe_read_entry(e) + ": " + MISREAD_HINT + "; " + INPUT_CODEPAGE_HINT);
+}
+
+void check_stub_name(const ArchiveEntry& e, const NameCodePage& page, const std::string& codepage)
+{
+    if (e.name.find('\0') != std::string::npos)
+        fail(describe_entry(e) + ": the name holds a NUL byte");
+    const char* where = nullptr;
+    NameVerdict verdict = check_entry_name(e.name.c_str(), &page, &where);
+    if (verdict == NAME_LEAVES_TARGET)
+        warn(describe_entry(e) + " would leave the target folder: the stub stops the extraction there");
+    else if (verdict != NAME_OK)
+        fail(describe_entry(e) + ": " + refusal_text(verdict, where));
+    if (e.name.size() > MAX_ENTRY_NAME)
+        fail(describe_entry(e) + ": the name has " + std::to_string(e.name.size()) + " bytes in code page " + codepage +
+             "; the stub takes at most " + std::to_string(int(MAX_ENTRY_NAME)));
+}
+
+}  // namespace
+
+namespace {
+
+// The name with '/' for either separator and without a trailing one.
+std::string separator_key(std::string name)
+{
+    while (!name.empty() && is_separator_char(name.back()))
+        name.pop_back();
+    for (char& c : name)
+        c = c == '\\' ? '/' : c;
+    return name;
+}
+
+// A file and a folder Windows takes for one name ("a" and "A/b"): the stub would meet the
+// file where it has to create the folder.
+void refuse_file_folder_collisions(const std::vector<ArchiveEntry>& entries)
+{
+    std::map<std::string, size_t> files;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!entries[i].unicode_name.empty() && !entries[i].is_directory())
+            files.emplace(windows_name_key(separator_key(entries[i].unicode_name)), i);
+    }
+    for (const ArchiveEntry& e : entries) {
+        if (e.unicode_name.empty())
+            continue;
+        std::string key = separator_key(e.unicode_name);
+        for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
+            auto file = files.find(windows_name_key(key.substr(0, slash)));
+            if (file != files.end())
+                fail(describe_entry(e) + " needs a folder where \"" +
+                     printable_name(entries[file->second].unicode_name) +
+                     "\" is a file (Windows does not tell upper and lower case apart); rename one of them");
+        }
+    }
+}
+
+}  // namespace
+
+void refuse_name_collisions(const std::vector<ArchiveEntry>& entries)
+{
+    std::map<std::string, size_t> seen;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].unicode_name.empty())
+            continue;  // not known yet
+        std::string key = separator_key(entries[i].unicode_name);
+        auto found = seen.emplace(windows_name_key(key), i);
+        if (found.second)
+            continue;
+        const ArchiveEntry& first = entries[found.first->second];
+        if (separator_key(first.unicode_name) == key)
+            fail(describe_entry(entries[i]) + " appears twice (entries " + std::to_string(found.first->second + 1) +
+                 " and " + std::to_string(i + 1) + "); Windows keeps only one file of that name");
+        fail(describe_entry(entries[i]) + " and \"" + printable_name(first.unicode_name) +
+             "\" name the same file on Windows, which does not tell upper and lower case apart");
+    }
+    refuse_file_folder_collisions(entries);
+}
+
+std::string describe_entry(const ArchiveEntry& e)
+{
+    return e.origin + ": entry \"" + printable_name(e.unicode_name.empty() ? e.name : e.unicode_name) + "\"";
+}
+
+std::string to_nfc(const std::string& utf8)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
+    Utf16 text = to_utf16(utf8);
+    Utf16 out(text.size() * 3 + 1, 0);
+    int32_t length = unorm2_normalize(nfc, text.data(), int32_t(text.size()), &out[0], int32_t(out.size()), &status);
+    if (U_FAILURE(status))
+        fail("cannot normalise a name");
+    out.resize(size_t(length));
+    return to_utf8(out);
+}
+
+std::string windows_name_key(const std::string& utf8)
+{
+    Utf16 text = to_utf16(utf8);
+    // Windows upper-cases one UTF-16 unit at a time; characters outside the BMP stay.
+    for (UChar& c : text) {
+        if (!U16_IS_SURROGATE(c))
+            c = UChar(u_toupper(c));
+    }
+    return to_utf8(text);
+}
+
+namespace {
+
+// The lead bytes of an iconv converter from the code page: a lead byte alone is an incomplete
+// character, for which iconv asks for more input.
+void find_lead_bytes(Iconv& conv, NameCodePage& page)
+{
+    for (int c = 0x80; c <= 0xFF; ++c) {
+        char in[1] = {char(c)};
+        char out[8];
+        char* in_ptr = in;
+        char* out_ptr = out;
+        size_t in_left = 1, out_left = sizeof out;
+        iconv(conv.cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(conv.cd, &in_ptr, &in_left, &out_ptr, &out_left) == size_t(-1) && errno == EINVAL)
+            set_lead_byte(&page, uint8_t(c));
+    }
+}
+
+// The superscript digits as the code page spells them, exactly (no stand-in '1').
+void find_superscripts(const std::string& codepage, NameCodePage& page)
+{
+    for (int i = 0; i < 3; ++i) {
+        std::string bytes;
+        size_t bad_at = 0;
+        if (convert(to_utf8(Utf16(1, UChar(SUPERSCRIPT_DIGITS[i]))), codepage, "UTF-8", bytes, bad_at) &&
+            !bytes.empty() && bytes.size() < SUPERSCRIPT_CAPACITY)
+            std::memcpy(page.superscripts[i], bytes.data(), bytes.size());
+    }
+}
+
+}  // namespace
+
+NameCodePage name_code_page_of(const std::string& codepage)
+{
+    NameCodePage page = {};
+    if (codepage == RAW_CODEPAGE)
+        return page;
+    Iconv conv("UTF-16LE", codepage);
+    if (conv.cd == iconv_t(-1))
+        return page;
+    find_lead_bytes(conv, page);
+    find_superscripts(codepage, page);
+    return page;
+}
+
+std::vector<uint8_t> unicode_path_field(const std::string& unicode, const std::string& stored)
+{
+    std::vector<uint8_t> f(9 + unicode.size());
+    put_u16(f.data(), EXTRA_UNICODE_PATH);
+    put_u16(f.data() + 2, uint16_t(5 + unicode.size()));
+    f[4] = UNICODE_PATH_VERSION;
+    put_u32(f.data() + 5, crc_of(stored));
+    std::memcpy(f.data() + 9, unicode.data(), unicode.size());
+    return f;
+}
+
+std::vector<uint8_t> without_unicode_path(const std::vector<uint8_t>& extra)
+{
+    std::vector<uint8_t> kept;
+    bool parsed = for_each_extra(extra, [&](uint16_t id, const uint8_t*, size_t size, size_t at) {
+        if (id != EXTRA_UNICODE_PATH)
+            kept.insert(kept.end(), extra.begin() + long(at), extra.begin() + long(at + 4 + size));
+    });
+    return parsed ? kept : extra;
+}
+
+std::string find_unicode_path(const std::vector<uint8_t>& extra, const std::string& stored)
+{
+    std::string found;
+    for_each_extra(extra, [&](uint16_t id, const uint8_t* data, size_t size, size_t) {
+        if (id == EXTRA_UNICODE_PATH && size > 5 && data[0] == UNICODE_PATH_VERSION && get_u32(data + 1) == crc_of(stored))
+            found.assign(reinterpret_cast<const char*>(data + 5), size - 5);
+    });
+    return found;
+}
+
+std::string shown_name(const std::string& stored, const std::vector<uint8_t>& local_extra,
+                       const std::string& codepage)
+{
+    std::string unicode = find_unicode_path(local_extra, stored);
+    if (!unicode.empty() || is_ascii(stored))
+        return unicode.empty() ? stored : unicode;
+    std::string out;
+    size_t bad_at = 0;
+    return convert(stored, "UTF-8", codepage, out, bad_at) ? out : stored;
+}
+
+namespace {
+
+// A name that is not flagged as Unicode, read by `reading` (see NameReading). A name read as
+// UTF-8 counts as Unicode: legacy bytes above 0x7F hardly ever form valid UTF-8.
+std::string read_legacy_name(const std::string& raw, uint16_t version_made_by, const NameReading& reading,
+                             const std::string& label, std::string* how_read)
+{
+    bool by_host = reading.given.empty();
+    if (by_host && !host_uses_oem(version_made_by) && is_valid_utf8(raw))
+        return to_nfc(raw);
+    std::string codepage = !by_host                       ? reading.given
+                           : host_uses_oem(version_made_by) ? DEFAULT_INPUT_CODEPAGE
+                                                            : ansi_codepage(reading);
+    std::string how = "made on " + host_name(version_made_by) + ", read as " + codepage +
+                      (by_host ? "" : " (--input-codepage)");
+    if (how_read)
+        *how_read = how;
+    return to_nfc(from_codepage(raw, codepage, how, label));
+}
+
+}  // namespace
+
+std::string decode_zip_name(const std::string& raw, uint16_t gp_flags, uint16_t version_made_by,
+                            const std::vector<const std::vector<uint8_t>*>& extras, const NameReading& reading,
+                            const std::string& label, std::string* how_read)
+{
+    if (how_read)
+        how_read->clear();
+    for (const std::vector<uint8_t>* extra : extras) {
+        std::string unicode = find_unicode_path(*extra, raw);
+        if (!unicode.empty()) {
+            if (!is_valid_utf8(unicode))
+                fail(label + ": its Unicode Path field is not UTF-8");
+            return to_nfc(unicode);
+        }
+    }
+    if (gp_flags & GP_UTF8_NAME) {
+        if (!is_valid_utf8(raw))
+            fail(label + ": the name is flagged as UTF-8 but is not valid UTF-8");
+        return to_nfc(raw);
+    }
+    if (is_ascii(raw))
+        return raw;
+    return read_legacy_name(raw, version_made_by, reading, label, how_read);
+}
+
+std::string decode_folder_name(const std::string& raw, const NameReading& reading, const std::string& label,
+                               std::string* how_read)
+{
+    if (how_read)
+        how_read->clear();
+    if (is_valid_utf8(raw))
+        return to_nfc(raw);
+    return read_legacy_name(raw, uint16_t(HOST_UNIX << 8), reading, label, how_read);
+}
+
+void settle_entry_names(std::vector<ArchiveEntry>& entries, const NameSettings& settings)
+{
+    leave_out_macos_metadata(entries, settings);
+    NameCodePage page = name_code_page_of(settings.codepage);
+    for (ArchiveEntry& e : entries) {
+        std::string stored = to_stub_name(e, settings);
+        bool with_field = !is_ascii(e.unicode_name) && settings.codepage != RAW_CODEPAGE;
+        if (stored != e.name || with_field) {
+            e.local_extra = without_unicode_path(e.local_extra);
+            e.central_extra = without_unicode_path(e.central_extra);
+        }
+        if (with_field) {
+            // Other ZIP tools read the name from here; the stub reads the bytes.
+            std::vector<uint8_t> field = unicode_path_field(e.unicode_name, stored);
+            e.local_extra.insert(e.local_extra.end(), field.begin(), field.end());
+            e.central_extra.insert(e.central_extra.end(), field.begin(), field.end());
+        }
+        if (settings.codepage != RAW_CODEPAGE)
+            e.gp_flags &= uint16_t(~GP_UTF8_NAME);
+        e.name = stored;
+        check_stub_name(e, page, settings.codepage);
+        warn_about_misreading(e);
+        warn_about_path_length(e, settings.target_folder);
+    }
+    refuse_name_collisions(entries);
+}
