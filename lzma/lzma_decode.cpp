@@ -524,7 +524,7 @@ static int check_end(bool end_marker)
     // does not fit, which decode_run would write; so decode it against a limit of pos + 1 and
     // accept only the marker.
     int result = decode_run(s.pos + 1);
-    return result == RUN_END_MARKER && s.pos == saved ? LZMA_DECODED : LZMA_BAD_DATA;
+    return result == RUN_END_MARKER && s.pos == saved && !input_exhausted ? LZMA_DECODED : LZMA_BAD_DATA;
 }
 
 int decode_lzma(uint32_t unpacked_size, bool end_marker)
@@ -538,8 +538,11 @@ int decode_lzma(uint32_t unpacked_size, bool end_marker)
         uint32_t from = s.pos;
         int run = decode_run(run_limit(left));
         pass_to_sink(from, s.pos);
-        if (run != RUN_FULL)
-            return LZMA_BAD_DATA;  // a bad symbol, or an end marker before the last byte
+        // A bad symbol, an end marker before the last byte, or a symbol decoded from past the
+        // end of the input (a whole stream never needs a byte beyond its own: its encoder
+        // flushes all the decoder reads).
+        if (run != RUN_FULL || input_exhausted)
+            return LZMA_BAD_DATA;
         left -= s.pos - from;
         if (s.pos == s.dict_size)
             s.pos = 0;
