@@ -49,7 +49,20 @@ enum {
 // bytes and the check byte.
 enum { ENCRYPTION_HEADER_SIZE = 12 };
 
-enum : uint16_t { METHOD_STORED = 0, METHOD_DEFLATE = 8, METHOD_DEFLATE64 = 9, METHOD_AES = 99 };
+enum : uint16_t { METHOD_STORED = 0, METHOD_DEFLATE = 8, METHOD_DEFLATE64 = 9, METHOD_LZMA = 14, METHOD_AES = 99 };
+
+// An LZMA entry's data opens with a 4-byte header (the writer's LZMA version, major and minor
+// byte, and the size of the properties, u16, always 5) and the 5 properties bytes: lc, lp and
+// pb as (pb * 5 + lp) * 9 + lc, and the dictionary size (u32). The LZMA stream follows.
+enum {
+    ZIP_LZMA_VERSION_SIZE = 2,
+    ZIP_LZMA_PROPERTIES_SIZE = 5,
+    ZIP_LZMA_HEADER_SIZE = ZIP_LZMA_VERSION_SIZE + 2 + ZIP_LZMA_PROPERTIES_SIZE,
+};
+// The most history an LZMA entry may need: the builder's largest dictionary (liblzma's preset
+// 9, 64 MiB; it never writes more) and what a 32-bit process can be sure to get in one block.
+// An entry that needs more is refused by the stub and by the builder's check of input ZIPs.
+enum : uint32_t { ZIP_LZMA_DICTIONARY_LIMIT = 64u << 20 };
 
 // An AES-encrypted entry has method 99, bit 0 set, and an extra field record 0x9901 of 7 bytes:
 // the vendor version (u16: 1 = AE-1, the CRC is stored and checked; 2 = AE-2, the CRC field
@@ -78,6 +91,7 @@ constexpr uint32_t aes_overhead(uint32_t strength) { return aes_salt_size(streng
 
 enum : uint16_t {
     GP_ENCRYPTED = 0x0001,
+    GP_LZMA_END_MARKER = 0x0002,  // method 14: the stream ends in LZMA's end marker
     GP_DESCRIPTOR = 0x0008,  // sizes and CRC follow the data
     GP_STRONG_ENCRYPTION = 0x0040,
     GP_UTF8_NAME = 0x0800,

@@ -49,8 +49,9 @@ enum MessageId {
     // -test
     MSG_FILES_TESTED = 41,          // %d file count
     MSG_TESTING = 42,               // %s file name
-    MSG_UNUSED_43 = 43,             // empty slots 43, 44
-    MSG_UNUSED_44 = 44,
+    // LZMA entries
+    MSG_LZMA_DICTIONARY_TOO_LARGE = 43,  // %s file name, %u MB needed, %u MB allowed
+    MSG_LZMA_NO_MEMORY = 44,        // %s file name, %u MB needed
     MSG_INVALID_DRIVE = 45,         // %s drive
     MSG_NO_ASSOCIATION = 46,        // %s command file
     MSG_TMP_ASSIGNMENT = 47,        // "TMP="

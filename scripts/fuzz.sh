@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang-14 with AddressSanitizer and UBSan) and runs each for
-# FUZZ_SECONDS seconds (default 60), one job at low priority: the decoder (fuzz_inflate) and
+# FUZZ_SECONDS seconds (default 60), one job at low priority: the decoders (fuzz_inflate,
+# fuzz_lzma against liblzma) and
 # the builder's ZIP input (built into a package and read back with `tvsfx test`'s checks),
 # inspect, stub reader and entry decoder (AES entries included). FUZZ_TARGETS picks some.
 # Ends with one line per target: executions, and coverage (cov: edges, ft: features) when
 # the corpus was loaded and at the end, with the inputs that added some.
-# Seeds: zlib and 7-Zip streams (fuzz/make_seeds.py), input ZIPs of every producer installed,
+# Seeds: zlib and 7-Zip streams (fuzz/make_seeds.py), liblzma and 7-Zip LZMA streams
+# (fuzz/make_lzma_seeds.py), input ZIPs of every producer installed,
 # the shapes that once found a bug, a built file and the stub (fuzz/make_builder_seeds.py).
 # fuzz/regressions holds inputs that once found a bug (the decoder's directly inside, the
 # builder's in fuzz/regressions/<target>/); they are replayed before the run and by
@@ -14,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-fuzz_inflate fuzz_zip_input fuzz_inspect fuzz_stub_reader fuzz_entry_decoder}
+targets=${FUZZ_TARGETS:-fuzz_inflate fuzz_lzma fuzz_zip_input fuzz_inspect fuzz_stub_reader fuzz_entry_decoder}
 build=build/fuzz
 
 cmake -S fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -22,6 +24,9 @@ cmake --build "$build" -j 2
 
 if [ ! -d "$build/corpus" ] || [ -z "$(ls -A "$build/corpus")" ]; then
   python3 fuzz/make_seeds.py "$build/corpus"
+fi
+if [ ! -d "$build/corpus-fuzz_lzma" ] || [ -z "$(ls -A "$build/corpus-fuzz_lzma")" ]; then
+  python3 fuzz/make_lzma_seeds.py "$build/corpus-fuzz_lzma"
 fi
 # Cheap and idempotent: new producers or shapes reach an existing corpus.
 python3 fuzz/make_builder_seeds.py "$build" build/tvsfx build/tvsfx32.exe

@@ -6,7 +6,7 @@ set -euo pipefail
 native_pkgs=(
   cmake make g++ clang python3 python3-pytest pkg-config imagemagick x11-apps
   g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
-  zlib1g-dev libdeflate-dev libzip-dev libicu-dev
+  zlib1g-dev libdeflate-dev liblzma-dev libzip-dev libicu-dev
   libgtest-dev libbenchmark-dev libfuzzer-14-dev libssl-dev
   wine fonts-wine xvfb xauth
   wine64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64

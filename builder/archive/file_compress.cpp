@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <libdeflate.h>
+#include <lzma.h>
 #include <memory>
 #include <vector>
 #include <zlib.h>
@@ -82,8 +83,105 @@ libdeflate_compressor* thread_compressor(int level)
     return compressor.get();
 }
 
-CompressedFile compress_in_memory(const WalkedFile& file, const std::string& label, uint64_t size, int level)
+void write_packed(const uint8_t* data, size_t size, std::FILE* packed, const std::string& label);
+
+// --- LZMA ----------------------------------------------------------------------------------
+
+// ZIP's version needed to extract an LZMA entry: 6.3.
+constexpr uint16_t LZMA_VERSION_NEEDED = 63;
+// The LZMA version the header names (liblzma's streams are the format of LZMA SDK 9.20).
+constexpr uint8_t LZMA_WRITER_MAJOR = 9, LZMA_WRITER_MINOR = 20;
+
+// liblzma's preset for --level 1..12, with the dictionary cut to the file: a dictionary
+// larger than the data buys nothing and costs the stub memory (at least liblzma's 4 KiB).
+// No end marker: the entry's size ends the stream, as 7-Zip writes by default (bit 1 clear).
+lzma_options_lzma lzma_options_for(uint64_t size, int level)
 {
+    lzma_options_lzma options;
+    if (lzma_lzma_preset(&options, uint32_t(std::min(level, 9))))
+        fail("liblzma has no preset " + std::to_string(level));
+    uint64_t fitting = std::max<uint64_t>(size, LZMA_DICT_SIZE_MIN);
+    if (fitting < options.dict_size)
+        options.dict_size = uint32_t(fitting);
+    options.ext_flags = 0;
+    options.ext_size_low = 0;
+    options.ext_size_high = 0;
+    return options;
+}
+static_assert(ZIP_LZMA_DICTIONARY_LIMIT >= (64u << 20), "preset 9's dictionary must fit the stub's limit");
+
+std::vector<uint8_t> zip_lzma_header(const lzma_options_lzma& options)
+{
+    uint32_t d = options.dict_size;
+    return {LZMA_WRITER_MAJOR, LZMA_WRITER_MINOR, ZIP_LZMA_PROPERTIES_SIZE, 0,
+            uint8_t((options.pb * 5 + options.lp) * 9 + options.lc),
+            uint8_t(d), uint8_t(d >> 8), uint8_t(d >> 16), uint8_t(d >> 24)};
+}
+
+// The ZIP LZMA data of `plain` into `packed`, when it comes out smaller than `plain`.
+size_t lzma_in_memory(const std::vector<uint8_t>& plain, size_t size, int level, std::vector<uint8_t>& packed)
+{
+    lzma_options_lzma options = lzma_options_for(size, level);
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    std::vector<uint8_t> header = zip_lzma_header(options);
+    if (size <= header.size() + 1)
+        return 0;
+    packed.resize(size - 1);
+    std::memcpy(packed.data(), header.data(), header.size());
+    size_t written = header.size();
+    lzma_ret r = lzma_raw_buffer_encode(filters, nullptr, plain.data(), size, packed.data(), &written, packed.size());
+    if (r == LZMA_BUF_ERROR)
+        return 0;  // would not be smaller: stored
+    if (r != LZMA_OK)
+        fail("out of memory for the LZMA compressor");
+    return written;
+}
+
+// Runs liblzma over the file into `packed`; returns the compressed size and sets CRC and size.
+uint64_t lzma_to_file(std::FILE* source, std::FILE* packed, uint64_t size, int level, const std::string& label,
+                      CompressedFile& c)
+{
+    lzma_options_lzma options = lzma_options_for(size, level);
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    lzma_stream z = LZMA_STREAM_INIT;
+    if (lzma_raw_encoder(&z, filters) != LZMA_OK)
+        fail("out of memory for the LZMA compressor");
+    std::vector<uint8_t> header = zip_lzma_header(options);
+    write_packed(header.data(), header.size(), packed, label);
+    std::vector<uint8_t> in(STREAM_PIECE), out(STREAM_PIECE);
+    uint32_t crc = crc_of(nullptr, 0);
+    lzma_action action = LZMA_RUN;
+    lzma_ret r = LZMA_OK;
+    while (r != LZMA_STREAM_END) {
+        if (z.avail_in == 0 && action == LZMA_RUN) {
+            size_t n = std::fread(in.data(), 1, in.size(), source);
+            if (n < in.size() && std::ferror(source))
+                fail("cannot read " + label + ": " + std::strerror(errno));
+            crc = crc_of(in.data(), n, crc);
+            c.uncompressed_size += n;
+            z.next_in = in.data();
+            z.avail_in = n;
+            if (n < in.size())
+                action = LZMA_FINISH;
+        }
+        z.next_out = out.data();
+        z.avail_out = out.size();
+        r = lzma_code(&z, action);
+        if (r != LZMA_OK && r != LZMA_STREAM_END)
+            fail("the LZMA compressor failed on " + label);
+        write_packed(out.data(), out.size() - z.avail_out, packed, label);
+    }
+    uint64_t packed_size = header.size() + z.total_out;
+    lzma_end(&z);
+    if (std::fflush(packed) != 0)
+        fail("cannot write " + temporary_file_of(label) + ": " + std::strerror(errno));
+    c.crc32 = crc;
+    return packed_size;
+}
+
+CompressedFile compress_in_memory(const WalkedFile& file, const std::string& label, uint64_t size, Compression how)
+{
+    int level = how.level;
     // One byte more than listed shows a file that grew since it was listed.
     auto plain = std::make_shared<std::vector<uint8_t>>(size_t(size) + 1);
     FilePtr f = open_source(file, label);
@@ -96,7 +194,9 @@ CompressedFile compress_in_memory(const WalkedFile& file, const std::string& lab
     c.uncompressed_size = got;
     size_t packed_size = 0;
     auto packed = std::make_shared<std::vector<uint8_t>>();
-    if (level > 0 && got > 1) {
+    if (level > 0 && how.method == Method::lzma) {
+        packed_size = lzma_in_memory(*plain, got, level, *packed);
+    } else if (level > 0 && got > 1) {
         packed->resize(got - 1);
         // Output space of size - 1 makes libdeflate give up as soon as Deflate would not save.
         packed_size = libdeflate_deflate_compress(thread_compressor(level), plain->data(), got, packed->data(),
@@ -111,7 +211,8 @@ CompressedFile compress_in_memory(const WalkedFile& file, const std::string& lab
     plain.reset();
     packed->resize(packed_size);
     packed->shrink_to_fit();
-    c.method = METHOD_DEFLATE;
+    c.method = how.method == Method::lzma ? METHOD_LZMA : METHOD_DEFLATE;
+    c.version_needed = how.method == Method::lzma ? LZMA_VERSION_NEEDED : 20;
     c.compressed_size = packed_size;
     c.reader = buffer_reader(packed);
     return c;
@@ -175,8 +276,10 @@ uint64_t checksum_file(std::FILE* source, const std::string& label, CompressedFi
     return c.uncompressed_size;
 }
 
-CompressedFile compress_streaming(const WalkedFile& file, const std::string& label, uint64_t size, int level)
+CompressedFile compress_streaming(const WalkedFile& file, const std::string& label, uint64_t size, Compression how)
 {
+    int level = how.level;
+    bool lzma = how.method == Method::lzma;
     FilePtr f = open_source(file, label);
     // The scratch file lies beside the output, not in /tmp, which may be too small.
     std::shared_ptr<std::FILE> packed(level > 0 ? create_scratch_file() : nullptr, [](std::FILE* p) {
@@ -185,7 +288,9 @@ CompressedFile compress_streaming(const WalkedFile& file, const std::string& lab
     });
     CompressedFile c;
     uint64_t packed_size =
-        level > 0 ? deflate_to_file(f.get(), packed.get(), level, label, c) : checksum_file(f.get(), label, c);
+        level == 0 ? checksum_file(f.get(), label, c)
+        : lzma     ? lzma_to_file(f.get(), packed.get(), size, level, label, c)
+                   : deflate_to_file(f.get(), packed.get(), level, label, c);
     if (c.uncompressed_size != size)
         fail_short_read(f.get(), label, c.uncompressed_size, size);
     if (packed_size >= c.uncompressed_size) {
@@ -196,7 +301,8 @@ CompressedFile compress_streaming(const WalkedFile& file, const std::string& lab
     }
     if (std::fseek(packed.get(), 0, SEEK_SET) != 0)
         fail("cannot read " + temporary_file_of(label) + ": " + std::strerror(errno));
-    c.method = METHOD_DEFLATE;
+    c.method = lzma ? METHOD_LZMA : METHOD_DEFLATE;
+    c.version_needed = lzma ? LZMA_VERSION_NEEDED : 20;
     c.compressed_size = packed_size;
     c.reader = file_reader(packed, temporary_file_of(label));
     return c;
@@ -204,14 +310,20 @@ CompressedFile compress_streaming(const WalkedFile& file, const std::string& lab
 
 }  // namespace
 
-CompressedFile compress_file(const WalkedFile& file, const std::string& label, uint64_t size, int level)
+CompressedFile compress_file(const WalkedFile& file, const std::string& label, uint64_t size, Compression how)
 {
-    return size <= IN_MEMORY_LIMIT ? compress_in_memory(file, label, size, level)
-                                   : compress_streaming(file, label, size, level);
+    return size <= IN_MEMORY_LIMIT ? compress_in_memory(file, label, size, how)
+                                   : compress_streaming(file, label, size, how);
 }
 
-uint64_t compress_memory_cost(uint64_t size)
+uint64_t compress_memory_cost(uint64_t size, Compression how)
 {
     // In memory: the file and its compressed copy while compressing. Streamed: two pieces.
-    return size <= IN_MEMORY_LIMIT ? 2 * size + 1 : 2 * STREAM_PIECE;
+    uint64_t buffers = size <= IN_MEMORY_LIMIT ? 2 * size + 1 : 2 * STREAM_PIECE;
+    if (how.method != Method::lzma || how.level == 0)
+        return buffers;
+    // LZMA's match finder: about eleven times the dictionary at the strong presets.
+    lzma_options_lzma options = lzma_options_for(size, how.level);
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    return buffers + lzma_raw_encoder_memusage(filters);
 }

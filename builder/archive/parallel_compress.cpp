@@ -23,9 +23,9 @@ unsigned default_jobs()
     return cores > 0 ? cores : 1;
 }
 
-CompressionPool::CompressionPool(std::vector<ArchiveEntry>& entries, int level, unsigned jobs,
+CompressionPool::CompressionPool(std::vector<ArchiveEntry>& entries, Compression how, unsigned jobs,
                                  BuildProgress& progress)
-    : level_(level)
+    : how_(how)
 {
     for (ArchiveEntry& e : entries) {
         BuildProgress* report = &progress;
@@ -40,10 +40,11 @@ CompressionPool::CompressionPool(std::vector<ArchiveEntry>& entries, int level, 
         }
         size_t index = jobs_.size();
         jobs_.push_back(Job{e.source_file, e.source_label, e.uncompressed_size,
-                            compress_memory_cost(e.uncompressed_size), {}, nullptr, false});
+                            compress_memory_cost(e.uncompressed_size, how), {}, nullptr, false});
         e.open_payload = [this, index, report](ArchiveEntry& entry) {
             CompressedFile c = take(index);
             entry.method = c.method;
+            entry.version_needed = c.version_needed;
             entry.crc32 = c.crc32;
             entry.compressed_size = c.compressed_size;
             entry.uncompressed_size = c.uncompressed_size;
@@ -87,7 +88,7 @@ void CompressionPool::run_jobs()
         held_ += job.cost;
         lock.unlock();
         try {
-            job.result = compress_file(job.file, job.label, job.size, level_);
+            job.result = compress_file(job.file, job.label, job.size, how_);
         } catch (...) {
             job.error = std::current_exception();
         }
@@ -102,7 +103,7 @@ CompressedFile CompressionPool::take(size_t index)
     Job& job = jobs_[index];
     if (threads_.empty()) {
         taken_ = index + 1;
-        return compress_file(job.file, job.label, job.size, level_);
+        return compress_file(job.file, job.label, job.size, how_);
     }
     std::unique_lock<std::mutex> lock(mutex_);
     // The writer takes jobs in order; it has let go of the one before.

@@ -23,7 +23,7 @@ public:
     // Gives every entry an open_payload that reports to `progress`; entries with a
     // a source_file get theirs from the pool. With jobs == 1 the files are compressed one by
     // one as the writer asks for them, on the writer's thread.
-    CompressionPool(std::vector<ArchiveEntry>& entries, int level, unsigned jobs, BuildProgress& progress);
+    CompressionPool(std::vector<ArchiveEntry>& entries, Compression how, unsigned jobs, BuildProgress& progress);
     // Stops the threads (after the file each is working on) when the build failed early.
     ~CompressionPool();
     CompressionPool(const CompressionPool&) = delete;
@@ -44,7 +44,7 @@ private:
     void run_jobs();
     bool may_start_next() const;
 
-    int level_;
+    Compression how_;
     std::vector<Job> jobs_;
     std::mutex mutex_;
     std::condition_variable changed_;

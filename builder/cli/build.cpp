@@ -227,7 +227,7 @@ void run_build(const BuildOptions& options)
     for (const ArchiveEntry& e : input.entries)
         total_bytes += e.uncompressed_size;
     BuildProgress progress(progress_wanted(options.quiet), input.entries.size(), total_bytes);
-    CompressionPool pool(input.entries, options.level, options.jobs != 0 ? options.jobs : default_jobs(), progress);
+    CompressionPool pool(input.entries, Compression{options.level, options.method}, options.jobs != 0 ? options.jobs : default_jobs(), progress);
 
     if (options.span != 0) {
         VolumeJob job;

@@ -32,7 +32,8 @@ struct BuildOptions {
     bool no_password_first = false;
     uint64_t span = 0;        // --span: bytes per disk; 0 writes one file
     std::string volume_name;  // --name: the program's name on the disks
-    int level = DEFAULT_LEVEL;  // --level: 0 stores, 1..12 libdeflate's levels
+    int level = DEFAULT_LEVEL;  // --level: 0 stores, 1..12 libdeflate's levels (LZMA: presets)
+    Method method = Method::deflate;  // --method
     unsigned jobs = 0;        // -j: compressing threads; 0 one per core
     bool quiet = false;       // --quiet: no progress line and no summary
     bool no_verify = false;   // --no-verify: skip reading the package back before success

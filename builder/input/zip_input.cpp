@@ -32,6 +32,11 @@ namespace {
 // this from its compressed size cannot be what its method produces.
 constexpr uint64_t DEFLATE_MAX_RATIO = 1032;
 constexpr uint64_t DEFLATE64_MAX_RATIO = 29128;
+// LZMA: a probability saturates at 2017/2048, so a binary decision costs at least
+// log2(2048/2017) = 0.022 bits; the longest output per decision is a 273-byte rep match in 14
+// decisions (is_match, is_rep, is_rep0, is_rep0_long, two length choices, 8 length bits):
+// 273 * 8 / (14 * 0.022) < 7,100 bytes per byte.
+constexpr uint64_t LZMA_MAX_RATIO = 7100;
 constexpr uint64_t TOTAL_SIZE_LIMIT = 0xFFFFFFFFu;  // the stub's progress counter
 
 using ZipPtr = std::shared_ptr<zip_t>;
@@ -193,9 +198,9 @@ void check_entry_supported(const ArchiveEntry& e, bool zip64, const std::string&
     if (e.method == METHOD_AES)
         check_aes_entry(e, label);
     uint16_t method = real_method(e);
-    if (method != METHOD_STORED && method != METHOD_DEFLATE && method != METHOD_DEFLATE64)
+    if (method != METHOD_STORED && method != METHOD_DEFLATE && method != METHOD_DEFLATE64 && method != METHOD_LZMA)
         fail(label + " uses compression method " + std::to_string(method) +
-             "; the stub extracts only stored, Deflate and Deflate64");
+             "; the stub extracts only stored, Deflate, Deflate64 and LZMA");
 }
 
 // One central directory record with what the checks need beside the entry.
@@ -283,7 +288,9 @@ void check_sizes_for_method(const ArchiveEntry& e, const std::string& path)
         fail(path + ": " + entry_label(e) + " is stored, yet its compressed size " + std::to_string(e.compressed_size) +
              " is not its size " + std::to_string(e.uncompressed_size) +
              (header ? " plus " + std::to_string(header) : std::string()));
-    uint64_t ratio = method == METHOD_DEFLATE64 ? DEFLATE64_MAX_RATIO : DEFLATE_MAX_RATIO;
+    uint64_t ratio = method == METHOD_DEFLATE64 ? DEFLATE64_MAX_RATIO
+                     : method == METHOD_LZMA    ? LZMA_MAX_RATIO
+                                                : DEFLATE_MAX_RATIO;
     if (method != METHOD_STORED && e.uncompressed_size > e.compressed_size * ratio)
         fail(path + ": " + entry_label(e) + " claims " + std::to_string(e.uncompressed_size) + " bytes from " +
              std::to_string(e.compressed_size) + " compressed bytes, more than its method can give");
@@ -437,17 +444,20 @@ void cross_check(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, const std
 
 // Decompresses a stored or Deflate entry once and lets libzip compare its CRC, so a
 // damaged input is refused here instead of failing on the user's machine; Deflate64, which
-// libzip cannot decode, goes through the stub's own decoder. (Encrypted entries need their
+// libzip cannot decode, and LZMA go through the stub's own decoders. (Encrypted entries need their
 // password; those are copied as they are.)
 void verify_entry_data(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, uint64_t data_offset,
                        const std::string& path)
 {
     if (e.encrypted())
         return;
-    if (e.method == METHOD_DEFLATE64) {
+    if (e.method == METHOD_DEFLATE64 || e.method == METHOD_LZMA) {
         FilePtr f = open_regular_file(path, "input");
-        std::string error = check_deflate64_data(f.get(), data_offset, uint32_t(e.compressed_size),
-                                                 uint32_t(e.uncompressed_size), e.crc32);
+        std::string error = e.method == METHOD_LZMA
+                                ? check_lzma_data(f.get(), data_offset, e.gp_flags, uint32_t(e.compressed_size),
+                                                  uint32_t(e.uncompressed_size), e.crc32)
+                                : check_deflate64_data(f.get(), data_offset, uint32_t(e.compressed_size),
+                                                       uint32_t(e.uncompressed_size), e.crc32);
         if (!error.empty())
             fail(path + ": " + entry_label(e) + ": " + error);
         return;

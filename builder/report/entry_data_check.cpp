@@ -22,6 +22,20 @@ std::string check_deflate64_data(std::FILE* file, uint64_t offset, uint32_t comp
     return error.empty() ? "" : "its Deflate64 data is damaged (" + error + ")";
 }
 
+std::string check_lzma_data(std::FILE* file, uint64_t offset, uint16_t flags, uint32_t compressed_size,
+                            uint32_t uncompressed_size, uint32_t crc32)
+{
+    InspectedEntry e{};
+    e.method = METHOD_LZMA;
+    e.flags = flags;
+    e.data_offset = offset;
+    e.compressed_size = compressed_size;
+    e.uncompressed_size = uncompressed_size;
+    e.crc32 = crc32;
+    std::string error = decode_entry_data(file, e, "");
+    return error.empty() ? "" : "its LZMA data " + error;
+}
+
 namespace {
 
 // Stored and Deflate data through zlib, in chunks; stops once the output passes the size.
@@ -75,11 +89,13 @@ std::string check_with_zlib(std::FILE* file, uint16_t method, uint32_t compresse
 
 }  // namespace
 
-std::string check_entry_data(std::FILE* file, uint64_t offset, uint16_t method, uint32_t compressed_size,
+std::string check_entry_data(std::FILE* file, uint64_t offset, uint16_t method, uint16_t flags, uint32_t compressed_size,
                              uint32_t uncompressed_size, uint32_t crc32)
 {
     if (method == METHOD_DEFLATE64)
         return check_deflate64_data(file, offset, compressed_size, uncompressed_size, crc32);
+    if (method == METHOD_LZMA)
+        return check_lzma_data(file, offset, flags, compressed_size, uncompressed_size, crc32);
     if (method != METHOD_STORED && method != METHOD_DEFLATE)
         return "compression method " + std::to_string(method) + " is not one the stub extracts";
     if (fseeko(file, off_t(offset), SEEK_SET) != 0)

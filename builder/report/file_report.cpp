@@ -205,7 +205,7 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
     e.time = find_exact_time(extra);
     e.data_offset = at + LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 24);
     if (check_data && !(e.flags & GP_ENCRYPTED)) {
-        std::string error = check_entry_data(f, e.data_offset, e.method, e.compressed_size, e.uncompressed_size,
+        std::string error = check_entry_data(f, e.data_offset, e.method, e.flags, e.compressed_size, e.uncompressed_size,
                                              e.crc32);
         if (!error.empty()) {
             entries.push_back(e);  // listed, so the entry the walk stopped at is shown

@@ -5,7 +5,7 @@
 // The decoder takes its input through refill_input and gives its output to flush_output,
 // which this file provides as the stub's entry pipeline does, reading from the file
 // instead of a Win32 handle. It is the builder's only embedding of the decoder: the
-// Deflate64 checks of the ZIP reader and inspect decode through decode_entry_data too.
+// Deflate64 and LZMA checks of the ZIP reader and inspect decode through decode_entry_data too.
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -21,6 +21,7 @@
 #include "file_report.h"
 #include "printable.h"
 #include "inflate.h"
+#include "lzma_decode.h"
 #include "stub_record_io.h"
 #include "zip_aes.h"
 
@@ -64,6 +65,15 @@ std::string read_failure_text()
 }  // namespace
 
 uint32_t& source_remaining = entry_remaining;
+
+// The LZMA decoder's dictionary: one block, replaced for each entry that needs another size.
+uint8_t* provide_dictionary(uint32_t size)
+{
+    static std::vector<uint8_t> block;
+    if (block.size() != size)
+        std::vector<uint8_t>(size).swap(block);
+    return block.data();
+}
 
 uint32_t refill_input()
 {
@@ -189,6 +199,16 @@ std::string decode_data(const InspectedEntry& e)
         if (result == INFLATE_BAD_CODE)
             return "bad Deflate data (invalid block type or code)";
         return result == INFLATE_OK ? "" : "bad Deflate data";
+    }
+    case METHOD_LZMA: {
+        int result = decode_lzma(e.uncompressed_size, (e.flags & GP_LZMA_END_MARKER) != 0);
+        flush_output();
+        if (result == LZMA_UNSUPPORTED_PROPERTIES)
+            return "LZMA properties the stub does not decode (lc + lp above 4)";
+        if (result == LZMA_DICTIONARY_TOO_LARGE || result == LZMA_NO_DICTIONARY_MEMORY)
+            return "an LZMA dictionary of " + std::to_string(lzma_dictionary_size) + " bytes, more than the " +
+                   std::to_string(ZIP_LZMA_DICTIONARY_LIMIT) + " the stub allows";
+        return result == LZMA_DECODED ? "" : "bad LZMA data";
     }
     default:
         return "method " + std::to_string(method) + ", which the stub cannot decode";

@@ -11,6 +11,7 @@
 #include "entry_cipher.h"
 #include "failure.h"
 #include "globals.h"
+#include "lzma_entry.h"
 #include "message_ids.h"
 #include "meter.h"
 #include "paths.h"
@@ -323,6 +324,10 @@ static void decode_entry_data()
         // The decoder's result is not examined: a damaged or cut stream leaves output whose
         // CRC-32 does not match, and extract_entry_data reports that with the entry's name.
         inflate_stream(entry_header.method == METHOD_DEFLATE64);
+        break;
+    case METHOD_LZMA:
+        show_extract_status();
+        decode_lzma_entry();
         break;
     default:
         fatal_error(message_text(MSG_UNSUPPORTED_METHOD));

@@ -10,6 +10,7 @@
 #include "failure.h"
 #include "globals.h"
 #include "inflate.h"
+#include "lzma_entry.h"
 #include "messages.h"
 #include "pipeline.h"
 #include "paths.h"
@@ -183,6 +184,7 @@ void close_all()
     free_local(&slide_window);
     free_local(&input_buffer);
     free_local(&output_buffer);
+    release_dictionary();
     if (archive_handle != 0)
         _lclose(archive_handle);
     archive_handle = 0;

@@ -63,7 +63,7 @@ struct EntryHeader {
     uint8_t version_needed;     // not used
     uint8_t version_host;       // not used
     uint16_t gp_flags;          // bit 0: encrypted; bit 3: a data descriptor follows the data
-    uint16_t method;            // METHOD_STORED, METHOD_DEFLATE or METHOD_DEFLATE64
+    uint16_t method;            // METHOD_STORED, METHOD_DEFLATE, METHOD_DEFLATE64 or METHOD_LZMA
     uint16_t mod_time;          // MS-DOS time; high byte = password check byte with bit 3
     uint16_t mod_date;          // MS-DOS date
     uint32_t crc32;             // of the uncompressed data; high byte = check byte without bit 3

@@ -4,6 +4,7 @@ which the stub checksum does not cover."""
 
 import random
 import struct
+import time
 import zipfile
 
 import pytest
@@ -16,6 +17,7 @@ from extractkit import (
 from winebench import make_zip, write_tree
 
 PASSWORD = "kaputt"
+OLD_TIME = time.mktime((2001, 2, 3, 4, 5, 6, 0, 0, -1))
 
 
 def victim_files():
@@ -51,8 +53,8 @@ def assert_extracted(out, source, complete, partial=()):
 # ---- entry data ----------------------------------------------------------------------------
 
 
-@pytest.mark.parametrize("method", [zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED],
-                         ids=["stored", "deflated"])
+@pytest.mark.parametrize("method", [zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED, zipfile.ZIP_LZMA],
+                         ids=["stored", "deflated", "lzma"])
 def test_flipped_data_byte_fails_crc_and_leaves_dated_file(bench, tmp_path, method):
     exe, out, image = build(bench, tmp_path, method=method)
     victim = image.entry("b.bin")
@@ -63,6 +65,24 @@ def test_flipped_data_byte_fails_crc_and_leaves_dated_file(bench, tmp_path, meth
     assert (out / "a.txt").read_bytes() == (exe.source / "a.txt").read_bytes()
     assert (out / "b.bin").read_bytes() != (exe.source / "b.bin").read_bytes()
     assert abs((out / "b.bin").stat().st_mtime - (exe.source / "b.bin").stat().st_mtime) < 2
+
+
+# An LZMA entry (the builder's) damaged in its data: the CRC error, and the file it was to
+# replace keeps its content and time (the new data went to a temporary file, now gone).
+def test_flipped_lzma_byte_keeps_the_old_file(bench, tmp_path):
+    out = tmp_path / "out"
+    write_tree(out, {"b.bin": ("alt", OLD_TIME)})
+    files = victim_files()
+    exe = bench.make_sfx(tmp_path, files=files, args=[*hidden_args(out), "--method", "lzma"], overwrite=True)
+    image = ArchiveImage(exe)
+    victim = image.entry("b.bin")
+    assert struct.unpack_from("<H", image.data, victim.field_offsets["method"])[0] == 14
+    image.data[victim.data_offset + victim.compressed // 2] ^= 0x10
+    image.save()
+    expect_error(bench.start(exe), MSG_BAD_CRC.format(bench.winpath(out / "b.bin")))
+    assert tree_names(out) == {"a.txt", "b.bin"}
+    assert (out / "b.bin").read_text() == "alt"
+    assert (out / "b.bin").stat().st_mtime == OLD_TIME
 
 
 @pytest.mark.parametrize("method, password", [(12, None), (99, None), (99, PASSWORD)],

@@ -107,7 +107,25 @@ WRITERS = [
     ("python-deflated", lambda s, a: pyzip(s, a, zipfile.ZIP_DEFLATED), None, {8}),
     # bit 3 and zero sizes in every local header: the builder writes the real sizes
     ("python-streamed", lambda s, a: pyzip(s, a, zipfile.ZIP_DEFLATED, streamed=True), None, {8}),
+    # LZMA (method 14): 7-Zip without the end marker at three levels and with it (bit 1),
+    # encrypted with AES; Python with the marker. (bsdtar 3.6 writes no LZMA entries.)
+    ("7zip-lzma1", lambda s, a: sevenzip(s, a, "-mm=LZMA", "-mx=1"), None, {14}),
+    ("7zip-lzma5", lambda s, a: sevenzip(s, a, "-mm=LZMA", "-mx=5"), None, {14}),
+    ("7zip-lzma9", lambda s, a: sevenzip(s, a, "-mm=LZMA", "-mx=9"), None, {14}),
+    ("7zip-lzma-eos", lambda s, a: sevenzip(s, a, "-mm=LZMA:eos", "-mx=5"), None, {14}),
+    ("7zip-lzma-aes256", lambda s, a: sevenzip(s, a, "-mm=LZMA", "-mem=AES256", "-p" + PASSWORD), PASSWORD,
+     {99}),
+    ("python-lzma", lambda s, a: pyzip(s, a, zipfile.ZIP_LZMA), None, {14}),
 ]
+
+
+WRITERS_LZMA_AES = next(case[1] for case in WRITERS if case[0] == "7zip-lzma-aes256")
+
+
+def sevenzip_reference(archive, folder, password):
+    command = ["7zz", "x", "-y", f"-o{folder}", str(archive)] + ([f"-p{password}"] if password else [])
+    subprocess.run(command, check=True, capture_output=True)
+    return folder
 
 
 @pytest.mark.parametrize("writer, password, methods", [case[1:] for case in WRITERS],
@@ -115,7 +133,10 @@ WRITERS = [
 def test_archive_extracts_like_unzip(bench, tmp_path, corpus, writer, password, methods):
     archive = writer(corpus, tmp_path / "in.zip")
     assert methods <= zip_methods(archive)
-    reference = unzip_reference(archive, tmp_path / "unzip", password)
+    if 14 in methods or writer is WRITERS_LZMA_AES:
+        reference = sevenzip_reference(archive, tmp_path / "7zz", password)  # unzip 6.0 has no LZMA
+    else:
+        reference = unzip_reference(archive, tmp_path / "unzip", password)
     assert tree_names(reference) == tree_names(corpus), "the writer left something out"
 
     out = tmp_path / "out"
@@ -518,3 +539,16 @@ def test_meter_with_total_size_zero(bench, tmp_path, existing, filled):
     run.wait_message_box(exclude=[box.hwnd]).click("OK")
     dialog.click(IDCANCEL)
     assert run.wait_exit() == 0
+
+
+# ---- the builder's LZMA packages in other ZIP readers ------------------------------------------
+
+
+@pytest.mark.parametrize("reader", [["7zz", "t"], ["bsdtar", "-tf"]], ids=["7zz", "bsdtar"])
+def test_builder_lzma_package_is_read_by_other_tools(bench, tmp_path, corpus, reader):
+    exe = bench.make_sfx(tmp_path, folder=corpus, args=["--method", "lzma"])
+    assert 14 in zip_methods(exe.path)
+    result = subprocess.run([*reader, str(exe.path)], capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
+    if reader[0] == "7zz":
+        assert "Everything is Ok" in result.stdout

@@ -367,8 +367,8 @@ const ExpectedMessage MESSAGES[MESSAGE_TEXT_COUNT] = {
     {MSG_INFO_LAYOUT, u8"%s\n\n%s\n"},
     {MSG_FILES_TESTED, u8"%d Datei(en) geprüft, keine Fehler"},
     {MSG_TESTING, u8"Überprüfe %s"},
-    {MSG_UNUSED_43, u8""},
-    {MSG_UNUSED_44, u8""},
+    {MSG_LZMA_DICTIONARY_TOO_LARGE, u8"Datei %s: Das LZMA-Wörterbuch von %u MB ist größer als die höchstens %u MB, die dieses Programm verarbeitet."},
+    {MSG_LZMA_NO_MEMORY, u8"Datei %s: Nicht genügend Speicher für das LZMA-Wörterbuch (%u MB)."},
     {MSG_INVALID_DRIVE, u8"Laufwerk %s ist ungültig, Extrahieren abgebrochen."},
     {MSG_NO_ASSOCIATION,
      u8"Befehlsdatei %s konnte nicht benutzt werden.\nEs ist keine Windows-Verknüpfung "

@@ -21,8 +21,8 @@ import unittest
 from collections import defaultdict
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(__file__), "../../.."))
-FOLDERS = ("sfxhead", "inflate", "meter", "crypt", "format")
-LEAF_MODULES = ("inflate", "meter", "crypt", "format")
+FOLDERS = ("sfxhead", "inflate", "lzma", "meter", "crypt", "format")
+LEAF_MODULES = ("inflate", "lzma", "meter", "crypt", "format")
 
 LAYERS = [
     # the program's entry and its start-up
@@ -37,14 +37,15 @@ LAYERS = [
     # record walk, password, entry data pipeline
     ["sfxhead/walk/archive", "sfxhead/walk/password", "sfxhead/pipeline/pipeline"],
     # disks, the output file, the current entry's cipher, the archive file's lowest level
-    ["sfxhead/pipeline/volume", "sfxhead/pipeline/output_file", "sfxhead/pipeline/entry_cipher"],
+    ["sfxhead/pipeline/volume", "sfxhead/pipeline/output_file", "sfxhead/pipeline/entry_cipher",
+     "sfxhead/pipeline/lzma_entry"],
     ["sfxhead/pipeline/reader", "sfxhead/pipeline/cleanup"],
     # helpers and the register of global state
     ["sfxhead/system/screen", "sfxhead/system/failure"],
     ["sfxhead/system/paths", "sfxhead/system/globals", "sfxhead/system/log", "sfxhead/system/system"],
     ["sfxhead/system/control_ids"],
     # leaves
-    ["meter", "crypt"],
+    ["meter", "crypt", "lzma"],
     ["inflate"],
     ["format"],
 ]
