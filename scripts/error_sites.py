@@ -31,6 +31,7 @@ SITE_ARGUMENTS = {
     "fatal_message": (0, 1),
     "write_report_line": (1,),
     "assemble_signature": (2,),
+    "report_start_failure": (2,),
 }
 WHAT = {
     "internal_error_at": "raised directly",
@@ -42,6 +43,7 @@ WHAT = {
     "fatal_message": ("message format failed", "message too long"),
     "write_report_line": "report line too long",
     "assemble_signature": "signature copy too long",
+    "report_start_failure": "command-failed message too long",
 }
 
 

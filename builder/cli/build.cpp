@@ -127,8 +127,21 @@ uint32_t settle_password_flag(uint32_t flags, const ArchiveInput& input, const S
     return flags;
 }
 
-// The command is started relative to the target folder; a name that is not in the archive
-// must already exist on the user's system, which is rarely what was meant.
+// The stub starts a file of the package from its full path in the target folder, and looks
+// every other name up in the system's folders and PATH only. A name without a folder and with a
+// program's extension is taken for a program of the system (msiexec.exe, cmd.exe); a path with a
+// drive or a leading separator is started as it stands. Anything else is rarely what was meant.
+bool names_system_program(const std::string& command)
+{
+    if (command.find_first_of("\\/") != std::string::npos)
+        return false;
+    size_t dot = command.rfind('.');
+    std::string extension = dot == std::string::npos ? "" : command.substr(dot);
+    for (char& c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".exe" || extension == ".com" || extension == ".bat" || extension == ".cmd";
+}
+
 void check_command_in_archive(const std::string& command, const ArchiveInput& input)
 {
     if (command.empty() || command.find(':') != std::string::npos || command[0] == '\\' || command[0] == '/')
@@ -142,7 +155,13 @@ void check_command_in_archive(const std::string& command, const ArchiveInput& in
         if (normal(e.name) == normal(command))
             return;
     }
-    warn("--command " + command + " is not a file of the archive; it has to exist on the target system");
+    if (names_system_program(command))
+        note("--command " + command + " is not a file of the package; the stub looks it up in the system's " +
+             "folders and PATH");
+    else
+        warn("--command " + command + " is neither a file of the package nor a program of the system (a name " +
+             "without a folder ending in .exe, .com, .bat or .cmd); it starts only where the system's folders or " +
+             "PATH hold it");
 }
 
 void write_pe_checksum(OutputFile& out, const Stub& stub, uint64_t file_size, bool checksum_in_crc)

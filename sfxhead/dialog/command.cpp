@@ -15,25 +15,85 @@ enum { COMMAND_LINE_CAPACITY = 739, ARCHIVER_COMMAND_CAPACITY = 261 };
 // FindExecutable's answer for a file whose type has no associated program.
 enum { SE_NO_ASSOCIATION = 31 };
 
-static UINT_PTR start_through_shell(const char* file, const char* parameters)
+// Message 14 with the system's code; the command is named as configured.
+static void report_start_failure(int code, const char* file, int line)
+{
+    char text[COMMAND_LINE_CAPACITY];
+    format_checked(text, sizeof text, line, line, message_text(MSG_COMMAND_FAILED), code, file);
+    report_error(text, MB_OK);
+}
+
+// --- the command's file ----------------------------------------------------------------------
+//
+// The command is never handed to the system by its bare name: the system would look for it in
+// the program's own folder (often Downloads, where anybody's files land) and in the current
+// one before its own folders. A file of the archive runs from its full path in the target
+// folder; any other name is looked up in the system's folders and PATH only.
+
+// Appends folder and a ';' to the list at *used; a folder the call could not give is left out.
+static void append_system_folder(char* list, UINT* used, UINT (WINAPI* get_folder)(LPSTR, UINT))
+{
+    UINT length = get_folder(list + *used, PATH_CAPACITY);
+    if (length != 0 && length < PATH_CAPACITY) {
+        *used += length;
+        list[(*used)++] = ';';
+    }
+}
+
+// The folders a name that is not the package's own is looked up in: the system folder, the
+// Windows folder, then PATH. Null when there is no memory for it.
+static char* system_search_list()
+{
+    DWORD path_length = GetEnvironmentVariableA("PATH", NULL, 0);
+    DWORD capacity = 2 * PATH_CAPACITY + path_length + 1;
+    char* list = (char*)LocalAlloc(LPTR, capacity);
+    if (list == NULL)
+        return NULL;
+    UINT used = 0;
+    append_system_folder(list, &used, GetSystemDirectoryA);
+    append_system_folder(list, &used, GetWindowsDirectoryA);
+    // Without PATH (or with one that changed in between and no longer fits) the list ends
+    // behind the Windows folder: an empty last entry might stand for the current folder.
+    DWORD copied = GetEnvironmentVariableA("PATH", list + used, capacity - used);
+    if (copied == 0 || copied >= capacity - used)
+        list[used > 0 ? used - 1 : 0] = '\0';
+    return list;
+}
+
+// The full path of the file to start: the package's own where this run's archive holds it
+// (command_file), otherwise the first of that name in the system's folders and PATH in found
+// (".exe" added to a name without an extension). Null when there is none.
+static const char* find_command_file(const char* file, char* found)
+{
+    if (command_file[0] != '\0')
+        return command_file;
+    char* list = system_search_list();
+    if (list == NULL)
+        return NULL;
+    DWORD length = SearchPathA(list, file, ".exe", PATH_CAPACITY, found, NULL);
+    LocalFree(list);
+    return length != 0 && length < PATH_CAPACITY ? found : NULL;
+}
+
+// The shell start with the full path, in the target folder.
+static UINT_PTR start_through_shell(const char* path, const char* file, const char* parameters)
 {
     char program[COMMAND_LINE_CAPACITY];
-    char text[COMMAND_LINE_CAPACITY];
-    UINT_PTR result = (UINT_PTR)FindExecutableA(file, NULL, program);
+    UINT_PTR result = (UINT_PTR)FindExecutableA(path, NULL, program);
     if (result == SE_NO_ASSOCIATION) {
+        char text[COMMAND_LINE_CAPACITY];
         format_checked(text, sizeof text, 3625, 3625, message_text(MSG_NO_ASSOCIATION), file);
         report_error(text, MB_ICONERROR);
         return 0;
     }
     if (result > 32) {
         const char* verb = flag_set(SFX_VERB_INSTALL) ? "Install" : NULL;
-        result = (UINT_PTR)ShellExecuteA(main_window, verb, file, parameters[0] ? parameters : NULL, NULL,
+        result = (UINT_PTR)ShellExecuteA(main_window, verb, path, parameters[0] ? parameters : NULL, target_folder,
                                          SW_SHOWNORMAL);
         if (result > 32)
             return result;
     }
-    format_checked(text, sizeof text, 3699, 3699, message_text(MSG_COMMAND_FAILED), (int)result, file);
-    report_error(text, MB_OK);
+    report_start_failure((int)result, file, 3699);
     return 0;
 }
 
@@ -44,6 +104,25 @@ typedef BOOL(WINAPI* AssignJobCall)(HANDLE, HANDLE);
 typedef BOOL(WINAPI* QueryJobCall)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD);
 
 enum { JOB_POLL_MS = 100 };
+
+// Handles every message waiting for this thread. The dialog is a top-level window even while
+// hidden: a program that broadcasts with SendMessage (setups do, after they change the
+// environment) waits until every such window has answered, so a wait that handled no
+// messages would wait for a command that waits for it.
+static void pump_messages()
+{
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+static void wait_for_process(HANDLE process)
+{
+    while (MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
+        pump_messages();
+}
 
 // A setup often hands over to another process and ends: a job object collects every process
 // the command starts. Windows 95, 98 and NT 4 have none (looked up at run time); there, and
@@ -67,30 +146,36 @@ static void wait_for_job(HANDLE job)
     QueryJobCall query = (QueryJobCall)(void*)kernel_procedure("QueryInformationJobObject");
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
     while (query != NULL && query(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting, NULL) &&
-           accounting.ActiveProcesses != 0)
-        Sleep(JOB_POLL_MS);
+           accounting.ActiveProcesses != 0) {
+        // Wakes early for a message; the job is asked again either way.
+        MsgWaitForMultipleObjects(0, NULL, FALSE, JOB_POLL_MS, QS_ALLINPUT);
+        pump_messages();
+    }
 }
 
-// Starts the command line suspended, so that it joins the job before it can start anything,
+// Starts the command suspended, so that it joins the job before it can start anything,
 // waits until it and every process it started have ended, and makes its exit code the
-// program's. A command that cannot start gets the message and exit code 2.
-static void start_and_wait(char* command_line, const char* file)
+// program's. A command that cannot start gets the message and exit code 2. The program is
+// named twice, as its file and quoted at the head of the command line, so that no blank in
+// its path can make the system try a shorter name.
+static void start_and_wait(const char* path, const char* file, const char* parameters)
 {
+    char command_line[COMMAND_LINE_CAPACITY];
+    format_checked(command_line, sizeof command_line, 7507, 7507, parameters[0] ? "\"%s\" %s" : "\"%s\"", path,
+                   parameters);
     STARTUPINFOA startup;
     PROCESS_INFORMATION started;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
-    if (!CreateProcessA(NULL, command_line, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup, &started)) {
-        char text[COMMAND_LINE_CAPACITY];
-        format_checked(text, sizeof text, 7400, 7400, message_text(MSG_COMMAND_FAILED), (int)GetLastError(), file);
-        report_error(text, MB_OK);
+    if (!CreateProcessA(path, command_line, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup, &started)) {
+        report_start_failure((int)GetLastError(), file, 7400);
         return;
     }
     if (main_window != NULL)
         ShowWindow(main_window, SW_HIDE);
     HANDLE job = join_job(started.hProcess);
     ResumeThread(started.hThread);
-    WaitForSingleObject(started.hProcess, INFINITE);
+    wait_for_process(started.hProcess);
     if (job != NULL) {
         wait_for_job(job);
         CloseHandle(job);
@@ -102,7 +187,8 @@ static void start_and_wait(char* command_line, const char* file)
     CloseHandle(started.hProcess);
 }
 
-UINT_PTR run_command(const char* file, const char* parameters, StartMode mode)
+// The archiver's line as it stands, with WinExec.
+static UINT_PTR start_plain(const char* file, const char* parameters)
 {
     char command_line[COMMAND_LINE_CAPACITY];
     copy_checked(command_line, sizeof command_line, file, 3607);
@@ -110,13 +196,24 @@ UINT_PTR run_command(const char* file, const char* parameters, StartMode mode)
         append_checked(command_line, sizeof command_line, " ", 3610);
         append_checked(command_line, sizeof command_line, parameters, 3611);
     }
+    return WinExec(command_line, SW_SHOWNORMAL);
+}
+
+UINT_PTR run_command(const char* file, const char* parameters, StartMode mode)
+{
     if (mode == START_PLAIN)
-        return WinExec(command_line, SW_SHOWNORMAL);
-    if (flag_set(SFX_WAIT | SFX_CLEANUP)) {
-        start_and_wait(command_line, file);
+        return start_plain(file, parameters);
+    char found[PATH_CAPACITY];
+    const char* path = find_command_file(file, found);
+    if (path == NULL) {
+        report_start_failure(ERROR_FILE_NOT_FOUND, file, 7506);
         return 0;
     }
-    return start_through_shell(file, parameters);
+    if (flag_set(SFX_WAIT | SFX_CLEANUP)) {
+        start_and_wait(path, file, parameters);
+        return 0;
+    }
+    return start_through_shell(path, file, parameters);
 }
 
 // The registered command with everything behind its first blank replaced by the quoted path

@@ -50,6 +50,7 @@ int64_t entry_exact_time;
 
 int extracting;
 int files_extracted;
+char command_file[PATH_CAPACITY];
 uint32_t bytes_written;
 uint32_t meter_mark;
 int meter_visible;

@@ -93,6 +93,9 @@ extern int64_t entry_exact_time;
 // --- the extraction run (set by the dialog and the driver) -----------------------------------
 extern int extracting;         // 1 while extract_all runs
 extern int files_extracted;    // file entries written, checked and in place in this run
+// The entry of this run that is the command after extraction: its full output path (kept or
+// replaced, the file is the archive's). Empty when no entry is.
+extern char command_file[PATH_CAPACITY];
 extern uint32_t bytes_written;  // bytes passed through full-buffer flushes in this run
 extern uint32_t meter_mark;     // bytes_written at the last meter update
 extern int meter_visible;       // the dialog shows the meter instead of the status line

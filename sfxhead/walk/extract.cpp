@@ -220,6 +220,51 @@ void create_entry_folders()
     }
 }
 
+// --- the command's file ----------------------------------------------------------------------
+
+// The command's file below the target folder as a full path, as the output path of an entry
+// naming it is (".", ".." and "/" resolved); empty when there is no command or it does not fit.
+static char command_in_target[PATH_CAPACITY];
+
+static void find_command_in_target()
+{
+    command_file[0] = '\0';
+    command_in_target[0] = '\0';
+    if (command_text[0] == '\0')
+        return;
+    char joined[2 * PATH_CAPACITY];
+    copy_checked(joined, sizeof joined, target_folder, 7500);
+    append_separator(joined, sizeof joined, 7501);
+    append_checked(joined, sizeof joined, command_text, 7502);
+    DWORD length = GetFullPathNameA(joined, PATH_CAPACITY, command_in_target, NULL);
+    if (length == 0 || length >= PATH_CAPACITY)
+        command_in_target[0] = '\0';
+}
+
+// Both paths in upper case as the file system compares names (the locale's collation, which
+// lstrcmpi follows, may call two different names equal).
+static bool same_path(const char* a, const char* b)
+{
+    char upper_a[PATH_CAPACITY];
+    char upper_b[PATH_CAPACITY];
+    copy_checked(upper_a, sizeof upper_a, a, 7503);
+    copy_checked(upper_b, sizeof upper_b, b, 7504);
+    CharUpperBuffA(upper_a, (DWORD)strlen(upper_a));
+    CharUpperBuffA(upper_b, (DWORD)strlen(upper_b));
+    return strcmp(upper_a, upper_b) == 0;
+}
+
+// A file entry whose output path is the command's makes it the package's own file.
+static void note_command_entry()
+{
+    char path[PATH_CAPACITY];
+    if (command_in_target[0] == '\0' || command_file[0] != '\0')
+        return;
+    DWORD length = GetFullPathNameA(entry_name, sizeof path, path, NULL);
+    if (length != 0 && length < sizeof path && same_path(path, command_in_target))
+        copy_checked(command_file, PATH_CAPACITY, path, 7505);
+}
+
 // --- overwrite question ----------------------------------------------------------------------
 
 static void refresh_meter()
@@ -339,6 +384,7 @@ static void extract_file()
 static void extract_or_skip_file()
 {
     make_output_path();
+    note_command_entry();
     create_entry_folders();
     if (confirm_overwrite())
         extract_file();
@@ -393,6 +439,7 @@ int extract_all()
     memcpy(outer_abort_point, abort_point, sizeof(jmp_buf));
     extracting = 1;
     forget_known_folders();
+    find_command_in_target();
     SetCursor(wait_cursor);
     volatile int result = setjmp(abort_point);
     if (result == 0) {

@@ -141,9 +141,10 @@ def test_command_runs_in_the_target_folder_with_its_parameters(bench, tmp_path, 
     [echo] = wait_for_echo(run, echo_log)
     assert echo["cwd"] == bench.winpath(out)
     assert bench.unixpath(echo["exe"]) == out / "echo10.exe"
-    # The shell puts one blank between program and parameters: a parameter text that starts
-    # with a blank, or an empty one, would show here.
-    assert echo["cmdline"] == '"echo10.exe"' + (f" {echoed}" if echoed else "")
+    # The shell gets the command's full path, never its bare name, and puts one blank between
+    # program and parameters: a parameter text that starts with a blank, or an empty one, would
+    # show here.
+    assert echo["cmdline"] == f'"{bench.winpath(out / "echo10.exe")}"' + (f" {echoed}" if echoed else "")
 
 
 # builder's --verb-install, verb argecho logs

@@ -36,7 +36,8 @@ def test_wait_ends_with_the_commands_exit_code(bench, tmp_path, flag, switches, 
     log = tmp_path / "echo.log"
     assert run_silently(bench, exe, log, switches + ' -args="x y"', ARGECHO_EXIT=code) == code
     [echo] = read_argecho_log(log)
-    assert echo["cmdline"] == f"{ECHO} --setup x y"
+    # The program's full path, quoted, then the parameters.
+    assert echo["cmdline"] == f'"{bench.winpath(out / ECHO)}" --setup x y'
     assert echo["cwd"] == bench.winpath(out)
 
 

@@ -2,6 +2,8 @@
 // the flags word, and what the builder refuses because the stub could not use it.
 #include "builder_test_support.h"
 
+#include <sstream>
+
 namespace {
 
 TEST_F(BuilderTest, ConfigurationBlockHoldsTheEightFields)
@@ -181,7 +183,52 @@ INSTANTIATE_TEST_SUITE_P(Combinations, WarnedOptionTest,
                                            WarningCase{{"--hidden", "--prompt=p"}, "--hidden"},
                                            WarningCase{{"--verb-install"}, "--verb-install"},
                                            WarningCase{{"--password-first"}, "--password-first"},
-                                           WarningCase{{"--command", "setup.exe"}, "--command setup.exe is not"}));
+                                           WarningCase{{"--command", "tools/setup.exe"},
+                                                       "--command tools/setup.exe is neither"}));
+
+// A command the stub finds neither among the package's files nor as a system program gets one
+// warning line naming it; a bare program name not in the package a note that says where the
+// stub looks for it.
+struct CommandCase {
+    const char* command;
+    const char* finding;  // "warning", "note" or "" (none)
+};
+
+void PrintTo(const CommandCase& c, std::ostream* out)
+{
+    *out << c.command;
+}
+
+class CommandCheckTest : public BuilderTest, public ::testing::WithParamInterface<CommandCase> {};
+
+TEST_P(CommandCheckTest, WarnsOnlyWhenTheCommandIsNeitherAFileOfThePackageNorASystemProgram)
+{
+    const CommandCase& c = GetParam();
+    RunResult r = build(make_sample_folder(), at("out.exe"), {"--command", c.command});
+    EXPECT_EQ(r.exit_code, 0) << r.all();
+    std::vector<std::string> findings;
+    std::string line;
+    for (std::istringstream lines(r.err); std::getline(lines, line);) {
+        if (line.find("--command") != std::string::npos)
+            findings.push_back(line);
+    }
+    if (c.finding[0] == '\0') {
+        EXPECT_TRUE(findings.empty()) << r.err;
+    } else {
+        ASSERT_EQ(findings.size(), 1u) << r.err;
+        EXPECT_EQ(findings[0].rfind(std::string("tvsfx: ") + c.finding + ": --command " + c.command + " is ", 0), 0u)
+            << findings[0];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, CommandCheckTest,
+    ::testing::Values(CommandCase{"readme.txt", ""}, CommandCase{"DOCS\\deep\\Data.TXT", ""},
+                      CommandCase{"C:\\Windows\\notepad.exe", ""}, CommandCase{"msiexec.exe", "note"},
+                      CommandCase{"CMD.EXE", "note"}, CommandCase{"install.bat", "note"},
+                      CommandCase{"setup", "warning"}, CommandCase{"docs/setup.exe", "warning"},
+                      CommandCase{"manual.pdf", "warning"}, CommandCase{"readme.txt.exe", "note"},
+                      CommandCase{"docs", "warning"}));
 
 TEST_F(BuilderTest, CommandFromTheArchiveGivesNoWarning)
 {

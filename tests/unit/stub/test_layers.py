@@ -2,7 +2,7 @@
 
 Units: in sfxhead/ (in all its rooms) a header and its source of the same name are one unit;
 the leaves inflate/
-(the decoder), crypt/ (the cipher), meter/ (the meter control) and format/ (the facts of the
+(the Deflate decoder), lzma/ (the LZMA decoder), crypt/ (the cipher), meter/ (the meter control) and format/ (the facts of the
 file formats, shared with the builder) are one unit each. A unit
 depends on another when one of its files includes the other's header or calls a function the
 other defines. A function that a unit declares in its own header and leaves to its user to

@@ -11,6 +11,9 @@
  * before it logs ("held":true); with ARGECHO_WAITFOR=path it waits after logging until that
  * file exists, and only then exits (and lets go of a held file). Both waits end after a
  * minute at the latest.
+ * With ARGECHO_BROADCAST set it first tells every top-level window that the environment changed
+ * (SendMessage to HWND_BROADCAST, as setups do), and logs "broadcast":true once every window
+ * has answered; a window whose thread handles no messages holds it there.
  * A GUI program, like the setup programs the stub usually starts, so no console appears. */
 #include <windows.h>
 
@@ -120,6 +123,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR ansi_arguments,
     if (GetEnvironmentVariableW(L"ARGECHO_SLEEP", number, 32)) {
         Sleep((DWORD)_wtoi(number));
         strcat(line, ",\"child\":true");
+    }
+    if (GetEnvironmentVariableW(L"ARGECHO_BROADCAST", number, 32)) {
+        SendMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, (LPARAM)L"Environment");
+        strcat(line, ",\"broadcast\":true");
     }
     HANDLE held = hold_file();
     if (held != INVALID_HANDLE_VALUE) strcat(line, ",\"held\":true");
