@@ -105,6 +105,8 @@ std::string code_point_text(uint32_t code)
 // Basic Multilingual Plane that the code page holds (and reads back as the same one) must take
 // one or two bytes, the first from 0x80 up. One-way best fits (CP932 writes U+00A5 as 0x5C but
 // reads 0x5C as a backslash) are not the code page's own characters and are not counted.
+// Stateful encodings fail the first test (UTF-7's "+", ISO-2022's ESC), multi-byte ones
+// beyond two bytes and EBCDIC the others.
 std::string why_not_ansi(iconv_t to_unicode, iconv_t from_unicode)
 {
     std::string out;
@@ -123,7 +125,10 @@ std::string why_not_ansi(iconv_t to_unicode, iconv_t from_unicode)
             continue;
         if (out.size() > 2)
             return "it writes " + code_point_text(code) + " with " + std::to_string(out.size()) + " bytes";
-        if (static_cast<unsigned char>(out[0]) < 0x80)
+        // CP1258 writes some letters as their ASCII base letter and a combining mark of its own;
+        // any other ASCII byte in a character would read as that character.
+        bool base_and_mark = out.size() == 2 && static_cast<unsigned char>(out[1]) >= 0x80;
+        if (static_cast<unsigned char>(out[0]) < 0x80 && !base_and_mark)
             return "it writes " + code_point_text(code) + " starting with the ASCII byte " +
                    hex_byte(static_cast<unsigned char>(out[0]));
     }
