@@ -89,6 +89,17 @@ bool convert(const std::string& text, const std::string& to, const std::string& 
         return false;
     }
     out.assign(buffer.data(), buffer.size() - out_left);
+    // A character written as another one is no more exact: CP932 writes U+00A5 as 0x5C, which
+    // reads as a backslash and would split the name into a folder and a file.
+    std::string back;
+    size_t ignored = 0;
+    if (from == "UTF-8" && (!convert(out, "UTF-8", to, back, ignored) || back != text)) {
+        size_t at = size_t(std::mismatch(text.begin(), text.end(), back.begin(), back.end()).first - text.begin());
+        while (at > 0 && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80)
+            --at;
+        bad_at = at;
+        return false;
+    }
     return true;
 }
 

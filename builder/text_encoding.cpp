@@ -71,6 +71,21 @@ bool convert_whole(iconv_t cd, const std::string& in, std::string& out)
     return true;
 }
 
+// A whole text through `cd`; false when iconv refuses it.
+bool convert_whole_text(iconv_t cd, const std::string& in, std::string& out)
+{
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    std::vector<char> buffer(in.size() * 4 + 8);
+    char* in_ptr = const_cast<char*>(in.data());
+    size_t in_left = in.size();
+    char* out_ptr = buffer.data();
+    size_t out_left = buffer.size();
+    if (iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left) == size_t(-1))
+        return false;
+    out.assign(buffer.data(), buffer.size() - out_left);
+    return true;
+}
+
 std::string utf8_of(uint32_t code)
 {
     std::string s;
@@ -174,7 +189,17 @@ std::string to_stub_codepage(const std::string& text, const std::string& codepag
     iconv_close(cd);
     if (result == size_t(-1))
         fail(what + " has a character that code page " + codepage + " cannot hold");
-    return std::string(out.data(), out.size() - out_left);
+    std::string converted(out.data(), out.size() - out_left);
+    // A character written as another one (CP932 writes U+00A5 as the backslash 0x5C) would
+    // change a path or a command: only what reads back as given is held.
+    iconv_t back = iconv_open("UTF-8", codepage.c_str());
+    std::string read_back;
+    bool exact = back != iconv_t(-1) && convert_whole_text(back, converted, read_back) && read_back == text;
+    if (back != iconv_t(-1))
+        iconv_close(back);
+    if (!exact)
+        fail(what + " has a character that code page " + codepage + " cannot hold (it would read back as another)");
+    return converted;
 }
 
 std::u16string to_utf16(const std::string& utf8)

@@ -250,6 +250,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     {"(read as \"M\xE2\x81\xBFller.txt\": made on MS-DOS, read as CP437)", "probably wrong",
                      "--input-codepage CP1252"}},
+        // CP932 writes the yen sign as 0x5C, which reads as a backslash: a folder and a file.
+        RefusalCase{"YenSignWouldBecomeABackslash",
+                    {{"a\xC2\xA5" "b.txt", 0x0800}},
+                    {"--codepage", "CP932"},
+                    {"entry \"a\xC2\xA5" "b.txt\"", "\"\xC2\xA5\" (U+00A5) has no place in code page CP932"}},
         RefusalCase{"ByteWithoutMeaningInTheAnsiCodePage",
                     {{"a\x81.txt", 0, 0x0314}},
                     {},

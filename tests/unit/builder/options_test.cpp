@@ -180,6 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{{"--language", ""}, "--language needs de (German), en (English) or auto"},
         RefusalCase{{"--language", "de", "--flags=4000000"}, "--language contradicts --flags, which sets SFX_LANGUAGE_EN"},
         RefusalCase{{"--language", "en", "--flags=8000000"}, "SFX_LANGUAGE_EN and SFX_LANGUAGE_AUTO contradict"},
+        RefusalCase{{"--folder", "C:\\a\xC2\xA5" "b", "--codepage", "CP932"},
+                    "--folder has a character that code page CP932 cannot hold (it would read back as another)"},
         RefusalCase{{"--codepage", "CP037"}, "--codepage CP037 is not a code page the stub can run under"},
         RefusalCase{{"--codepage", "UTF-7"}, "--codepage UTF-7 is not a code page the stub can run under"},
         RefusalCase{{"--codepage", "UTF-8"}, "it writes U+0800 with 3 bytes"},
