@@ -30,6 +30,7 @@ set(BUILDER_SOURCES
   ${BUILDER_DIR}/image/version_info.cpp
   ${BUILDER_DIR}/entries/names.cpp
   ${BUILDER_DIR}/base/input_file.cpp
+  ${BUILDER_DIR}/base/option_text.cpp
   ${BUILDER_DIR}/base/output_file.cpp
   ${BUILDER_DIR}/base/printable.cpp
   ${BUILDER_DIR}/base/text_encoding.cpp

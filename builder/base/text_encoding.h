@@ -28,4 +28,8 @@ std::string to_utf8(const std::u16string& text);
 // Checks once, up front, that iconv knows the code page.
 void check_codepage(const std::string& codepage);
 
+// Checks once, up front, that the stub can run under `codepage` (the value of `option`):
+// a single- or double-byte code page that keeps ASCII, or raw. Fails naming what is wrong.
+void check_stub_codepage(const std::string& codepage, const std::string& option);
+
 #endif

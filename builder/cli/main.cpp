@@ -6,6 +6,7 @@
 
 #include "build.h"
 #include "build_error.h"
+#include "option_text.h"
 #include "printable.h"
 #include "text_encoding.h"
 
@@ -97,8 +98,8 @@ int test_command(int argc, char** argv)
     std::string stub_password;
     try {
         // The stub compares the password's bytes in its code page, as the builder wrote them.
-        check_codepage(codepage);
-        stub_password = to_stub_codepage(password, codepage, "--password");
+        check_stub_codepage(codepage, "--codepage");
+        stub_password = password_given ? settle_password(password, codepage) : "";
     } catch (const BuildError& e) {
         std::fprintf(stderr, "tvsfx test: %s\n", printable(e.message()).c_str());
         return 2;  // values of the command line

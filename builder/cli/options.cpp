@@ -16,6 +16,7 @@
 #include "format/config_fields.h"
 #include "input.h"
 #include "manifest.h"
+#include "option_text.h"
 #include "printable.h"
 #include "stub_record_io.h"
 #include "volumes.h"
@@ -171,6 +172,8 @@ bool apply_number_option(int id, const char* arg, BuildOptions& o)
     return true;
 }
 
+// The options that take one of a few words (--language, --elevation, --encryption): an empty
+// or unknown word is refused alike, before anything is read; an empty one is no default.
 bool apply_language_option(const char* arg, BuildOptions& o)
 {
     static const struct { const char* name; uint32_t flags; } languages[] = {
@@ -179,12 +182,35 @@ bool apply_language_option(const char* arg, BuildOptions& o)
     for (const auto& language : languages) {
         if (std::strcmp(arg, language.name) == 0) {
             o.language_flags = language.flags;
+            o.language_given = true;
             return true;
         }
     }
     std::fprintf(stderr, "tvsfx build: --language needs de (German), en (English) or auto (German on a German "
                          "Windows, else English), not '%s'\n", printable(arg).c_str());
     return false;
+}
+
+bool refuse_word(const char* option, const char* choices, const char* arg)
+{
+    std::fprintf(stderr, "tvsfx build: --%s must be %s, not '%s'\n", option, choices, printable(arg).c_str());
+    return false;
+}
+
+bool apply_elevation_option(const char* arg, BuildOptions& o)
+{
+    if (execution_level_for(arg).empty())
+        return refuse_word("elevation", "invoker, highest or admin", arg);
+    o.elevation = arg;
+    return true;
+}
+
+bool apply_encryption_option(const char* arg, BuildOptions& o)
+{
+    if (std::strcmp(arg, "aes256") != 0 && std::strcmp(arg, "zipcrypto") != 0)
+        return refuse_word("encryption", "aes256 or zipcrypto", arg);
+    o.encryption = arg;
+    return true;
 }
 
 bool apply_option(int id, const char* arg, BuildOptions& o)
@@ -214,7 +240,7 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_CRC_FROM_START: o.crc_from_start = true; return true;
     case OPT_STUB: o.stub = arg; return true;
     case OPT_PASSWORD: o.password = arg; o.password_given = true; return true;
-    case OPT_ENCRYPTION: o.encryption = arg; return true;
+    case OPT_ENCRYPTION: return apply_encryption_option(arg, o);
     case OPT_NO_PASSWORD_FIRST: o.no_password_first = true; return true;
     case OPT_CODEPAGE: o.codepage = arg; return true;
     case OPT_NAME: o.volume_name = arg; return true;
@@ -222,7 +248,7 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_NO_VERIFY: o.no_verify = true; return true;
     case OPT_LANGUAGE: return apply_language_option(arg, o);
     case OPT_LICENSE: o.license_path = arg; return true;
-    case OPT_ELEVATION: o.elevation = arg; return true;
+    case OPT_ELEVATION: return apply_elevation_option(arg, o);
     case OPT_ICON: o.icon = arg; return true;
     case OPT_LEVEL:
     case OPT_JOBS: return apply_number_option(id, arg, o);
@@ -249,23 +275,25 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     return false;
 }
 
-void check_field_text(const FieldOption& f, const std::string& text)
+// The field's text in the stub's code page, after the rules every option text follows and
+// the characters this field cannot use.
+std::string settle_field_text(const FieldOption& f, const std::string& given, const std::string& codepage)
 {
-    size_t limit = config_field_capacity[f.field] - 1u;
-    if (text.size() > limit)
-        fail("--" + std::string(f.name) + " is " + std::to_string(text.size()) +
-             " bytes long; the stub accepts at most " + std::to_string(limit));
-    for (unsigned char c : text) {
-        bool line_break = c == '\n' || c == '\r' || c == '\t';
-        if ((c < 0x20 && !(f.multiline && line_break)) || (c != 0 && std::strchr(f.forbidden, c) != nullptr))
-            fail("--" + std::string(f.name) + " holds a character the stub cannot use there (" +
-                 (c < 0x20 ? "a control character" : std::string("'") + char(c) + "'") + ")");
+    std::string option = "--" + std::string(f.name);
+    check_text_characters(option, given, f.multiline ? MULTI_LINE : ONE_LINE, codepage == RAW_CODEPAGE);
+    std::string text = to_stub_codepage(given, codepage, option);
+    check_text_length(option, text.size(), config_field_capacity[f.field] - 1u, "bytes in code page " + codepage,
+                      "the stub");
+    for (char c : text) {
+        if (c != 0 && std::strchr(f.forbidden, c) != nullptr)
+            fail(option + " holds a character the stub cannot use there ('" + std::string(1, c) + "')");
     }
     // A longer description would not fit the Info box beside the product text: the stub would
     // stop with an internal error when Info is pressed.
-    if (f.field == FIELD_ABOUT && text.size() > size_t(ABOUT_SHOWN_MAX))
-        fail("--about is " + std::to_string(text.size()) + " bytes; the Info box shows at most " +
-             std::to_string(ABOUT_SHOWN_MAX) + " beside the product text");
+    if (f.field == FIELD_ABOUT)
+        check_text_length(option, text.size(), size_t(ABOUT_SHOWN_MAX), "bytes in code page " + codepage,
+                          "the Info box beside the product text");
+    return text;
 }
 
 uint32_t settle_flags(const BuildOptions& o)
@@ -273,6 +301,11 @@ uint32_t settle_flags(const BuildOptions& o)
     uint32_t flags = o.flags | o.raw_flags | o.language_flags;
     if ((flags & SFX_LANGUAGE_EN) && (flags & SFX_LANGUAGE_AUTO))
         fail("SFX_LANGUAGE_EN and SFX_LANGUAGE_AUTO contradict each other; choose one with --language");
+    uint32_t language_bits = SFX_LANGUAGE_EN | SFX_LANGUAGE_AUTO;
+    if (o.language_given && (o.raw_flags & language_bits) != 0 && (o.raw_flags & language_bits) != o.language_flags)
+        fail("--language contradicts --flags, which sets " +
+             std::string(o.raw_flags & SFX_LANGUAGE_EN ? "SFX_LANGUAGE_EN" : "SFX_LANGUAGE_AUTO") +
+             "; choose the language with --language alone");
     if (o.title_given)
         flags |= SFX_USE_TITLE;
     if (!o.crc_from_start)
@@ -294,6 +327,12 @@ void check_flag_combinations(uint32_t flags, const ConfigFields& fields)
         warn("--hidden suppresses the start-up prompt; the --prompt text is never shown");
     if ((flags & SFX_VERB_INSTALL) && fields[FIELD_COMMAND].empty())
         warn("--verb-install has no effect without --command");
+    if ((flags & SFX_WAIT) && !(flags & SFX_CLEANUP) && fields[FIELD_COMMAND].empty())
+        warn("--wait has no effect without --command: there is nothing to wait for");
+    if (!fields[FIELD_PARAMS].empty() && fields[FIELD_COMMAND].empty())
+        warn("--params has no effect without --command");
+    if ((flags & SFX_TITLE_CAPTION) && fields[FIELD_TITLE].empty())
+        warn("--title-caption has no effect without a --title text (the caption stays the program's own)");
     // The clean-up removes only what the run created; it is meant for the temporary folder,
     // where nothing of the package may stay. Without a command it would remove the files as
     // soon as they were extracted.
@@ -349,8 +388,9 @@ void print_build_help(std::FILE* to)
         "  --title TEXT        title of the prompt and dialog (64); sets SFX_USE_TITLE\n"
         "  --about TEXT        text of the Info button (515)\n"
         "  --info TEXT         text shown for the -info command-line option (511)\n"
-        "  --codepage CP       Windows code page of the texts and file names (default " DEFAULT_CODEPAGE ",\n"
-        "                      any iconv name; raw = bytes as given)\n"
+        "  --codepage CP       Windows code page of the texts and file names (default " DEFAULT_CODEPAGE ";\n"
+        "                      an iconv name of a single- or double-byte code page that\n"
+        "                      keeps ASCII, such as CP1250 or CP932; raw = bytes as given)\n"
         "  --language LANG     language of the program's own texts: de (default), en,\n"
         "                      or auto (German on a Windows whose language is German,\n"
         "                      else English)\n"
@@ -361,7 +401,7 @@ void print_build_help(std::FILE* to)
         "                      the user's own, no prompt), highest (administrator when\n"
         "                      the user is one) or admin (always; a prompt)\n"
         "\n"
-        "Version and icon (Explorer's Properties; UTF-8, up to 255 characters each):\n"
+        "Version and icon (Explorer's Properties; UTF-8, 1 to 255 characters each):\n"
         "  --product-name TEXT, --company TEXT, --description TEXT, --copyright TEXT\n"
         "  --product-version VERSION, --file-version VERSION\n"
         "                      up to four numbers joined by dots (1.2.3); one given\n"
@@ -424,7 +464,8 @@ void print_build_help(std::FILE* to)
         "  -o, --output FILE   the .exe to write (replaced only when the build succeeds);\n"
         "                      with --span the folder for the disks\n"
         "  --stub PATH         the stub (default: tvsfx32.exe beside tvsfx)\n"
-        "  --password PW       encrypt all entries the builder writes (1..99 characters)\n"
+        "  --password PW       encrypt all entries the builder writes (1..254 bytes in\n"
+        "                      the --codepage; no control characters)\n"
         "  --encryption KIND   with --password: aes256 (default; AES-256, read by current\n"
         "                      ZIP tools) or zipcrypto (traditional ZIP encryption, weak,\n"
         "                      for tools that know nothing else)\n"
@@ -509,34 +550,27 @@ namespace {
 // Everything settle_options decides from the command line alone, without reading a file.
 StubSettings settle_command_line(const BuildOptions& o)
 {
-    check_codepage(o.codepage);
+    check_stub_codepage(o.codepage, "--codepage");
     if (o.input_codepage != RAW_CODEPAGE && !o.input_codepage.empty())
         check_codepage(o.input_codepage);
     else if (o.input_codepage == RAW_CODEPAGE)
         fail("--input-codepage needs a code page such as CP437 or CP850");
     StubSettings s;
     for (const FieldOption& f : field_options) {
-        const std::string& given = o.fields[size_t(f.field)];
-        std::string text = to_stub_codepage(given, o.codepage, "--" + std::string(f.name));
-        check_field_text(f, text);
-        s.fields[size_t(f.field)] = text;
+        s.fields[size_t(f.field)] = settle_field_text(f, o.fields[size_t(f.field)], o.codepage);
     }
     s.flags = settle_flags(o);
     check_flag_combinations(s.flags, s.fields);
     check_span_options(o, s.flags);
-    if (o.password_given) {
-        s.password = to_stub_codepage(o.password, o.codepage, "--password");
-        // The stub rejects a password over 99 characters before it even tries it.
-        if (s.password.empty() || s.password.size() > 99)
-            fail("--password must have 1 to 99 characters (it has " + std::to_string(s.password.size()) + ")");
-    }
+    if (o.password_given)
+        s.password = settle_password(o.password, o.codepage);
     if (!o.encryption.empty()) {
-        if (o.encryption != "aes256" && o.encryption != "zipcrypto")
-            fail("--encryption must be aes256 or zipcrypto, not '" + o.encryption + "'");
         if (!o.password_given)
             fail("--encryption " + o.encryption + " needs --password");
         s.cipher = o.encryption == "zipcrypto" ? EntryCipher::zipcrypto : EntryCipher::aes256;
     }
+    if (o.password_given)
+        warn_about_password(o.password, o.codepage, s.cipher == EntryCipher::aes256);
     s.with_stub_crc = !o.no_stub_crc;
     s.no_password_first = o.no_password_first;
     // A hidden package shows nothing before it extracts: nobody could accept.

@@ -38,6 +38,7 @@ struct BuildOptions {
     bool quiet = false;       // --quiet: no progress line and no summary
     bool no_verify = false;   // --no-verify: skip reading the package back before success
     uint32_t language_flags = 0;  // --language: SFX_LANGUAGE_EN, SFX_LANGUAGE_AUTO or 0 (German)
+    bool language_given = false;
     std::string license_path;     // --license: the licence page's text file; empty: none
     std::string elevation;        // --elevation: invoker, highest or admin; empty: invoker
     std::vector<std::pair<std::string, std::string>> version_texts;  // --product-name ...: option, UTF-8 text

@@ -1,10 +1,12 @@
 #include "names.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iconv.h>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <unicode/uchar.h>
@@ -87,6 +89,17 @@ bool convert(const std::string& text, const std::string& to, const std::string& 
         return false;
     }
     out.assign(buffer.data(), buffer.size() - out_left);
+    // A character written as another one is no more exact: CP932 writes U+00A5 as 0x5C, which
+    // reads as a backslash and would split the name into a folder and a file.
+    std::string back;
+    size_t ignored = 0;
+    if (from == "UTF-8" && (!convert(out, "UTF-8", to, back, ignored) || back != text)) {
+        size_t at = size_t(std::mismatch(text.begin(), text.end(), back.begin(), back.end()).first - text.begin());
+        while (at > 0 && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80)
+            --at;
+        bad_at = at;
+        return false;
+    }
     return true;
 }
 
@@ -191,17 +204,49 @@ void warn_about_path_length(const ArchiveEntry& e, const std::string& folder)
              ", so the stub will stop there");
 }
 
-// A box-drawing or Greek character in a name that is not Unicode came from a byte 0x80-0xFF
-// read in an OEM code page that the name was not written in: the offset of the first, or npos.
+// The symbols of the OEM code page's upper half (CP437 0x80-0xFF) that are neither letters
+// nor box-drawing or Greek: inside a word they are the letters of a Windows code page read in
+// the OEM one ("K\xF6ln" in CP1252 reads as "K÷ln", "Espa\xF1a" as "Espa±a", "M\xFCller"
+// as "Mⁿller").
+const UChar32 oem_symbols[] = {
+    0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1,
+    0x00AB, 0x00BB, 0x221E, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248, 0x00B0,
+    0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0,
+};
+
+bool is_oem_symbol(UChar32 c)
+{
+    return std::find(std::begin(oem_symbols), std::end(oem_symbols), c) != std::end(oem_symbols);
+}
+
+// Between two letters of one word: an OEM symbol, or a sharp s after a capital and before a
+// small letter (CP1252 "M\xE1laga" reads as "Mßlaga"; a German "STRAßE" stays unremarked).
+bool misread_in_word(UChar32 before, UChar32 c, UChar32 after)
+{
+    if (!u_isalpha(before) || !u_isalpha(after))
+        return false;
+    return is_oem_symbol(c) || (c == 0x00DF && u_isupper(before) && u_islower(after));
+}
+
+// A character that a byte 0x80-0xFF of a name that is not Unicode gives only when it was read
+// in an OEM code page the name was not written in: box-drawing and Greek characters anywhere,
+// OEM symbols inside a word. The offset of the first, or npos.
 size_t misread_char_at(const std::string& utf8)
 {
     int32_t i = 0, size = int32_t(utf8.size());
+    UChar32 before = 0, c = 0;
+    int32_t start = 0;
     while (i < size) {
-        int32_t start = i;
-        UChar32 c;
-        U8_NEXT(reinterpret_cast<const uint8_t*>(utf8.data()), i, size, c);
-        if ((c >= 0x0370 && c <= 0x03FF) || (c >= 0x2500 && c <= 0x259F))
+        int32_t next_start = i;
+        UChar32 next;
+        U8_NEXT(reinterpret_cast<const uint8_t*>(utf8.data()), i, size, next);
+        if ((next >= 0x0370 && next <= 0x03FF) || (next >= 0x2500 && next <= 0x259F))
+            return size_t(next_start);
+        if (misread_in_word(before, c, next))
             return size_t(start);
+        before = c;
+        c = next;
+        start = next_start;
     }
     return std::string::npos;
 }
@@ -213,10 +258,11 @@ std::string describe_read_entry(const ArchiveEntry& e)
            printable_name(e.unicode_name) + "\": " + e.name_reading + ")";
 }
 
-const char* const MISREAD_HINT = "box-drawing and Greek characters from the bytes of a name not flagged as Unicode "
-                                 "mean the reading is probably wrong";
+const char* const MISREAD_HINT = "box-drawing and Greek characters, or symbols inside a word (\xC3\xB7, \xC2\xB1), "
+                                 "from the bytes of a name not flagged as Unicode mean the reading is probably wrong";
 const char* const INPUT_CODEPAGE_HINT = "give the code page the name was written in with --input-codepage (e.g. "
-                                        "CP1252 for Western European Unix and Windows names, CP850 for German MS-DOS)";
+                                        "--input-codepage CP1252 for Western European Unix and Windows names, CP850 "
+                                        "for German MS-DOS)";
 
 std::string to_stub_name(const ArchiveEntry& e, const NameSettings& settings)
 {

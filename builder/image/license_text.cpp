@@ -4,6 +4,7 @@
 
 #include "build_error.h"
 #include "input_file.h"
+#include "option_text.h"
 #include "raw_deflate.h"
 #include "text_encoding.h"
 
@@ -23,27 +24,39 @@ std::string read_license_file(const std::string& path)
     return text;
 }
 
+// A line of the licence (without its line end): a control character other than the tab is
+// refused as in every option text, so DEL and U+0085 are as wrong here as in a version string.
+void check_license_line(const std::string& path, const std::string& line, size_t number, bool raw_bytes)
+{
+    std::string control = find_control_character(line, MULTI_LINE, raw_bytes);
+    if (!control.empty())
+        fail("--license " + path + ": line " + std::to_string(number) +
+             " holds a control character the licence page cannot show (" + control + ")");
+}
+
 // UTF-8 without its byte order mark, with CR LF line ends and no other control character
 // than the tab.
-std::string normalise_lines(const std::string& path, std::string text)
+std::string normalise_lines(const std::string& path, std::string text, bool raw_bytes)
 {
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
         text.erase(0, 3);
-    std::string lines;
-    size_t line = 1;
-    for (size_t i = 0; i < text.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-            lines += "\r\n";
-            ++line;
-        } else if (c < 0x20 && c != '\t') {
-            fail("--license " + path + ": line " + std::to_string(line) +
-                 " holds a control character the licence page cannot show (byte " + std::to_string(c) + ")");
-        } else {
-            lines += char(c);
+    std::string lines, line;
+    size_t number = 1;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        char c = i < text.size() ? text[i] : '\0';
+        if (i < text.size() && c != '\r' && c != '\n') {
+            line += c;
+            continue;
         }
+        check_license_line(path, line, number, raw_bytes);
+        lines += line;
+        line.clear();
+        if (i == text.size())
+            break;
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        lines += "\r\n";
+        ++number;
     }
     return lines;
 }
@@ -55,7 +68,7 @@ LicenseBlock make_license_block(const std::string& path, const std::string& code
     std::string text = read_license_file(path);
     if (codepage != RAW_CODEPAGE && !is_valid_utf8(text))
         fail("--license " + path + " is not UTF-8 text; save it as UTF-8");
-    text = to_stub_codepage(normalise_lines(path, text), codepage, "--license " + path);
+    text = to_stub_codepage(normalise_lines(path, text, codepage == RAW_CODEPAGE), codepage, "--license " + path);
     if (text.empty())
         fail("--license " + path + " is empty; leave out --license for a package without a licence page");
     if (text.size() > LICENSE_TEXT_MAX)

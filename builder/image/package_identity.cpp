@@ -4,6 +4,7 @@
 
 #include "build_error.h"
 #include "icon_file.h"
+#include "option_text.h"
 #include "resource_tree.h"
 #include "text_encoding.h"
 
@@ -21,16 +22,11 @@ namespace {
 
 void check_version_text(const std::string& option, const std::string& text)
 {
-    if (!is_valid_utf8(text))
-        fail("--" + option + " is not UTF-8 text");
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F)
-            fail("--" + option + " holds a control character; Windows shows the text on one line");
-    }
-    size_t units = to_utf16(text).size();
-    if (units > VERSION_TEXT_MAX)
-        fail("--" + option + " has " + std::to_string(units) + " characters; the version resource takes at most " +
-             std::to_string(VERSION_TEXT_MAX));
+    std::string name = "--" + option;
+    if (text.empty())
+        fail(name + " is empty; leave it out to keep the stub's own text");
+    check_text_characters(name, text, ONE_LINE);
+    check_text_length(name, count_characters(text), VERSION_TEXT_MAX, "characters", "the version resource");
 }
 
 // Windows compares the fixed numbers (installers, Explorer's "File version"); a text like

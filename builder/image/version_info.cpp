@@ -212,13 +212,12 @@ bool parse_version_numbers(const std::string& text, uint16_t numbers[4])
         if (digits == 0 || value > 0xFFFF)
             return false;
         parsed[part++] = uint16_t(value);
+        // A dot must lead to another number: "1.2." and "1.2.3.4." are not versions.
         if (at == text.size())
             break;
-        if (text[at++] != '.')
+        if (part == 4 || text[at++] != '.')
             return false;
     }
-    if (at != text.size())
-        return false;
     std::copy(parsed, parsed + 4, numbers);
     return true;
 }

@@ -17,8 +17,9 @@ enum : uint16_t {
     VERSION_RESOURCE_ID = 1,  // VS_VERSION_INFO
 };
 
-// The longest text a version field takes, in UTF-16 units: far more than Explorer shows,
-// and the whole resource stays well inside its 16-bit length fields.
+// The longest text a version field takes, in characters (Unicode code points): far more than
+// Explorer shows, and even at two UTF-16 units each the whole resource stays well inside its
+// 16-bit length fields.
 constexpr size_t VERSION_TEXT_MAX = 255;
 
 struct VersionInfo {

@@ -176,6 +176,9 @@ void check_aes_entry(const ArchiveEntry& e, const std::string& label)
         fail(label + " has method 99 (AES) but no AES extra field (0x9901); the stub cannot decrypt it");
     if (!e.encrypted())
         fail(label + " has method 99 (AES) but is not marked encrypted (flag bit 0)");
+    if (aes.version >= AES_VERSION_AE1 && aes.version <= AES_VERSION_AE2 && !aes.vendor_ae)
+        fail(label + " has an AES extra field whose vendor ID is not \"AE\"; the stub decrypts only the AES "
+             "entries of that vendor ID (AE-1 and AE-2)");
     if (!aes.usable())
         fail(label + " uses an AES extra field of vendor version " + std::to_string(aes.version) + " and strength " +
              std::to_string(aes.strength) + "; the stub decrypts AE-1 and AE-2 with strength 1, 2 or 3 (AES-128/192/256)");

@@ -12,6 +12,7 @@
 #include "log.h"
 #include "message_ids.h"
 #include "password.h"
+#include "password_limit.h"
 #include "resource_data.h"
 #include "volume.h"
 
@@ -103,8 +104,6 @@ void read_configuration()
 
 // --- command line ----------------------------------------------------------------------------
 
-enum { PASSWORD_SWITCH_CAPACITY = 255 };  // as much as the password dialog takes
-
 // What the command line asks for. It is scanned before start-up, so that -silent and -log=
 // hold from the first message on, and acted on once the texts are loaded.
 static const char* invalid_parameter;  // the line from the first invalid parameter on, or null
@@ -112,7 +111,7 @@ static bool info_asked;
 static bool usage_asked;
 static bool extract_only_asked;  // -extract-only: the command after extraction is not started
 static char folder_switch[PATH_CAPACITY];               // -dir=; empty when not given
-static char password_switch[PASSWORD_SWITCH_CAPACITY];  // -password=; empty when not given
+static char password_switch[PASSWORD_CAPACITY];        // -password=; empty when not given
 
 static bool starts_with_nocase(const char* text, const char* word)
 {

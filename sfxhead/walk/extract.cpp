@@ -22,7 +22,7 @@
 #include "reader.h"
 #include "volume.h"
 
-enum { WORK_PATH_CAPACITY = 517, QUESTION_CAPACITY = 320, MAX_PASSWORD_LENGTH = 99 };
+enum { WORK_PATH_CAPACITY = 517, QUESTION_CAPACITY = 320 };
 
 // --- names the stub refuses -----------------------------------------------------------------
 
@@ -318,8 +318,8 @@ static void skip_descriptor()
 
 static void pass_password_gate()
 {
-    if (password != NULL && strlen(password) > MAX_PASSWORD_LENGTH)
-        fatal_message(4237, 4237, MSG_WRONG_PASSWORD);
+    // The password needs no length check here: the dialog and -password= hold at most
+    // PASSWORD_MAX bytes, the longest the builder accepts.
     // An AES entry whose strength or vendor version this program does not know. (Method 99
     // without any AES record goes on as traditionally encrypted and fails as an unknown method.)
     if (entry_aes_strength == ENTRY_AES_UNKNOWN)

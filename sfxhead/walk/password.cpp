@@ -9,13 +9,16 @@
 #include "globals.h"
 #include "inflate.h"
 #include "log.h"
+#include "password_limit.h"
 #include "reader.h"
 #include "resource_data.h"
 #include "screen.h"
 
 char* password;
 
-enum { PASSWORD_TEMPLATE_CAPACITY = 600, PASSWORD_TEXT_CAPACITY = 255, PASSWORD_EDIT_ID = 402 };
+// The edit control is read with two bytes to spare, so that a text over PASSWORD_MAX shows as
+// such even when a double-byte character straddles the end of the buffer.
+enum { PASSWORD_TEMPLATE_CAPACITY = 600, PASSWORD_READ_CAPACITY = PASSWORD_CAPACITY + 2, PASSWORD_EDIT_ID = 402 };
 
 int check_encryption_header()
 {
@@ -61,22 +64,31 @@ void preset_password(const char* text)
     password_preset = store_password(text);
 }
 
-// OK with a text: it becomes the password and the dialog ends.
+// The edit control takes no more than PASSWORD_MAX: typing and pasting stop there.
+static void init_password_dialog(HWND dialog)
+{
+    center_window(dialog);
+    SendDlgItemMessageA(dialog, PASSWORD_EDIT_ID, EM_LIMITTEXT, PASSWORD_MAX, 0);
+}
+
+// OK with a text: it becomes the password and the dialog ends. A text over PASSWORD_MAX
+// (set without typing, or counted in characters where a double-byte one takes two bytes) is
+// not cut to a password nobody gave: the dialog stays open, as for an empty one.
 static void take_password(HWND dialog)
 {
-    char text[PASSWORD_TEXT_CAPACITY];
+    char text[PASSWORD_READ_CAPACITY];
     GetDlgItemTextA(dialog, PASSWORD_EDIT_ID, text, sizeof text);
-    if (text[0] == '\0' || !store_password(text))
-        return;
+    bool taken = text[0] != '\0' && strlen(text) <= PASSWORD_MAX && store_password(text);
     SecureZeroMemory(text, sizeof text);
-    EndDialog(dialog, 1);
+    if (taken)
+        EndDialog(dialog, 1);
 }
 
 INT_PTR CALLBACK password_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
-        center_window(dialog);
+        init_password_dialog(dialog);
         return TRUE;
     case WM_COMMAND:
         // A button click carries notification code 0, so the whole wParam is the button id.

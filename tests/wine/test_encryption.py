@@ -9,10 +9,10 @@ import pytest
 from extractkit import (
     FOLDER_FIELD, IDCANCEL, IDOK, MSG_FILES_EXTRACTED, MSG_NO_PASSWORD, MSG_WRONG_PASSWORD,
     PASSWORD_CAPTION, PASSWORD_EDIT, ArchiveImage, answer_password, expect_error, expect_success,
-    hidden_args, infozip, infozip_streamed, passes_check, password_that, run_tool, sevenzip,
+    hidden_args, infozip, infozip_streamed, password_that, run_tool, sevenzip,
     tree_names,
 )
-from winebench import TIME_FACTOR, write_tree
+from winebench import TIME_FACTOR, exit_without_window, write_tree
 
 # ASCII: Info-ZIP and 7-Zip take the password bytes of the (UTF-8) command line, the stub
 # those of the ANSI code page.
@@ -100,28 +100,75 @@ def test_plain_entries_before_the_first_encrypted_one_are_extracted(bench, tmp_p
     bench.compare_trees(out / "b-klar", source / "b-klar")
 
 
-LONG_PASSWORD = "".join(chr(ord("a") + i % 26) for i in range(99))
+def long_password(length: int) -> str:
+    return "".join(chr(ord("a") + i % 26) for i in range(length))
 
 
-@pytest.mark.parametrize("extra", ["", "x"], ids=["99-characters", "100-characters"])
+@pytest.mark.parametrize("extra", ["", "x"], ids=["254-characters", "255-characters"])
 def test_password_length_limit(bench, tmp_path, extra):
+    """254 bytes is the one limit: the dialog and -password= take it; one more is never cut to
+    a password nobody gave (the dialog stays open, the switch is an invalid parameter)."""
     out = tmp_path / "out"
+    password = long_password(254)
     exe = bench.make_sfx(tmp_path, files={"a.txt": "lang geschützt"},
-                         args=["--password", LONG_PASSWORD, *ZIPCRYPTO, *hidden_args(out)])
-    image = ArchiveImage(exe)
-    entered = LONG_PASSWORD + extra
-    if extra:
-        # 100 characters that would even pass the one-byte check: only the length refuses it
-        entered = password_that(image, image.entries[0], passes=True, length=100)
-    assert passes_check(image, image.entries[0], entered)
+                         args=["--password", password, *ZIPCRYPTO, "--folder", bench.winpath(out)])
+    entered = password + extra
     run = bench.start(exe)
-    answer_password(run, entered)
+    main = run.dialog()
+    main.click(IDOK)
+    dialog = run.wait_window(caption=PASSWORD_CAPTION)
+    dialog.settext(PASSWORD_EDIT, entered)
+    dialog.click(IDOK)
     if extra:
-        expect_error(run, MSG_WRONG_PASSWORD)
+        time.sleep(0.5 * TIME_FACTOR)
+        assert dialog.refresh().visible
+        dialog.click(IDCANCEL)
+        dialog.wait_gone()
         assert not (out / "a.txt").exists()
     else:
-        expect_success(run)
+        dialog.wait_gone()
+        done = run.wait_message_box()
+        assert done.text == MSG_FILES_EXTRACTED.format(1)
+        done.click("OK")
         bench.compare_trees(out, exe.source)
+    main.click(IDCANCEL)
+    assert run.wait_exit() == (3 if extra else 0)
+    switch = bench.start(exe, f'-silent -overwrite -password="{entered}"')
+    assert exit_without_window(switch) == (2 if extra else 0)
+
+
+def bsdtar_aes(source, archive, password):
+    names = sorted(p.name for p in source.iterdir())
+    run_tool(["bsdtar", "-c", "--format", "zip", "--options", "zip:encryption=aes256",
+              "--passphrase", password, "-f", str(archive), *names], cwd=source)
+    return archive
+
+
+# Other tools' archives whose passwords pass 99 characters (7-Zip writes AES only up to 99, so
+# its long password is a traditional one): the dialog and -password= both open them.
+LONG_PASSWORD_WRITERS = [
+    ("bsdtar-aes256-100", bsdtar_aes, 100),
+    ("bsdtar-aes256-200", bsdtar_aes, 200),
+    ("infozip-200", lambda s, a, pw: infozip(s, a, "-P", pw), 200),
+    ("7zip-zipcrypto-200", lambda s, a, pw: sevenzip(s, a, "-mem=ZipCrypto", "-p" + pw), 200),
+]
+
+
+@pytest.mark.parametrize("writer, length", [w[1:] for w in LONG_PASSWORD_WRITERS],
+                         ids=[w[0] for w in LONG_PASSWORD_WRITERS])
+@pytest.mark.parametrize("entered", ["dialog", "switch"])
+def test_long_password_of_other_tools_opens(bench, tmp_path, writer, length, entered):
+    out = tmp_path / "out"
+    password = long_password(length)
+    exe = build_encrypted(bench, tmp_path, writer, password, {"a.txt": "lang geschützt", "b/c.txt": "auch"},
+                          *hidden_args(out))
+    if entered == "dialog":
+        run = bench.start(exe)
+        answer_password(run, password)
+        expect_success(run)
+    else:
+        assert exit_without_window(bench.start(exe, f'-silent -password="{password}"')) == 0
+    bench.compare_trees(out, exe.source)
 
 
 def test_cancel_and_empty_ok_keep_the_run_from_starting(bench, tmp_path):

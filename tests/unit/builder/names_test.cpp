@@ -243,6 +243,18 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     {"made on Windows (NTFS), read as CP437", "\"\xE2\x95\x9E\" (U+255E)", "probably wrong",
                      "--input-codepage"}},
+        // CP1252 "Müller" read as CP437 gives a superscript n that CP1252 lacks: the symbol
+        // inside the word marks the reading, and the advice is the code page it was written in.
+        RefusalCase{"SymbolInsideAWord",
+                    {{"M\xFCller.txt"}},
+                    {},
+                    {"(read as \"M\xE2\x81\xBFller.txt\": made on MS-DOS, read as CP437)", "probably wrong",
+                     "--input-codepage CP1252"}},
+        // CP932 writes the yen sign as 0x5C, which reads as a backslash: a folder and a file.
+        RefusalCase{"YenSignWouldBecomeABackslash",
+                    {{"a\xC2\xA5" "b.txt", 0x0800}},
+                    {"--codepage", "CP932"},
+                    {"entry \"a\xC2\xA5" "b.txt\"", "\"\xC2\xA5\" (U+00A5) has no place in code page CP932"}},
         RefusalCase{"ByteWithoutMeaningInTheAnsiCodePage",
                     {{"a\x81.txt", 0, 0x0314}},
                     {},
@@ -290,6 +302,51 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     {"the name has 261 bytes in code page CP1252; the stub takes at most 259"}}),
     [](const ::testing::TestParamInfo<RefusalCase>& case_info) { return std::string(case_info.param.id); });
+
+// A reading that the target code page holds builds, but a symbol of the OEM code page inside
+// a word marks it as probably wrong (a CP1252 name read as CP437), with --input-codepage
+// CP1252 as the advice; the same symbols beside digits or blanks, and a sharp s in capitals,
+// are what CP437 names hold and stay unremarked.
+struct MisreadCase {
+    const char* id;
+    std::string name;    // bytes, made on MS-DOS, no UTF-8 flag
+    const char* shown;   // the reading; empty: no note expected
+};
+
+void PrintTo(const MisreadCase& c, std::ostream* out)
+{
+    *out << c.id;
+}
+
+class MisreadNoteTest : public BuilderTest, public ::testing::WithParamInterface<MisreadCase> {};
+
+TEST_P(MisreadNoteTest, WarnsOnlyForSymbolsInsideWords)
+{
+    const MisreadCase& c = GetParam();
+    write_bytes(at("in.zip"), raw_zip({{c.name}}));
+    RunResult r = build(at("in.zip"), at("out.exe"));
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    if (*c.shown == '\0') {
+        EXPECT_EQ(r.err.find("probably wrong"), std::string::npos) << r.err;
+        return;
+    }
+    EXPECT_NE(r.err.find(std::string("(read as \"") + c.shown + "\": made on MS-DOS, read as CP437)"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("probably wrong"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--input-codepage CP1252"), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Zip, MisreadNoteTest,
+    ::testing::Values(
+        MisreadCase{"DivisionSign", "K\xF6ln.txt", "K\xC3\xB7ln.txt"},          // CP1252 ö
+        MisreadCase{"PlusMinus", "Espa\xF1" "a.txt", "Espa\xC2\xB1" "a.txt"},      // CP1252 ñ
+        MisreadCase{"SharpSAfterCapital", "M\xE1laga.txt", "M\xC3\x9Flaga.txt"},  // CP1252 á
+        MisreadCase{"DegreeAfterDigit", "20\xF8" "C.txt", ""},                   // CP437 "20°C"
+        MisreadCase{"SharpSInCapitals", "STRA\xE1" "E.txt", ""},                 // CP437 "STRAßE"
+        MisreadCase{"HalfBetweenBlanks", "1 \xAB Liter.txt", ""},                // CP437 "1 ½ Liter"
+        MisreadCase{"PlainUmlaut", "B\x81ro.txt", ""}),                         // CP437 "Büro"
+    [](const ::testing::TestParamInfo<MisreadCase>& case_info) { return std::string(case_info.param.id); });
 
 TEST_F(BuilderTest, JapaneseNamesBuildForCodePage932)
 {

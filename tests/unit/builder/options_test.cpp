@@ -140,10 +140,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{{"--folder", "C:\\\"x\""}, "--folder holds a character"},
         RefusalCase{{"--folder", "C:\\*"}, "--folder holds a character"},
         RefusalCase{{"--command", "\"setup.exe\""}, "--command holds a character"},
-        RefusalCase{{"--title", "two\nlines"}, "--title holds a character"},
+        RefusalCase{{"--title", "two\nlines"}, "--title holds a control character (U+000A)"},
         RefusalCase{{"--title", "Ω"}, "cannot hold"},
-        RefusalCase{{"--password", std::string(100, 'p')}, "1 to 99"},
-        RefusalCase{{"--password="}, "1 to 99"},
+        RefusalCase{{"--password", std::string(255, 'p')},
+                    "--password has 255 bytes in code page CP1252; the stub (its password dialog and -password=) "
+                    "takes at most 254"},
+        RefusalCase{{"--password="}, "--password is empty"},
         RefusalCase{{"--exe-volumes"}, "--exe-volumes needs --multi-volume"},
         RefusalCase{{"--cleanup", "--command", "setup.exe", "--folder", "C:\\Pakete"}, "cannot go with --folder"},
         RefusalCase{{"--cleanup", "--command", "setup.exe", "--folder=."}, "cannot go with --folder"},
@@ -157,6 +159,78 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{{"--prompt", incompressible(513, 1), "--about", incompressible(395, 2), "--info",
                      incompressible(511, 3), "--params", incompressible(256, 4), "--title", incompressible(64, 5)},
                     "the stub reads at most 1256"}));
+
+// One rule for every kind of option text: the same UTF-8, control-character and length rules,
+// each length counted and named in the unit of its limit; a keyword option refuses an empty
+// word as it refuses an unknown one; --codepage takes only code pages the stub can run under.
+INSTANTIATE_TEST_SUITE_P(
+    TextRules, RefusedOptionTest,
+    ::testing::Values(
+        RefusalCase{{"--product-version", ""}, "--product-version is empty"},
+        RefusalCase{{"--company", std::string(256, 'x')}, "--company has 256 characters; the version resource takes at most 255"},
+        RefusalCase{{"--product-name", "a\xC2\x85" "b"}, "--product-name holds a control character (U+0085)"},
+        RefusalCase{{"--description", "a\xE2\x80\xA8" "b"}, "--description holds a control character (U+2028)"},
+        RefusalCase{{"--copyright", "a\x7F"}, "--copyright holds a control character (U+007F)"},
+        RefusalCase{{"--title", "a\x7F"}, "--title holds a control character (U+007F)"},
+        RefusalCase{{"--prompt", "Zeile\xC2\x85zwei"}, "--prompt holds a control character (U+0085)"},
+        RefusalCase{{"--title", "Gr\xFC\xDF" "e"}, "--title is not UTF-8 text"},
+        RefusalCase{{"--password", "a\x01"}, "--password holds a control character (U+0001)"},
+        RefusalCase{{"--password", "a\xE2\x80\xA9"}, "--password holds a control character (U+2029)"},
+        RefusalCase{{"--password", "geheim\xFF"}, "--password is not UTF-8 text"},
+        RefusalCase{{"--elevation", ""}, "--elevation must be invoker, highest or admin, not ''"},
+        RefusalCase{{"--encryption", "", "--password", "x"}, "--encryption must be aes256 or zipcrypto, not ''"},
+        RefusalCase{{"--language", ""}, "--language needs de (German), en (English) or auto"},
+        RefusalCase{{"--language", "de", "--flags=4000000"}, "--language contradicts --flags, which sets SFX_LANGUAGE_EN"},
+        RefusalCase{{"--language", "en", "--flags=8000000"}, "SFX_LANGUAGE_EN and SFX_LANGUAGE_AUTO contradict"},
+        RefusalCase{{"--folder", "C:\\a\xC2\xA5" "b", "--codepage", "CP932"},
+                    "--folder has a character that code page CP932 cannot hold (it would read back as another)"},
+        RefusalCase{{"--codepage", "CP037"}, "--codepage CP037 is not a code page the stub can run under"},
+        RefusalCase{{"--codepage", "UTF-7"}, "--codepage UTF-7 is not a code page the stub can run under"},
+        RefusalCase{{"--codepage", "UTF-8"}, "it writes U+0800 with 3 bytes"},
+        RefusalCase{{"--codepage", "ISO-2022-JP"}, "byte 0x1B alone is no character"},
+        RefusalCase{{"--codepage", "UTF-16"}, "--codepage UTF-16 is not a code page the stub can run under"},
+        RefusalCase{{"--codepage", "GB18030"}, "it writes U+0080 with 4 bytes"}));
+
+// What each rule still lets through: the limits themselves and the code pages Windows runs in.
+struct AcceptedCase {
+    std::vector<std::string> args;
+    const char* name;
+};
+
+void PrintTo(const AcceptedCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class AcceptedOptionTest : public BuilderTest, public ::testing::WithParamInterface<AcceptedCase> {};
+
+TEST_P(AcceptedOptionTest, BuildsWithoutAWarning)
+{
+    RunResult r = build(make_sample_folder(), at("out.exe"), GetParam().args);
+    EXPECT_EQ(r.exit_code, 0) << r.all();
+    EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TextRules, AcceptedOptionTest,
+    ::testing::Values(
+        AcceptedCase{{"--password", std::string(254, 'a'), "--encryption", "zipcrypto"}, "Password254"},
+        AcceptedCase{{"--password", std::string(99, 'a')}, "AesPassword99"},
+        // Characters beyond U+FFFF count one each, though they take two UTF-16 units.
+        AcceptedCase{{"--company", [] { std::string s; for (int i = 0; i < 255; ++i) s += "\xF0\x9D\x84\x9E"; return s; }()},
+                     "Company255NonBmpCharacters"},
+        AcceptedCase{{"--product-version", "1.2.3.4"}, "FourNumbers"},
+        AcceptedCase{{"--prompt", "Zeile\tmit\r\nUmbruch"}, "MultiLinePrompt"},
+        AcceptedCase{{"--wait", "--command", "docs\\Note.txt", "--params", "/q"}, "WaitWithCommand"},
+        AcceptedCase{{"--title", "T", "--title-caption"}, "TitleCaptionWithTitle"},
+        AcceptedCase{{"--language", "en", "--flags=4000000"}, "LanguageAgreesWithFlags"},
+        AcceptedCase{{"--codepage", "CP1250"}, "Cp1250"},
+        AcceptedCase{{"--codepage", "CP874"}, "Cp874"},
+        AcceptedCase{{"--codepage", "CP936"}, "Cp936"},
+        AcceptedCase{{"--codepage", "CP949"}, "Cp949"},
+        AcceptedCase{{"--codepage", "CP950"}, "Cp950"},
+        AcceptedCase{{"--codepage", "CP1258"}, "Cp1258"}),
+    [](const ::testing::TestParamInfo<AcceptedCase>& c) { return std::string(c.param.name); });
 
 struct WarningCase {
     std::vector<std::string> args;
@@ -229,6 +303,22 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandCase{"setup", "warning"}, CommandCase{"docs/setup.exe", "warning"},
                       CommandCase{"manual.pdf", "warning"}, CommandCase{"readme.txt.exe", "note"},
                       CommandCase{"docs", "warning"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    TextRules, WarnedOptionTest,
+    ::testing::Values(
+        WarningCase{{"--product-version", "1.2.3.4."}, "--product-version 1.2.3.4. is not up to four numbers"},
+        WarningCase{{"--file-version", "1.2."}, "--file-version 1.2. is not up to four numbers"},
+        WarningCase{{"--wait"}, "--wait has no effect without --command"},
+        WarningCase{{"--params", "/q"}, "--params has no effect without --command"},
+        WarningCase{{"--title-caption"}, "--title-caption has no effect without a --title text"},
+        WarningCase{{"--password", "pa\"ss"}, "--password holds a double quote, which -password=\"...\" cannot carry"},
+        WarningCase{{"--password", "\xC3\xA4tsch"}, "--password holds characters beyond ASCII"},
+        // 254 umlauts: 508 bytes of UTF-8 but 254 in CP1252, where the stub counts them.
+        WarningCase{{"--password", [] { std::string s; for (int i = 0; i < 254; ++i) s += "\xC3\xA4"; return s; }(),
+                     "--encryption", "zipcrypto"},
+                    "--password holds characters beyond ASCII"},
+        WarningCase{{"--password", std::string(100, 'k')}, "--password has 100 characters: 7-Zip opens AES entries only"}));
 
 TEST_F(BuilderTest, CommandFromTheArchiveGivesNoWarning)
 {
@@ -331,6 +421,9 @@ INSTANTIATE_TEST_SUITE_P(
         LicenseRefusal{"TooLong", x_lines(21846), {},
                        "becomes 65538 bytes in code page CP1252 with CR LF line ends; the licence page shows at most 65535"},
         LicenseRefusal{"ControlCharacter", "Zeile 1\nZeile\x07 2\n", {}, "line 2 holds a control character"},
+        // The same control characters as in every other option text.
+        LicenseRefusal{"Delete", "Zeile 1\r\nZeile 2\x7F\n", {}, "line 2 holds a control character the licence page cannot show (U+007F)"},
+        LicenseRefusal{"NextLine", "Zeile 1\xC2\x85Zeile 2", {}, "line 1 holds a control character the licence page cannot show (U+0085)"},
         LicenseRefusal{"NotUtf8", "Lizenz f\xFCr alle", {}, "is not UTF-8 text"},
         LicenseRefusal{"Empty", "", {}, "is empty"},
         LicenseRefusal{"NoCodePageForm", "\xE2\x82\xAC 5 \xC5\x81", {}, "has a character that code page CP1252 cannot hold"},

@@ -226,3 +226,96 @@ TEST_F(BuilderTest, PasswordOfNinetyNineCharactersIsAccepted)
 }
 
 }  // namespace
+
+namespace {
+
+// Passwords longer than 99 characters from other tools: every password up to the stub's 254
+// bytes passes the builder and `tvsfx test` (7-Zip writes AES only up to 99, so its long
+// passwords are traditional ones).
+struct LongPasswordCase {
+    const char* name;
+    const char* command;  // in the test folder, with $PW: makes input.zip from the folder in/
+    size_t length;
+};
+
+class LongPasswordTest : public BuilderTest, public ::testing::WithParamInterface<LongPasswordCase> {};
+
+std::string long_password(size_t length)
+{
+    std::string password;
+    for (size_t i = 0; i < length; ++i)
+        password += char('a' + i % 26);
+    return password;
+}
+
+TEST_P(LongPasswordTest, OpensInTheBuilderAndTest)
+{
+    const LongPasswordCase& c = GetParam();
+    make_sample_folder();
+    std::string password = long_password(c.length);
+    ASSERT_EQ(run_shell("cd '" + at("") + "' && PW=" + password + " && " + c.command + " >/dev/null").exit_code, 0);
+    RunResult r = build(at("input.zip"), at("out.exe"));
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    RunResult tested = run({tvsfx_path(), "test", "--password", password, at("out.exe")});
+    EXPECT_EQ(tested.exit_code, 0) << tested.all();
+    RunResult shorter = run({tvsfx_path(), "test", "--password", password.substr(0, c.length - 1), at("out.exe")});
+    EXPECT_NE(shorter.err.find("wrong password"), std::string::npos) << shorter.all();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tools, LongPasswordTest,
+    ::testing::Values(
+        LongPasswordCase{"BsdtarAes100", "cd in && bsdtar -c --format zip --options zip:encryption=aes256 "
+                                         "--passphrase $PW -f ../input.zip $(ls -A)", 100},
+        LongPasswordCase{"BsdtarAes254", "cd in && bsdtar -c --format zip --options zip:encryption=aes256 "
+                                         "--passphrase $PW -f ../input.zip $(ls -A)", 254},
+        LongPasswordCase{"InfoZip200", "cd in && zip -q -r -P $PW ../input.zip .", 200},
+        LongPasswordCase{"SevenZipZipCrypto200", "cd in && 7zz a -tzip -mem=ZipCrypto -p$PW ../input.zip .", 200}),
+    [](const ::testing::TestParamInfo<LongPasswordCase>& info_case) { return std::string(info_case.param.name); });
+
+// The builder's own longest password opens its package; one byte more is refused by `test`
+// as by the build, with the same words (the stub could not take it either).
+TEST_F(BuilderTest, PasswordLimitIsTheSameForBuildAndTest)
+{
+    std::string password = long_password(254);  // the documented limit, not the header's number
+    ASSERT_EQ(build(make_sample_folder(), at("out.exe"), with({"--password", password}, kZipCrypto)).exit_code, 0);
+    RunResult tested = run({tvsfx_path(), "test", "--password", password, at("out.exe")});
+    EXPECT_EQ(tested.exit_code, 0) << tested.all();
+    EXPECT_EQ(run({"unzip", "-t", "-P", password, at("out.exe")}).exit_code, 0);
+    const char* words = "--password has 255 bytes in code page CP1252; the stub (its password dialog and -password=) "
+                        "takes at most 254";
+    RunResult too_long = run({tvsfx_path(), "test", "--password", password + "a", at("out.exe")});
+    EXPECT_EQ(too_long.exit_code, 2);
+    EXPECT_NE(too_long.err.find(words), std::string::npos) << too_long.all();
+    RunResult build_too_long = build(make_sample_folder("in2"), at("long.exe"), {"--password", password + "a"});
+    EXPECT_NE(build_too_long.err.find(words), std::string::npos) << build_too_long.all();
+    RunResult control = run({tvsfx_path(), "test", "--password", "a\x01", at("out.exe")});
+    EXPECT_EQ(control.exit_code, 2);
+    EXPECT_NE(control.err.find("--password holds a control character (U+0001)"), std::string::npos) << control.all();
+}
+
+// An AES record of another vendor ID is refused naming the vendor ID, not the version or
+// strength, which are fine.
+TEST_F(BuilderTest, AesRecordOfAnotherVendorIsRefusedByItsVendorId)
+{
+    make_sample_folder();
+    ASSERT_EQ(run_shell("cd '" + at("in") + "' && 7zz a -tzip -mem=AES256 -psecret ../input.zip . >/dev/null").exit_code, 0);
+    Bytes zip = read_bytes(at("input.zip"));
+    Bytes record = aes_record(2, 3, 8);
+    size_t patched = 0;
+    for (auto at_record = zip.begin();
+         (at_record = std::search(at_record, zip.end(), record.begin(), record.begin() + 6)) != zip.end(); ++patched) {
+        at_record[6] = 'X';
+        at_record[7] = 'X';
+        at_record += 6;
+    }
+    ASSERT_GT(patched, 0u);
+    write_bytes(at("vendor.zip"), zip);
+    RunResult r = build(at("vendor.zip"), at("out.exe"));
+    EXPECT_EQ(r.exit_code, 1) << r.all();
+    EXPECT_NE(r.err.find("has an AES extra field whose vendor ID is not \"AE\""), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("vendor version 2"), std::string::npos) << r.err;
+    EXPECT_FALSE(exists(at("out.exe")));
+}
+
+}  // namespace
