@@ -375,14 +375,16 @@ uint64_t read_local_header(std::FILE* f, uint64_t offset, ArchiveEntry& e, bool&
 }
 
 // The stub reads only the local header: an exact time that only the central record states
-// (7-Zip writes its NTFS times there alone) is copied into the local header. A record that
+// (7-Zip writes its NTFS times there alone) is copied into the local header as it stands, as
+// are the Unix fields (0x5455, 0x5855, 0x000D); the stub reads each kind itself. A record that
 // would not fit is left out; the DOS time counts then.
 void copy_time_records(ArchiveEntry& e)
 {
     std::vector<std::vector<uint8_t>> wanted;
+    int64_t dos_seconds = dos_time_seconds(e.dos_date, e.dos_time);
     for_each_extra(e.central_extra, [&](uint16_t id, const uint8_t* data, size_t size, size_t at) {
         int64_t time = 0;
-        if (exact_file_time(id, data, uint32_t(size), &time) == TIME_FROM_DOS)
+        if (exact_file_time(id, data, uint32_t(size), dos_seconds, &time) == TIME_FROM_DOS)
             return;
         bool local_has_it = false;
         for_each_extra(e.local_extra, [&](uint16_t local_id, const uint8_t*, size_t, size_t) {
