@@ -533,7 +533,8 @@ void refuse_split_double_byte_name(const std::string& raw, const std::string& co
     if (!double_byte.empty())
         fail(label + ": its name (" + how + ") would be split into folders at a byte 0x5C ('\\') that is the "
              "second byte of a character in " + double_byte + "; give its code page with --input-codepage " +
-             double_byte + " (or the one it was made with)");
+             double_byte + " (or the one it was made with), or --input-codepage " + codepage +
+             " if the '\\' is meant as a folder separator");
 }
 
 // A name that is not flagged as Unicode, read by `reading` (see NameReading). A name read as

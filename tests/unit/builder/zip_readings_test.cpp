@@ -287,6 +287,11 @@ std::vector<EntryCase> entry_cases()
          {"read as CP1252", "--input-codepage CP932"}, {}, {}},
         {"Host11ShiftJisGivenItsCodePage", {{SHIFT_JIS_LIST, "x", host(11)}},
          {"--input-codepage", "CP932", "--codepage", "CP932"}, 0, {}, {}, {SHIFT_JIS_LIST}},
+        // CP437 "café\menu.txt" with a backslash separator: é is 0x82, and 82 5C is a GBK character.
+        {"BackslashAfterLeadByteInCp437", {{"caf\x82\\menu.txt", "x", host(0)}}, {}, 1,
+         {"--input-codepage CP936", "--input-codepage CP437 if the '\\' is meant as a folder separator"}, {}, {}},
+        {"BackslashSeparatorTakenWhenGiven", {{"caf\x82\\menu.txt", "x", host(0)}}, {"--input-codepage", "CP437"}, 0,
+         {}, {}, {"caf\xE9\\menu.txt"}},
         {"SymbolicLinkIsNamed", {{"a.txt"}, link}, {}, 0,
          {"entry \"docs/latest\" is a symbolic link", "holds the path it points to"}, {}, {"a.txt", "docs/latest"}},
         {"FolderByDosAttribute", {dos_folder, {"def/foo"}}, {}, 0, {}, {}, {"def/", "def/foo"}},
