@@ -32,4 +32,10 @@ inline void put_u32(uint8_t* p, uint32_t v)
     put_u16(p + 2, (uint16_t)(v >> 16));
 }
 
+inline void put_u64(uint8_t* p, uint64_t v)
+{
+    put_u32(p, (uint32_t)v);
+    put_u32(p + 4, (uint32_t)(v >> 32));
+}
+
 #endif

@@ -15,6 +15,22 @@
 // The longest name the stub can join to a target folder: its paths hold 259 characters.
 enum { MAX_ENTRY_NAME = 259 };
 
+// The system an entry was made on: the high byte of "version made by". Info-ZIP writes 11
+// for NTFS where APPNOTE has 10.
+enum : uint8_t {
+    HOST_MSDOS = 0,
+    HOST_UNIX = 3,
+    HOST_OS2_HPFS = 6,
+    HOST_NTFS = 10,
+    HOST_INFOZIP_NTFS = 11,
+    HOST_VFAT = 14,
+    HOST_DARWIN = 19,
+};
+// External attributes: the MS-DOS attribute bits in the low byte; Unix systems keep the file's
+// mode in the high 16 bits, its type in the top four bits of that.
+enum : uint32_t { DOS_READ_ONLY = 0x01, DOS_DIRECTORY = 0x10, DOS_ARCHIVE = 0x20 };
+enum : uint32_t { UNIX_TYPE_MASK = 0170000, UNIX_SYMBOLIC_LINK = 0120000 };
+
 // Fills `buffer` with up to `capacity` payload bytes; 0 at the end. Throws BuildError.
 using PayloadReader = std::function<size_t(uint8_t* buffer, size_t capacity)>;
 

@@ -27,19 +27,21 @@ bool for_each_extra(const std::vector<uint8_t>& extra, Visit visit)
     return at == extra.size();
 }
 
-// The exact modification time a block states, as the stub takes it: NTFS times before the
-// extended timestamp; TIME_FROM_DOS when no record states one (or only malformed ones).
+// The exact modification time a block states, as the stub takes it (the best kind of record
+// wins, see TIME_FROM_*; the entry's DOS date and time pick the reading of a 32-bit Unix
+// time); TIME_FROM_DOS when no record states one (or only malformed ones).
 struct ExactTime {
     int kind = TIME_FROM_DOS;
     int64_t filetime = 0;  // 100 ns since 1601, UTC
 };
 
-inline ExactTime find_exact_time(const std::vector<uint8_t>& extra)
+inline ExactTime find_exact_time(const std::vector<uint8_t>& extra, uint16_t dos_date, uint16_t dos_time)
 {
     ExactTime best;
+    int64_t dos_seconds = dos_time_seconds(dos_date, dos_time);
     for_each_extra(extra, [&](uint16_t id, const uint8_t* data, size_t size, size_t) {
         int64_t time = 0;
-        int kind = exact_file_time(id, data, uint32_t(size), &time);
+        int kind = exact_file_time(id, data, uint32_t(size), dos_seconds, &time);
         if (kind > best.kind)
             best = ExactTime{kind, time};
     });

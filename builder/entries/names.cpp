@@ -23,12 +23,12 @@
 namespace {
 
 enum { UNICODE_PATH_VERSION = 1 };
-enum : uint8_t { HOST_UNIX = 3, HOST_DARWIN = 19 };
 
 bool host_uses_oem(uint16_t version_made_by)
 {
     uint8_t host = uint8_t(version_made_by >> 8);
-    return host == HOST_MSDOS || host == HOST_OS2_HPFS || host == HOST_NTFS || host == HOST_VFAT;
+    return host == HOST_MSDOS || host == HOST_OS2_HPFS || host == HOST_NTFS || host == HOST_INFOZIP_NTFS ||
+           host == HOST_VFAT;
 }
 
 // The system a ZIP entry was made on, for messages.
@@ -39,6 +39,7 @@ std::string host_name(uint16_t version_made_by)
     case HOST_UNIX: return "Unix";
     case HOST_OS2_HPFS: return "OS/2";
     case HOST_NTFS: return "Windows (NTFS)";
+    case HOST_INFOZIP_NTFS: return "Windows (NTFS, Info-ZIP)";
     case HOST_VFAT: return "Windows (VFAT)";
     case HOST_DARWIN: return "macOS";
     default: return "system " + std::to_string(version_made_by >> 8);
@@ -335,10 +336,12 @@ void refuse_file_folder_collisions(const std::vector<ArchiveEntry>& entries)
         std::string key = separator_key(e.unicode_name);
         for (size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
             auto file = files.find(windows_name_key(key.substr(0, slash)));
-            if (file != files.end())
-                fail(describe_entry(e) + " needs a folder where \"" +
-                     printable_name(entries[file->second].unicode_name) +
-                     "\" is a file (Windows does not tell upper and lower case apart); rename one of them");
+            if (file == files.end())
+                continue;
+            const std::string& file_name = entries[file->second].unicode_name;
+            bool by_case = separator_key(file_name) != key.substr(0, slash);
+            fail(describe_entry(e) + " needs a folder where \"" + printable_name(file_name) + "\" is a file" +
+                 (by_case ? " (Windows does not tell upper and lower case apart)" : "") + "; rename one of them");
         }
     }
 }
@@ -356,9 +359,18 @@ void refuse_name_collisions(const std::vector<ArchiveEntry>& entries)
         if (found.second)
             continue;
         const ArchiveEntry& first = entries[found.first->second];
-        if (separator_key(first.unicode_name) == key)
-            fail(describe_entry(entries[i]) + " appears twice (entries " + std::to_string(found.first->second + 1) +
-                 " and " + std::to_string(i + 1) + "); Windows keeps only one file of that name");
+        std::string which = " (entries " + std::to_string(found.first->second + 1) + " and " + std::to_string(i + 1) + ")";
+        if (first.unicode_name == entries[i].unicode_name)
+            fail(describe_entry(entries[i]) + " appears twice" + which + "; Windows keeps only one file of that name");
+        // The same path with another separator, or once as a file and once as a folder.
+        if (separator_key(first.unicode_name) == key) {
+            bool kinds_differ = first.is_directory() != entries[i].is_directory();
+            auto kind = [&](const ArchiveEntry& e) {
+                return kinds_differ ? e.is_directory() ? " (a folder)" : " (a file)" : "";
+            };
+            fail(describe_entry(entries[i]) + kind(entries[i]) + " and \"" + printable_name(first.unicode_name) + "\"" +
+                 kind(first) + which + " name the same path; Windows keeps only one file or folder of that name");
+        }
         fail(describe_entry(entries[i]) + " and \"" + printable_name(first.unicode_name) +
              "\" name the same file on Windows, which does not tell upper and lower case apart");
     }
@@ -483,6 +495,60 @@ std::string shown_name(const std::string& stored, const std::vector<uint8_t>& lo
 
 namespace {
 
+// The double-byte code pages whose second bytes include 0x5C ('\' in ASCII): Shift-JIS, GBK
+// and Big5. (In Korean CP949 no second byte is below 0x41 or between 0x5B and 0x60.)
+const char* const BACKSLASH_TRAIL_CODEPAGES[] = {"CP932", "CP936", "CP950"};
+
+// A double-byte code page in which the whole name is valid and some 0x5C is the second byte of
+// a character: read in a single-byte code page, that byte would become a folder separator and
+// split the name. Empty when there is none.
+std::string backslash_trail_codepage(const std::string& raw)
+{
+    if (raw.find('\\') == std::string::npos)
+        return "";
+    static std::vector<NameCodePage> pages;
+    if (pages.empty()) {
+        for (const char* codepage : BACKSLASH_TRAIL_CODEPAGES)
+            pages.push_back(name_code_page_of(codepage));
+    }
+    for (size_t p = 0; p < pages.size(); ++p) {
+        bool splits = false;
+        for (size_t i = 0; i < raw.size(); ++i) {
+            if (is_lead_byte(&pages[p], uint8_t(raw[i])) && i + 1 < raw.size())
+                splits |= raw[++i] == '\\';
+        }
+        std::string out;
+        size_t bad_at = 0;
+        if (splits && convert(raw, "UTF-8", BACKSLASH_TRAIL_CODEPAGES[p], out, bad_at))
+            return BACKSLASH_TRAIL_CODEPAGES[p];
+    }
+    return "";
+}
+
+// A reading by the maker's system in a single-byte code page must not cut a double-byte
+// character in two at a '\'.
+void refuse_split_double_byte_name(const std::string& raw, const std::string& codepage, const std::string& how,
+                                   const std::string& label)
+{
+    static std::map<std::string, bool> double_byte_pages;  // names read in few code pages, each often
+    auto known = double_byte_pages.find(codepage);
+    if (known == double_byte_pages.end()) {
+        NameCodePage page = name_code_page_of(codepage);
+        bool any_lead = false;
+        for (uint8_t bits : page.lead_bits)
+            any_lead |= bits != 0;
+        known = double_byte_pages.emplace(codepage, any_lead).first;
+    }
+    if (known->second)
+        return;  // a double-byte reading keeps its characters whole
+    std::string double_byte = backslash_trail_codepage(raw);
+    if (!double_byte.empty())
+        fail(label + ": its name (" + how + ") would be split into folders at a byte 0x5C ('\\') that is the "
+             "second byte of a character in " + double_byte + "; give its code page with --input-codepage " +
+             double_byte + " (or the one it was made with), or --input-codepage " + codepage +
+             " if the '\\' is meant as a folder separator");
+}
+
 // A name that is not flagged as Unicode, read by `reading` (see NameReading). A name read as
 // UTF-8 counts as Unicode: legacy bytes above 0x7F hardly ever form valid UTF-8.
 std::string read_legacy_name(const std::string& raw, uint16_t version_made_by, const NameReading& reading,
@@ -498,6 +564,8 @@ std::string read_legacy_name(const std::string& raw, uint16_t version_made_by, c
                       (by_host ? "" : " (--input-codepage)");
     if (how_read)
         *how_read = how;
+    if (by_host)
+        refuse_split_double_byte_name(raw, codepage, how, label);
     return to_nfc(from_codepage(raw, codepage, how, label));
 }
 

@@ -16,7 +16,8 @@
 #include "text_encoding.h"
 
 // How names not flagged as Unicode are read: in `given` (--input-codepage) when set, else by
-// the system that made them. MS-DOS, OS/2, NTFS and VFAT wrote the OEM code page (CP437);
+// the system that made them. MS-DOS, OS/2, NTFS (host 10 or 11) and VFAT wrote the OEM code
+// page (CP437);
 // every other system (Unix, macOS, VMS, ...) wrote UTF-8 when the bytes are UTF-8, else its
 // ANSI code page, taken as `ansi` (the target --codepage, so the bytes stand as they are).
 struct NameReading {
@@ -29,9 +30,6 @@ struct NameSettings {
     bool keep_macos_metadata = false;                    // --keep-macos-metadata
     std::string target_folder;                           // --folder in the stub's code page
 };
-
-// "Version made by" hosts whose names are in an OEM code page.
-enum : uint8_t { HOST_MSDOS = 0, HOST_OS2_HPFS = 6, HOST_NTFS = 10, HOST_VFAT = 14 };
 
 // The Info-ZIP Unicode Path extra field: version 1, the CRC-32 of the name as stored in the
 // header, the name in UTF-8.

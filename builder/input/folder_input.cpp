@@ -32,8 +32,7 @@ struct FolderItem {
     bool directory;
 };
 
-// MS-DOS attribute bits for the external attributes of entries made on "MS-DOS" (host 0).
-enum : uint32_t { DOS_READ_ONLY = 0x01, DOS_DIRECTORY = 0x10, DOS_ARCHIVE = 0x20 };
+// Entries of a folder are made on "MS-DOS" (host 0), version 2.0, with MS-DOS attributes.
 enum : uint16_t { MADE_BY_DOS_20 = 20 };
 
 // A folder open for the walk: its descriptor, real path (no links in it) and identity.
@@ -229,22 +228,39 @@ void set_dos_time(ArchiveEntry& e, time_t modified)
     e.dos_time = uint16_t(t.tm_hour << 11 | t.tm_min << 5 | t.tm_sec / 2);
 }
 
-// An extended timestamp with the true modification time (UTC seconds), in both headers as
-// Info-ZIP zip writes it, so the time is exact in every zone (the stub reads the local one).
-// Only for 1970 up to 2038-01-19: readers take the field's signed 32 bits either as signed
-// (before 1970) or as unsigned (after 2038), so any other time keeps the DOS time alone.
+// The true modification time, in both headers as Info-ZIP zip and 7-Zip write them, so the
+// time is exact in every zone (the stub reads the local one): an extended timestamp (UTC
+// seconds) from 1970 up to 2038-01-19, where its 32 bits mean the same to every reader; NTFS
+// times (100 ns since 1601, modification time in all three) outside that range, which no
+// reader can take for another century. A time before 1601 keeps the DOS time alone.
 // The block cannot outgrow its 16-bit length: the walk's depth limit keeps a folder's names
 // (and the Unicode Path field beside this record) far below it.
 void add_exact_time(ArchiveEntry& e, time_t modified)
 {
     time_t t = capped_file_time(modified);
-    if (t < 0 || t > INT32_MAX)
+    if (t >= 0 && t <= INT32_MAX) {
+        uint8_t field[4 + UNIX_TIME_FIELD_SIZE];
+        put_u16(field, EXTRA_UNIX_TIME);
+        put_u16(field + 2, UNIX_TIME_FIELD_SIZE);
+        field[4] = UNIX_TIME_HAS_MTIME;
+        put_u32(field + 5, uint32_t(t));
+        append_extra_record(e.local_extra, field, sizeof field);
+        append_extra_record(e.central_extra, field, sizeof field);
         return;
-    uint8_t field[4 + UNIX_TIME_FIELD_SIZE];
-    put_u16(field, EXTRA_UNIX_TIME);
-    put_u16(field + 2, UNIX_TIME_FIELD_SIZE);
-    field[4] = UNIX_TIME_HAS_MTIME;
-    put_u32(field + 5, uint32_t(t));
+    }
+    // FILETIME: a signed 64-bit count of 100 ns from 1601; 0 means no time.
+    const int64_t first_second = -FILETIME_UNIX_EPOCH / FILETIME_PER_SECOND;
+    const int64_t last_second = (INT64_MAX - FILETIME_UNIX_EPOCH) / FILETIME_PER_SECOND;
+    if (int64_t(t) <= first_second || int64_t(t) > last_second)
+        return;
+    int64_t ticks = unix_to_filetime(int64_t(t));
+    uint8_t field[4 + NTFS_TIMES_FIELD_SIZE] = {};
+    put_u16(field, EXTRA_NTFS_TIMES);
+    put_u16(field + 2, NTFS_TIMES_FIELD_SIZE);
+    put_u16(field + 8, NTFS_TIME_TAG);
+    put_u16(field + 10, NTFS_TIMES_ATTRIBUTE_SIZE);
+    for (int i = 0; i < 3; ++i)  // modification, access, creation
+        put_u64(field + 12 + 8 * i, uint64_t(ticks));
     append_extra_record(e.local_extra, field, sizeof field);
     append_extra_record(e.central_extra, field, sizeof field);
 }

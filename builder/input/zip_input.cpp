@@ -149,6 +149,31 @@ size_t parse_central_header(const std::vector<uint8_t>& dir, size_t at, ArchiveE
     return total;
 }
 
+// A folder may be marked by the MS-DOS directory attribute alone, without a trailing '/': an
+// entry with no data from a system that keeps MS-DOS attributes.
+bool is_folder_by_attribute(const ArchiveEntry& e)
+{
+    uint8_t host = uint8_t(e.version_made_by >> 8);
+    bool dos_attributes = host == HOST_MSDOS || host == HOST_NTFS || host == HOST_INFOZIP_NTFS || host == HOST_VFAT;
+    return dos_attributes && (e.external_attributes & DOS_DIRECTORY) && e.uncompressed_size == 0;
+}
+
+// Such a folder's name ends in '/' in the package, as the stub and every reader know folders:
+// the Unicode name gets it as soon as it is known, the stored bytes once libzip has been
+// compared with them.
+void name_folder_by_attribute(ArchiveEntry& e)
+{
+    if (is_folder_by_attribute(e) && !e.unicode_name.empty() && !is_name_separator(e.unicode_name.back()))
+        e.unicode_name += '/';
+}
+
+bool is_symbolic_link(const ArchiveEntry& e)
+{
+    uint8_t host = uint8_t(e.version_made_by >> 8);
+    return (host == HOST_UNIX || host == HOST_DARWIN) &&
+           ((e.external_attributes >> 16) & UNIX_TYPE_MASK) == UNIX_SYMBOLIC_LINK;
+}
+
 // Names reach the terminal escaped; once known, as the Unicode name.
 std::string entry_label(const ArchiveEntry& e)
 {
@@ -271,6 +296,7 @@ void refuse_central_name_collisions(std::vector<CentralItem>& items, const NameR
         } catch (const BuildError&) {
             e.unicode_name.clear();
         }
+        name_folder_by_attribute(e);
         named[i].origin = e.origin;
         named[i].name = e.name;
         named[i].unicode_name = e.unicode_name;
@@ -385,14 +411,16 @@ uint64_t read_local_header(std::FILE* f, uint64_t offset, ArchiveEntry& e, bool&
 }
 
 // The stub reads only the local header: an exact time that only the central record states
-// (7-Zip writes its NTFS times there alone) is copied into the local header. A record that
+// (7-Zip writes its NTFS times there alone) is copied into the local header as it stands, as
+// are the Unix fields (0x5455, 0x5855, 0x000D); the stub reads each kind itself. A record that
 // would not fit is left out; the DOS time counts then.
 void copy_time_records(ArchiveEntry& e)
 {
     std::vector<std::vector<uint8_t>> wanted;
+    int64_t dos_seconds = dos_time_seconds(e.dos_date, e.dos_time);
     for_each_extra(e.central_extra, [&](uint16_t id, const uint8_t* data, size_t size, size_t at) {
         int64_t time = 0;
-        if (exact_file_time(id, data, uint32_t(size), &time) == TIME_FROM_DOS)
+        if (exact_file_time(id, data, uint32_t(size), dos_seconds, &time) == TIME_FROM_DOS)
             return;
         bool local_has_it = false;
         for_each_extra(e.local_extra, [&](uint16_t local_id, const uint8_t*, size_t, size_t) {
@@ -407,17 +435,27 @@ void copy_time_records(ArchiveEntry& e)
     }
 }
 
-ZipPtr open_with_libzip(const std::string& path)
+// Opens the archive with libzip from `start`, where the archive's own offsets count from: an
+// archive behind other bytes whose offsets count from its own start (appended to a script or a
+// program without adjusting them) is shown to libzip as if it stood alone. The records have
+// already been read here, so a refusal now is a damaged archive, not one that is no ZIP.
+ZipPtr open_with_libzip(const std::string& path, uint64_t start, uint64_t file_size)
 {
-    int code = 0;
-    zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &code);
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_t* za = nullptr;
+    zip_source_t* source = zip_source_file_create(path.c_str(), start, zip_int64_t(file_size - start), &error);
+    if (source != nullptr) {
+        za = zip_open_from_source(source, ZIP_RDONLY, &error);
+        if (za == nullptr)
+            zip_source_free(source);
+    }
     if (za == nullptr) {
-        zip_error_t error;
-        zip_error_init_with_code(&error, code);
         std::string text = zip_error_strerror(&error);
         zip_error_fini(&error);
-        fail(path + ": not a readable ZIP archive (" + text + ")");
+        fail(path + ": damaged ZIP (its records read, but libzip refuses the archive: " + text + ")");
     }
+    zip_error_fini(&error);
     return ZipPtr(za, zip_discard);
 }
 
@@ -548,7 +586,9 @@ ArchiveInput read_input_zip(const std::string& path, const NameReading& reading)
     EndRecord end = find_end_record(f.get(), file_size, path);
     check_end_record(f.get(), end, path);
     // Bytes in front of the archive (an archive appended to something else) shift every
-    // stored offset by the same amount.
+    // stored offset by the same amount when its offsets count from its own start: the
+    // central directory then ends that much before the end record. Offsets that count from
+    // the file's start (adjusted, as `zip -A` does and this builder writes) give 0.
     uint64_t shift = end.position - end.directory_offset - end.directory_size;
     std::vector<CentralItem> items = read_central_directory(f.get(), shift + end.directory_offset, end, path);
     check_central_directory(items, end.directory_offset, reading, path);
@@ -562,11 +602,12 @@ ArchiveInput read_input_zip(const std::string& path, const NameReading& reading)
         e.unicode_name = decode_zip_name(e.name, uint16_t(item.central_flags | e.gp_flags), e.version_made_by,
                                          {&e.central_extra, &e.local_extra}, reading,
                                          path + ": " + entry_label(e), &e.name_reading);
+        name_folder_by_attribute(e);
     }
     check_entry_extents(items, shift + end.directory_offset, path);
 
     // libzip comes in only now: it reads the whole central directory into memory at once.
-    ZipPtr za = open_with_libzip(path);
+    ZipPtr za = open_with_libzip(path, shift, file_size);
     if (zip_get_num_entries(za.get(), 0) != end.entries_total)
         fail(path + ": the archive's entry count is inconsistent");
     ArchiveInput input;
@@ -578,6 +619,13 @@ ArchiveInput read_input_zip(const std::string& path, const NameReading& reading)
     for (zip_uint64_t i = 0; i < items.size(); ++i) {
         ArchiveEntry& e = items[i].entry;
         cross_check(za.get(), i, e, path);
+        if (is_folder_by_attribute(e) && !is_name_separator(e.name.back()))
+            e.name += '/';
+        // Windows makes links only with rights the stub does not ask for; the link's data, its
+        // target path, becomes the file's content, as other ZIP readers do on Windows.
+        if (is_symbolic_link(e))
+            note(path + ": " + entry_label(e) + " is a symbolic link; the package extracts it as a small file that holds "
+                 "the path it points to");
         if (e.comment_size != 0)
             e.read_comment = comment_reader(comments, items[i].comment_offset, e.comment_size, path);
         uint64_t data_offset = items[i].data_offset;

@@ -202,7 +202,7 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
     // Unicode Path field tells.
     e.shown_name = shown_name(e.name, extra, DEFAULT_CODEPAGE);
     e.aes = find_aes_record(extra);
-    e.time = find_exact_time(extra);
+    e.time = find_exact_time(extra, e.mod_date, e.mod_time);
     e.data_offset = at + LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 24);
     if (check_data && !(e.flags & GP_ENCRYPTED)) {
         std::string error = check_entry_data(f, e.data_offset, e.method, e.flags, e.compressed_size, e.uncompressed_size,
@@ -472,5 +472,11 @@ std::string entry_time_text(const InspectedEntry& e)
 
 const char* entry_time_source(const InspectedEntry& e)
 {
-    return e.time.kind == TIME_FROM_NTFS ? "ntfs" : e.time.kind == TIME_FROM_UNIX ? "unix" : "dos";
+    switch (e.time.kind) {
+    case TIME_FROM_NTFS: return "ntfs";
+    case TIME_FROM_UNIX: return "unix";
+    case TIME_FROM_OLD_UNIX: return "unix-old";
+    case TIME_FROM_PKWARE_UNIX: return "unix-pkware";
+    default: return "dos";
+    }
 }

@@ -74,10 +74,11 @@ static void take_aes_record(const uint8_t* record)
 }
 
 // Walks the extra field record by record: the 0x9901 record of an AES entry, and the exact
-// modification time (NTFS times before the extended timestamp); the rest is stepped over.
+// modification time (the best kind of record wins, see TIME_FROM_*); the rest is stepped over.
 // A record that runs past the field ends the walk.
 static void read_extra_records()
 {
+    int64_t dos_seconds = dos_time_seconds(entry_header.mod_date, entry_header.mod_time);
     uint32_t left = entry_header.extra_length;
     while (left >= 4) {
         uint8_t head[4];
@@ -87,7 +88,7 @@ static void read_extra_records()
         if (size > left)
             break;
         left -= size;
-        uint8_t record[NTFS_MTIME_END];
+        uint8_t record[EXACT_TIME_READ_SIZE];
         uint32_t taken = size < sizeof record ? size : sizeof record;
         read_extra_bytes(record, taken);
         skip_bytes(size - taken, READ_ERROR_LOCAL_HEADER);
@@ -95,7 +96,7 @@ static void read_extra_records()
         if (id == EXTRA_AES && size >= AES_EXTRA_SIZE && entry_header.method == METHOD_AES && entry_encrypted)
             take_aes_record(record);
         int64_t time = 0;
-        int kind = exact_file_time(id, record, size, &time);
+        int kind = exact_file_time(id, record, size, dos_seconds, &time);
         if (kind > entry_time_kind) {
             entry_time_kind = kind;
             entry_exact_time = time;

@@ -16,6 +16,10 @@
 - A Japanese name: refused for code page 1252, right under a Wine prefix whose ANSI code page
   is 932 when built with --codepage CP932, also the byte that is a superscript device number
   in code page 1252.
+- What other ZIP readers read: the older Unix time fields (0x5855 as macOS tools write it,
+  PKWARE's 0x000D) from a maker in Los Angeles extracted in Berlin; files dated 2038, 2050
+  and 2107 from zip 3.0 and from hand-made fields cut to 32 bits; an archive behind a launcher
+  script; Shift-JIS names from Info-ZIP's NTFS host (11), refused as CP437 and right as CP932.
 """
 
 from __future__ import annotations
@@ -419,3 +423,112 @@ def test_japanese_names_need_code_page_932(bench, japanese_session, tmp_path):
     for name, (data, mtime) in JAPANESE_FILES.items():
         assert extracted[name].read_bytes() == data
         assert (source / name).read_bytes() == data
+
+
+# ---- what other ZIP readers read ------------------------------------------------------------
+
+def old_unix_field(mtime: float) -> bytes:
+    """Info-ZIP's older Unix field (0x5855) in its local form, as macOS tools write it."""
+    return struct.pack("<HHIIHH", 0x5855, 12, int(mtime), int(mtime), 501, 20)
+
+
+def pkware_unix_field(mtime: float) -> bytes:
+    return struct.pack("<HHIIHH", 0x000D, 12, int(mtime), int(mtime), 501, 20)
+
+
+def cut_unix_time_field(mtime: float) -> bytes:
+    """An extended timestamp as zip 3.0 and Go write it after 2038: cut to 32 bits."""
+    return struct.pack("<HHBI", 0x5455, 5, 1, int(mtime) & 0xFFFFFFFF)
+
+
+# Made in California (DOS times of Los Angeles, 9 hours behind Berlin in summer), extracted in
+# Berlin: only the Unix field tells the moment.
+OLD_UNIX_CASES = [
+    ("macos-5855", old_unix_field),
+    ("pkware-000d", pkware_unix_field),
+]
+
+
+@pytest.mark.parametrize("field", [c[1] for c in OLD_UNIX_CASES], ids=[c[0] for c in OLD_UNIX_CASES])
+def test_older_unix_time_fields(bench, tmp_path, field):
+    archive = tmp_path / "in.zip"
+    python_with_fields(archive, TIME_FILES, "America/Los_Angeles", field)
+    out = tmp_path / "out"
+    exe = bench.make_sfx(tmp_path, zip=archive, args=hidden_args(out))
+    expect_success(bench.start(exe, env={"TZ": BERLIN}))
+    for name, (_, mtime) in TIME_FILES.items():
+        assert (out / name).stat().st_mtime == mtime, name
+
+
+LATE_FILES = {
+    "y2038.txt": (b"a", utc_time(2038, 6, 1, 12, 34, 56)),
+    "y2050.txt": (b"b", utc_time(2050, 3, 4, 12, 34, 56)),
+    "y2107.txt": (b"c", utc_time(2107, 7, 8, 12, 34, 56)),
+}
+
+
+# A folder's files after 2038 get NTFS times from the builder.
+@pytest.mark.parametrize("maker", ["infozip", "python-cut-5455", "folder"])
+def test_times_after_2038_come_out_in_their_year(bench, tmp_path, maker):
+    archive = tmp_path / "in.zip"
+    out = tmp_path / "out"
+    if maker == "folder":
+        exe = bench.make_sfx(tmp_path, folder=write_source(tmp_path / "src", LATE_FILES), args=hidden_args(out))
+    else:
+        if maker == "infozip":
+            in_berlin(["zip", "-q", "-r", str(archive), "."], write_source(tmp_path / "src", LATE_FILES),
+                      {"TZ": "UTC"})
+        else:
+            python_with_fields(archive, LATE_FILES, "UTC", cut_unix_time_field)
+        exe = bench.make_sfx(tmp_path, zip=archive, args=hidden_args(out))
+    expect_success(bench.start(exe, env={"TZ": BERLIN}))
+    for name, (_, mtime) in LATE_FILES.items():
+        assert (out / name).stat().st_mtime == mtime, name
+
+
+def test_archive_with_bytes_in_front(bench, tmp_path):
+    """A launcher script glued to an archive whose offsets count from its own start."""
+    source = write_source(tmp_path / "src", BASE_FILES)
+    plain = tmp_path / "plain.zip"
+    in_berlin(["zip", "-q", "-r", str(plain), "."], source)
+    archive = tmp_path / "in.zip"
+    archive.write_bytes(b'#!/bin/sh\nexec java -jar "$0" "$@"\n' + plain.read_bytes())
+    out = tmp_path / "out"
+    exe = bench.make_sfx(tmp_path, zip=archive, args=hidden_args(out))
+    expect_success(bench.start(exe, env={"TZ": BERLIN}))
+    extracted = file_tree(out)
+    assert set(extracted) == set(BASE_FILES)
+    for name, (data, mtime) in BASE_FILES.items():
+        assert extracted[name].read_bytes() == data, name
+        assert extracted[name].stat().st_mtime == mtime, name
+
+
+def test_infozip_ntfs_host_with_shift_jis_names(bench, japanese_session, tmp_path):
+    """Host 11 (Info-ZIP's NTFS) names in Shift-JIS: "表" ends in the byte 0x5C, which a
+    single-byte reading would take for a folder separator."""
+    name = "一覧表.txt"
+    stored = name.encode("cp932")
+    placeholder = b"x" * (len(stored) - 4) + b".txt"  # zipfile writes non-ASCII names as UTF-8
+    archive = tmp_path / "in.zip"
+    with zipfile.ZipFile(archive, "w") as z:
+        info = zipfile.ZipInfo(placeholder.decode(), (2021, 6, 15, 14, 30, 10))
+        info.create_system = 11
+        z.writestr(info, b"Liste")
+    archive.write_bytes(archive.read_bytes().replace(placeholder, stored))
+    refused = subprocess.run([str(BUILD / "tvsfx"), "build", "-o", str(tmp_path / "x.exe"), str(archive)],
+                             capture_output=True, text=True)
+    assert refused.returncode == 1, refused.stderr
+    assert "made on Windows (NTFS, Info-ZIP), read as CP437" in refused.stderr
+    assert "--input-codepage CP932" in refused.stderr and not (tmp_path / "x.exe").exists()
+
+    out = tmp_path / "out"
+    exe = bench.make_sfx(tmp_path, zip=archive,
+                         args=[*hidden_args(out), "--input-codepage", "CP932", "--codepage", "CP932"])
+    japanese = Bench(japanese_session, tmp_path)
+    try:
+        expect_success(japanese.start(exe, env={"TZ": BERLIN}))
+    finally:
+        japanese.close()
+    extracted = file_tree(out)
+    assert set(extracted) == {name}
+    assert extracted[name].read_bytes() == b"Liste"

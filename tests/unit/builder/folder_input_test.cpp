@@ -91,23 +91,25 @@ TEST_F(BuilderTest, FolderEntriesAreSortedCompressedWhenItHelpsAndPlain)
     }
 }
 
-// The extended timestamp's signed 32 bits hold 1970 up to 2038-01-19 03:14:07 UTC; readers
-// take other values as before 1970 or as after 2038, so such a file keeps the DOS time alone
-// (clamped to its range) unless SOURCE_DATE_EPOCH caps it into range.
+// The extended timestamp's 32 bits mean the same to every reader from 1970 up to 2038-01-19
+// 03:14:07 UTC; a file outside that range gets NTFS times (100 ns since 1601) instead, the
+// moment in all three, unless SOURCE_DATE_EPOCH caps it into range.
 TEST_F(BuilderTest, FolderFilesGetAnExtendedTimestampWithinItsRange)
 {
     const struct {
         long long modified;
         const char* source_date;  // SOURCE_DATE_EPOCH, or none
-        long long stated;         // the field's time; -1 for no field
+        long long stated;         // the field's time
+        bool ntfs;                // NTFS times rather than an extended timestamp
     } cases[] = {
-        {0, nullptr, 0},
-        {1700000001, nullptr, 1700000001},
-        {1700000001, "1600000001", 1600000001},
-        {0x7FFFFFFF, nullptr, 0x7FFFFFFF},
-        {-86400, nullptr, -1},
-        {0x80000000LL, nullptr, -1},
-        {4102444800LL, "1600000000", 1600000000},  // 2100, capped into range
+        {0, nullptr, 0, false},
+        {1700000001, nullptr, 1700000001, false},
+        {1700000001, "1600000001", 1600000001, false},
+        {0x7FFFFFFF, nullptr, 0x7FFFFFFF, false},
+        {-86400, nullptr, -86400, true},
+        {0x80000000LL, nullptr, 0x80000000LL, true},
+        {4102444800LL, nullptr, 4102444800LL, true},               // 2100
+        {4102444800LL, "1600000000", 1600000000, false},           // 2100, capped into range
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.modified);
@@ -129,14 +131,21 @@ TEST_F(BuilderTest, FolderFilesGetAnExtendedTimestampWithinItsRange)
         ASSERT_EQ(locals.size(), 1u);
         Bytes field = {0x55, 0x54, 5, 0, 1, 0, 0, 0, 0};
         put_le32(field, 5, uint32_t(c.stated));
-        EXPECT_EQ(locals[0].extra, c.stated < 0 ? Bytes{} : field);
+        if (c.ntfs) {
+            field.assign(4 + 32, 0);
+            put_le16(field, 0, 0x000A), put_le16(field, 2, 32), put_le16(field, 8, 1), put_le16(field, 10, 24);
+            uint64_t ticks = uint64_t(c.stated * 10000000 + 116444736000000000LL);
+            for (size_t at = 12; at < field.size(); at += 8)
+                put_le32(field, at, uint32_t(ticks)), put_le32(field, at + 4, uint32_t(ticks >> 32));
+        }
+        EXPECT_EQ(locals[0].extra, field);
         // The central record carries the same field (unzip and 7-Zip read it there).
         size_t copies = 0;
         for (auto at = f.begin(); (at = std::search(at, f.end(), field.begin(), field.end())) != f.end(); ++at)
             ++copies;
-        EXPECT_EQ(copies, c.stated < 0 ? 0u : 2u);
+        EXPECT_EQ(copies, 2u);
         RunResult inspected = run({tvsfx_path(), "inspect", at("out.exe")});
-        EXPECT_NE(inspected.out.find(c.stated < 0 ? "time_from=dos" : "time_from=unix"), std::string::npos)
+        EXPECT_NE(inspected.out.find(c.ntfs ? "time_from=ntfs" : "time_from=unix"), std::string::npos)
             << inspected.out;
     }
 }
