@@ -28,7 +28,7 @@ LAYERS = [
     ["sfxhead/selfcheck", "sfxhead/config", "sfxhead/messages", "sfxhead/language"],
     # the dialog, and what only it uses
     ["sfxhead/main_dialog", "sfxhead/license"],
-    ["sfxhead/command", "sfxhead/info", "sfxhead/folders"],
+    ["sfxhead/command", "sfxhead/info", "sfxhead/folders", "sfxhead/private_folder"],
     # the driver
     ["sfxhead/extract"],
     # record walk, password, entry data pipeline
@@ -36,6 +36,8 @@ LAYERS = [
     # disks, the output file, the current entry's cipher, the archive file's lowest level
     ["sfxhead/volume", "sfxhead/output_file", "sfxhead/entry_cipher"],
     ["sfxhead/reader", "sfxhead/cleanup"],
+    # the mark an extracted file gets, and loses with it
+    ["sfxhead/web_mark"],
     # helpers and the register of global state
     ["sfxhead/screen", "sfxhead/failure"],
     ["sfxhead/paths", "sfxhead/globals", "sfxhead/log", "sfxhead/system"],
