@@ -289,6 +289,9 @@ static bool is_scheduled(const char* path)
 static bool holds_only_scheduled(const char* folder)
 {
     char pattern[PATH_CAPACITY];
+    // A folder whose search pattern would not fit a path cannot be looked into: it stays.
+    if (strlen(folder) + 2 >= sizeof pattern)
+        return false;
     copy_checked(pattern, sizeof pattern, folder, 7601);
     append_checked(pattern, sizeof pattern, "\\*", 7602);
     WIN32_FIND_DATAA found;
