@@ -47,6 +47,11 @@ extern const char text_log_end[];              // log line prefix of the exit co
 extern const char text_log_license[];          // log line: -silent took the licence as accepted
 extern const char text_log_at_restart[];       // log line prefix of a path left to the next restart
 extern const char text_log_not_removed[];      // log line prefix of a path the clean-up left
+extern const char text_log_not_empty[];        // ... a created folder that holds what the run did not make
+extern const char text_log_link[];             // ... a created path now a link or other reparse point
+extern const char text_log_replaced[];         // ... a created path where something else stands now
+extern const char text_log_gone[];             // ... a created path moved away or removed by the command
+extern const char text_log_folder[];           // log line prefix of the run's own temporary folder
 
 // --- licence dialog ------------------------------------------------------------------------
 // One raw Deflate stream that inflates to the licence dialog template (at most 600 bytes, as
@@ -82,6 +87,11 @@ struct TextSet {
     const char* log_license;
     const char* log_at_restart;
     const char* log_not_removed;
+    const char* log_not_empty;
+    const char* log_link;
+    const char* log_replaced;
+    const char* log_gone;
+    const char* log_folder;
 };
 extern const TextSet text_sets[LANGUAGE_COUNT];
 

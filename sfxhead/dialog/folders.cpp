@@ -10,6 +10,7 @@
 #include "globals.h"
 #include "message_ids.h"
 #include "paths.h"
+#include "system.h"
 
 enum { WINDOWS_FOLDER_LIMIT = 250, DISPLAY_NAME_CAPACITY = 512 };
 
@@ -40,10 +41,24 @@ int windows_temp_folder(char* buffer, size_t capacity)
     return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
 }
 
+typedef DWORD(WINAPI* TempPathCall)(DWORD, LPSTR);
+
+// GetTempPath2A (Windows 11, and updates of 10) reads TMP and TEMP as before, but gives a
+// program running as SYSTEM the system's own temporary folder, which only SYSTEM may open,
+// instead of a folder others may write to. It is looked up at run time.
+static int system_temp_folder(char* buffer)
+{
+    TempPathCall temp_path = (TempPathCall)(void*)kernel_procedure("GetTempPath2A");
+    if (temp_path == NULL)
+        return 0;
+    DWORD length = temp_path(PATH_CAPACITY, buffer);
+    return length != 0 && length < PATH_CAPACITY;
+}
+
 int find_temp_folder(char* destination, size_t capacity)
 {
     char folder[PATH_CAPACITY];
-    if (!read_env_folder("TMP", folder) && !read_env_folder("TEMP", folder) &&
+    if (!system_temp_folder(folder) && !read_env_folder("TMP", folder) && !read_env_folder("TEMP", folder) &&
         !windows_temp_folder(folder, sizeof folder))
         return 0;
     strip_trailing_separator(folder);

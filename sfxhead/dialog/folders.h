@@ -5,8 +5,9 @@
 #include <stddef.h>
 #include <windows.h>
 
-// The default folder when the configuration names none: TMP, TEMP or the Windows TEMP folder
-// (created when missing), without a trailing separator. 1 found, 0 not found.
+// The default folder when the configuration names none: GetTempPath2A where the system has it,
+// else TMP, TEMP or the Windows TEMP folder (created when missing), without a trailing
+// separator. 1 found, 0 not found.
 int find_temp_folder(char* destination, size_t capacity);
 int read_env_folder(const char* name, char* buffer);
 int windows_temp_folder(char* buffer, size_t capacity);

@@ -17,6 +17,7 @@
 #include "password.h"
 #include "paths.h"
 #include "pipeline.h"
+#include "private_folder.h"
 #include "resource_data.h"
 #include "screen.h"
 
@@ -27,6 +28,9 @@ enum { DIALOG_TEXT_CAPACITY = 300, CHECK_BOX_CAPTION_CAPACITY = 100, SHORT_COMMA
 enum { MAX_PROMPT_NAME_LENGTH = 24 };
 
 static UINT_PTR meter_timer;
+// The temporary folder the folder field was given when the package names no folder; empty
+// otherwise. Extract with this very text makes a folder of the run's own inside it.
+static char temp_folder_shown[PATH_CAPACITY];
 
 static bool hidden_mode()
 {
@@ -53,9 +57,10 @@ static void set_prompt_and_caption(HWND dialog)
 static void fill_folder_field(HWND dialog)
 {
     SendDlgItemMessageA(dialog, ID_FOLDER_FIELD, EM_LIMITTEXT, PATH_CAPACITY - 1, 0);
-    if (target_folder[0] == '\0')
+    if (target_folder[0] == '\0') {
         find_temp_folder(target_folder, PATH_CAPACITY);
-    else if (strcmp(target_folder, ".") == 0)
+        copy_checked(temp_folder_shown, sizeof temp_folder_shown, target_folder, 7650);
+    } else if (strcmp(target_folder, ".") == 0)
         GetCurrentDirectoryA(PATH_CAPACITY, target_folder);
     SetDlgItemTextA(dialog, ID_FOLDER_FIELD, target_folder);
 }
@@ -224,6 +229,21 @@ static bool take_folder_field(HWND dialog)
     return false;
 }
 
+// The temporary folder as shown stands for a new folder of the run's own inside it, made only
+// once the run goes ahead; the field then shows it. False (Extract available again) when it
+// cannot be made.
+static bool take_private_folder(HWND dialog)
+{
+    if (test_mode || temp_folder_shown[0] == '\0' || strcmp(target_folder, temp_folder_shown) != 0)
+        return true;
+    if (make_private_folder(target_folder, PATH_CAPACITY)) {
+        SetDlgItemTextA(dialog, ID_FOLDER_FIELD, target_folder);
+        return true;
+    }
+    EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
+    return false;
+}
+
 // Returns false when it stopped early (empty folder, password cancelled).
 static bool main_on_extract(HWND dialog)
 {
@@ -239,6 +259,8 @@ static bool main_on_extract(HWND dialog)
         EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
         return false;
     }
+    if (!take_private_folder(dialog))
+        return true;
     prepare_meter(dialog);
     bytes_written = 0;
     meter_mark = 0;

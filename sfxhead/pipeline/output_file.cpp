@@ -80,7 +80,7 @@ int open_output_file(const char* path)
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file != INVALID_HANDLE_VALUE) {
         output_handle = (HFILE)(INT_PTR)file;
-        remember_created(path);
+        remember_created_file(path, file);
         return OUTPUT_OPENED;
     }
     if (GetLastError() == ERROR_PATH_NOT_FOUND)

@@ -65,9 +65,16 @@ void log_extracted(const char* path)
     write_line(log_words->log_file, path);
 }
 
-void log_left_behind(const char* path, bool scheduled)
+void log_left_behind(const char* path, LeftBehind reason)
 {
-    write_line(scheduled ? log_words->log_at_restart : log_words->log_not_removed, path);
+    const char* const prefixes[] = {log_words->log_at_restart, log_words->log_not_removed, log_words->log_not_empty,
+                                    log_words->log_link,       log_words->log_replaced,    log_words->log_gone};
+    write_line(prefixes[reason], path);
+}
+
+void log_private_folder(const char* path)
+{
+    write_line(log_words->log_folder, path);
 }
 
 void log_license_accepted()

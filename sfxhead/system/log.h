@@ -23,9 +23,19 @@ bool open_log(const char* path);
 void log_message(const char* text);
 // One line "Datei: path" for a file extracted completely.
 void log_extracted(const char* path);
-// One line for a created path the clean-up could not remove: "Beim Neustart entfernen: path"
-// when it is scheduled for the next restart, else "Nicht entfernt: path".
-void log_left_behind(const char* path, bool scheduled);
+// Why the clean-up left a path this run created.
+enum LeftBehind {
+    LEFT_AT_RESTART,    // "Beim Neustart entfernen: ": scheduled for the next restart
+    LEFT_NOT_REMOVED,   // "Nicht entfernt: ": in use, and the system refused the schedule
+    LEFT_NOT_EMPTY,     // "Nicht entfernt, Ordner nicht leer: ": a folder holding what the run did not make
+    LEFT_LINK,          // "Nicht entfernt, Verknüpfung: ": now a link, junction or other reparse point
+    LEFT_REPLACED,      // "Nicht entfernt, ausgetauscht: ": something else stands at the path now
+    LEFT_GONE,          // "Nicht mehr vorhanden: ": moved away or removed by the command
+};
+// One line for a created path the clean-up did not remove, with the reason.
+void log_left_behind(const char* path, LeftBehind reason);
+// One line "Ordner: path" for the folder of its own a run made in the temporary folder.
+void log_private_folder(const char* path);
 // One line saying that -silent took the licence as accepted.
 void log_license_accepted();
 // Writes the outcome line "Ende: Exitcode n" and returns code.

@@ -7,5 +7,7 @@
 
 // The kernel32 function of that name, or NULL where the system has none.
 FARPROC kernel_procedure(const char* name);
+// The same for advapi32 (security descriptors, the random source).
+FARPROC advapi_procedure(const char* name);
 
 #endif

@@ -21,6 +21,7 @@
 #include "pipeline.h"
 #include "reader.h"
 #include "volume.h"
+#include "web_mark.h"
 
 enum { WORK_PATH_CAPACITY = 517, QUESTION_CAPACITY = 320 };
 
@@ -155,7 +156,7 @@ static void create_folder(char* path)
         return;
     if (!CreateDirectoryA(path, NULL))
         fatal_message(1557, 1558, MSG_CREATE_FOLDER_FAILED, path);
-    remember_created(path);
+    remember_created_folder(path);
 }
 
 // Builds the path whose folders are created: for a directory entry the target folder and the
@@ -376,6 +377,7 @@ static void extract_file()
     extract_entry_data();
     if (!commit_output_file())
         refuse_output_file();
+    mark_extracted_file(entry_name);
     log_extracted(entry_name);
     ++files_extracted;
 }

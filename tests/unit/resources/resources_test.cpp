@@ -904,6 +904,11 @@ TEST(Languages, UsageAndFixedTextsInBothLanguages)
         {"log_license", german().log_license, english().log_license},
         {"log_at_restart", german().log_at_restart, english().log_at_restart},
         {"log_not_removed", german().log_not_removed, english().log_not_removed},
+        {"log_not_empty", german().log_not_empty, english().log_not_empty},
+        {"log_link", german().log_link, english().log_link},
+        {"log_replaced", german().log_replaced, english().log_replaced},
+        {"log_gone", german().log_gone, english().log_gone},
+        {"log_folder", german().log_folder, english().log_folder},
     };
     for (const Fixed& f : fixed) {
         SCOPED_TRACE(f.name);

@@ -31,7 +31,7 @@ LAYERS = [
     ["sfxhead/start/selfcheck", "sfxhead/start/config", "sfxhead/dialog/messages", "sfxhead/dialog/language"],
     # the dialog, and what only it uses
     ["sfxhead/dialog/main_dialog", "sfxhead/dialog/license"],
-    ["sfxhead/dialog/command", "sfxhead/dialog/info", "sfxhead/dialog/folders"],
+    ["sfxhead/dialog/command", "sfxhead/dialog/info", "sfxhead/dialog/folders", "sfxhead/dialog/private_folder"],
     # the driver
     ["sfxhead/walk/extract"],
     # record walk, password, entry data pipeline
@@ -40,6 +40,8 @@ LAYERS = [
     ["sfxhead/pipeline/volume", "sfxhead/pipeline/output_file", "sfxhead/pipeline/entry_cipher",
      "sfxhead/pipeline/lzma_entry"],
     ["sfxhead/pipeline/reader", "sfxhead/pipeline/cleanup"],
+    # the mark an extracted file gets, and loses with it
+    ["sfxhead/pipeline/web_mark"],
     # helpers and the register of global state
     ["sfxhead/system/screen", "sfxhead/system/failure"],
     ["sfxhead/system/paths", "sfxhead/system/globals", "sfxhead/system/log", "sfxhead/system/system"],
