@@ -8,4 +8,9 @@
 // The kernel32 function of that name, or NULL where the system has none.
 FARPROC kernel_procedure(const char* name);
 
+// Takes the program's own folder (usually Downloads) and the current directory out of the
+// search for DLLs that the system loads later at run time, so a DLL planted beside the package
+// is never loaded in place of a system one. Must run before anything can load a DLL.
+void restrict_dll_search();
+
 #endif
