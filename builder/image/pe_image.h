@@ -29,6 +29,7 @@ enum PeField : uint32_t {
     PE_CHECKSUM = 88,
     PE_DIRECTORY_COUNT = 116,
     PE_CERTIFICATE_DIRECTORY = 120 + 4 * 8,  // data directory 4: the Authenticode signature
+    PE_RELOCATION_DIRECTORY = 120 + 5 * 8,   // data directory 5: the base relocations
     PE32PLUS_IMAGE_BASE = 48,
     PE32PLUS_DIRECTORY_SHIFT = 16,
     PE_OPTIONAL_BODY = 24,                   // the optional header starts here

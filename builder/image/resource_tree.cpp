@@ -337,6 +337,56 @@ const ResourceEntry* first_resource(const std::vector<ResourceEntry>& entries, u
     return first;
 }
 
+namespace {
+
+uint32_t relocation_directory_field(bool pe32_plus)
+{
+    return PE_RELOCATION_DIRECTORY + (pe32_plus ? uint32_t(PE32PLUS_DIRECTORY_SHIFT) : 0u);
+}
+
+uint32_t mapped_extent(const PeSection& s)
+{
+    return s.virtual_size != 0 ? s.virtual_size : s.raw_size;
+}
+
+// The index of the section whose memory holds `rva`, or the number of sections.
+size_t section_at(const PeImage& image, uint32_t rva)
+{
+    for (size_t i = 0; i < image.sections.size(); ++i) {
+        const PeSection& s = image.sections[i];
+        if (rva != 0 && rva >= s.virtual_address && rva - s.virtual_address < mapped_extent(s))
+            return i;
+    }
+    return image.sections.size();
+}
+
+// The section of the base relocations (a stub linked for address-space randomisation has one),
+// or the number of sections.
+size_t relocation_section(const std::vector<uint8_t>& stub, const PeImage& image)
+{
+    return section_at(image, get_u32(&stub[image.pe_offset + relocation_directory_field(image.pe32_plus)]));
+}
+
+// Puts the base relocations behind the rewritten resources, at the first free place in memory
+// (`virtual_end`) and at the end of the file; returns the image's new end in memory. Their
+// blocks name places in the code and data by RVA, none in the resources or in themselves, so
+// the bytes move unchanged; only their section header and data directory follow.
+uint64_t append_relocations(std::vector<uint8_t>& stub, const PeImage& image, size_t index,
+                            const std::vector<uint8_t>& bytes, uint32_t virtual_end)
+{
+    const PeSection& old = image.sections[index];
+    uint32_t raw_pointer = uint32_t(stub.size());  // the resources end file-aligned
+    stub.insert(stub.end(), bytes.begin(), bytes.end());
+    uint8_t* header = &stub[image.section_table_offset + index * SECTION_HEADER_SIZE];
+    put_u32(header + 12, virtual_end);
+    put_u32(header + 20, raw_pointer);
+    uint8_t* directory = &stub[image.pe_offset + relocation_directory_field(image.pe32_plus)];
+    put_u32(directory, get_u32(directory) - old.virtual_address + virtual_end);
+    return align_up(uint64_t(virtual_end) + mapped_extent(old), image.section_alignment);
+}
+
+}  // namespace
+
 void write_resources(std::vector<uint8_t>& stub, PeImage& image, const std::vector<ResourceEntry>& entries,
                      const std::string& what)
 {
@@ -345,21 +395,29 @@ void write_resources(std::vector<uint8_t>& stub, PeImage& image, const std::vect
     if (rva == 0)
         fail(what + ": has no resources, so --icon and the version options have nothing to rewrite "
                     "(a stub linked with its icon and manifest is needed)");
-    size_t index = image.sections.size();
-    for (size_t i = 0; i < image.sections.size(); ++i) {
-        if (rva != 0 && image.sections[i].virtual_address == rva)
-            index = i;
-    }
-    // The section can only grow when nothing lies behind it, in the file and in memory.
+    size_t index = section_at(image, rva);
+    size_t relocations = relocation_section(stub, image);
+    // The section can only grow when nothing lies behind it, in the file and in memory, but the
+    // base relocations, which the linker puts last and which move along behind it.
+    bool move_relocations = index < image.sections.size() && relocations < image.sections.size() &&
+                            relocations != index &&
+                            image.sections[relocations].virtual_address > image.sections[index].virtual_address &&
+                            image.sections[relocations].raw_pointer > image.sections[index].raw_pointer;
     bool last = index < image.sections.size();
     for (size_t i = 0; last && i < image.sections.size(); ++i) {
         const PeSection &s = image.sections[i], &r = image.sections[index];
-        last = i == index || (s.virtual_address < r.virtual_address && (s.raw_size == 0 || s.raw_pointer < r.raw_pointer));
+        last = i == index || (i == relocations && move_relocations) ||
+               (s.virtual_address < r.virtual_address && (s.raw_size == 0 || s.raw_pointer < r.raw_pointer));
     }
     if (!last)
         fail(what + ": its resources are not in a section of their own at the end of the image, "
                     "so --icon and the version options cannot rewrite them");
-    PeSection& section = image.sections[index];
+    const PeSection& section = image.sections[index];
+    std::vector<uint8_t> relocation_bytes;
+    if (move_relocations) {
+        const PeSection& moved = image.sections[relocations];
+        relocation_bytes.assign(stub.begin() + moved.raw_pointer, stub.begin() + moved.raw_pointer + moved.raw_size);
+    }
     std::vector<uint8_t> tree = TreeWriter(entries).write(rva);
     uint32_t raw_size = uint32_t(align_up(tree.size(), image.file_alignment));
     stub.resize(section.raw_pointer);
@@ -372,6 +430,9 @@ void write_resources(std::vector<uint8_t>& stub, PeImage& image, const std::vect
     put_u32(header + 8, uint32_t(tree.size()));
     put_u32(header + 16, raw_size);
     put_u32(&stub[field + 4], uint32_t(tree.size()));
-    put_u32(pe + PE_SIZE_OF_IMAGE, uint32_t(align_up(uint64_t(rva) + tree.size(), image.section_alignment)));
+    uint64_t image_end = align_up(uint64_t(rva) + tree.size(), image.section_alignment);
+    if (move_relocations)
+        image_end = append_relocations(stub, image, relocations, relocation_bytes, uint32_t(image_end));
+    put_u32(pe + PE_SIZE_OF_IMAGE, uint32_t(image_end));
     image = parse_pe_image(stub, what);
 }

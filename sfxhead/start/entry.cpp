@@ -16,6 +16,7 @@
 #include "resource_data.h"
 #include "selfcheck.h"
 #include "startup.h"
+#include "system.h"
 
 enum { DIALOG_TEMPLATE_COPY_SIZE = 1024 };
 
@@ -118,6 +119,8 @@ static int sfx_main(HINSTANCE module, char* command_line)
 // quoted or not, and then every character up to 0x20 are skipped.
 extern "C" void __stdcall process_start()
 {
+    // First, before the common controls, a dialog or the shell load any DLL by name.
+    restrict_dll_search();
     unsigned char* p = (unsigned char*)GetCommandLineA();
     if (*p == '"') {
         for (++p; *p && *p != '"'; ++p) {

@@ -10,4 +10,9 @@ FARPROC kernel_procedure(const char* name);
 // The same for advapi32 (security descriptors, the random source).
 FARPROC advapi_procedure(const char* name);
 
+// Takes the program's own folder (usually Downloads) and the current directory out of the
+// search for DLLs that the system loads later at run time, so a DLL planted beside the package
+// is never loaded in place of a system one. Must run before anything can load a DLL.
+void restrict_dll_search();
+
 #endif

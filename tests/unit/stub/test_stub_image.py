@@ -42,5 +42,50 @@ class StubImageTest(unittest.TestCase):
         self.assertIn(b'processorArchitecture="x86"', self.image)
 
 
+# DllCharacteristics bits.
+HIGH_ENTROPY_VA = 0x0020
+DYNAMIC_BASE = 0x0040
+NX_COMPAT = 0x0100
+TERMINAL_SERVER_AWARE = 0x8000
+RELOCS_STRIPPED = 0x0001  # a file header characteristic
+STUB64 = os.environ.get("TVSFX_STUB64", os.path.join(os.path.dirname(STUB), "wine64", "tvsfx32.exe"))
+
+
+def image_layout(image):
+    """(file characteristics, DllCharacteristics, relocation directory (rva, size), sections as
+    (name, rva, virtual size)) of a PE32 or PE32+ image."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    sections, optional_size, characteristics = struct.unpack_from("<H12xHH", image, pe + 6)
+    optional = pe + 24
+    plus = struct.unpack_from("<H", image, optional)[0] == 0x20B
+    dll_characteristics = struct.unpack_from("<H", image, optional + 70)[0]
+    relocations = struct.unpack_from("<II", image, optional + (112 if plus else 96) + 5 * 8)
+    table = optional + optional_size
+    layout = [struct.unpack_from("<8sII", image, table + 40 * i) for i in range(sections)]
+    return (characteristics, dll_characteristics, relocations,
+            [(name.rstrip(b"\0").decode(), rva, size) for name, size, rva in layout])
+
+
+class HardenedImageTest(unittest.TestCase):
+    """Both builds of the stub can be loaded at any base and carry the system's mitigations."""
+
+    def check_image(self, path, wanted_flags):
+        with open(path, "rb") as f:
+            characteristics, flags, (rva, size), sections = image_layout(f.read())
+        self.assertEqual(flags & wanted_flags, wanted_flags, f"DllCharacteristics {flags:#06x}")
+        self.assertFalse(characteristics & RELOCS_STRIPPED, "relocations stripped")
+        self.assertGreater(size, 8, "no base relocations")
+        holder = [name for name, start, length in sections if start <= rva and rva + size <= start + length]
+        self.assertEqual(holder, [".reloc"])
+
+    def test_32_bit_stub(self):
+        self.check_image(STUB, DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE)
+
+    def test_x86_64_stub(self):
+        if not os.path.exists(STUB64):
+            self.skipTest(f"{STUB64} is not built (make wine64)")
+        self.check_image(STUB64, DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE | HIGH_ENTROPY_VA)
+
+
 if __name__ == "__main__":
     unittest.main()
