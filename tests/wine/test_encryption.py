@@ -227,3 +227,17 @@ def test_skipped_encrypted_entry_is_stepped_over_whole(bench, tmp_path, writer):
     assert (out / "b.bin").read_text() == "alt"
     for name in ("a.txt", "c.txt"):
         assert (out / name).read_bytes() == (exe.source / name).read_bytes()
+
+
+@pytest.mark.parametrize("mode", [["--hidden"], ["--auto"]], ids=["hidden", "auto"])
+def test_cancelled_password_ends_a_run_that_started_by_itself(bench, tmp_path, mode):
+    """A dialog that pressed Extract by itself has no button left to press: Cancel in the
+    password dialog ends the program with exit code 3 instead of leaving it waiting."""
+    out = tmp_path / "out"
+    exe = bench.make_sfx(tmp_path, files={"a.txt": "geheim"},
+                         args=["--password", PASSWORD, *mode, "--folder", bench.winpath(out)])
+    run = bench.start(exe)
+    password = run.wait_window(caption=PASSWORD_CAPTION)
+    password.click(IDCANCEL)
+    assert run.wait_exit() == 3
+    assert not out.exists()
