@@ -51,7 +51,7 @@ int64_t entry_exact_time;
 int extracting;
 int files_extracted;
 uint32_t bytes_written;
-uint32_t meter_mark;
+DWORD meter_tick;
 int meter_visible;
 
 HFILE archive_handle;
