@@ -131,3 +131,48 @@ def test_spanned_package_shows_the_licence_from_disk_1(bench, tmp_path, exe_volu
     swap_when_asked(run, floppy, disks, 2)
     finish(run, dialog, 2)
     bench.compare_trees(tmp_path / "out", disks.source)
+
+
+# ---- a licence record the file does not hold ---------------------------------------------------
+
+HEADER_ERROR = "Ungültiger Header im Archiv. Mögliche Ursache: Dateiübertragungsfehler."
+
+
+def licence_record(offset, size):
+    def change(f):
+        f["license_offset"] = offset(f)
+        f["license_size"] = size(f)
+        f.fix_stub_crc()
+    return change
+
+
+# The record is checked at start-up in every mode, before anything else: the page of a silent
+# run is never shown, yet it must not be logged as accepted.
+BAD_RECORDS = [
+    ("offset-past-the-file", licence_record(lambda f: len(f.data) + 16, lambda f: f["license_size"])),
+    ("offset-without-size", licence_record(lambda f: f["license_offset"], lambda f: 0)),
+    ("text-into-the-configuration",
+     licence_record(lambda f: f["license_offset"], lambda f: f["config_offset"] - f["license_offset"] + 1)),
+]
+MODES = ["dialog", "silent", "hidden-package"]
+
+
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("change", [c[1] for c in BAD_RECORDS], ids=[c[0] for c in BAD_RECORDS])
+def test_damaged_licence_record_is_a_header_error_in_every_mode(bench, tmp_path, change, mode):
+    exe, out = license_build(bench, tmp_path, hidden=mode == "hidden-package")
+    f = bench.patch(exe)
+    change(f)
+    f.save()
+    log = tmp_path / "lauf.log"
+    switches = f'-log="{bench.winpath(log)}"' + (" -silent" if mode == "silent" else "")
+    run = bench.start(exe, switches)
+    if mode == "silent":
+        assert exit_without_window(run) == 2
+    else:
+        box = run.wait_message_box()
+        assert (box.text, box.icon) == (HEADER_ERROR, "error"), box.summary()
+        box.click("OK")
+        assert run.wait_exit() == 2
+    assert "Lizenz" not in log.read_bytes().decode("utf-8")
+    assert not out.exists()
