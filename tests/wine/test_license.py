@@ -7,6 +7,7 @@ import time
 
 import pytest
 
+from sfxfile import HEADER_ERROR
 from winebench import TIME_FACTOR, exit_without_window
 
 FILES = {"a.txt": "alpha", "sub/b.txt": "beta"}
@@ -135,7 +136,6 @@ def test_spanned_package_shows_the_licence_from_disk_1(bench, tmp_path, exe_volu
 
 # ---- a licence record the file does not hold ---------------------------------------------------
 
-HEADER_ERROR = "Ungültiger Header im Archiv. Mögliche Ursache: Dateiübertragungsfehler."
 
 
 def licence_record(offset, size):
@@ -154,18 +154,23 @@ BAD_RECORDS = [
     ("text-into-the-configuration",
      licence_record(lambda f: f["license_offset"], lambda f: f["config_offset"] - f["license_offset"] + 1)),
 ]
-MODES = ["dialog", "silent", "hidden-package"]
+# The builder refuses --hidden with --license, so the hidden package is one whose record says
+# hidden; -test never shows the page either.
+MODES = {"dialog": "", "silent": " -silent", "test": " -test", "hidden-package": ""}
+SFX_HIDDEN = 0x00400000
 
 
 @pytest.mark.parametrize("mode", MODES)
 @pytest.mark.parametrize("change", [c[1] for c in BAD_RECORDS], ids=[c[0] for c in BAD_RECORDS])
 def test_damaged_licence_record_is_a_header_error_in_every_mode(bench, tmp_path, change, mode):
-    exe, out = license_build(bench, tmp_path, hidden=mode == "hidden-package")
+    exe, out = license_build(bench, tmp_path)
     f = bench.patch(exe)
+    if mode == "hidden-package":
+        f["flags"] |= SFX_HIDDEN
     change(f)
     f.save()
     log = tmp_path / "lauf.log"
-    switches = f'-log="{bench.winpath(log)}"' + (" -silent" if mode == "silent" else "")
+    switches = f'-log="{bench.winpath(log)}"' + MODES[mode]
     run = bench.start(exe, switches)
     if mode == "silent":
         assert exit_without_window(run) == 2
