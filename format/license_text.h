@@ -17,4 +17,14 @@ enum {
     LICENSE_STORED_MAX = LICENSE_TEXT_MAX + 1024,
 };
 
+// Whether a stub record's licence fields can be right: offset 0 (no licence), or a stored
+// text of 1..LICENSE_STORED_MAX bytes that ends by `next` (the configuration block, or the
+// archive when there is none) and within the file. The stub holds every run to this at
+// start-up, whether or not the page is shown, and inspect reports a record that fails it.
+constexpr bool license_record_sound(uint32_t offset, uint32_t size, uint32_t next, uint64_t file_size)
+{
+    return offset == 0 || (size != 0 && size <= LICENSE_STORED_MAX && (uint64_t)offset + size <= next &&
+                           (uint64_t)offset + size <= file_size);
+}
+
 #endif

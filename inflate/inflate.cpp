@@ -21,6 +21,7 @@ uint32_t bit_buffer;
 uint32_t bit_count;
 uint8_t deflate64;
 bool fast_loop_enabled = true;
+uint32_t overread_bits;
 
 #ifdef INFLATE_TRACE_ERRORS
 const char* inflate_error_reason;
@@ -55,12 +56,14 @@ int fetch_byte(uint8_t* byte)
 }
 
 // Makes at least n bits (n <= 16) available. Past the end of input the bits are zeros: they
-// mean nothing, and the decoder stops at its next check of input_exhausted.
+// mean nothing, and the decoder stops at its next check of input_exhausted. overread_bits
+// counts them, so the end of the stream can tell looked-at zeros from taken ones.
 static void need_bits(uint32_t n)
 {
     while (bit_count < n) {
         uint8_t byte = 0;
-        fetch_byte(&byte);
+        if (fetch_byte(&byte) == 0)
+            overread_bits += 8;
         bit_buffer |= (uint32_t)byte << bit_count;
         bit_count += 8;
     }
@@ -358,18 +361,30 @@ int inflate_stream(uint8_t is_deflate64)
     window_pos = 0;
     bit_buffer = 0;
     bit_count = 0;
+    overread_bits = 0;
     bool final_block = false;
     do {
         int result = decode_block(&final_block);
         if (result != INFLATE_OK)
             return result;  // what the window holds since its last flush is not passed on
     } while (!final_block);
+    // Zeros past the input decode as a fixed block's end-of-block code, and as the tail of
+    // many others: a final block that took any of them is cut, however well its output reads.
+    if (overread_bits > bit_count) {
+        NOTE_ERROR("final block ends past the input");
+        return INFLATE_DATA_ERROR;
+    }
     flush_window(window_pos);
     if (output_cut) {
         NOTE_ERROR("output block full");
         return INFLATE_DATA_ERROR;
     }
     return INFLATE_OK;
+}
+
+uint32_t inflate_unused_bytes()
+{
+    return source_remaining + (bit_count - overread_bits) / 8;
 }
 
 int inflate_memory(const uint8_t* src, uint32_t src_len, uint8_t* dest, uint32_t dest_capacity)

@@ -59,6 +59,10 @@ extern uint8_t* output_end;
 // (ZIP method 9), 0 for Deflate. The window content survives from one stream to the next.
 int inflate_stream(uint8_t deflate64);
 
+// After inflate_stream returned INFLATE_OK: the whole bytes of the source behind the final
+// block (held in the bit buffer or not yet taken). A ZIP entry's stream should have none.
+uint32_t inflate_unused_bytes();
+
 // In-memory decode of plain Deflate data stored in the program (configuration block,
 // message table, dialog template): sets up source and sink, decodes, clears the cursors.
 // Never writes outside dest[0, dest_capacity).

@@ -17,6 +17,7 @@ extern uint32_t bit_buffer;   // bit accumulator: bits enter at bit_count, strea
                               // bits above bit_count are always 0
 extern uint32_t bit_count;    // valid bits in bit_buffer; at most 23 on the careful path
 extern uint8_t deflate64;     // 1 while a Deflate64 stream is decoded
+extern uint32_t overread_bits; // zero bits fed past the end of the input in this stream
 
 // False makes every symbol go through the careful path; the tests and the fuzzer compare
 // the two paths with it. Always true in the stub.

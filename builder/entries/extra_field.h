@@ -64,11 +64,17 @@ struct AesRecord {
     bool vendor_ae = false;  // vendor id "AE"
     uint8_t strength = 0;   // 1..3 for 128, 192, 256 bits
     uint16_t method = 0;    // the real compression method
+    size_t size = 0;        // the record's data bytes; the stub takes only a record of AES_EXTRA_SIZE
 
     bool usable() const
     {
-        return found && (version == AES_VERSION_AE1 || version == AES_VERSION_AE2) && vendor_ae &&
-               strength >= AES_STRENGTH_128 && strength <= AES_STRENGTH_256;
+        return found && size == AES_EXTRA_SIZE && (version == AES_VERSION_AE1 || version == AES_VERSION_AE2) &&
+               vendor_ae && strength >= AES_STRENGTH_128 && strength <= AES_STRENGTH_256;
+    }
+    bool same_as(const AesRecord& other) const
+    {
+        return found == other.found && size == other.size && version == other.version &&
+               vendor_ae == other.vendor_ae && strength == other.strength && method == other.method;
     }
     unsigned key_bits() const { return 64 + 64 * strength; }
 };
@@ -77,9 +83,12 @@ inline AesRecord find_aes_record(const std::vector<uint8_t>& extra)
 {
     AesRecord record;
     for_each_extra(extra, [&](uint16_t id, const uint8_t* data, size_t size, size_t) {
-        if (id != EXTRA_AES || size < AES_EXTRA_SIZE || record.found)
+        if (id != EXTRA_AES || record.found)
             return;
         record.found = true;
+        record.size = size;
+        if (size < AES_EXTRA_SIZE)
+            return;
         record.version = get_u16(data);
         record.vendor_ae = data[2] == 'A' && data[3] == 'E';
         record.strength = data[4];

@@ -204,6 +204,9 @@ void check_aes_entry(const ArchiveEntry& e, const std::string& label)
     if (aes.version >= AES_VERSION_AE1 && aes.version <= AES_VERSION_AE2 && !aes.vendor_ae)
         fail(label + " has an AES extra field whose vendor ID is not \"AE\"; the stub decrypts only the AES "
              "entries of that vendor ID (AE-1 and AE-2)");
+    if (aes.size != AES_EXTRA_SIZE)
+        fail(label + ": its AES extra field (0x9901) holds " + std::to_string(aes.size) + " bytes instead of " +
+             std::to_string(AES_EXTRA_SIZE) + "; the stub cannot decrypt it");
     if (!aes.usable())
         fail(label + " uses an AES extra field of vendor version " + std::to_string(aes.version) + " and strength " +
              std::to_string(aes.strength) + "; the stub decrypts AE-1 and AE-2 with strength 1, 2 or 3 (AES-128/192/256)");
@@ -376,6 +379,32 @@ void check_entry_extents(const std::vector<CentralItem>& items, uint64_t directo
     }
 }
 
+std::string hex32(uint32_t value)
+{
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+// The stub reads the local header, other ZIP tools the central directory: both must describe
+// the same entry. The AES record (strength, real method, vendor), and the CRC and sizes unless
+// the local header defers them to a data descriptor (bit 3; ZIP64 entries are refused anyway).
+// Method and encryption are compared by the caller. `h` is the fixed part of the local header.
+void check_local_agrees(const uint8_t* h, const ArchiveEntry& e, bool zip64, const std::string& label)
+{
+    if (e.method == METHOD_AES && !find_aes_record(e.local_extra).same_as(find_aes_record(e.central_extra)))
+        fail(label + ": the AES extra fields (0x9901) of its local header and the central directory disagree");
+    if (zip64 || (get_u16(h + 6) & GP_DESCRIPTOR))
+        return;
+    if (get_u32(h + 14) != e.crc32)
+        fail(label + ": the local header gives CRC-32 " + hex32(get_u32(h + 14)) + ", the central directory " +
+             hex32(e.crc32));
+    if (get_u32(h + 18) != e.compressed_size || get_u32(h + 22) != e.uncompressed_size)
+        fail(label + ": the local header gives sizes " + std::to_string(get_u32(h + 18)) + " and " +
+             std::to_string(get_u32(h + 22)) + ", the central directory " + std::to_string(e.compressed_size) +
+             " and " + std::to_string(e.uncompressed_size));
+}
+
 // Reads the local header: DOS time, flags and extra field come from here, because the
 // stub reads these very bytes (for an encrypted entry with bit 3 its check byte is the
 // local time's high byte). Sizes and CRC stay those of the central directory, since
@@ -407,6 +436,7 @@ uint64_t read_local_header(std::FILE* f, uint64_t offset, ArchiveEntry& e, bool&
     // The stub reads the AES record of the local header, whatever the central directory says.
     if (e.method == METHOD_AES && !aes)
         fail(path + ": " + entry_label(e) + " has method 99 (AES) but its local header has no AES extra field (0x9901)");
+    check_local_agrees(h.data(), e, zip64, path + ": " + entry_label(e));
     return offset + LOCAL_HEADER_SIZE + name_size + extra_size;
 }
 
@@ -483,42 +513,26 @@ void cross_check(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, const std
         fail(label + "the CRC-32 in its headers disagree");
 }
 
-// Decompresses a stored or Deflate entry once and lets libzip compare its CRC, so a
-// damaged input is refused here instead of failing on the user's machine; Deflate64, which
-// libzip cannot decode, and LZMA go through the stub's own decoders. (Encrypted entries need their
-// password; those are copied as they are.)
-void verify_entry_data(zip_t* za, zip_uint64_t index, const ArchiveEntry& e, uint64_t data_offset,
-                       const std::string& path)
+// Decodes an entry that is not encrypted once with the stub's decoder, by the stub's rule for
+// a good entry, so a damaged input is refused here, named as the input's entry, instead of
+// failing on the user's machine (or in the round trip, which could only blame the package).
+// Bytes behind the final Deflate block are left out, with a warning: the package's entry ends
+// where its stream does. (Encrypted entries need their password; those are copied as they are.)
+void verify_entry_data(ArchiveEntry& e, uint64_t data_offset, const std::string& path)
 {
     if (e.encrypted())
         return;
-    if (e.method == METHOD_DEFLATE64 || e.method == METHOD_LZMA) {
-        FilePtr f = open_regular_file(path, "input");
-        std::string error = e.method == METHOD_LZMA
-                                ? check_lzma_data(f.get(), data_offset, e.gp_flags, uint32_t(e.compressed_size),
-                                                  uint32_t(e.uncompressed_size), e.crc32)
-                                : check_deflate64_data(f.get(), data_offset, uint32_t(e.compressed_size),
-                                                       uint32_t(e.uncompressed_size), e.crc32);
-        if (!error.empty())
-            fail(path + ": " + entry_label(e) + ": " + error);
+    FilePtr f = open_regular_file(path, "input");
+    uint32_t unused = 0;
+    std::string error = check_entry_data(f.get(), data_offset, e.method, e.gp_flags, uint32_t(e.compressed_size),
+                                         uint32_t(e.uncompressed_size), e.crc32, &unused);
+    if (!error.empty())
+        fail(path + ": " + entry_label(e) + ": " + error);
+    if (unused == 0)
         return;
-    }
-    zip_file_t* file = zip_fopen_index(za, index, 0);
-    if (file == nullptr)
-        fail(path + ": " + entry_label(e) + ": " + zip_strerror(za));
-    static char chunk[1 << 16];
-    zip_int64_t n;
-    uint64_t produced = 0;
-    // libzip compares the CRC of what the data gives, not its length with the header's size.
-    while ((n = zip_fread(file, chunk, sizeof chunk)) > 0 && produced <= e.uncompressed_size)
-        produced += uint64_t(n);
-    std::string error = n < 0 ? zip_file_strerror(file) : "";
-    zip_fclose(file);
-    if (n < 0)
-        fail(path + ": " + entry_label(e) + " is damaged (" + error + ")");
-    if (produced != e.uncompressed_size)
-        fail(path + ": " + entry_label(e) + ": its data gives " + (produced > e.uncompressed_size ? "more than " : "") +
-             std::to_string(produced) + " bytes, the header says " + std::to_string(e.uncompressed_size));
+    warn(path + ": " + entry_label(e) + ": the " + std::to_string(unused) +
+         " bytes behind the end of its Deflate data are left out");
+    e.compressed_size -= unused;
 }
 
 // libzip checks the CRC of a stored entry even when asked for its raw bytes, which fails
@@ -630,11 +644,11 @@ ArchiveInput read_input_zip(const std::string& path, const NameReading& reading)
             e.read_comment = comment_reader(comments, items[i].comment_offset, e.comment_size, path);
         uint64_t data_offset = items[i].data_offset;
         e.open_payload = [za, i, path, data_offset](ArchiveEntry& entry) {
-            verify_entry_data(za.get(), i, entry, data_offset, path);
+            verify_entry_data(entry, data_offset, path);
             std::string label = path + ": " + entry_label(entry);
             if (entry.encrypted() && (entry.method == METHOD_STORED || entry.method == METHOD_AES))
                 return limited(direct_payload_reader(path, data_offset, label), entry.compressed_size);
-            return raw_payload_reader(za, i, label);
+            return limited(raw_payload_reader(za, i, label), entry.compressed_size);
         };
         input.entries.push_back(std::move(e));
     }

@@ -110,10 +110,9 @@ void read_license(std::FILE* f, InspectReport& report)
     const Record& r = report.record;
     if (r.license_offset == 0)
         return;
-    uint64_t end = uint64_t(r.license_offset) + r.license_size;
     uint32_t next = r.config_offset != 0 ? r.config_offset : r.archive_offset;
     std::string& error = report.license_error;
-    if (r.license_size == 0 || r.license_size > LICENSE_STORED_MAX || end > next || end > report.file_size)
+    if (!license_record_sound(r.license_offset, r.license_size, next, report.file_size))
         error = "stored size out of range";
     std::vector<uint8_t> block(error.empty() ? r.license_size : 0);
     if (error.empty() && !read_exact(f, r.license_offset, block.data(), block.size()))

@@ -4,8 +4,8 @@
 //
 // The decoder takes its input through refill_input and gives its output to flush_output,
 // which this file provides as the stub's entry pipeline does, reading from the file
-// instead of a Win32 handle. It is the builder's only embedding of the decoder: the
-// Deflate64 and LZMA checks of the ZIP reader and inspect decode through decode_entry_data too.
+// instead of a Win32 handle. It is the builder's only embedding of the decoders: the data
+// checks of the ZIP reader and inspect decode through decode_entry_data too.
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -41,6 +41,8 @@ uint8_t input_buffer[IO_BUFFER_CAPACITY];
 uint8_t output_buffer[IO_BUFFER_CAPACITY];
 uint64_t output_total;
 uint64_t output_limit;  // the header's size: more output than that ends the input
+uint32_t trailing_bytes;  // whole bytes of the data behind the final Deflate block
+std::string stream_fault;  // what was wrong with a bad Deflate stream, when known
 
 // A read that came short: the file ends there, or the system failed to read it.
 void note_read_failure()
@@ -185,6 +187,9 @@ std::string open_encrypted(const InspectedEntry& e, const std::string& password)
     return header[ENCRYPTION_HEADER_SIZE - 1] == check ? "" : "wrong password";
 }
 
+// Decodes the entry's data into the sink; "" when the data ended where it should (stored data
+// always does, a Deflate stream when its final block ended within the entry's data), else
+// what went wrong.
 std::string decode_data(const InspectedEntry& e)
 {
     uint16_t method = entry_aes ? e.aes.method : e.method;
@@ -196,9 +201,14 @@ std::string decode_data(const InspectedEntry& e)
     case METHOD_DEFLATE64: {
         int result = inflate_stream(method == METHOD_DEFLATE64 ? 1 : 0);
         flush_output();
-        if (result == INFLATE_BAD_CODE)
-            return "bad Deflate data (invalid block type or code)";
-        return result == INFLATE_OK ? "" : "bad Deflate data";
+        trailing_bytes = result == INFLATE_OK ? inflate_unused_bytes() : 0;
+        stream_fault = result == INFLATE_OK          ? ""
+                       : result == INFLATE_BAD_CODE ? "invalid block type or code"
+                       : input_exhausted            ? "the final block does not end within the data"
+                                                    : "";
+        if (result == INFLATE_OK)
+            return "";
+        return stream_fault.empty() ? "bad Deflate data" : "bad Deflate data (" + stream_fault + ")";
     }
     case METHOD_LZMA: {
         int result = decode_lzma(e.uncompressed_size, (e.flags & GP_LZMA_END_MARKER) != 0);
@@ -258,7 +268,8 @@ bool report_checks(const InspectReport& report)
 
 }  // namespace
 
-std::string decode_entry_data(std::FILE* file, const InspectedEntry& e, const std::string& password)
+std::string decode_entry_data(std::FILE* file, const InspectedEntry& e, const std::string& password,
+                              DecodeDetails* details)
 {
     archive_file = file;
     entry_remaining = e.compressed_size;
@@ -284,32 +295,45 @@ std::string decode_entry_data(std::FILE* file, const InspectedEntry& e, const st
         }
     }
     // As in the stub, an entry without data bytes is not decoded at all.
+    trailing_bytes = 0;
+    stream_fault.clear();
+    uint16_t method = entry_aes ? e.aes.method : e.method;
     std::string error = entry_remaining > 0 ? decode_data(e) : "";
-    uint64_t produced = output_total;
+    EntryOutcome outcome;
+    outcome.decoded_size = output_total;
+    outcome.crc32 = ~crc_register;
+    outcome.stream_ended = error.empty();
     std::string code_error = entry_aes && !read_failed ? check_aes_code() : "";
+    outcome.code_matches = code_error.empty();
     zip_aes_wipe(&aes_cipher);
     if (read_failed)
         return read_failure_text();
-    // A code that does not match explains everything else that went wrong.
-    if (!code_error.empty())
-        return code_error;
-    if (produced > e.uncompressed_size)
-        return "more than the " + std::to_string(e.uncompressed_size) + " bytes the header says";
-    if (!error.empty())
+    if (entry_remaining > 0 && !entry_method_known(method))
         return error;
-    char text[96];
     // AE-2 entries store no CRC: their code alone protects the data.
-    bool crc_stored = !entry_aes || e.aes.version == AES_VERSION_AE1;
-    if (crc_stored && ~crc_register != e.crc32) {
-        std::snprintf(text, sizeof text, "bad CRC (0x%08X, the header says 0x%08X)", ~crc_register, e.crc32);
+    EntryPromise promise = {e.uncompressed_size, e.crc32, !entry_aes || e.aes.version == AES_VERSION_AE1, entry_aes};
+    EntryFault fault = judge_entry_data(promise, outcome);
+    if (details != nullptr)
+        *details = DecodeDetails{fault, trailing_bytes, stream_fault};
+    char text[96];
+    switch (fault) {
+    case ENTRY_GOOD:
+        return "";
+    case ENTRY_CODE_MISMATCH:
+        return code_error;
+    case ENTRY_TOO_LONG:
+        return "more than the " + std::to_string(e.uncompressed_size) + " bytes the header says";
+    case ENTRY_BAD_STREAM:
+        return error;
+    case ENTRY_CRC_MISMATCH:
+        std::snprintf(text, sizeof text, "bad CRC (0x%08X, the header says 0x%08X)", outcome.crc32, e.crc32);
         return text;
+    case ENTRY_TOO_SHORT:
+        break;
     }
-    if (output_total != e.uncompressed_size) {
-        std::snprintf(text, sizeof text, "%llu bytes, the header says %u", (unsigned long long)output_total,
-                      e.uncompressed_size);
-        return text;
-    }
-    return "";
+    std::snprintf(text, sizeof text, "%llu bytes, the header says %u", (unsigned long long)outcome.decoded_size,
+                  e.uncompressed_size);
+    return text;
 }
 
 std::string verify_package(const std::string& path, const std::string& password,

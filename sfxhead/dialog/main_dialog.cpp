@@ -266,7 +266,7 @@ static bool main_on_extract(HWND dialog)
         return true;
     prepare_meter(dialog);
     bytes_written = 0;
-    meter_mark = 0;
+    meter_tick = 0;
     files_extracted = 0;
     int result = extract_all();
     finish_progress(dialog);

@@ -36,7 +36,7 @@ static uint32_t in_mebibytes_rounded_up(uint32_t size)
 
 // Damaged data is not reported here: it leaves output whose CRC-32 (or AES code) does not
 // match, and extract_entry_data reports that with the entry's name.
-void decode_lzma_entry()
+bool decode_lzma_entry()
 {
     int result = decode_lzma(entry_header.uncompressed_size, (entry_header.gp_flags & GP_LZMA_END_MARKER) != 0);
     uint32_t megabytes = in_mebibytes_rounded_up(lzma_dictionary_size);
@@ -47,4 +47,5 @@ void decode_lzma_entry()
                       (unsigned)(ZIP_LZMA_DICTIONARY_LIMIT / MEBIBYTE));
     if (result == LZMA_NO_DICTIONARY_MEMORY)
         fatal_message(8002, 8003, MSG_LZMA_NO_MEMORY, display_name, megabytes);
+    return result == LZMA_DECODED;
 }

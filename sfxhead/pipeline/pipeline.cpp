@@ -8,6 +8,7 @@
 
 #include "control_ids.h"
 #include "crc32.h"
+#include "entry_check.h"
 #include "entry_cipher.h"
 #include "failure.h"
 #include "globals.h"
@@ -26,8 +27,12 @@ uint8_t* output_buffer;
 uint32_t& source_remaining = entry_header.compressed_size;
 
 enum { STATUS_TEXT_CAPACITY = 290 };
-// The meter moves at most once per this many bytes of output.
-enum { METER_STEP = 65536 };
+// Within a long file the meter repaints when this many milliseconds have passed since its last
+// repaint, checked at every input chunk and output piece: it moves ten times a second however
+// fast the data arrives, and costs one GetTickCount per 28 KiB.
+enum { METER_INTERVAL_MS = 100 };
+// Bytes the current entry's data gave so far (the sink's pieces, also in a test run).
+static uint64_t entry_output_size;
 
 // --- progress --------------------------------------------------------------------------------
 
@@ -51,13 +56,38 @@ int format_extract_status(char* buffer, size_t capacity)
     return length;
 }
 
+// Repaints the meter, which shows the percentage and the current file's name; a run without
+// a window has nothing to paint.
+static void repaint_meter()
+{
+    meter_tick = GetTickCount();
+    if (flag_set(SFX_HIDDEN))
+        return;
+    HWND meter = GetDlgItem(main_window, ID_METER);
+    if (meter_visible)
+        SendMessageA(meter, METER_SETPOS, progress_percentage(), 0);
+    InvalidateRect(meter, NULL, FALSE);
+    UpdateWindow(main_window);
+}
+
+static void move_meter()
+{
+    if (GetTickCount() - meter_tick >= METER_INTERVAL_MS)
+        repaint_meter();
+}
+
+// A new file: the status line or the meter names it at once.
 static void show_extract_status()
 {
     char text[STATUS_TEXT_CAPACITY];
     if (format_extract_status(text, sizeof text) < 0)
         internal_error_at(1579);
-    if (meter_visible || flag_set(SFX_HIDDEN))
+    if (flag_set(SFX_HIDDEN))
         return;
+    if (meter_visible) {
+        repaint_meter();
+        return;
+    }
     HWND status_line = GetDlgItem(main_window, ID_STATUS_LINE);
     SetWindowTextA(status_line, text);
     InvalidateRect(status_line, NULL, FALSE);
@@ -126,22 +156,10 @@ static void check_write(UINT result)
 // A test run's sink keeps nothing: the piece only passes the CRC-32 and the cancel check.
 static void write_output()
 {
+    bytes_written += output_count;
+    entry_output_size += output_count;
     update_crc(output_buffer, output_count);
     check_write(test_mode ? output_count : _lwrite(output_handle, (LPCCH)output_buffer, output_count));
-}
-
-static void move_meter()
-{
-    if (bytes_written < meter_mark + METER_STEP)
-        return;
-    meter_mark = bytes_written;
-    if (flag_set(SFX_HIDDEN))
-        return;
-    HWND meter = GetDlgItem(main_window, ID_METER);
-    if (meter_visible)
-        SendMessageA(meter, METER_SETPOS, progress_percentage(), 0);
-    InvalidateRect(meter, NULL, FALSE);
-    UpdateWindow(main_window);
 }
 
 void flush_output()
@@ -150,7 +168,6 @@ void flush_output()
         output_count = 0;
         return;
     }
-    bytes_written += output_count;
     move_meter();
     write_output();
     output_cursor = output_buffer;
@@ -161,6 +178,7 @@ void flush_output()
 
 uint32_t refill_input()
 {
+    move_meter();
     memset(input_buffer, 0, INPUT_CHUNK_SIZE);
     if (entry_header.compressed_size == 0) {
         input_avail = 0;
@@ -311,27 +329,24 @@ static void copy_stored_data()
     }
 }
 
-static void decode_entry_data()
+// True when the data ended where it should: stored data always does, a Deflate stream when
+// its final block ended within the entry's data, an LZMA stream when it decoded whole.
+static bool decode_entry_data()
 {
     switch (entry_header.method) {
     case METHOD_STORED:
         show_extract_status();
         copy_stored_data();
-        break;
+        return true;
     case METHOD_DEFLATE:
     case METHOD_DEFLATE64:
         show_extract_status();
-        // The decoder's result is not examined: a damaged or cut stream leaves output whose
-        // CRC-32 does not match, and extract_entry_data reports that with the entry's name.
-        inflate_stream(entry_header.method == METHOD_DEFLATE64);
-        break;
+        return inflate_stream(entry_header.method == METHOD_DEFLATE64) == INFLATE_OK;
     case METHOD_LZMA:
         show_extract_status();
-        decode_lzma_entry();
-        break;
-    default:
-        fatal_error(message_text(MSG_UNSUPPORTED_METHOD));
+        return decode_lzma_entry();
     }
+    fatal_error(message_text(MSG_UNSUPPORTED_METHOD));
 }
 
 // --- authentication of an AES entry ----------------------------------------------------------
@@ -374,18 +389,19 @@ void extract_entry_data()
 {
     output_cursor = output_buffer;
     output_count = 0;
+    entry_output_size = 0;
     crc_register = 0xFFFFFFFFu;
     input_avail = 0;
-    if (compressed_size_as_read > 0)
-        decode_entry_data();
+    EntryOutcome outcome;
+    // An entry without data bytes gives nothing; its sizes must say so.
+    outcome.stream_ended = compressed_size_as_read == 0 || decode_entry_data();
     // A code that does not match means damaged data, or a wrong password that passed the
     // verifier by chance: the same outcome as a CRC error. AE-2 entries store no CRC, their
     // code alone protects the data.
-    bool damaged = false;
-    bool crc_stored = true;
-    if (entry_aes_strength != 0) {
-        damaged = !entry_authenticated();
-        crc_stored = entry_aes_version == AES_VERSION_AE1;
+    EntryPromise promise = {entry_header.uncompressed_size, entry_header.crc32, true, entry_aes_strength != 0};
+    if (promise.code_stored) {
+        outcome.code_matches = entry_authenticated();
+        promise.crc_stored = entry_aes_version == AES_VERSION_AE1;
     }
     if (output_count > 0)
         write_output();
@@ -394,6 +410,8 @@ void extract_entry_data()
         _lclose(output_handle);
         output_handle = 0;
     }
-    if (damaged || (crc_stored && ~crc_register != entry_header.crc32))
+    outcome.decoded_size = entry_output_size;
+    outcome.crc32 = ~crc_register;
+    if (judge_entry_data(promise, outcome) != ENTRY_GOOD)
         fatal_message(4096, 4096, MSG_BAD_CRC, display_name);
 }

@@ -10,6 +10,7 @@
 #include "failure.h"
 #include "globals.h"
 #include "inflate.h"
+#include "license_text.h"
 #include "lzma_entry.h"
 #include "messages.h"
 #include "pipeline.h"
@@ -135,6 +136,17 @@ static void allocate_decoder_buffers()
         fatal_header_error();
 }
 
+// The licence record is checked in every mode, also where the page is never shown (silent,
+// hidden): a run must not accept, and log as accepted, a licence its file does not hold.
+static void check_license_record()
+{
+    DWORD file_size = GetFileSize((HANDLE)(INT_PTR)archive_handle, NULL);
+    uint32_t next = stub_record.config_offset != 0 ? stub_record.config_offset : stub_record.archive_offset;
+    if (file_size == INVALID_FILE_SIZE ||
+        !license_record_sound(stub_record.license_offset, stub_record.license_size, next, file_size))
+        fatal_header_error();
+}
+
 typedef BOOL(WINAPI* FeatureQueryCall)(DWORD);
 
 // Whether the system saves the SSE registers on a task switch, which the CRC, AES and SHA-1
@@ -157,6 +169,7 @@ void startup()
         archive_handle = 0;
         fatal_header_error();
     }
+    check_license_record();
     if (stub_record.stub_crc != 0)
         check_stub_crc(stub_record.archive_offset, stub_record.stub_crc, stub_record.marker);
     multi_volume = flag_set(SFX_MULTI_VOLUME);

@@ -52,7 +52,7 @@ int extracting;
 int files_extracted;
 char command_file[PATH_CAPACITY];
 uint32_t bytes_written;
-uint32_t meter_mark;
+DWORD meter_tick;
 int meter_visible;
 
 HFILE archive_handle;

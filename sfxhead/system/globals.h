@@ -80,8 +80,9 @@ extern int entry_encrypted;              // bit 0 of the current entry (preset a
 extern int descriptor_follows;           // bit 3 of the current entry
 // An AES entry (method 99) with a usable 0x9901 record: its key strength 1..3 and vendor
 // version (1: the CRC is checked too; 2: only the authentication code). ENTRY_AES_UNKNOWN
-// when the record names a version, vendor or strength this program does not know; 0 for
-// every other entry. The method stays 99 unless the record is usable.
+// when an encrypted entry's record names a version, vendor or strength this program does not
+// know, is not 7 bytes long or runs past the extra field, or the entry's method is not 99; 0
+// for every other entry. The method stays as it was unless the record is usable.
 enum { ENTRY_AES_UNKNOWN = 0xFF };
 extern uint8_t entry_aes_strength;
 extern uint8_t entry_aes_version;
@@ -96,8 +97,8 @@ extern int files_extracted;    // file entries written, checked and in place in 
 // The entry of this run that is the command after extraction: its full output path (kept or
 // replaced, the file is the archive's). Empty when no entry is.
 extern char command_file[PATH_CAPACITY];
-extern uint32_t bytes_written;  // bytes passed through full-buffer flushes in this run
-extern uint32_t meter_mark;     // bytes_written at the last meter update
+extern uint32_t bytes_written;  // bytes of output in this run (the meter's progress)
+extern DWORD meter_tick;        // GetTickCount at the last repaint of the meter
 extern int meter_visible;       // the dialog shows the meter instead of the status line
 
 // --- files -----------------------------------------------------------------------------------

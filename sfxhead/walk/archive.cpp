@@ -57,14 +57,18 @@ static void read_extra_bytes(void* bytes, UINT count)
         report_read_error(READ_ERROR_LOCAL_HEADER);
 }
 
-// Takes a 0x9901 record that this program can decrypt: vendor version AE-1 or AE-2, vendor
-// "AE", strength 1..3. The entry's method becomes the real one. Any other record leaves the
-// method at 99 and marks the entry unknown, which the password gate refuses as unsupported.
-static void take_aes_record(const uint8_t* record)
+// Takes the 0x9901 record of an encrypted entry. It is one this program can decrypt when the
+// method is 99 and the record has 7 bytes: vendor version AE-1 or AE-2, vendor "AE", strength
+// 1..3; the entry's method becomes the real one. Any other record leaves the method as it is
+// and marks the entry unknown, which the password gate refuses as unsupported: a damaged
+// record is not a wrong password.
+static void take_aes_record(const uint8_t* record, uint32_t size)
 {
+    entry_aes_strength = ENTRY_AES_UNKNOWN;
+    if (size != AES_EXTRA_SIZE || entry_header.method != METHOD_AES)
+        return;
     uint16_t version = get_u16(record);
     uint8_t strength = record[4];
-    entry_aes_strength = ENTRY_AES_UNKNOWN;
     if ((version != AES_VERSION_AE1 && version != AES_VERSION_AE2) || memcmp(record + 2, AES_VENDOR_ID, 2) != 0 ||
         strength < AES_STRENGTH_128 || strength > AES_STRENGTH_256)
         return;
@@ -75,7 +79,7 @@ static void take_aes_record(const uint8_t* record)
 
 // Walks the extra field record by record: the 0x9901 record of an AES entry, and the exact
 // modification time (the best kind of record wins, see TIME_FROM_*); the rest is stepped over.
-// A record that runs past the field ends the walk.
+// A record that runs past the field ends the walk (an AES record that does, is unknown).
 static void read_extra_records()
 {
     int64_t dos_seconds = dos_time_seconds(entry_header.mod_date, entry_header.mod_time);
@@ -84,17 +88,21 @@ static void read_extra_records()
         uint8_t head[4];
         read_extra_bytes(head, sizeof head);
         left -= 4;
+        uint16_t id = get_u16(head);
         uint32_t size = get_u16(head + 2);
-        if (size > left)
+        bool aes = id == EXTRA_AES && entry_encrypted;
+        if (size > left) {
+            if (aes)
+                entry_aes_strength = ENTRY_AES_UNKNOWN;
             break;
+        }
         left -= size;
         uint8_t record[EXACT_TIME_READ_SIZE];
         uint32_t taken = size < sizeof record ? size : sizeof record;
         read_extra_bytes(record, taken);
         skip_bytes(size - taken, READ_ERROR_LOCAL_HEADER);
-        uint16_t id = get_u16(head);
-        if (id == EXTRA_AES && size >= AES_EXTRA_SIZE && entry_header.method == METHOD_AES && entry_encrypted)
-            take_aes_record(record);
+        if (aes)
+            take_aes_record(record, size);
         int64_t time = 0;
         int kind = exact_file_time(id, record, size, dos_seconds, &time);
         if (kind > entry_time_kind) {

@@ -321,8 +321,9 @@ static void pass_password_gate()
 {
     // The password needs no length check here: the dialog and -password= hold at most
     // PASSWORD_MAX bytes, the longest the builder accepts.
-    // An AES entry whose strength or vendor version this program does not know. (Method 99
-    // without any AES record goes on as traditionally encrypted and fails as an unknown method.)
+    // An AES entry whose record this program does not know or that is damaged: refused before
+    // any password is tried, since no password can open it. (Method 99 without any AES record
+    // goes on as traditionally encrypted and fails as an unknown method.)
     if (entry_aes_strength == ENTRY_AES_UNKNOWN)
         fatal_error(message_text(MSG_UNSUPPORTED_METHOD));
     // The encryption header (and with AES the code behind the data) is part of the compressed

@@ -211,6 +211,20 @@ def set_record_byte(position, value):
     return damage
 
 
+def set_record_size(size):
+    def damage(image, entry):
+        image.put_u16(aes_record_offset(image, entry) - 2, size)
+    return damage
+
+
+def set_outer_method(method):
+    def damage(image, entry):
+        image.put_u16(entry.field_offsets["method"], method)
+    return damage
+
+
+UNSUPPORTED = lambda bench, exe: MSG_UNSUPPORTED_METHOD  # noqa: E731
+
 # damage, the message it ends with (a function of bench and exe), whether b.bin is created
 BAD_HEADERS = [
     ("salt-cut-short", cut_in_salt, lambda bench, exe: MSG_READ_FAILED.format(bench.winpath(exe), 14), False),
@@ -220,6 +234,12 @@ BAD_HEADERS = [
     ("unknown-strength", set_record_byte(4, 4), lambda bench, exe: MSG_UNSUPPORTED_METHOD, False),
     ("unknown-vendor-version", set_record_byte(0, 3), lambda bench, exe: MSG_UNSUPPORTED_METHOD, False),
     ("unknown-vendor-id", set_record_byte(2, ord("X")), lambda bench, exe: MSG_UNSUPPORTED_METHOD, False),
+    # A damaged record is no wrong password: no password opens such an entry.
+    ("record-of-0-bytes", set_record_size(0), UNSUPPORTED, False),
+    ("record-of-6-bytes", set_record_size(6), UNSUPPORTED, False),
+    ("record-of-8-bytes", set_record_size(8), UNSUPPORTED, False),
+    ("record-of-255-bytes", set_record_size(255), UNSUPPORTED, False),
+    ("outer-method-12", set_outer_method(12), UNSUPPORTED, False),
 ]
 
 
@@ -237,3 +257,28 @@ def test_unusable_aes_header_fails_clearly(bench, tmp_path, damage, message, cre
     expect_error(run, message(bench, exe))
     assert (out / "a.txt").read_text() == "davor"
     assert (out / "b.bin").exists() == created
+
+
+# ---- the real method, outside the authenticated data -------------------------------------------
+
+# The AES record's method field is not covered by the authentication code: set to another
+# method, an AE-2 entry (no CRC) decodes to output of the wrong size or content, which must be
+# the damaged-data outcome, never a success. The old file stays.
+@pytest.mark.parametrize("method", [0, 9], ids=["stored", "deflate64"])
+def test_changed_real_method_is_damaged_data(bench, tmp_path, method):
+    out = tmp_path / "out"
+    write_tree(out, {"b.txt": ("alt", OLD_TIME)})
+    files = {"a.txt": "davor", "b.txt": "Zeile für Zeile.\r\n" * 700}
+    exe = build_aes(bench, tmp_path, None, files, *hidden_args(out), "--overwrite")
+    image = ArchiveImage(exe)
+    entry = image.entry("b.txt")
+    record = aes_record_offset(image, entry)
+    assert image.data[record] == 2 and image.data[record + 5] == 8, "AE-2, Deflate"
+    set_record_byte(5, method)(image, entry)
+    image.save()
+    run = bench.start(exe)
+    answer_password(run, PASSWORD)
+    expect_error(run, MSG_BAD_CRC.format(bench.winpath(out / "b.txt")))
+    assert (out / "a.txt").read_text() == "davor"
+    assert (out / "b.txt").read_text() == "alt"
+    assert tree_names(out) == {"a.txt", "b.txt"}, "no temporary file left"

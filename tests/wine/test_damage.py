@@ -6,13 +6,14 @@ import random
 import struct
 import time
 import zipfile
+import zlib
 
 import pytest
 
 from extractkit import (
     MSG_BAD_CRC, MSG_BAD_HEADER, MSG_CREATE_OUTPUT, MSG_NAMES_TOO_LONG, MSG_READ_FAILED,
-    MSG_UNSUPPORTED_METHOD, ArchiveImage, answer_password, expect_error, expect_success,
-    hidden_args, long_name, tree_names,
+    MSG_UNSUPPORTED_METHOD, ArchiveImage, RawEntry, answer_password, expect_error, expect_success,
+    hidden_args, long_name, raw_zip, tree_names,
 )
 from winebench import make_zip, write_tree
 
@@ -83,6 +84,53 @@ def test_flipped_lzma_byte_keeps_the_old_file(bench, tmp_path):
     assert tree_names(out) == {"a.txt", "b.bin"}
     assert (out / "b.bin").read_text() == "alt"
     assert (out / "b.bin").stat().st_mtime == OLD_TIME
+
+
+# ---- where a Deflate stream ends ---------------------------------------------------------------
+
+
+def fixed_stream_with_end_code_alone_in_its_last_byte():
+    """Text and its fixed-Huffman stream whose last byte holds only the end-of-block code: cut
+    that byte and every byte of the text still decodes (zeros past the input read as that code)."""
+    text = b"".join(b"Zeile %d\r\n" % n for n in range(400))
+    for size in range(len(text) - 200, len(text)):
+        c = zlib.compressobj(9, zlib.DEFLATED, -15, 9, zlib.Z_FIXED)
+        stream = c.compress(text[:size]) + c.flush()
+        d = zlib.decompressobj(-15)
+        if d.decompress(stream[:-1]) == text[:size] and not d.eof:
+            return text[:size], stream
+    raise AssertionError("no such stream")
+
+
+def drop_last_data_byte(image, entry):
+    """The entry's data one byte shorter, its local header's compressed size too."""
+    struct.pack_into("<I", image.data, entry.offset + 18, entry.compressed - 1)
+    del image.data[entry.data_offset + entry.compressed - 1]
+    image["end_record_offset"] -= 1
+    image.cut(len(image.data))  # the last section and the stub checksum follow
+
+
+@pytest.mark.parametrize("test_switch", [False, True], ids=["extract", "test"])
+def test_stream_without_its_end_of_block_code_is_damaged(bench, tmp_path, test_switch):
+    """All data and its CRC are right, only the final block's end is missing: damaged data,
+    as 7-Zip and zlib judge it, in an extraction and in -test."""
+    text, stream = fixed_stream_with_end_code_alone_in_its_last_byte()
+    entries = [RawEntry(b"a.txt", b"vorher"), RawEntry(b"b.txt", stream, method=8, crc=zlib.crc32(text),
+                                                      uncompressed=len(text))]
+    archive = tmp_path / "in.zip"
+    archive.write_bytes(raw_zip(entries))
+    out = tmp_path / "out"
+    exe = bench.make_sfx(tmp_path, zip=archive, args=hidden_args(out))
+    image = ArchiveImage(exe)
+    drop_last_data_byte(image, image.entry("b.txt"))
+    image.save()
+    assert ArchiveImage(exe).entry("b.txt").compressed == len(stream) - 1
+    if test_switch:
+        box = bench.start(exe, "-test").wait_message_box()
+        assert (box.text, box.icon) == (MSG_BAD_CRC.format("b.txt"), "error")
+        return
+    expect_error(bench.start(exe), MSG_BAD_CRC.format(bench.winpath(out / "b.txt")))
+    assert (out / "a.txt").read_text() == "vorher"
 
 
 @pytest.mark.parametrize("method, password", [(12, None), (99, None), (99, PASSWORD)],

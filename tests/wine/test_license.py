@@ -7,6 +7,7 @@ import time
 
 import pytest
 
+from sfxfile import HEADER_ERROR
 from winebench import TIME_FACTOR, exit_without_window
 
 FILES = {"a.txt": "alpha", "sub/b.txt": "beta"}
@@ -131,3 +132,52 @@ def test_spanned_package_shows_the_licence_from_disk_1(bench, tmp_path, exe_volu
     swap_when_asked(run, floppy, disks, 2)
     finish(run, dialog, 2)
     bench.compare_trees(tmp_path / "out", disks.source)
+
+
+# ---- a licence record the file does not hold ---------------------------------------------------
+
+
+
+def licence_record(offset, size):
+    def change(f):
+        f["license_offset"] = offset(f)
+        f["license_size"] = size(f)
+        f.fix_stub_crc()
+    return change
+
+
+# The record is checked at start-up in every mode, before anything else: the page of a silent
+# run is never shown, yet it must not be logged as accepted.
+BAD_RECORDS = [
+    ("offset-past-the-file", licence_record(lambda f: len(f.data) + 16, lambda f: f["license_size"])),
+    ("offset-without-size", licence_record(lambda f: f["license_offset"], lambda f: 0)),
+    ("text-into-the-configuration",
+     licence_record(lambda f: f["license_offset"], lambda f: f["config_offset"] - f["license_offset"] + 1)),
+]
+# The builder refuses --hidden with --license, so the hidden package is one whose record says
+# hidden; -test never shows the page either.
+MODES = {"dialog": "", "silent": " -silent", "test": " -test", "hidden-package": ""}
+SFX_HIDDEN = 0x00400000
+
+
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("change", [c[1] for c in BAD_RECORDS], ids=[c[0] for c in BAD_RECORDS])
+def test_damaged_licence_record_is_a_header_error_in_every_mode(bench, tmp_path, change, mode):
+    exe, out = license_build(bench, tmp_path)
+    f = bench.patch(exe)
+    if mode == "hidden-package":
+        f["flags"] |= SFX_HIDDEN
+    change(f)
+    f.save()
+    log = tmp_path / "lauf.log"
+    switches = f'-log="{bench.winpath(log)}"' + MODES[mode]
+    run = bench.start(exe, switches)
+    if mode == "silent":
+        assert exit_without_window(run) == 2
+    else:
+        box = run.wait_message_box()
+        assert (box.text, box.icon) == (HEADER_ERROR, "error"), box.summary()
+        box.click("OK")
+        assert run.wait_exit() == 2
+    assert "Lizenz" not in log.read_bytes().decode("utf-8")
+    assert not out.exists()

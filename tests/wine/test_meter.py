@@ -181,11 +181,7 @@ def test_meter_paints_fill_up_to_position_times_width_over_range(bench, tmp_path
 
 # ---- the meter in a run ------------------------------------------------------------------------
 
-# Output moves the meter by full 28,672-byte buffers only; an entry's last partial buffer
-# and an entry smaller than one buffer do not count.
-OUTPUT_BUFFER = 28_672
-
-
+# Every byte written counts, an entry's last partial buffer and small entries too.
 def position_before(entries: dict, name: str) -> int:
     """Meter position (percent of the total size) when the run reaches entry name."""
     total = sum(len(data) for data in entries.values())
@@ -193,7 +189,7 @@ def position_before(entries: dict, name: str) -> int:
     for entry, data in entries.items():
         if entry == name:
             return written // (total // 100)
-        written += len(data) // OUTPUT_BUFFER * OUTPUT_BUFFER
+        written += len(data)
     raise KeyError(name)
 
 
@@ -236,6 +232,37 @@ def test_meter_shows_position_and_current_entry_during_a_run(bench, tmp_path):
     dialog = dialog.refresh()
     assert not dialog[METER].visible and not dialog[STATUS_LINE].visible
     assert send(dialog, METER, METER_GETPOS) == 100
+
+
+# A thousand small files, none of them a full output buffer: the meter counts them all and
+# names the file it is at. The run asks before the one at two thirds.
+def small_entries() -> dict:
+    rng = random.Random(11)
+    return {f"teil/{n:04d}.txt": rng.randbytes(700 + n % 300) for n in range(1000)}
+
+
+def test_meter_moves_through_many_small_files(bench, tmp_path):
+    out = tmp_path / "out"
+    entries = small_entries()
+    asked = "teil/0666.txt"
+    exe = bench.make_sfx(tmp_path, zip=make_zip(tmp_path / "in.zip", entries))
+    bench.write_tree(out, {asked: b"alt"})
+    run = bench.start(exe)
+    dialog = run.dialog()
+    dialog.settext(FOLDER_FIELD, bench.winpath(out))
+    dialog.click(IDOK)
+    box = run.wait_message_box()
+    assert box.text == MSG_ASK_OVERWRITE.format(bench.winpath(out / asked))
+    run.driver.call(f"move {box.hwnd} 0 0 0")
+    dialog = dialog.refresh()
+    assert dialog[METER].visible, "an archive this large shows the meter at once"
+    position = position_before(entries, asked)
+    assert 60 < position < 70
+    assert send(dialog, METER, METER_GETPOS) == position
+    picture = picture_of_meter(dialog, tmp_path / "small.bmp")
+    assert_centred_text(dialog, picture, MSG_EXTRACTING.format("0666.txt"))
+    box.click("Ja")
+    run.wait_message_box().click("OK")
 
 
 # id, archive contents besides the file asked about, meter shown at once

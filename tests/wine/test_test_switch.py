@@ -11,7 +11,7 @@ from extractkit import (
     MSG_BAD_CRC, MSG_WRONG_PASSWORD, PASSWORD_CAPTION, ArchiveImage, answer_password, infozip,
     password_that, pyzip, sevenzip, tree_names,
 )
-from test_aes import wrong_password as aes_wrong_password
+from test_aes import aes_record_offset, wrong_password as aes_wrong_password
 from test_spanned import EXE_NAME, build_set, insert, noise, swap_when_asked
 from winebench import BOX_CAPTION, Run, exit_without_window, quote, write_tree
 
@@ -109,6 +109,17 @@ def flipped(make):
     return build
 
 
+def real_method(method):
+    """The AES record's method (outside the authenticated data) of the victim set to another."""
+    def build(bench, where):
+        package = builder_aes(bench, where)
+        entry = package.image.entry(VICTIM)
+        package.image.data[aes_record_offset(package.image, entry) + 5] = method
+        package.image.save()
+        return package
+    return build
+
+
 def right_password(package):
     return f'-password="{package.password}"' if package.password else ""
 
@@ -144,6 +155,9 @@ CASES = [
     ("infozip-deflated-flipped", flipped(infozip_deflated_zip), right_password, 2, bad_crc),
     # the authentication code catches it (the builder's AE-2 entries have no CRC)
     ("builder-aes-flipped", flipped(builder_aes), right_password, 2, bad_crc),
+    # AE-2 has no CRC: the size the header gives must catch data read by the wrong method.
+    # (Read as Deflate64 this entry gives the same bytes: it has no match of length 258.)
+    ("builder-aes-real-method-stored", real_method(0), right_password, 2, bad_crc),
     ("builder-aes-wrong-password", builder_aes, wrong_aes_password, 2, wrong_password),
     ("builder-zipcrypto-wrong-password", builder_zipcrypto, wrong_zipcrypto_password, 2,
      wrong_password),

@@ -109,3 +109,81 @@ INSTANTIATE_TEST_SUITE_P(
 // The builder's program prints its warnings and notes (main.cpp); the decoder gives none.
 void warn(const std::string&) {}
 void note(const std::string&) {}
+
+namespace {
+
+// --- the one rule for a good entry --------------------------------------------------------------
+
+// "Zeile fuer" as a fixed block whose last byte holds only the end-of-block code.
+const std::vector<uint8_t> ZEILE_STREAM = {0x8B, 0x4A, 0xCD, 0xCC, 0x49, 0x55, 0x48, 0x2B, 0x4D, 0x2D, 0x02, 0x00};
+const uint32_t ZEILE_CRC = 0xABF41B66, ZEILE_SIZE = 10;
+
+struct RuleCase {
+    const char* name;
+    uint16_t method;
+    std::vector<uint8_t> data;
+    uint32_t size, crc;
+    EntryFault fault;
+    uint32_t unused_bytes;  // when good
+};
+
+void PrintTo(const RuleCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+std::vector<uint8_t> plus(std::vector<uint8_t> bytes, std::vector<uint8_t> more)
+{
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    return bytes;
+}
+
+std::vector<uint8_t> without_last(std::vector<uint8_t> bytes)
+{
+    bytes.pop_back();
+    return bytes;
+}
+
+class EntryRuleTest : public ::testing::TestWithParam<RuleCase> {};
+
+// The faults the headers cannot hide: every byte and the CRC right, yet the stream cut before
+// its end; the right stream read by another method (an AES record's unauthenticated method);
+// sizes that disagree either way.
+TEST_P(EntryRuleTest, JudgesTheDataAsTheStubDoes)
+{
+    const RuleCase& c = GetParam();
+    std::vector<uint8_t> bytes = c.data;
+    std::FILE* file = fmemopen(bytes.data(), bytes.size(), "rb");
+    ASSERT_NE(file, nullptr);
+    InspectedEntry e{};
+    e.name = "zeile.txt";
+    e.method = c.method;
+    e.compressed_size = uint32_t(bytes.size());
+    e.uncompressed_size = c.size;
+    e.crc32 = c.crc;
+    DecodeDetails details;
+    std::string error = decode_entry_data(file, e, "", &details);
+    std::fclose(file);
+    EXPECT_EQ(details.fault, c.fault) << error;
+    EXPECT_EQ(error.empty(), c.fault == ENTRY_GOOD) << error;
+    if (c.fault == ENTRY_GOOD) {
+        EXPECT_EQ(details.unused_bytes, c.unused_bytes);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, EntryRuleTest,
+    ::testing::Values(
+        RuleCase{"Whole", METHOD_DEFLATE, ZEILE_STREAM, ZEILE_SIZE, ZEILE_CRC, ENTRY_GOOD, 0},
+        RuleCase{"BytesBehindTheFinalBlock", METHOD_DEFLATE, plus(ZEILE_STREAM, {1, 2, 3}), ZEILE_SIZE, ZEILE_CRC,
+                 ENTRY_GOOD, 3},
+        RuleCase{"EndOfBlockCutOff", METHOD_DEFLATE, without_last(ZEILE_STREAM), ZEILE_SIZE, ZEILE_CRC,
+                 ENTRY_BAD_STREAM, 0},
+        RuleCase{"ReadAsStored", METHOD_STORED, ZEILE_STREAM, ZEILE_SIZE, ZEILE_CRC, ENTRY_TOO_LONG, 0},
+        RuleCase{"ReadAsDeflate64", METHOD_DEFLATE64, ZEILE_STREAM, ZEILE_SIZE, ZEILE_CRC, ENTRY_GOOD, 0},
+        RuleCase{"SizeOneMore", METHOD_DEFLATE, ZEILE_STREAM, ZEILE_SIZE + 1, ZEILE_CRC, ENTRY_TOO_SHORT, 0},
+        RuleCase{"SizeOneLess", METHOD_DEFLATE, ZEILE_STREAM, ZEILE_SIZE - 1, ZEILE_CRC, ENTRY_TOO_LONG, 0},
+        RuleCase{"OtherCrc", METHOD_DEFLATE, ZEILE_STREAM, ZEILE_SIZE, ZEILE_CRC ^ 1, ENTRY_CRC_MISMATCH, 0}),
+    [](const ::testing::TestParamInfo<RuleCase>& case_info) { return std::string(case_info.param.name); });
+
+}  // namespace

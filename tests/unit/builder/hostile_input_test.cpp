@@ -3,6 +3,7 @@
 // clear line naming the entry or file, and leave nothing behind.
 #include "builder_test_support.h"
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <sys/stat.h>
@@ -26,6 +27,8 @@ struct RawEntry {
     uint32_t size = 0;
     int shared_header_of = -1;  // >= 0: no local header of its own, points at that entry's
     Bytes extra;                // in both headers
+    Bytes central_extra;        // when not empty: the central header's instead of `extra`
+    uint32_t local_crc_flip = 0;  // XORed into the local header's CRC only
 };
 
 RawEntry stored(const std::string& name, const std::string& text)
@@ -58,12 +61,13 @@ void append_header(Bytes& b, uint32_t signature, const RawEntry& e, bool central
     append16(b, 20);
     append16(b, e.flags);
     append16(b, e.method);
+    const Bytes& extra = central && !e.central_extra.empty() ? e.central_extra : e.extra;
     append32(b, 0);  // time and date
-    append32(b, e.crc);
+    append32(b, central ? e.crc : e.crc ^ e.local_crc_flip);
     append32(b, e.compressed);
     append32(b, e.size);
     append16(b, uint32_t(e.name.size()));
-    append16(b, uint32_t(e.extra.size()));
+    append16(b, uint32_t(extra.size()));
     if (central) {
         append16(b, 0);  // comment
         append16(b, 0);  // disk
@@ -72,7 +76,7 @@ void append_header(Bytes& b, uint32_t signature, const RawEntry& e, bool central
         append32(b, local_offset);
     }
     b.insert(b.end(), e.name.begin(), e.name.end());
-    b.insert(b.end(), e.extra.begin(), e.extra.end());
+    b.insert(b.end(), extra.begin(), extra.end());
 }
 
 // `count_change` is added to the entry count of the end record.
@@ -149,6 +153,49 @@ Bytes deflate_shorter_than_its_size()
     a.data.insert(a.data.end(), plain.begin(), plain.end());
     a.crc = crc32_of(plain.data(), plain.size());
     a.compressed = uint32_t(a.data.size()), a.size = 2000;
+    return make_zip({a});
+}
+
+// Deflate data of "Zeile fuer" and its CRC: `stream` bytes of a fixed block whose last byte
+// holds only the end-of-block code, or a sync-flushed stream of "hello hello hello hello"
+// that never has a final block. Every byte of the text decodes from either.
+Bytes deflate_entry(const std::string& name, const Bytes& stream, const std::string& text)
+{
+    RawEntry a;
+    a.name = name, a.method = 8, a.data = stream;
+    a.crc = crc32_of(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    a.compressed = uint32_t(stream.size()), a.size = uint32_t(text.size());
+    return make_zip({stored("a.txt", "x"), a});
+}
+
+Bytes deflate_without_its_end_of_block()
+{
+    return deflate_entry("cut.txt", {0x8B, 0x4A, 0xCD, 0xCC, 0x49, 0x55, 0x48, 0x2B, 0x4D, 0x2D, 0x02}, "Zeile fuer");
+}
+
+Bytes sync_flushed_without_final_block()
+{
+    return deflate_entry("flushed.txt", {0xCA, 0x48, 0xCD, 0xC9, 0xC9, 0x57, 0xC8, 0x40, 0x27, 0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF},
+                         "hello hello hello hello");
+}
+
+// An AES entry (data never read: the headers are refused first) whose records say `local`
+// and `central` key strength.
+Bytes aes_entry(uint8_t local, uint8_t central)
+{
+    RawEntry a;
+    a.name = "geheim.txt", a.method = 99, a.flags = 1;
+    a.data = Bytes(60, 0x5A);
+    a.compressed = 60, a.size = 20;
+    a.extra = {0x01, 0x99, 7, 0, 2, 0, 'A', 'E', local, 8, 0};
+    a.central_extra = {0x01, 0x99, 7, 0, 2, 0, 'A', 'E', central, 8, 0};
+    return make_zip({a});
+}
+
+Bytes local_crc_differs()
+{
+    RawEntry a = stored("a.txt", "hello");
+    a.local_crc_flip = 0x100;
     return make_zip({a});
 }
 
@@ -236,6 +283,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "65535 a ZIP header holds"},
         RefusalCase{"DeflateShorterThanItsSize", deflate_shorter_than_its_size,
                     "entry \"short.bin\": its data gives 1000 bytes, the header says 2000"},
+        RefusalCase{"DeflateWithoutItsEndOfBlock", deflate_without_its_end_of_block,
+                    "entry \"cut.txt\": its Deflate data is damaged (the final block does not end within the data)"},
+        RefusalCase{"SyncFlushedWithoutFinalBlock", sync_flushed_without_final_block,
+                    "entry \"flushed.txt\": its Deflate data is damaged (the final block does not end within the "
+                    "data)"},
+        RefusalCase{"AesStrengthDiffersFromTheCentralRecord", [] { return aes_entry(1, 3); },
+                    "entry \"geheim.txt\": the AES extra fields (0x9901) of its local header and the central "
+                    "directory disagree"},
+        RefusalCase{"LocalCrcDiffersFromTheCentralOne", local_crc_differs,
+                    "entry \"a.txt\": the local header gives CRC-32 0x3610A786, the central directory 0x3610A686"},
         RefusalCase{"MoreThan4GiBInTotal", too_large_in_total,
                     "with entry \"b.bin\" the files add up to 6000000000 bytes"},
         RefusalCase{"CountAboveTheRecords",
@@ -251,6 +308,37 @@ INSTANTIATE_TEST_SUITE_P(
                     [] { return make_zip({stored(std::string("a\0b", 3), "x"), stored(std::string("a\0b", 3), "y")}); },
                     "entry \"a\\x00b\" appears twice"}),
     [](const ::testing::TestParamInfo<RefusalCase>& case_info) { return std::string(case_info.param.name); });
+
+// The local header of the entry named `name` in a built file: its offset.
+size_t local_header_of(const Bytes& file, const std::string& name)
+{
+    for (size_t at = 0; at + 30 + name.size() <= file.size(); ++at) {
+        if (le32(file, at) == 0x04034B50 && le16(file, at + 26) == name.size() &&
+            std::equal(name.begin(), name.end(), file.begin() + long(at + 30)))
+            return at;
+    }
+    return std::string::npos;
+}
+
+// Bytes behind the final block are no part of the entry: the builder leaves them out, says so
+// naming the entry, and the package's entry is exactly its stream, which `tvsfx test` accepts.
+TEST_F(BuilderTest, BytesBehindTheFinalBlockAreLeftOutWithAWarning)
+{
+    Bytes stream = {0x8B, 0x4A, 0xCD, 0xCC, 0x49, 0x55, 0x48, 0x2B, 0x4D, 0x2D, 0x02, 0x00, 1, 2, 3, 4, 5};
+    write_bytes(at("input.zip"), deflate_entry("tail.txt", stream, "Zeile fuer"));
+    RunResult r = build(at("input.zip"), at("out.exe"));
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    EXPECT_NE(r.err.find("entry \"tail.txt\": the 5 bytes behind the end of its Deflate data are left out"),
+              std::string::npos)
+        << r.err;
+    Bytes file = read_bytes(at("out.exe"));
+    size_t local = local_header_of(file, "tail.txt");
+    ASSERT_NE(local, std::string::npos);
+    EXPECT_EQ(le32(file, local + 18), 12u) << "the compressed size is the stream's";
+    EXPECT_TRUE(std::equal(stream.begin(), stream.begin() + 12, file.begin() + long(local + 30 + 8 + le16(file, local + 28))));
+    RunResult tested = run({tvsfx_path(), "test", at("out.exe")});
+    EXPECT_EQ(tested.exit_code, 0) << tested.all();
+}
 
 // Limits for a child: 60 CPU seconds and `kib` KiB of address space. Far above what a
 // correct run needs, far below what the faults took (50 minutes; the claimed gigabytes).

@@ -90,6 +90,8 @@ DecodeRun decode_stream(const Bytes& stream, const DecodeOptions& options)
     fast_loop_enabled = options.fast_loop;
     run.result = inflate_stream(options.deflate64 ? 1 : 0);
     fast_loop_enabled = true;
+    if (run.result == INFLATE_OK)
+        run.unused_bytes = inflate_unused_bytes();
 
     run.bytes_taken = finish_embedded_stream();
     run.output = std::move(collected);

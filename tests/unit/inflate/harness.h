@@ -19,6 +19,7 @@ struct DecodeRun {
     Bytes output;                        // flushed pieces plus the final partial buffer
     uint32_t bytes_taken = 0;            // compressed bytes the decoder took from the source
     std::vector<uint64_t> refill_marks;  // output produced (sink + window) at each refill
+    uint32_t unused_bytes = 0;           // after result 0: whole bytes behind the final block
     std::string problems;                // broken invariants, empty when all held
 };
 
