@@ -13,6 +13,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "decoder_embedding.h"
@@ -35,6 +36,9 @@ static bool liblzma_decode(const uint8_t* data, size_t size, uint32_t unpacked, 
     if (lzma_properties_decode(&filters[0], nullptr, data + 4, ZIP_LZMA_PROPERTIES_SIZE) != LZMA_OK)
         return false;
     lzma_options_lzma* options = (lzma_options_lzma*)filters[0].options;
+    // liblzma would allocate the declared dictionary (up to 4 GiB); what our decoder takes is
+    // enough, since no match reaches back past the start of the output.
+    options->dict_size = std::max<uint32_t>(lzma_dictionary_need(options->dict_size, unpacked), LZMA_DICT_SIZE_MIN);
     options->ext_flags = marker ? LZMA_LZMA1EXT_ALLOW_EOPM : 0;
     lzma_set_ext_size(*options, unpacked);
     out->assign(unpacked, 0);

@@ -36,3 +36,17 @@ foreach(target fuzz_zip_input fuzz_inspect fuzz_stub_reader fuzz_entry_decoder)
            COMMAND replay_${target} ${CMAKE_CURRENT_LIST_DIR}/regressions/${target})
   set_tests_properties(fuzz_regressions_${target} PROPERTIES LABELS "builder;fuzz" TIMEOUT 300)
 endforeach()
+
+# The LZMA decoder's target: its findings in fuzz/regressions/fuzz_lzma/, replayed against
+# liblzma as in the fuzzer.
+add_executable(replay_fuzz_lzma
+  ${CMAKE_CURRENT_LIST_DIR}/replay_main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/fuzz_lzma.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../tests/embedding/decoder_embedding.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../tests/embedding/dictionary_embedding.cpp
+)
+target_include_directories(replay_fuzz_lzma PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../tests/embedding)
+target_compile_options(replay_fuzz_lzma PRIVATE ${TVSFX_WARNINGS})
+target_link_libraries(replay_fuzz_lzma PRIVATE tv_lzma PkgConfig::LIBLZMA)
+add_test(NAME fuzz_lzma_regressions
+         COMMAND replay_fuzz_lzma ${CMAKE_CURRENT_LIST_DIR}/regressions/fuzz_lzma)

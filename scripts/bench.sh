@@ -43,3 +43,4 @@ fi
 
 bash scripts/bench-extract.sh
 bash scripts/bench-builder.sh
+bash scripts/bench-lzma.sh

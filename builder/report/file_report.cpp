@@ -35,6 +35,23 @@ std::string encryption_label(const InspectedEntry& e)
     return "aes" + std::to_string(e.aes.key_bits()) + "/AE-" + std::to_string(e.aes.version);
 }
 
+const char* method_label(const InspectedEntry& e)
+{
+    uint16_t method = e.method == METHOD_AES && e.aes.found ? e.aes.method : e.method;
+    switch (method) {
+    case METHOD_STORED:
+        return "stored";
+    case METHOD_DEFLATE:
+        return "deflate";
+    case METHOD_DEFLATE64:
+        return "deflate64";
+    case METHOD_LZMA:
+        return "lzma";
+    default:
+        return "unknown";
+    }
+}
+
 namespace {
 
 enum : uint32_t {
@@ -320,9 +337,9 @@ long find_record(std::FILE* f, uint64_t file_size, std::vector<uint8_t>& head)
 void print_entries(const InspectReport& report)
 {
     for (const InspectedEntry& e : report.entries)
-        std::printf("entry: method=%u compressed=%u uncompressed=%u encrypted=%s time=\"%s\" time_from=%s name=%s "
-                    "shown=\"%s\"\n",
-                    e.method, e.compressed_size, e.uncompressed_size, encryption_label(e).c_str(),
+        std::printf("entry: method=%u (%s) compressed=%u uncompressed=%u encrypted=%s time=\"%s\" time_from=%s "
+                    "name=%s shown=\"%s\"\n",
+                    e.method, method_label(e), e.compressed_size, e.uncompressed_size, encryption_label(e).c_str(),
                     entry_time_text(e).c_str(), entry_time_source(e), quoted(e.name, true).c_str(),
                     printable_name(e.shown_name).c_str());
 }

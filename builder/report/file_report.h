@@ -40,6 +40,10 @@ const char* entry_time_source(const InspectedEntry& e);
 // aes-unknown for a method 99 entry the stub cannot decrypt.
 std::string encryption_label(const InspectedEntry& e);
 
+// The entry's compression by name: stored, deflate, deflate64, lzma; for an AES entry
+// (method 99) the method its 0x9901 record names; unknown for any other number.
+const char* method_label(const InspectedEntry& e);
+
 // The start-up checks: 1 passes, 0 fails, -1 skipped (as the stub skips it).
 struct StartupChecks {
     int stub_checksum = -1, entry_point = -1, end_record = -1, complete_mark = -1;

@@ -138,10 +138,10 @@ void print_entries(const InspectReport& report, std::FILE* to)
     std::fputs("  \"entries\": [", to);
     for (size_t i = 0; i < report.entries.size(); ++i) {
         const InspectedEntry& e = report.entries[i];
-        std::fprintf(to, "%s\n    {\"name\": %s, \"name_hex\": %s, \"method\": %u, \"compressed\": %u, "
+        std::fprintf(to, "%s\n    {\"name\": %s, \"name_hex\": %s, \"method\": %u, \"method_name\": \"%s\", \"compressed\": %u, "
                          "\"uncompressed\": %u, \"crc32\": %u, \"encrypted\": %s, \"encryption\": \"%s\", "
                          "\"time\": \"%s\", \"time_from\": \"%s\", \"offset\": %llu}",
-                     i ? "," : "", text_value(e.name).c_str(), hex_value(e.name).c_str(), e.method, e.compressed_size,
+                     i ? "," : "", text_value(e.name).c_str(), hex_value(e.name).c_str(), e.method, method_label(e), e.compressed_size,
                      e.uncompressed_size, e.crc32, (e.flags & GP_ENCRYPTED) ? "true" : "false", encryption_label(e).c_str(),
                      entry_time_text(e).c_str(), entry_time_source(e), (unsigned long long)e.offset);
     }

@@ -39,7 +39,7 @@ TEST_F(InspectTest, PassesOnABuiltFileAndShowsItsContents)
     EXPECT_TRUE(has_line(r.out, "flags: 0x00000812 (SFX_OVERWRITE | SFX_USE_TITLE | SFX_CRC_AFTER_HEADERS)"))
         << r.out;
     EXPECT_TRUE(has_line(r.out, "config 5 title: \"Titel\"")) << r.out;
-    EXPECT_TRUE(has_line(r.out, "entry: method=0 compressed=6 uncompressed=6 encrypted=no "
+    EXPECT_TRUE(has_line(r.out, "entry: method=0 (stored) compressed=6 uncompressed=6 encrypted=no "
                                 "time=\"2023-11-14 22:13:20 UTC\" time_from=unix name=\"docs/note.txt\" "
                                 "shown=\"docs/note.txt\""))
         << r.out;
@@ -129,5 +129,58 @@ TEST_F(InspectTest, RefusesAFileWithoutRecord)
     write_text(at("text.exe"), "not a program");
     EXPECT_EQ(inspect("text.exe").exit_code, 1) << "a bad file, not wrong usage";
 }
+
+// Each method the stub extracts is named beside its number, in text and JSON; for an AES entry
+// (method 99) the name is the compression inside it, which the 0x9901 record holds.
+struct MethodCase {
+    const char* name;
+    const char* command;  // in the test folder: makes input.zip from in/, or nothing for the folder itself
+    std::vector<std::string> args;
+    const char* shown;  // the text form of readme.txt's method
+};
+
+class InspectMethodTest : public BuilderTest, public ::testing::WithParamInterface<MethodCase> {};
+
+TEST_P(InspectMethodTest, NamesTheMethodInTextAndJson)
+{
+    const MethodCase& c = GetParam();
+    make_sample_folder();
+    std::string input = at("in");
+    if (*c.command) {
+        if (!have_program("7zz"))
+            GTEST_SKIP() << "7zz is not installed";
+        ASSERT_EQ(run_shell(std::string("cd '") + at("") + "' && " + c.command + " >/dev/null").exit_code, 0);
+        input = at("input.zip");
+    }
+    RunResult built = build(input, at("out.exe"), c.args);
+    ASSERT_EQ(built.exit_code, 0) << built.all();
+
+    RunResult text = run({tvsfx_path(), "inspect", at("out.exe")});
+    size_t readme = text.out.find(" name=\"readme.txt\"");
+    ASSERT_NE(readme, std::string::npos) << text.out;
+    size_t line = text.out.rfind('\n', readme) + 1;
+    EXPECT_EQ(text.out.substr(line, text.out.find(" compressed=", line) - line), std::string("entry: method=") + c.shown)
+        << text.out;
+
+    std::string script = "import json, sys\n"
+                         "for e in json.load(sys.stdin)['entries']:\n"
+                         "    if e['name'] == 'readme.txt': print('%u (%s)' % (e['method'], e['method_name']))\n";
+    write_text(at("method.py"), script);
+    RunResult json = run_shell("'" + tvsfx_path() + "' inspect --json '" + at("out.exe") + "' | python3 '" +
+                               at("method.py") + "'");
+    ASSERT_EQ(json.exit_code, 0) << json.all();
+    EXPECT_EQ(json.out, std::string(c.shown) + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Methods, InspectMethodTest,
+    ::testing::Values(MethodCase{"FolderDefault", "", {}, "8 (deflate)"},
+                      MethodCase{"FolderLzma", "", {"--method", "lzma"}, "14 (lzma)"},
+                      MethodCase{"FolderLevel0", "", {"--level", "0"}, "0 (stored)"},
+                      MethodCase{"SevenZipDeflate64", "cd in && 7zz a -tzip -mm=Deflate64 ../input.zip .", {}, "9 (deflate64)"},
+                      MethodCase{"SevenZipLzma", "cd in && 7zz a -tzip -mm=LZMA ../input.zip .", {}, "14 (lzma)"},
+                      MethodCase{"SevenZipAesLzma", "cd in && 7zz a -tzip -mm=LZMA -mem=AES256 -psecret ../input.zip .",
+                                 {}, "99 (lzma)"}),
+    [](const ::testing::TestParamInfo<MethodCase>& info_case) { return std::string(info_case.param.name); });
 
 }  // namespace

@@ -7,7 +7,9 @@ file formats, shared with the builder) are one unit each. A unit
 depends on another when one of its files includes the other's header or calls a function the
 other defines. A function that a unit declares in its own header and leaves to its user to
 define (the decoder's refill_input and flush_output) belongs to the declaring unit's
-interface, as a function pointer would: calling it is no dependency on the definer.
+interface, as a function pointer would: calling it is no dependency on the definer, from
+that unit or from one that includes its header (the LZMA decoder shares the Deflate
+decoder's source and sink).
 
 LAYERS lists the units from the top down; a unit depends only on units of lower layers, so
 there is no circle between units. Inside every folder, no two source files call each other in
@@ -121,14 +123,17 @@ def scan():
             target = unit_of_header.get(os.path.basename(header))
             if target and target != unit:
                 unit_edges[unit][target].append(f"{path} includes {header}")
+    for path in paths:
+        unit = unit_of(path)
         if not path.endswith(".cpp"):
             continue
         for name in called_functions(texts[path]):
             target = definer.get(name)
             if not target or target == path:
                 continue
-            if name in interface[unit] and unit_of(target) != unit:
-                continue  # declared here, defined by the user: a callback
+            declarers = {unit} | set(unit_edges[unit])  # this unit and the units it includes
+            if any(name in interface[d] and unit_of(target) != d for d in declarers):
+                continue  # declared there, defined by the user: a callback
             why = f"{path} calls {name}"
             if unit_of(target) != unit:
                 unit_edges[unit][unit_of(target)].append(why)
