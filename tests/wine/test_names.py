@@ -178,6 +178,15 @@ def sevenzip_names(exe: Path) -> set:
     return names
 
 
+def extract_in_japanese_windows(japanese_session, where: Path, exe: Path) -> None:
+    """Runs a hidden package to success in the prefix whose ANSI code page is 932."""
+    japanese = Bench(japanese_session, where)
+    try:
+        expect_success(japanese.start(exe, env={"TZ": BERLIN}))
+    finally:
+        japanese.close()
+
+
 def file_tree(root: Path) -> dict:
     return {p.relative_to(root).as_posix(): p for p in root.rglob("*") if p.is_file()}
 
@@ -413,11 +422,7 @@ def test_japanese_names_need_code_page_932(bench, japanese_session, tmp_path):
     assert "--codepage" in refused.stderr and not (tmp_path / "x.exe").exists()
 
     exe = bench.make_sfx(tmp_path, zip=archive, args=[*hidden_args(out), "--codepage", "CP932"])
-    japanese = Bench(japanese_session, tmp_path)
-    try:
-        expect_success(japanese.start(exe, env={"TZ": BERLIN}))
-    finally:
-        japanese.close()
+    extract_in_japanese_windows(japanese_session, tmp_path, exe)
     extracted = file_tree(out)
     assert set(extracted) == set(JAPANESE_FILES)
     for name, (data, mtime) in JAPANESE_FILES.items():
@@ -524,11 +529,7 @@ def test_infozip_ntfs_host_with_shift_jis_names(bench, japanese_session, tmp_pat
     out = tmp_path / "out"
     exe = bench.make_sfx(tmp_path, zip=archive,
                          args=[*hidden_args(out), "--input-codepage", "CP932", "--codepage", "CP932"])
-    japanese = Bench(japanese_session, tmp_path)
-    try:
-        expect_success(japanese.start(exe, env={"TZ": BERLIN}))
-    finally:
-        japanese.close()
+    extract_in_japanese_windows(japanese_session, tmp_path, exe)
     extracted = file_tree(out)
     assert set(extracted) == {name}
     assert extracted[name].read_bytes() == b"Liste"
