@@ -549,11 +549,13 @@ TEST_F(SpannedTest, RebuildReplacesEarlierDisksAndAFailureKeepsThem)
     EXPECT_EQ(list_folder(at("disks")), std::vector<std::string>({"disk1"}));
     Bytes before = read_bytes(at("disks/disk1/DISKS.ZIP"));
 
-    // An extra field as large as a disk: its header cannot lie on one.
+    // A central header larger than a disk (the largest extra field and a long comment): it
+    // cannot lie on one.
     std::string script = "import struct, zipfile\n"
                          "z = zipfile.ZipFile('" + at("big-extra.zip") + "', 'w')\n"
                          "info = zipfile.ZipInfo('x.bin')\n"
                          "info.extra = struct.pack('<HH', 0xCAFE, 65531) + bytes(65531)\n"
+                         "info.comment = bytes(40000)\n"
                          "z.writestr(info, b'data')\n"
                          "z.close()\n";
     write_text(at("make.py"), script);
