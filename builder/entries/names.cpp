@@ -564,7 +564,9 @@ std::string read_legacy_name(const std::string& raw, uint16_t version_made_by, c
                       (by_host ? "" : " (--input-codepage)");
     if (how_read)
         *how_read = how;
-    if (by_host)
+    // Names copied byte for byte (--codepage raw) reach Windows as they are, and its own
+    // code page decides where a '\\' splits them: no reading here cuts them.
+    if (by_host && reading.ansi != RAW_CODEPAGE)
         refuse_split_double_byte_name(raw, codepage, how, label);
     return to_nfc(from_codepage(raw, codepage, how, label));
 }

@@ -257,8 +257,9 @@ static bool main_on_extract(HWND dialog)
     if (!password_dialog(dialog)) {
         exit_code = EXIT_DECLINED;
         EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
-        // Nobody can press Extract again in a dialog that started by itself: it ends.
-        if (auto_mode || hidden_mode())
+        // Nobody can press Extract again in a dialog that is not shown: it ends. (An automatic
+        // package's dialog stays, so its user may try again.)
+        if (hidden_mode())
             PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         return false;
     }
