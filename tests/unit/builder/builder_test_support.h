@@ -54,6 +54,16 @@ inline void put_le32(Bytes& b, size_t at, uint32_t v)
     for (int i = 0; i < 4; ++i)
         b.at(at + i) = uint8_t(v >> (8 * i));
 }
+inline void append_le16(Bytes& b, uint32_t v)
+{
+    b.push_back(uint8_t(v));
+    b.push_back(uint8_t(v >> 8));
+}
+inline void append_le32(Bytes& b, uint32_t v)
+{
+    append_le16(b, v & 0xFFFF);
+    append_le16(b, v >> 16);
+}
 
 uint32_t crc32_of(const uint8_t* data, size_t size);
 

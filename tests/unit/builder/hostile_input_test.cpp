@@ -41,39 +41,27 @@ RawEntry stored(const std::string& name, const std::string& text)
     return e;
 }
 
-void append16(Bytes& b, uint32_t v)
-{
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-
-void append32(Bytes& b, uint32_t v)
-{
-    append16(b, v & 0xFFFF);
-    append16(b, v >> 16);
-}
-
 void append_header(Bytes& b, uint32_t signature, const RawEntry& e, bool central, uint32_t local_offset)
 {
-    append32(b, signature);
+    append_le32(b, signature);
     if (central)
-        append16(b, 20);  // made by
-    append16(b, 20);
-    append16(b, e.flags);
-    append16(b, e.method);
+        append_le16(b, 20);  // made by
+    append_le16(b, 20);
+    append_le16(b, e.flags);
+    append_le16(b, e.method);
     const Bytes& extra = central && !e.central_extra.empty() ? e.central_extra : e.extra;
-    append32(b, 0);  // time and date
-    append32(b, central ? e.crc : e.crc ^ e.local_crc_flip);
-    append32(b, e.compressed);
-    append32(b, e.size);
-    append16(b, uint32_t(e.name.size()));
-    append16(b, uint32_t(extra.size()));
+    append_le32(b, 0);  // time and date
+    append_le32(b, central ? e.crc : e.crc ^ e.local_crc_flip);
+    append_le32(b, e.compressed);
+    append_le32(b, e.size);
+    append_le16(b, uint32_t(e.name.size()));
+    append_le16(b, uint32_t(extra.size()));
     if (central) {
-        append16(b, 0);  // comment
-        append16(b, 0);  // disk
-        append16(b, 0);  // internal attributes
-        append32(b, 0);  // external attributes
-        append32(b, local_offset);
+        append_le16(b, 0);  // comment
+        append_le16(b, 0);  // disk
+        append_le16(b, 0);  // internal attributes
+        append_le32(b, 0);  // external attributes
+        append_le32(b, local_offset);
     }
     b.insert(b.end(), e.name.begin(), e.name.end());
     b.insert(b.end(), extra.begin(), extra.end());
@@ -96,13 +84,13 @@ Bytes make_zip(const std::vector<RawEntry>& entries, int count_change = 0)
     uint32_t directory = uint32_t(zip.size());
     for (size_t i = 0; i < entries.size(); ++i)
         append_header(zip, 0x02014B50, entries[i], true, offsets[i]);
-    append32(zip, 0x06054B50);
-    append32(zip, 0);
-    append16(zip, uint32_t(int(entries.size()) + count_change));
-    append16(zip, uint32_t(int(entries.size()) + count_change));
-    append32(zip, uint32_t(zip.size()) - directory - 12);
-    append32(zip, directory);
-    append16(zip, 0);
+    append_le32(zip, 0x06054B50);
+    append_le32(zip, 0);
+    append_le16(zip, uint32_t(int(entries.size()) + count_change));
+    append_le16(zip, uint32_t(int(entries.size()) + count_change));
+    append_le32(zip, uint32_t(zip.size()) - directory - 12);
+    append_le32(zip, directory);
+    append_le16(zip, 0);
     return zip;
 }
 

@@ -25,25 +25,13 @@ struct RawName {
     std::string data = "x";
 };
 
-void put16(Bytes& b, uint16_t v)
-{
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-
-void put32(Bytes& b, uint32_t v)
-{
-    put16(b, uint16_t(v));
-    put16(b, uint16_t(v >> 16));
-}
-
 Bytes unicode_path_extra(const std::string& utf8, const std::string& stored)
 {
     Bytes f;
-    put16(f, 0x7075);
-    put16(f, uint16_t(5 + utf8.size()));
+    append_le16(f, 0x7075);
+    append_le16(f, uint16_t(5 + utf8.size()));
     f.push_back(1);
-    put32(f, crc32_of(reinterpret_cast<const uint8_t*>(stored.data()), stored.size()));
+    append_le32(f, crc32_of(reinterpret_cast<const uint8_t*>(stored.data()), stored.size()));
     f.insert(f.end(), utf8.begin(), utf8.end());
     return f;
 }
@@ -54,27 +42,27 @@ Bytes raw_zip(const std::vector<RawName>& entries)
     for (const RawName& e : entries) {
         uint32_t crc = crc32_of(reinterpret_cast<const uint8_t*>(e.data.data()), e.data.size());
         Bytes fields;
-        put16(fields, e.flags);
-        put16(fields, 0);                        // stored
-        put16(fields, 0x6000);                   // 12:00
-        put16(fields, (41 << 9) | (6 << 5) | 15);  // 2021-06-15
-        put32(fields, crc);
-        put32(fields, uint32_t(e.data.size()));
-        put32(fields, uint32_t(e.data.size()));
-        put16(fields, uint16_t(e.name.size()));
-        put16(fields, uint16_t(e.extra.size()));
-        put32(central, 0x02014B50);
-        put16(central, e.made_by);
-        put16(central, 20);
+        append_le16(fields, e.flags);
+        append_le16(fields, 0);                        // stored
+        append_le16(fields, 0x6000);                   // 12:00
+        append_le16(fields, (41 << 9) | (6 << 5) | 15);  // 2021-06-15
+        append_le32(fields, crc);
+        append_le32(fields, uint32_t(e.data.size()));
+        append_le32(fields, uint32_t(e.data.size()));
+        append_le16(fields, uint16_t(e.name.size()));
+        append_le16(fields, uint16_t(e.extra.size()));
+        append_le32(central, 0x02014B50);
+        append_le16(central, e.made_by);
+        append_le16(central, 20);
         central.insert(central.end(), fields.begin(), fields.end());
         for (int i = 0; i < 4; ++i)
-            put16(central, 0);  // comment length, disk, internal attributes, external (low)
-        put16(central, 0);
-        put32(central, uint32_t(out.size()));
+            append_le16(central, 0);  // comment length, disk, internal attributes, external (low)
+        append_le16(central, 0);
+        append_le32(central, uint32_t(out.size()));
         central.insert(central.end(), e.name.begin(), e.name.end());
         central.insert(central.end(), e.extra.begin(), e.extra.end());
-        put32(out, 0x04034B50);
-        put16(out, 20);
+        append_le32(out, 0x04034B50);
+        append_le16(out, 20);
         out.insert(out.end(), fields.begin(), fields.end());
         out.insert(out.end(), e.name.begin(), e.name.end());
         out.insert(out.end(), e.extra.begin(), e.extra.end());
@@ -82,13 +70,13 @@ Bytes raw_zip(const std::vector<RawName>& entries)
     }
     uint32_t directory_offset = uint32_t(out.size());
     out.insert(out.end(), central.begin(), central.end());
-    put32(out, 0x06054B50);
-    put32(out, 0);
-    put16(out, uint16_t(entries.size()));
-    put16(out, uint16_t(entries.size()));
-    put32(out, uint32_t(central.size()));
-    put32(out, directory_offset);
-    put16(out, 0);
+    append_le32(out, 0x06054B50);
+    append_le32(out, 0);
+    append_le16(out, uint16_t(entries.size()));
+    append_le16(out, uint16_t(entries.size()));
+    append_le32(out, uint32_t(central.size()));
+    append_le32(out, directory_offset);
+    append_le16(out, 0);
     return out;
 }
 

@@ -10,18 +10,6 @@
 
 namespace {
 
-void put16(Bytes& b, uint32_t v)
-{
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-
-void put32(Bytes& b, uint32_t v)
-{
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
-
 // One stored entry with the header fields these readings depend on.
 struct Entry {
     std::string name;
@@ -41,44 +29,44 @@ Bytes make_zip(const std::vector<Entry>& entries, const std::string& prefix = ""
     uint32_t base = adjusted ? 0 : uint32_t(prefix.size());
     for (const Entry& e : entries) {
         Bytes fields;
-        put16(fields, 0);  // flags
-        put16(fields, 0);  // stored
-        put16(fields, e.time);
-        put16(fields, e.date);
-        put32(fields, crc32_of(reinterpret_cast<const uint8_t*>(e.data.data()), e.data.size()));
-        put32(fields, uint32_t(e.data.size()));
-        put32(fields, uint32_t(e.data.size()));
-        put16(fields, uint32_t(e.name.size()));
+        append_le16(fields, 0);  // flags
+        append_le16(fields, 0);  // stored
+        append_le16(fields, e.time);
+        append_le16(fields, e.date);
+        append_le32(fields, crc32_of(reinterpret_cast<const uint8_t*>(e.data.data()), e.data.size()));
+        append_le32(fields, uint32_t(e.data.size()));
+        append_le32(fields, uint32_t(e.data.size()));
+        append_le16(fields, uint32_t(e.name.size()));
         uint32_t offset = uint32_t(out.size()) - base;
-        put32(out, 0x04034B50);
-        put16(out, 20);
+        append_le32(out, 0x04034B50);
+        append_le16(out, 20);
         out.insert(out.end(), fields.begin(), fields.end());
-        put16(out, uint32_t(e.local_extra.size()));
+        append_le16(out, uint32_t(e.local_extra.size()));
         out.insert(out.end(), e.name.begin(), e.name.end());
         out.insert(out.end(), e.local_extra.begin(), e.local_extra.end());
         out.insert(out.end(), e.data.begin(), e.data.end());
-        put32(central, 0x02014B50);
-        put16(central, e.made_by);
-        put16(central, 20);
+        append_le32(central, 0x02014B50);
+        append_le16(central, e.made_by);
+        append_le16(central, 20);
         central.insert(central.end(), fields.begin(), fields.end());
-        put16(central, uint32_t(e.central_extra.size()));
-        put16(central, 0);  // comment
-        put16(central, 0);  // disk
-        put16(central, 0);  // internal attributes
-        put32(central, e.external);
-        put32(central, offset);
+        append_le16(central, uint32_t(e.central_extra.size()));
+        append_le16(central, 0);  // comment
+        append_le16(central, 0);  // disk
+        append_le16(central, 0);  // internal attributes
+        append_le32(central, e.external);
+        append_le32(central, offset);
         central.insert(central.end(), e.name.begin(), e.name.end());
         central.insert(central.end(), e.central_extra.begin(), e.central_extra.end());
     }
     uint32_t directory_offset = uint32_t(out.size()) - base;
     out.insert(out.end(), central.begin(), central.end());
-    put32(out, 0x06054B50);
-    put32(out, 0);
-    put16(out, uint32_t(entries.size()));
-    put16(out, uint32_t(entries.size()));
-    put32(out, uint32_t(central.size()));
-    put32(out, directory_offset);
-    put16(out, 0);
+    append_le32(out, 0x06054B50);
+    append_le32(out, 0);
+    append_le16(out, uint32_t(entries.size()));
+    append_le16(out, uint32_t(entries.size()));
+    append_le32(out, uint32_t(central.size()));
+    append_le32(out, directory_offset);
+    append_le16(out, 0);
     return out;
 }
 
@@ -150,8 +138,8 @@ TEST_F(BuilderTest, LongPrefixWithEitherKindOfOffsets)
 Bytes field(uint16_t id, const Bytes& body)
 {
     Bytes f;
-    put16(f, id);
-    put16(f, uint32_t(body.size()));
+    append_le16(f, id);
+    append_le16(f, uint32_t(body.size()));
     f.insert(f.end(), body.begin(), body.end());
     return f;
 }
@@ -164,9 +152,9 @@ int64_t utc(int year, int month, int day)
     return int64_t(timegm(&t));
 }
 
-Bytes extended(int64_t t) { Bytes b{1}; put32(b, uint32_t(t)); return field(0x5455, b); }
-Bytes old_unix(int64_t t, bool ids) { Bytes b; put32(b, uint32_t(t)); put32(b, uint32_t(t)); if (ids) put32(b, 501); return field(0x5855, b); }
-Bytes pkware_unix(int64_t t) { Bytes b; put32(b, uint32_t(t)); put32(b, uint32_t(t)); put32(b, 0); return field(0x000D, b); }
+Bytes extended(int64_t t) { Bytes b{1}; append_le32(b, uint32_t(t)); return field(0x5455, b); }
+Bytes old_unix(int64_t t, bool ids) { Bytes b; append_le32(b, uint32_t(t)); append_le32(b, uint32_t(t)); if (ids) append_le32(b, 501); return field(0x5855, b); }
+Bytes pkware_unix(int64_t t) { Bytes b; append_le32(b, uint32_t(t)); append_le32(b, uint32_t(t)); append_le32(b, 0); return field(0x000D, b); }
 Bytes joined(Bytes a, const Bytes& b)
 {
     a.insert(a.end(), b.begin(), b.end());
