@@ -181,6 +181,14 @@ def infozip_streamed(source: Path, archive: Path, *options: str) -> Path:
     return archive
 
 
+def bsdtar_aes(source: Path, archive: Path, password: str) -> Path:
+    """An AES-256 ZIP of source's top-level files by bsdtar (libarchive)."""
+    names = sorted(p.name for p in source.iterdir())
+    run_tool(["bsdtar", "-c", "--format", "zip", "--options", "zip:encryption=aes256",
+              "--passphrase", password, "-f", str(archive), *names], cwd=source)
+    return archive
+
+
 def sevenzip(source: Path, archive: Path, *options: str) -> Path:
     run_tool(["7zz", "a", "-tzip", "-bd", *options, str(archive), "."], cwd=source)
     return archive

@@ -9,6 +9,7 @@ import random
 import pytest
 
 from extractkit import (
+    bsdtar_aes,
     FOLDER_FIELD, IDOK, MSG_BAD_CRC, MSG_READ_FAILED, MSG_UNSUPPORTED_METHOD,
     MSG_WRONG_PASSWORD, ArchiveImage, answer_password, expect_error,
     expect_success, hidden_args, run_tool, sevenzip, tree_names,
@@ -28,13 +29,6 @@ def secret_files():
         "leer.txt": b"",
         "unter/tief/notiz.txt": "n" * 5000,
     }
-
-
-def bsdtar_aes(source, archive, password):
-    names = sorted(p.name for p in source.iterdir())
-    run_tool(["bsdtar", "-c", "--format", "zip", "--options", "zip:encryption=aes256",
-              "--passphrase", password, "-f", str(archive), *names], cwd=source)
-    return archive
 
 
 # writer, vendor version of the encrypted entries (AE-1 also checks the CRC), strength

@@ -7,6 +7,7 @@ import time
 import pytest
 
 from extractkit import (
+    bsdtar_aes,
     FOLDER_FIELD, IDCANCEL, IDOK, MSG_FILES_EXTRACTED, MSG_NO_PASSWORD, MSG_WRONG_PASSWORD,
     PASSWORD_CAPTION, PASSWORD_EDIT, ArchiveImage, answer_password, expect_error, expect_success,
     hidden_args, infozip, infozip_streamed, password_that, run_tool, sevenzip,
@@ -135,13 +136,6 @@ def test_password_length_limit(bench, tmp_path, extra):
     assert run.wait_exit() == (3 if extra else 0)
     switch = bench.start(exe, f'-silent -overwrite -password="{entered}"')
     assert exit_without_window(switch) == (2 if extra else 0)
-
-
-def bsdtar_aes(source, archive, password):
-    names = sorted(p.name for p in source.iterdir())
-    run_tool(["bsdtar", "-c", "--format", "zip", "--options", "zip:encryption=aes256",
-              "--passphrase", password, "-f", str(archive), *names], cwd=source)
-    return archive
 
 
 # Other tools' archives whose passwords pass 99 characters (7-Zip writes AES only up to 99, so
