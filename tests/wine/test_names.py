@@ -40,7 +40,7 @@ from extractkit import (
     MSG_CREATE_OUTPUT, ArchiveImage, RawEntry, expect_error, expect_success, hidden_args,
     name_table_rows, raw_zip, tree_names,
 )
-from winebench import BUILD, Bench, WineSession
+from winebench import BUILD, EMULATED, Bench, WineSession
 
 BERLIN = "Europe/Berlin"
 
@@ -398,7 +398,7 @@ def japanese_session(wine_session):
                                           text=True).stdout.split():
         pytest.skip("the ja_JP.UTF-8 locale is missing (scripts/install-deps.sh generates it)")
     session = WineSession()
-    session.prefix = BUILD / "wine-test-prefix-ja"
+    session.prefix = BUILD / ("wine-test-prefix-ja-32emu" if EMULATED else "wine-test-prefix-ja")
     session.env.update(DISPLAY=wine_session.env["DISPLAY"], LANG="ja_JP.UTF-8",
                        LC_ALL="ja_JP.UTF-8")
     try:
