@@ -10,8 +10,11 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <exception>
 #include <memory>
+#include <pthread.h>
 #include <set>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +54,7 @@ struct FolderWalk {
     std::set<std::pair<dev_t, ino_t>> open_folders;  // the folders being walked: a link back is a loop
     size_t folders_walked = 0;
     size_t links_followed = 0;
+    unsigned max_depth = MAX_FOLDER_DEPTH;
     std::vector<FolderItem> items;
 };
 
@@ -140,9 +144,10 @@ void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, const s
             fail(printable(walk.given) + ": more than " + std::to_string(MAX_FOLDERS_WALKED) +
                  " folders to walk (those reached through links count again); at " + printable_name(relative));
         // Every level adds at least a character and a '/': deeper, no name fits the stub.
-        if (depth >= MAX_FOLDER_DEPTH)
-            fail(printable_name(relative) + ": folders nested more than " + std::to_string(MAX_FOLDER_DEPTH) +
-                 " deep; no name below could be extracted (names hold at most " + std::to_string(MAX_ENTRY_NAME) +
+        if (depth >= walk.max_depth)
+            fail(printable_name(relative) + ": folders nested more than " + std::to_string(walk.max_depth) +
+                 " deep; no name below could be extracted (names hold at most " +
+                 std::to_string(walk.max_depth == MAX_FOLDER_DEPTH ? int(MAX_LONG_NAME_UNITS) : int(MAX_ENTRY_NAME)) +
                  " characters)");
         int fd = real == folder.real + "/" + name
                      ? ::openat(folder.fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
@@ -292,12 +297,64 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const
     return e;
 }
 
+// Each level of the walk takes some hundred bytes of stack: the deepest tree needs more than
+// the 8 MiB a main thread usually has, so the walk runs on a thread of its own whose stack
+// has room for every level (reserved, not used, by the shallow trees of most inputs).
+constexpr size_t WALK_STACK_PER_LEVEL = 4096;
+
+struct WalkJob {
+    FolderWalk* walk;
+    const OpenFolder* root;
+    std::exception_ptr error;
+};
+
+void* run_walk(void* argument)
+{
+    WalkJob* job = static_cast<WalkJob*>(argument);
+    try {
+        walk_folder(*job->walk, *job->root, "", 0);
+    } catch (...) {
+        job->error = std::current_exception();
+    }
+    return nullptr;
+}
+
+void walk_on_deep_stack(FolderWalk& walk, const OpenFolder& root)
+{
+    WalkJob job{&walk, &root, nullptr};
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, size_t(walk.max_depth + 1) * WALK_STACK_PER_LEVEL);
+    pthread_t thread;
+    int error = ::pthread_create(&thread, &attributes, run_walk, &job);
+    pthread_attr_destroy(&attributes);
+    if (error != 0)
+        fail("cannot start the walk of folder " + printable(walk.given) + ": " + std::strerror(error));
+    ::pthread_join(thread, nullptr);
+    if (job.error)
+        std::rethrow_exception(job.error);
+}
+
+// The walk holds one descriptor for each level it is in: as many as the deepest tree needs,
+// where the system allows that many.
+void allow_descriptors_for_depth(unsigned depth)
+{
+    struct rlimit limit;
+    rlim_t wanted = rlim_t(depth) + 64;  // the rest of the build's files
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= wanted)
+        return;
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(limit.rlim_max, wanted);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 }  // namespace
 
-ArchiveInput read_input_folder(const std::string& path, const NameReading& reading)
+ArchiveInput read_input_folder(const std::string& path, const NameReading& reading, bool win9x)
 {
     FolderWalk walk;
     walk.given = path;
+    walk.max_depth = win9x ? MAX_FOLDER_DEPTH_WIN9X : MAX_FOLDER_DEPTH;
+    allow_descriptors_for_depth(walk.max_depth);
     int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         fail("cannot read folder " + printable(path) + ": " + std::strerror(errno));
@@ -312,7 +369,7 @@ ArchiveInput read_input_folder(const std::string& path, const NameReading& readi
     }
     walk.open_folders.insert({root.st.st_dev, root.st.st_ino});
     try {
-        walk_folder(walk, root, "", 0);
+        walk_on_deep_stack(walk, root);
     } catch (...) {
         ::close(fd);
         throw;
