@@ -311,6 +311,24 @@ INSTANTIATE_TEST_SUITE_P(
                    "name the same file on Windows"}),
     [](const ::testing::TestParamInfo<NtNameCase>& case_info) { return std::string(case_info.param.id); });
 
+// Below an absolute --folder the NT family's paths hold 32,767 characters: an entry past that
+// is named with its path's length, counted in UTF-16 units (not bytes) of folder and name.
+TEST_F(BuilderTest, WarnsForPathsOverTheLongPathLimitBelowAnAbsoluteFolder)
+{
+    std::string name = nested_name(162, 200, std::string(74, 'f'));  // 32,636 characters
+    std::string script = "import sys, zipfile\nzipfile.ZipFile(sys.argv[1], 'w').writestr(sys.argv[2], 'x')\n";
+    write_text(at("make.py"), script);
+    ASSERT_EQ(run({"python3", at("make.py"), at("in.zip"), name}).exit_code, 0);
+    // C:\ and 128 Cyrillic letters: 131 characters in 259 bytes, then a separator.
+    RunResult r = build(at("in.zip"), at("out.exe"), {"--folder", "C:\\" + repeated("\xD0\xAF", 128)});
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    EXPECT_NE(r.err.find("below --folder its path has 32768 characters; Windows paths hold 32767"), std::string::npos)
+        << r.err.substr(r.err.size() > 400 ? r.err.size() - 400 : 0);
+    r = build(at("in.zip"), at("fits.exe"), {"--folder", "C:\\" + repeated("\xD0\xAF", 127)});
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    EXPECT_EQ(r.err.find("below --folder"), std::string::npos);
+}
+
 // The configuration's texts: all in the code page while each fits it; all UTF-8 with
 // SFX_UTF8_TEXTS once one does not (--win9x refuses that); lengths in the bytes stored.
 TEST_F(BuilderTest, TextsBeyondTheCodePageMakeEveryTextUtf8)
