@@ -145,8 +145,8 @@ bool names_system_program(const std::string& command)
     return extension == ".exe" || extension == ".com" || extension == ".bat" || extension == ".cmd";
 }
 
-// `command` as given (UTF-8), compared with the entries' Unicode names: the stored bytes may be
-// in the code page or in UTF-8.
+// `given` (UTF-8, or bytes with --codepage raw) compared with the entries' Unicode names (their
+// stored bytes may be in the code page or in UTF-8), or with the bytes as they stand.
 void check_command_in_archive(const std::string& given, const ArchiveInput& input)
 {
     std::string command = is_valid_utf8(given) ? to_nfc(given) : given;
@@ -158,7 +158,7 @@ void check_command_in_archive(const std::string& given, const ArchiveInput& inpu
         return name;
     };
     for (const ArchiveEntry& e : input.entries) {
-        if (normal(e.unicode_name) == normal(command))
+        if (normal(e.unicode_name) == normal(command) || normal(e.name) == normal(given))
             return;
     }
     if (names_system_program(command))

@@ -200,13 +200,16 @@ size_t utf16_units(const std::string& utf8)
 }
 
 // The length of `folder` + separator + `name` (its one leading separator dropped), counted in
-// bytes of the code page (--win9x) or in UTF-16 units of the name as the stub creates it.
+// bytes of the code page (--win9x) or in UTF-16 units of folder and name as the stub creates them.
 void warn_about_path_length(const ArchiveEntry& e, const std::string& created, const NameSettings& settings)
 {
     const std::string& folder = settings.win9x ? settings.target_folder : settings.target_folder_given;
     if (!is_absolute_folder(folder))
         return;
-    auto length_of = [&](const std::string& text) { return settings.win9x ? text.size() : utf16_units(text); };
+    // A --codepage raw folder may be bytes of any code page: each is at most one unit.
+    auto length_of = [&](const std::string& text) {
+        return settings.win9x || !is_valid_utf8(text) ? text.size() : utf16_units(text);
+    };
     const std::string& name = settings.win9x ? e.name : created;
     size_t folder_part = length_of(folder) + (is_separator_char(folder.back()) ? 0 : 1);
     size_t name_part = length_of(name) - (is_separator_char(name[0]) ? 1 : 0);

@@ -167,6 +167,35 @@ std::string nested_name(int levels, size_t width, const std::string& leaf)
     return name + leaf;
 }
 
+// A legacy name read in the code page it was written in (--input-codepage) is Unicode as
+// well: what --codepage lacks of it is kept as UTF-8; --win9x refuses it naming the reading.
+TEST_F(BuilderTest, LegacyNameReadInAnotherCodePageIsKeptAsUtf8)
+{
+    const std::string cyrillic = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt";  // Привет.txt
+    std::string script =
+        "import sys, zipfile\n"
+        "stored = sys.argv[2].encode('utf-8').decode('utf-8').encode('cp866')\n"
+        "placeholder = b'x' * (len(stored) - 4) + b'.txt'\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+        "    z.writestr(zipfile.ZipInfo(placeholder.decode(), (2021, 6, 15, 12, 0, 0)), b'x')\n"
+        "data = open(sys.argv[1], 'rb').read().replace(placeholder, stored)\n"
+        "open(sys.argv[1], 'wb').write(data)\n";
+    write_text(at("make.py"), script);
+    ASSERT_EQ(run({"env", "LC_ALL=C.UTF-8", "python3", at("make.py"), at("in.zip"), cyrillic}).exit_code, 0);
+    RunResult r = build(at("in.zip"), at("out.exe"), {"--input-codepage", "CP866"});
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    Bytes file = read_bytes(at("out.exe"));
+    std::vector<LocalEntry> local = walk_local_headers(file, read_record(file).archive_offset);
+    ASSERT_EQ(local.size(), 1u);
+    EXPECT_EQ(local[0].name, cyrillic);
+    EXPECT_EQ(local[0].flags & UTF8_FLAG, UTF8_FLAG);
+
+    RunResult refused = build(at("in.zip"), at("win9x.exe"), {"--input-codepage", "CP866", "--win9x"});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_NE(refused.err.find("read as CP866 (--input-codepage)"), std::string::npos) << refused.err;
+    EXPECT_FALSE(exists(at("win9x.exe")));
+}
+
 // inspect names each entry that needs the NT family and counts them, in text and JSON.
 TEST_F(BuilderTest, InspectListsTheNamesThatNeedTheNtFamily)
 {
