@@ -104,9 +104,9 @@ WalkedFile walked_file(const OpenFolder& folder, const std::string& name, const 
 void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& prefix, unsigned depth);
 
 // Opens `name` of `parent` as a folder (or, for a link's target, the real path) and walks it.
-void enter_folder(FolderWalk& walk, int fd, const std::string& real, const std::string& relative, unsigned depth)
+void enter_folder(FolderWalk& walk, int fd, std::string real, const std::string& relative, unsigned depth)
 {
-    OpenFolder inner{fd, real, {}};
+    OpenFolder inner{fd, std::move(real), {}};
     if (fd < 0 || ::fstat(fd, &inner.st) != 0) {
         int error = errno;
         if (fd >= 0)
@@ -152,7 +152,7 @@ void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, const s
         int fd = real == folder.real + "/" + name
                      ? ::openat(folder.fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                      : ::open(real.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        enter_folder(walk, fd, real, relative, depth);
+        enter_folder(walk, fd, std::move(real), relative, depth);
         return;
     }
     if (!S_ISREG(st.st_mode))
@@ -176,7 +176,8 @@ void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, const s
 
 void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& prefix, unsigned depth)
 {
-    std::string label = prefix.empty() ? printable(walk.given) : printable_name(prefix);
+    // Made only for a message: a deep tree holds one walk_folder per level.
+    auto label = [&] { return prefix.empty() ? printable(walk.given) : printable_name(prefix); };
     // fdopendir takes over the descriptor it is given, so it reads a copy.
     int copy = ::dup(folder.fd);
     DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
@@ -184,7 +185,7 @@ void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& 
         int error = errno;
         if (copy >= 0)
             ::close(copy);
-        fail("cannot read folder " + label + ": " + std::strerror(error));
+        fail("cannot read folder " + label() + ": " + std::strerror(error));
     }
     struct CloseDir {
         void operator()(DIR* d) const { ::closedir(d); }
@@ -197,11 +198,11 @@ void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& 
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
             names.push_back(e->d_name);
         if (names.size() > MAX_FOLDER_ENTRIES)
-            fail("folder " + label + " holds more than " + std::to_string(MAX_FOLDER_ENTRIES) +
+            fail("folder " + label() + " holds more than " + std::to_string(MAX_FOLDER_ENTRIES) +
                  " names, the most a ZIP archive counts");
     }
     if (errno != 0)
-        fail("cannot read folder " + label + ": " + std::strerror(errno));
+        fail("cannot read folder " + label() + ": " + std::strerror(errno));
     closer.reset();
     for (const std::string& name : names)
         visit(walk, folder, name.c_str(), prefix + name, depth);
