@@ -55,6 +55,9 @@ struct FolderWalk {
     size_t folders_walked = 0;
     size_t links_followed = 0;
     unsigned max_depth = MAX_FOLDER_DEPTH;
+    // The relative path being looked at, '/' separated: one buffer for every level, so a deep
+    // tree keeps one path, not one per level.
+    std::string path;
     std::vector<FolderItem> items;
 };
 
@@ -101,11 +104,12 @@ WalkedFile walked_file(const OpenFolder& folder, const std::string& name, const 
                       uint64_t(st.st_ino)};
 }
 
-void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& prefix, unsigned depth);
+void walk_folder(FolderWalk& walk, const OpenFolder& folder, unsigned depth);
 
-// Opens `name` of `parent` as a folder (or, for a link's target, the real path) and walks it.
-void enter_folder(FolderWalk& walk, int fd, std::string real, const std::string& relative, unsigned depth)
+// Opens the folder at walk.path (by `fd`, for a link's target by its real path) and walks it.
+void enter_folder(FolderWalk& walk, int fd, std::string real, unsigned depth)
 {
+    const std::string& relative = walk.path;
     OpenFolder inner{fd, std::move(real), {}};
     if (fd < 0 || ::fstat(fd, &inner.st) != 0) {
         int error = errno;
@@ -118,7 +122,8 @@ void enter_folder(FolderWalk& walk, int fd, std::string real, const std::string&
         fail(printable_name(relative) + ": symbolic link loop");
     }
     try {
-        walk_folder(walk, inner, relative + "/", depth + 1);
+        walk.path += '/';
+        walk_folder(walk, inner, depth + 1);
     } catch (...) {
         ::close(fd);
         throw;
@@ -127,9 +132,10 @@ void enter_folder(FolderWalk& walk, int fd, std::string real, const std::string&
     ::close(fd);
 }
 
-// Looks at one name of `folder`: a file is listed, a folder walked, a link followed.
-void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, const std::string& relative, unsigned depth)
+// Looks at one name of `folder`, walk.path: a file is listed, a folder walked, a link followed.
+void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, unsigned depth)
 {
+    const std::string& relative = walk.path;
     struct stat st;
     if (::fstatat(folder.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         fail("cannot read " + printable_name(relative) + ": " + std::strerror(errno));
@@ -152,7 +158,7 @@ void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, const s
         int fd = real == folder.real + "/" + name
                      ? ::openat(folder.fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                      : ::open(real.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        enter_folder(walk, fd, std::move(real), relative, depth);
+        enter_folder(walk, fd, std::move(real), depth);
         return;
     }
     if (!S_ISREG(st.st_mode))
@@ -174,10 +180,12 @@ void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, const s
     walk.items.push_back(std::move(item));
 }
 
-void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& prefix, unsigned depth)
+// Walks the folder at walk.path (with its '/'; empty at the top), which it leaves as it found it.
+void walk_folder(FolderWalk& walk, const OpenFolder& folder, unsigned depth)
 {
+    const size_t prefix = walk.path.size();
     // Made only for a message: a deep tree holds one walk_folder per level.
-    auto label = [&] { return prefix.empty() ? printable(walk.given) : printable_name(prefix); };
+    auto label = [&] { return prefix == 0 ? printable(walk.given) : printable_name(walk.path.substr(0, prefix)); };
     // fdopendir takes over the descriptor it is given, so it reads a copy.
     int copy = ::dup(folder.fd);
     DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
@@ -204,13 +212,17 @@ void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& 
     if (errno != 0)
         fail("cannot read folder " + label() + ": " + std::strerror(errno));
     closer.reset();
-    for (const std::string& name : names)
-        visit(walk, folder, name.c_str(), prefix + name, depth);
-    if (names.empty() && !prefix.empty()) {
+    for (const std::string& name : names) {
+        walk.path.resize(prefix);
+        walk.path += name;
+        visit(walk, folder, name.c_str(), depth);
+    }
+    walk.path.resize(prefix);
+    if (names.empty() && prefix != 0) {
         if (walk.items.size() >= MAX_FOLDER_ENTRIES)
             fail(printable(walk.given) + ": more than " + std::to_string(MAX_FOLDER_ENTRIES) +
-                 " files and empty folders, the most a ZIP archive counts; at " + printable_name(prefix));
-        walk.items.push_back(FolderItem{prefix, {}, folder.st, true});
+                 " files and empty folders, the most a ZIP archive counts; at " + label());
+        walk.items.push_back(FolderItem{walk.path, {}, folder.st, true});
     }
 }
 
@@ -313,7 +325,7 @@ void* run_walk(void* argument)
 {
     WalkJob* job = static_cast<WalkJob*>(argument);
     try {
-        walk_folder(*job->walk, *job->root, "", 0);
+        walk_folder(*job->walk, *job->root, 0);
     } catch (...) {
         job->error = std::current_exception();
     }
