@@ -61,7 +61,7 @@ void PrintTo(const Producer& p, std::ostream* out)
 // Python: each name as given; also as an ASCII name carrying the Unicode name in a Unicode
 // Path field, as Info-ZIP writes for systems whose names it cannot flag.
 const char* const kPythonZip =
-    "python3 -c \"import os, zipfile, zlib, struct\n"
+    "python3 -c \"import os, zipfile\n"
     "z = zipfile.ZipFile('input', 'w')\n"
     "for root, _, files in os.walk('src'):\n"
     "    for f in files:\n"
@@ -88,11 +88,7 @@ protected:
         for (const UnicodeName& n : kUnicodeNames)
             names.push_back(n.given);
         for (const std::string& name : names) {
-            size_t slash = name.rfind('/');
-            if (slash != std::string::npos)
-                run({"mkdir", "-p", at("src/" + name.substr(0, slash))});
-            else
-                run({"mkdir", "-p", at("src")});
+            run({"mkdir", "-p", at("src/" + name.substr(0, name.rfind('/') + 1))});
             write_text(at("src/" + name), "x");
         }
         if (GetParam().command == nullptr)
