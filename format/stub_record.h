@@ -61,6 +61,9 @@ enum SfxFlags : uint32_t {
     // The language of every text the stub shows or writes; neither bit: German.
     SFX_LANGUAGE_EN = 0x04000000,    // English
     SFX_LANGUAGE_AUTO = 0x08000000,  // German when the user's Windows reads German, else English
+    // The configuration block's texts are UTF-8; without it they are in the package's ANSI
+    // code page. The builder sets it only when some text has no place in that code page.
+    SFX_UTF8_TEXTS = 0x10000000,
 };
 
 // Name of the image's last section, which holds the configuration block and the archive.

@@ -202,6 +202,16 @@ std::string to_stub_codepage(const std::string& text, const std::string& codepag
     return converted;
 }
 
+bool fits_codepage(const std::string& text, const std::string& codepage)
+{
+    try {
+        to_stub_codepage(text, codepage, "text");
+        return true;
+    } catch (const BuildError&) {
+        return false;
+    }
+}
+
 std::u16string to_utf16(const std::string& utf8)
 {
     std::u16string out(utf8.size() + 1, 0);

@@ -21,6 +21,9 @@ bool is_ascii(const std::string& text);
 // the code page lacks fails with a message naming `what`.
 std::string to_stub_codepage(const std::string& text, const std::string& codepage, const std::string& what);
 
+// Whether to_stub_codepage takes `text` as it stands (it holds every character exactly).
+bool fits_codepage(const std::string& text, const std::string& codepage);
+
 // UTF-8 to UTF-16 and back, through ICU; text that is not valid fails (the caller checks first).
 std::u16string to_utf16(const std::string& utf8);
 std::string to_utf8(const std::u16string& text);

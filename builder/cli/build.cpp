@@ -97,11 +97,14 @@ ArchiveInput load_input(const BuildOptions& options, const StubSettings& setting
         fail("cannot open input " + path + ": " + std::strerror(errno));
     // A FIFO, device or socket is refused when it is opened, before anything is read.
     NameReading reading{options.input_codepage, options.codepage};
-    ArchiveInput input = S_ISDIR(st.st_mode) ? read_input_folder(path, reading) : read_input_zip(path, reading);
+    ArchiveInput input =
+        S_ISDIR(st.st_mode) ? read_input_folder(path, reading, options.win9x) : read_input_zip(path, reading);
     NameSettings names;
     names.codepage = options.codepage;
     names.keep_macos_metadata = options.keep_macos_metadata;
+    names.win9x = options.win9x;
     names.target_folder = settings.fields[FIELD_FOLDER];
+    names.target_folder_given = options.fields[FIELD_FOLDER];
     settle_entry_names(input.entries, names);
     return input;
 }
@@ -142,8 +145,11 @@ bool names_system_program(const std::string& command)
     return extension == ".exe" || extension == ".com" || extension == ".bat" || extension == ".cmd";
 }
 
-void check_command_in_archive(const std::string& command, const ArchiveInput& input)
+// `given` (UTF-8, or bytes with --codepage raw) compared with the entries' Unicode names (their
+// stored bytes may be in the code page or in UTF-8), or with the bytes as they stand.
+void check_command_in_archive(const std::string& given, const ArchiveInput& input)
 {
+    std::string command = is_valid_utf8(given) ? to_nfc(given) : given;
     if (command.empty() || command.find(':') != std::string::npos || command[0] == '\\' || command[0] == '/')
         return;
     auto normal = [](std::string name) {
@@ -152,7 +158,7 @@ void check_command_in_archive(const std::string& command, const ArchiveInput& in
         return name;
     };
     for (const ArchiveEntry& e : input.entries) {
-        if (normal(e.name) == normal(command))
+        if (normal(e.unicode_name) == normal(command) || normal(e.name) == normal(given))
             return;
     }
     if (names_system_program(command))
@@ -231,7 +237,7 @@ void run_build(const BuildOptions& options)
     if (input.entries.empty())
         fail(options.input + " holds no files or folders; there is nothing to extract");
     uint32_t flags = settle_password_flag(settings.flags, input, settings);
-    check_command_in_archive(settings.fields[FIELD_COMMAND], input);
+    check_command_in_archive(options.fields[FIELD_COMMAND], input);
 
     // The stub part: the image padded to the file alignment, then the licence text and the
     // configuration block.

@@ -69,6 +69,7 @@ enum OptionId {
     OPT_NO_VERIFY,
     OPT_ELEVATION,
     OPT_ICON,
+    OPT_WIN9X,
     OPT_VERSION = 4000,  // + index in version_options
     OPT_JOBS = 'j',
     OPT_QUIET = 'q',
@@ -96,6 +97,7 @@ std::vector<option> option_table()
     table.push_back({"no-password-first", no_argument, nullptr, OPT_NO_PASSWORD_FIRST});
     table.push_back({"codepage", required_argument, nullptr, OPT_CODEPAGE});
     table.push_back({"input-codepage", required_argument, nullptr, OPT_INPUT_CODEPAGE});
+    table.push_back({"win9x", no_argument, nullptr, OPT_WIN9X});
     table.push_back({"keep-macos-metadata", no_argument, nullptr, OPT_KEEP_MACOS_METADATA});
     table.push_back({"span", required_argument, nullptr, OPT_SPAN});
     table.push_back({"name", required_argument, nullptr, OPT_NAME});
@@ -243,6 +245,7 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     case OPT_ENCRYPTION: return apply_encryption_option(arg, o);
     case OPT_NO_PASSWORD_FIRST: o.no_password_first = true; return true;
     case OPT_CODEPAGE: o.codepage = arg; return true;
+    case OPT_WIN9X: o.win9x = true; return true;
     case OPT_NAME: o.volume_name = arg; return true;
     case OPT_QUIET: o.quiet = true; return true;
     case OPT_NO_VERIFY: o.no_verify = true; return true;
@@ -275,15 +278,15 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
     return false;
 }
 
-// The field's text in the stub's code page, after the rules every option text follows and
-// the characters this field cannot use.
-std::string settle_field_text(const FieldOption& f, const std::string& given, const std::string& codepage)
+// The field's text in the stub's code page (or, with `utf8`, as given), after the rules every
+// option text follows and the characters this field cannot use.
+std::string settle_field_text(const FieldOption& f, const std::string& given, const std::string& codepage, bool utf8)
 {
     std::string option = "--" + std::string(f.name);
     check_text_characters(option, given, f.multiline ? MULTI_LINE : ONE_LINE, codepage == RAW_CODEPAGE);
-    std::string text = to_stub_codepage(given, codepage, option);
-    check_text_length(option, text.size(), config_field_capacity[f.field] - 1u, "bytes in code page " + codepage,
-                      "the stub");
+    std::string text = utf8 ? given : to_stub_codepage(given, codepage, option);
+    std::string unit = utf8 ? std::string("bytes in UTF-8") : "bytes in code page " + codepage;
+    check_text_length(option, text.size(), config_field_capacity[f.field] - 1u, unit, "the stub");
     for (char c : text) {
         if (c != 0 && std::strchr(f.forbidden, c) != nullptr)
             fail(option + " holds a character the stub cannot use there ('" + std::string(1, c) + "')");
@@ -291,8 +294,7 @@ std::string settle_field_text(const FieldOption& f, const std::string& given, co
     // A longer description would not fit the Info box beside the product text: the stub would
     // stop with an internal error when Info is pressed.
     if (f.field == FIELD_ABOUT)
-        check_text_length(option, text.size(), size_t(ABOUT_SHOWN_MAX), "bytes in code page " + codepage,
-                          "the Info box beside the product text");
+        check_text_length(option, text.size(), size_t(ABOUT_SHOWN_MAX), unit, "the Info box beside the product text");
     return text;
 }
 
@@ -306,6 +308,9 @@ uint32_t settle_flags(const BuildOptions& o)
         fail("--language contradicts --flags, which sets " +
              std::string(o.raw_flags & SFX_LANGUAGE_EN ? "SFX_LANGUAGE_EN" : "SFX_LANGUAGE_AUTO") +
              "; choose the language with --language alone");
+    if (o.raw_flags & SFX_UTF8_TEXTS)
+        fail("--flags sets SFX_UTF8_TEXTS, which the builder sets itself when a text has a character beyond "
+             "--codepage");
     if (o.title_given)
         flags |= SFX_USE_TITLE;
     if (!o.crc_from_start)
@@ -376,10 +381,11 @@ void print_build_help(std::FILE* to)
         "\n"
         "INPUT is a .zip archive (entries are copied, never recompressed) or a folder\n"
         "(compressed with Deflate). A folder may hold at most %zu files and empty\n"
-        "folders, nest %u folders deep, and be walked through at most %zu symbolic\n"
-        "links (each must stay inside it) and %zu folders in all.\n"
+        "folders, nest %u folders deep (%u with --win9x), and be walked through\n"
+        "at most %zu symbolic links (each must stay inside it) and %zu folders in all.\n"
         "\n"
-        "Texts (converted to the --codepage; the stub's limits in bytes):\n"
+        "Texts (converted to the --codepage, or all UTF-8 when one has a character the\n"
+        "code page lacks; the stub's limits in bytes):\n"
         "  --folder DIR        default target folder (260; \".\" = the program's folder,\n"
         "                      empty = a temporary folder)\n"
         "  --command FILE      file to start after extraction (256)\n"
@@ -388,9 +394,14 @@ void print_build_help(std::FILE* to)
         "  --title TEXT        title of the prompt and dialog (64); sets SFX_USE_TITLE\n"
         "  --about TEXT        text of the Info button (515)\n"
         "  --info TEXT         text shown for the -info command-line option (511)\n"
-        "  --codepage CP       Windows code page of the texts and file names (default " DEFAULT_CODEPAGE ";\n"
-        "                      an iconv name of a single- or double-byte code page that\n"
-        "                      keeps ASCII, such as CP1250 or CP932; raw = bytes as given)\n"
+        "  --codepage CP       Windows code page of the texts and file names for Windows\n"
+        "                      95/98/ME and older ZIP tools (default " DEFAULT_CODEPAGE "; an iconv name\n"
+        "                      of a single- or double-byte code page that keeps ASCII,\n"
+        "                      such as CP1250 or CP932; raw = bytes as given)\n"
+        "  --win9x             for Windows 95/98/ME too: refuse names and texts that the\n"
+        "                      --codepage lacks and paths over 259 characters (without\n"
+        "                      it such names are stored as UTF-8 for the NT family, and\n"
+        "                      paths may have up to 32767)\n"
         "  --language LANG     language of the program's own texts: de (default), en,\n"
         "                      or auto (German on a Windows whose language is German,\n"
         "                      else English)\n"
@@ -410,8 +421,9 @@ void print_build_help(std::FILE* to)
         "  --icon FILE.ico     the program's icon: every image of the file (bitmaps or\n"
         "                      PNG, up to 256x256)\n"
         "\n"
-        "Entry names (each becomes Unicode, then the --codepage; see the Entry names\n"
-        "section of docs/building-packages.md):\n"
+        "Entry names (each becomes Unicode, then the --codepage, or UTF-8 where the code\n"
+        "page lacks a character; see the Entry names section of docs/building-packages.md;\n"
+        "inspect lists the names that need the NT family):\n"
         "  Input ZIP names without the UTF-8 flag are read by the system that made them:\n"
         "  MS-DOS, OS/2 and Windows (NTFS, VFAT) as the OEM code page CP437; Unix,\n"
         "  macOS and others as UTF-8 when valid, else as --codepage (bytes unchanged).\n"
@@ -496,7 +508,8 @@ void print_build_help(std::FILE* to)
         "More: docs/building-packages.md (every option, entry names, encryption,\n"
         "spanned disks); docs/running-packages.md (the program's switches and exit\n"
         "codes).\n",
-        MAX_FOLDER_ENTRIES, MAX_FOLDER_DEPTH, MAX_LINKS_FOLLOWED, MAX_FOLDERS_WALKED, int(DEFAULT_LEVEL));
+        MAX_FOLDER_ENTRIES, MAX_FOLDER_DEPTH, MAX_FOLDER_DEPTH_WIN9X, MAX_LINKS_FOLLOWED, MAX_FOLDERS_WALKED,
+        int(DEFAULT_LEVEL));
 }
 
 ParseResult parse_build_options(int argc, char** argv, BuildOptions& o)
@@ -547,6 +560,20 @@ static std::string settle_execution_level(const std::string& elevation, const st
 
 namespace {
 
+// The first configuration text with a character --codepage lacks, or null. Such texts make
+// all of them UTF-8 (SFX_UTF8_TEXTS) for the NT family's Unicode functions; with --win9x (or
+// raw bytes) they stay in the code page, and such a text is refused.
+const FieldOption* text_beyond_codepage(const BuildOptions& o)
+{
+    if (o.win9x || o.codepage == RAW_CODEPAGE)
+        return nullptr;
+    for (const FieldOption& f : field_options) {
+        if (!fits_codepage(o.fields[size_t(f.field)], o.codepage))
+            return &f;
+    }
+    return nullptr;
+}
+
 // Everything settle_options decides from the command line alone, without reading a file.
 StubSettings settle_command_line(const BuildOptions& o)
 {
@@ -556,10 +583,17 @@ StubSettings settle_command_line(const BuildOptions& o)
     else if (o.input_codepage == RAW_CODEPAGE)
         fail("--input-codepage needs a code page such as CP437 or CP850");
     StubSettings s;
+    const FieldOption* beyond = text_beyond_codepage(o);
     for (const FieldOption& f : field_options) {
-        s.fields[size_t(f.field)] = settle_field_text(f, o.fields[size_t(f.field)], o.codepage);
+        s.fields[size_t(f.field)] = settle_field_text(f, o.fields[size_t(f.field)], o.codepage, beyond != nullptr);
     }
     s.flags = settle_flags(o);
+    if (beyond != nullptr) {
+        s.flags |= SFX_UTF8_TEXTS;
+        warn("--" + std::string(beyond->name) + " has a character beyond code page " + o.codepage + ": the texts " +
+             "are stored as UTF-8 for the NT family (Windows NT 4 to 11); Windows 95/98/ME show them only where " +
+             "their code page holds them; --win9x refuses such texts here");
+    }
     check_flag_combinations(s.flags, s.fields);
     check_span_options(o, s.flags);
     if (o.password_given)

@@ -21,6 +21,7 @@ struct BuildOptions {
     bool password_given = false;
     std::string encryption;  // --encryption: aes256 or zipcrypto; empty: aes256
     std::string codepage = DEFAULT_CODEPAGE;
+    bool win9x = false;          // --win9x: names and texts in --codepage only, paths of 259 characters
     std::string input_codepage;  // of names without UTF-8 flag in an input; empty: by the system that made them
     bool keep_macos_metadata = false;
     ConfigFields fields;       // as given on the command line
@@ -45,7 +46,8 @@ struct BuildOptions {
     std::string icon;             // --icon: a .ico file; empty: the stub's icon
 };
 
-// What goes into the file: texts in the stub's code page, the final flags word.
+// What goes into the file: texts in the stub's code page (UTF-8 with SFX_UTF8_TEXTS), the
+// final flags word.
 struct StubSettings {
     ConfigFields fields;
     std::string password;  // empty: no encryption

@@ -12,7 +12,8 @@
 #include "format/zip_format.h"
 #include "input_file.h"
 
-// The longest name the stub can join to a target folder: its paths hold 259 characters.
+// The longest name the stub can join to a target folder on Windows 95/98/ME, whose (ANSI)
+// paths hold 259 characters; the NT family takes longer ones (format/path_limits.h).
 enum { MAX_ENTRY_NAME = 259 };
 
 // The system an entry was made on: the high byte of "version made by". Info-ZIP writes 11
@@ -35,7 +36,7 @@ enum : uint32_t { UNIX_TYPE_MASK = 0170000, UNIX_SYMBOLIC_LINK = 0120000 };
 using PayloadReader = std::function<size_t(uint8_t* buffer, size_t capacity)>;
 
 struct ArchiveEntry {
-    std::string name;          // name bytes as stored in the headers; the stub's code page once settled
+    std::string name;          // name bytes as stored in the headers; the stub's code page or UTF-8 once settled
     std::string unicode_name;  // the name as Unicode (UTF-8, NFC), as the input means it
     std::string origin;        // the input file or folder, for messages
     std::string name_reading;  // how a name not given as Unicode was read, for messages; else empty

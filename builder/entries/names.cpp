@@ -18,6 +18,7 @@
 #include "build_error.h"
 #include "byte_buffer.h"
 #include "extra_field.h"
+#include "format/path_limits.h"
 #include "text_encoding.h"
 
 namespace {
@@ -192,17 +193,31 @@ bool is_absolute_folder(const std::string& folder)
     return drive || (folder.size() >= 2 && is_separator_char(folder[0]) && is_separator_char(folder[1]));
 }
 
-void warn_about_path_length(const ArchiveEntry& e, const std::string& folder)
+// UTF-16 units: what Windows counts in paths on the NT family.
+size_t utf16_units(const std::string& utf8)
 {
+    return to_utf16(utf8).size();
+}
+
+// The length of `folder` + separator + `name` (its one leading separator dropped), counted in
+// bytes of the code page (--win9x) or in UTF-16 units of folder and name as the stub creates them.
+void warn_about_path_length(const ArchiveEntry& e, const std::string& created, const NameSettings& settings)
+{
+    const std::string& folder = settings.win9x ? settings.target_folder : settings.target_folder_given;
     if (!is_absolute_folder(folder))
         return;
-    size_t folder_part = folder.size() + (is_separator_char(folder.back()) ? 0 : 1);
-    size_t name_part = e.name.size() - (is_separator_char(e.name[0]) ? 1 : 0);
+    // A --codepage raw folder may be bytes of any code page: each is at most one unit.
+    auto length_of = [&](const std::string& text) {
+        return settings.win9x || !is_valid_utf8(text) ? text.size() : utf16_units(text);
+    };
+    const std::string& name = settings.win9x ? e.name : created;
+    size_t folder_part = length_of(folder) + (is_separator_char(folder.back()) ? 0 : 1);
+    size_t name_part = length_of(name) - (is_separator_char(name[0]) ? 1 : 0);
     size_t length = folder_part + name_part;
-    if (length > MAX_ENTRY_NAME)
+    size_t limit = settings.win9x ? size_t(MAX_ENTRY_NAME) : size_t(MAX_LONG_PATH_UNITS);
+    if (length > limit)
         warn(describe_entry(e) + ": below --folder its path has " + std::to_string(length) +
-             " characters; Windows paths hold " + std::to_string(int(MAX_ENTRY_NAME)) +
-             ", so the stub will stop there");
+             " characters; Windows paths hold " + std::to_string(limit) + ", so the stub will stop there");
 }
 
 // The symbols of the OEM code page's upper half (CP437 0x80-0xFF) that are neither letters
@@ -265,21 +280,53 @@ const char* const INPUT_CODEPAGE_HINT = "give the code page the name was written
                                         "--input-codepage CP1252 for Western European Unix and Windows names, CP850 "
                                         "for German MS-DOS)";
 
-std::string to_stub_name(const ArchiveEntry& e, const NameSettings& settings)
+// The Unicode name as the input gave it, composed or decomposed: a Unicode Path field (the
+// central one first, as the name was read), or bytes flagged or taken as UTF-8. A name read in
+// a code page has no other form than its reading. Whatever form is found must lead back, in
+// NFC, to the name that was checked.
+std::string unicode_as_given(const ArchiveEntry& e)
+{
+    std::string given = find_unicode_path(e.central_extra, e.name);
+    if (given.empty())
+        given = find_unicode_path(e.local_extra, e.name);
+    if (given.empty() && e.name_reading.empty() && is_valid_utf8(e.name))
+        given = e.name;
+    if (!given.empty() && is_separator_char(e.unicode_name.back()) && !is_separator_char(given.back()))
+        given += '/';  // a folder by its attribute
+    return !given.empty() && to_nfc(given) == e.unicode_name ? given : e.unicode_name;
+}
+
+// A name that the code page lacks goes on as Unicode for the NT family, unless --win9x asks for
+// the code page or it was read in a code page and looks misread (then the reading is the fault).
+bool keeps_unicode(const ArchiveEntry& e, const NameSettings& settings)
+{
+    return !settings.win9x && (e.name_reading.empty() || misread_char_at(e.unicode_name) == std::string::npos);
+}
+
+// The bytes the stub reads as the entry's name, and whether they are UTF-8 (and so flagged).
+struct StubName {
+    std::string bytes;
+    bool utf8 = false;
+};
+
+StubName to_stub_name(const ArchiveEntry& e, const NameSettings& settings)
 {
     if (settings.codepage == RAW_CODEPAGE || is_ascii(e.unicode_name))
-        return settings.codepage == RAW_CODEPAGE ? e.name : e.unicode_name;
+        return {settings.codepage == RAW_CODEPAGE ? e.name : e.unicode_name, false};
     std::string stored;
     size_t bad_at = 0;
     if (convert(e.unicode_name, settings.codepage, "UTF-8", stored, bad_at))
-        return stored;
+        return {stored, false};
+    if (keeps_unicode(e, settings))
+        return {unicode_as_given(e), true};
     std::string lacking = "the character " + describe_char(e.unicode_name, bad_at) + " has no place in code page " +
                           settings.codepage;
     // The target code page is the fix only for a name that really is Unicode; for bytes read
     // in some code page the reading is the likely fault, and --codepage would make it worse.
     if (e.name_reading.empty())
         fail(describe_entry(e) + ": " + lacking + "; give the code page of the Windows systems it is meant for with "
-             "--codepage (e.g. CP932 for Japanese, CP1251 for Cyrillic)");
+             "--codepage (e.g. CP932 for Japanese, CP1251 for Cyrillic), or leave out --win9x to keep the name as "
+             "Unicode for the NT family");
     bool misread = misread_char_at(e.unicode_name) != std::string::npos;
     fail(describe_read_entry(e) + ": " + lacking + "; " + (misread ? std::string(MISREAD_HINT) + ": " : "") +
          INPUT_CODEPAGE_HINT);
@@ -292,19 +339,95 @@ void warn_about_misreading(const ArchiveEntry& e)
         warn(describe_read_entry(e) + ": " + MISREAD_HINT + "; " + INPUT_CODEPAGE_HINT);
 }
 
-void check_stub_name(const ArchiveEntry& e, const NameCodePage& page, const std::string& codepage)
+// The name rules' view of UTF-8: no lead bytes (no byte of a character beyond ASCII is below
+// 0x80, so none reads as a separator), and the superscript digits in their two bytes.
+NameCodePage utf8_name_page()
+{
+    NameCodePage page = {};
+    for (int i = 0; i < 3; ++i) {
+        std::string bytes = to_utf8(Utf16(1, char16_t(SUPERSCRIPT_DIGITS[i])));
+        std::memcpy(page.superscripts[i], bytes.data(), bytes.size());
+    }
+    return page;
+}
+
+// The longest folder or file name of a path and its length, both in UTF-16 units.
+std::pair<std::string, size_t> longest_component(const std::string& name)
+{
+    std::pair<std::string, size_t> longest{"", 0};
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = std::min(name.find_first_of("/\\", start), name.size());
+        std::string component = name.substr(start, end - start);
+        size_t units = utf16_units(component);
+        if (units > longest.second)
+            longest = {component, units};
+        start = end + 1;
+    }
+    return longest;
+}
+
+// On the NT family the stub joins the name to the target folder as a "\\?\" path; the name as
+// it is created (`created`, UTF-8) must leave room for the shortest folder, each of its parts
+// must fit a file system's names, and its bytes a ZIP header.
+void check_long_name_length(const ArchiveEntry& e, const std::string& created, bool utf8, const std::string& codepage)
+{
+    size_t units = utf16_units(created);
+    if (units > MAX_LONG_NAME_UNITS)
+        fail(describe_entry(e) + ": the name has " + std::to_string(units) + " characters (UTF-16 units); below the " +
+             "shortest target folder (C:\\) Windows paths hold " + std::to_string(int(MAX_LONG_PATH_UNITS)));
+    std::pair<std::string, size_t> longest = longest_component(created);
+    if (longest.second > MAX_NAME_COMPONENT_UNITS)
+        fail(describe_entry(e) + ": its part \"" + printable_name(longest.first) + "\" has " +
+             std::to_string(longest.second) + " characters (UTF-16 units); Windows file systems keep at most " +
+             std::to_string(int(MAX_NAME_COMPONENT_UNITS)) + " in one folder or file name");
+    if (e.name.size() > MAX_LONG_NAME_BYTES)
+        fail(describe_entry(e) + ": the name has " + std::to_string(e.name.size()) + " bytes in " +
+             (utf8 ? std::string("UTF-8") : "code page " + codepage) + "; a ZIP header holds at most " +
+             std::to_string(int(MAX_LONG_NAME_BYTES)));
+}
+
+void check_stub_name(const ArchiveEntry& e, const StubName& stored, const NameSettings& settings)
 {
     if (e.name.find('\0') != std::string::npos)
         fail(describe_entry(e) + ": the name holds a NUL byte");
+    static const NameCodePage utf8_page = utf8_name_page();
+    static std::map<std::string, NameCodePage> pages;
+    auto page = pages.find(settings.codepage);
+    if (page == pages.end())
+        page = pages.emplace(settings.codepage, name_code_page_of(settings.codepage)).first;
     const char* where = nullptr;
-    NameVerdict verdict = check_entry_name(e.name.c_str(), &page, &where);
+    NameVerdict verdict = check_entry_name(e.name.c_str(), stored.utf8 ? &utf8_page : &page->second, &where);
     if (verdict == NAME_LEAVES_TARGET)
         warn(describe_entry(e) + " would leave the target folder: the stub stops the extraction there");
     else if (verdict != NAME_OK)
         fail(describe_entry(e) + ": " + refusal_text(verdict, where));
-    if (e.name.size() > MAX_ENTRY_NAME)
-        fail(describe_entry(e) + ": the name has " + std::to_string(e.name.size()) + " bytes in code page " + codepage +
-             "; the stub takes at most " + std::to_string(int(MAX_ENTRY_NAME)));
+    if (!settings.win9x)
+        check_long_name_length(e, stored.utf8 ? e.name : e.unicode_name, stored.utf8, settings.codepage);
+    else if (e.name.size() > MAX_ENTRY_NAME)
+        fail(describe_entry(e) + ": the name has " + std::to_string(e.name.size()) + " bytes in code page " +
+             settings.codepage + "; the stub takes at most " + std::to_string(int(MAX_ENTRY_NAME)));
+}
+
+// One line for the vendor of a package for the NT family: which names Windows 95/98/ME may
+// not extract, and how to hear of them at build time instead.
+void warn_about_nt_only_names(const std::vector<ArchiveEntry>& entries, const NameSettings& settings)
+{
+    if (settings.win9x)
+        return;
+    size_t count = 0;
+    const ArchiveEntry* first = nullptr;
+    for (const ArchiveEntry& e : entries) {
+        if (needs_nt_family(e.name, e.gp_flags)) {
+            first = first != nullptr ? first : &e;
+            ++count;
+        }
+    }
+    if (count != 0)
+        warn(std::to_string(count) + " entry names need the NT family (Windows NT 4 to 11), the first " +
+             describe_entry(*first) + ": they have characters beyond code page " + settings.codepage +
+             " or more than " + std::to_string(int(MAX_ENTRY_NAME)) + " bytes, and Windows 95/98/ME stop at such " +
+             "a name unless their own code page holds it and it fits their paths; --win9x refuses them here");
 }
 
 }  // namespace
@@ -482,9 +605,11 @@ std::string find_unicode_path(const std::vector<uint8_t>& extra, const std::stri
     return found;
 }
 
-std::string shown_name(const std::string& stored, const std::vector<uint8_t>& local_extra,
+std::string shown_name(const std::string& stored, uint16_t gp_flags, const std::vector<uint8_t>& local_extra,
                        const std::string& codepage)
 {
+    if ((gp_flags & GP_UTF8_NAME) && is_valid_utf8(stored))
+        return stored;
     std::string unicode = find_unicode_path(local_extra, stored);
     if (!unicode.empty() || is_ascii(stored))
         return unicode.empty() ? stored : unicode;
@@ -607,29 +732,47 @@ std::string decode_folder_name(const std::string& raw, const NameReading& readin
     return read_legacy_name(raw, uint16_t(HOST_UNIX << 8), reading, label, how_read);
 }
 
+bool needs_nt_family(const std::string& stored, uint16_t gp_flags)
+{
+    return ((gp_flags & GP_UTF8_NAME) && !is_ascii(stored)) || stored.size() > MAX_ENTRY_NAME;
+}
+
+namespace {
+
+// Other ZIP tools read a code-page name's Unicode form from its Unicode Path field; the stub
+// reads the bytes. A UTF-8 name needs none. (The writer refuses a block past 64 KB.)
+void add_unicode_path_field(ArchiveEntry& e, const std::string& stored)
+{
+    std::vector<uint8_t> field = unicode_path_field(e.unicode_name, stored);
+    e.local_extra.insert(e.local_extra.end(), field.begin(), field.end());
+    e.central_extra.insert(e.central_extra.end(), field.begin(), field.end());
+}
+
+void settle_entry_name(ArchiveEntry& e, const NameSettings& settings)
+{
+    StubName stored = to_stub_name(e, settings);
+    bool with_field = !stored.utf8 && !is_ascii(e.unicode_name) && settings.codepage != RAW_CODEPAGE;
+    if (stored.bytes != e.name || with_field || stored.utf8) {
+        e.local_extra = without_unicode_path(e.local_extra);
+        e.central_extra = without_unicode_path(e.central_extra);
+    }
+    if (with_field)
+        add_unicode_path_field(e, stored.bytes);
+    if (settings.codepage != RAW_CODEPAGE)
+        e.gp_flags = uint16_t((e.gp_flags & ~GP_UTF8_NAME) | (stored.utf8 ? GP_UTF8_NAME : 0));
+    e.name = stored.bytes;
+    check_stub_name(e, stored, settings);
+    warn_about_misreading(e);
+    warn_about_path_length(e, stored.utf8 ? e.name : e.unicode_name, settings);
+}
+
+}  // namespace
+
 void settle_entry_names(std::vector<ArchiveEntry>& entries, const NameSettings& settings)
 {
     leave_out_macos_metadata(entries, settings);
-    NameCodePage page = name_code_page_of(settings.codepage);
-    for (ArchiveEntry& e : entries) {
-        std::string stored = to_stub_name(e, settings);
-        bool with_field = !is_ascii(e.unicode_name) && settings.codepage != RAW_CODEPAGE;
-        if (stored != e.name || with_field) {
-            e.local_extra = without_unicode_path(e.local_extra);
-            e.central_extra = without_unicode_path(e.central_extra);
-        }
-        if (with_field) {
-            // Other ZIP tools read the name from here; the stub reads the bytes.
-            std::vector<uint8_t> field = unicode_path_field(e.unicode_name, stored);
-            e.local_extra.insert(e.local_extra.end(), field.begin(), field.end());
-            e.central_extra.insert(e.central_extra.end(), field.begin(), field.end());
-        }
-        if (settings.codepage != RAW_CODEPAGE)
-            e.gp_flags &= uint16_t(~GP_UTF8_NAME);
-        e.name = stored;
-        check_stub_name(e, page, settings.codepage);
-        warn_about_misreading(e);
-        warn_about_path_length(e, settings.target_folder);
-    }
+    for (ArchiveEntry& e : entries)
+        settle_entry_name(e, settings);
     refuse_name_collisions(entries);
+    warn_about_nt_only_names(entries, settings);
 }

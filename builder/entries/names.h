@@ -1,8 +1,10 @@
-// Entry names on their way from the input to the stub. The stub creates files with a name's
-// bytes as they stand, read in the system's ANSI code page; so every name is first worked out
-// as Unicode (from the ZIP's flags, its Unicode Path field or its maker's system; a folder's
-// names are UTF-8), normalised to NFC, then converted to the --codepage and checked against
-// the Windows name rules that stub and builder share (format/entry_names.h).
+// Entry names on their way from the input to the stub. Every name is first worked out as
+// Unicode (from the ZIP's flags, its Unicode Path field or its maker's system; a folder's
+// names are UTF-8). A name that the --codepage holds is normalised to NFC and stored in it,
+// read by the stub in the system's ANSI code page; one it lacks is stored as UTF-8 with the
+// UTF-8 flag, as the input gave it, for the NT family's Unicode functions (--win9x refuses it
+// instead). Either is checked against the Windows name rules that stub and builder share
+// (format/entry_names.h).
 #ifndef TVSFX_NAMES_H
 #define TVSFX_NAMES_H
 
@@ -28,7 +30,9 @@ struct NameReading {
 struct NameSettings {
     std::string codepage;                                // the stub's: --codepage
     bool keep_macos_metadata = false;                    // --keep-macos-metadata
-    std::string target_folder;                           // --folder in the stub's code page
+    bool win9x = false;                                  // --win9x: every name in the code page, short paths
+    std::string target_folder;                           // --folder in the stub's code page (--win9x)
+    std::string target_folder_given;                     // --folder as given, UTF-8
 };
 
 // The Info-ZIP Unicode Path extra field: version 1, the CRC-32 of the name as stored in the
@@ -57,6 +61,9 @@ std::string windows_name_key(const std::string& utf8);
 // Refuses entries whose Unicode names Windows takes for the same file or folder: the same
 // name twice, with either separator or a trailing one, names that differ only in case
 // ("README", "readme") or in composition (a composed and a decomposed "ü", equal after NFC).
+// A name kept as UTF-8 keeps its composition and NTFS would hold both forms, yet they are
+// still refused: they look alike to every user, a name the code page holds is stored composed
+// whatever form it came in, and file systems that normalise (macOS) take them for one.
 // Entries without a Unicode name yet are not compared.
 void refuse_name_collisions(const std::vector<ArchiveEntry>& entries);
 
@@ -71,11 +78,16 @@ NameCodePage name_code_page_of(const std::string& codepage);
 // A Unicode Path extra field for `unicode` whose CRC is that of `stored`.
 std::vector<uint8_t> unicode_path_field(const std::string& unicode, const std::string& stored);
 
-// The name as a Windows system of `codepage` shows the stored bytes, in UTF-8: the local
-// header's Unicode Path field when its CRC matches (the builder writes one for every name
-// that is not ASCII), else the bytes read in `codepage`.
-std::string shown_name(const std::string& stored, const std::vector<uint8_t>& local_extra,
+// The name as a Windows system of `codepage` shows the stored bytes, in UTF-8: the bytes
+// themselves when `gp_flags` mark them as UTF-8, else the local header's Unicode Path field
+// when its CRC matches (the builder writes one for every name in the code page that is not
+// ASCII), else the bytes read in `codepage`.
+std::string shown_name(const std::string& stored, uint16_t gp_flags, const std::vector<uint8_t>& local_extra,
                        const std::string& codepage);
+
+// A stored name that Windows 95/98/ME may not extract: UTF-8 beyond ASCII (the stub converts
+// it to the system's code page, which may lack it) or longer than their paths hold.
+bool needs_nt_family(const std::string& stored, uint16_t gp_flags);
 
 // Drops Unicode Path fields (their CRC belongs to the name as it was).
 std::vector<uint8_t> without_unicode_path(const std::vector<uint8_t>& extra);
@@ -84,9 +96,11 @@ std::vector<uint8_t> without_unicode_path(const std::vector<uint8_t>& extra);
 std::string find_unicode_path(const std::vector<uint8_t>& extra, const std::string& stored);
 
 // The common second half of both inputs: leaves out macOS metadata (with a note), converts
-// every entry's `unicode_name` into `name` in the stub's code page with a Unicode Path field,
-// refuses names Windows would not keep and names that collide on Windows, and warns about
-// names that leave the target folder or whose path gets too long below an absolute --folder.
+// every entry's `unicode_name` into `name` in the stub's code page with a Unicode Path field
+// or, where the code page lacks a character, as UTF-8 (refused with --win9x), refuses names
+// Windows would not keep, paths longer than the stub makes and names that collide on
+// Windows, and warns about names that leave the target folder, whose path gets too long below
+// an absolute --folder, or that need the NT family.
 void settle_entry_names(std::vector<ArchiveEntry>& entries, const NameSettings& settings);
 
 #endif

@@ -10,8 +10,11 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <exception>
 #include <memory>
+#include <pthread.h>
 #include <set>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +54,10 @@ struct FolderWalk {
     std::set<std::pair<dev_t, ino_t>> open_folders;  // the folders being walked: a link back is a loop
     size_t folders_walked = 0;
     size_t links_followed = 0;
+    unsigned max_depth = MAX_FOLDER_DEPTH;
+    // The relative path being looked at, '/' separated: one buffer for every level, so a deep
+    // tree keeps one path, not one per level.
+    std::string path;
     std::vector<FolderItem> items;
 };
 
@@ -97,12 +104,13 @@ WalkedFile walked_file(const OpenFolder& folder, const std::string& name, const 
                       uint64_t(st.st_ino)};
 }
 
-void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& prefix, unsigned depth);
+void walk_folder(FolderWalk& walk, const OpenFolder& folder, unsigned depth);
 
-// Opens `name` of `parent` as a folder (or, for a link's target, the real path) and walks it.
-void enter_folder(FolderWalk& walk, int fd, const std::string& real, const std::string& relative, unsigned depth)
+// Opens the folder at walk.path (by `fd`, for a link's target by its real path) and walks it.
+void enter_folder(FolderWalk& walk, int fd, std::string real, unsigned depth)
 {
-    OpenFolder inner{fd, real, {}};
+    const std::string& relative = walk.path;
+    OpenFolder inner{fd, std::move(real), {}};
     if (fd < 0 || ::fstat(fd, &inner.st) != 0) {
         int error = errno;
         if (fd >= 0)
@@ -114,7 +122,8 @@ void enter_folder(FolderWalk& walk, int fd, const std::string& real, const std::
         fail(printable_name(relative) + ": symbolic link loop");
     }
     try {
-        walk_folder(walk, inner, relative + "/", depth + 1);
+        walk.path += '/';
+        walk_folder(walk, inner, depth + 1);
     } catch (...) {
         ::close(fd);
         throw;
@@ -123,9 +132,10 @@ void enter_folder(FolderWalk& walk, int fd, const std::string& real, const std::
     ::close(fd);
 }
 
-// Looks at one name of `folder`: a file is listed, a folder walked, a link followed.
-void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, const std::string& relative, unsigned depth)
+// Looks at one name of `folder`, walk.path: a file is listed, a folder walked, a link followed.
+void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, unsigned depth)
 {
+    const std::string& relative = walk.path;
     struct stat st;
     if (::fstatat(folder.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         fail("cannot read " + printable_name(relative) + ": " + std::strerror(errno));
@@ -140,14 +150,15 @@ void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, const s
             fail(printable(walk.given) + ": more than " + std::to_string(MAX_FOLDERS_WALKED) +
                  " folders to walk (those reached through links count again); at " + printable_name(relative));
         // Every level adds at least a character and a '/': deeper, no name fits the stub.
-        if (depth >= MAX_FOLDER_DEPTH)
-            fail(printable_name(relative) + ": folders nested more than " + std::to_string(MAX_FOLDER_DEPTH) +
-                 " deep; no name below could be extracted (names hold at most " + std::to_string(MAX_ENTRY_NAME) +
+        if (depth >= walk.max_depth)
+            fail(printable_name(relative) + ": folders nested more than " + std::to_string(walk.max_depth) +
+                 " deep; no name below could be extracted (names hold at most " +
+                 std::to_string(walk.max_depth == MAX_FOLDER_DEPTH ? int(MAX_LONG_NAME_UNITS) : int(MAX_ENTRY_NAME)) +
                  " characters)");
         int fd = real == folder.real + "/" + name
                      ? ::openat(folder.fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                      : ::open(real.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        enter_folder(walk, fd, real, relative, depth);
+        enter_folder(walk, fd, std::move(real), depth);
         return;
     }
     if (!S_ISREG(st.st_mode))
@@ -169,9 +180,12 @@ void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, const s
     walk.items.push_back(std::move(item));
 }
 
-void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& prefix, unsigned depth)
+// Walks the folder at walk.path (with its '/'; empty at the top), which it leaves as it found it.
+void walk_folder(FolderWalk& walk, const OpenFolder& folder, unsigned depth)
 {
-    std::string label = prefix.empty() ? printable(walk.given) : printable_name(prefix);
+    const size_t prefix = walk.path.size();
+    // Made only for a message: a deep tree holds one walk_folder per level.
+    auto label = [&] { return prefix == 0 ? printable(walk.given) : printable_name(walk.path.substr(0, prefix)); };
     // fdopendir takes over the descriptor it is given, so it reads a copy.
     int copy = ::dup(folder.fd);
     DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
@@ -179,7 +193,7 @@ void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& 
         int error = errno;
         if (copy >= 0)
             ::close(copy);
-        fail("cannot read folder " + label + ": " + std::strerror(error));
+        fail("cannot read folder " + label() + ": " + std::strerror(error));
     }
     struct CloseDir {
         void operator()(DIR* d) const { ::closedir(d); }
@@ -192,19 +206,23 @@ void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& 
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
             names.push_back(e->d_name);
         if (names.size() > MAX_FOLDER_ENTRIES)
-            fail("folder " + label + " holds more than " + std::to_string(MAX_FOLDER_ENTRIES) +
+            fail("folder " + label() + " holds more than " + std::to_string(MAX_FOLDER_ENTRIES) +
                  " names, the most a ZIP archive counts");
     }
     if (errno != 0)
-        fail("cannot read folder " + label + ": " + std::strerror(errno));
+        fail("cannot read folder " + label() + ": " + std::strerror(errno));
     closer.reset();
-    for (const std::string& name : names)
-        visit(walk, folder, name.c_str(), prefix + name, depth);
-    if (names.empty() && !prefix.empty()) {
+    for (const std::string& name : names) {
+        walk.path.resize(prefix);
+        walk.path += name;
+        visit(walk, folder, name.c_str(), depth);
+    }
+    walk.path.resize(prefix);
+    if (names.empty() && prefix != 0) {
         if (walk.items.size() >= MAX_FOLDER_ENTRIES)
             fail(printable(walk.given) + ": more than " + std::to_string(MAX_FOLDER_ENTRIES) +
-                 " files and empty folders, the most a ZIP archive counts; at " + printable_name(prefix));
-        walk.items.push_back(FolderItem{prefix, {}, folder.st, true});
+                 " files and empty folders, the most a ZIP archive counts; at " + label());
+        walk.items.push_back(FolderItem{walk.path, {}, folder.st, true});
     }
 }
 
@@ -292,12 +310,64 @@ ArchiveEntry make_entry(const FolderItem& item, const std::string& origin, const
     return e;
 }
 
+// Each level of the walk takes some hundred bytes of stack: the deepest tree needs more than
+// the 8 MiB a main thread usually has, so the walk runs on a thread of its own whose stack
+// has room for every level (reserved, not used, by the shallow trees of most inputs).
+constexpr size_t WALK_STACK_PER_LEVEL = 4096;
+
+struct WalkJob {
+    FolderWalk* walk;
+    const OpenFolder* root;
+    std::exception_ptr error;
+};
+
+void* run_walk(void* argument)
+{
+    WalkJob* job = static_cast<WalkJob*>(argument);
+    try {
+        walk_folder(*job->walk, *job->root, 0);
+    } catch (...) {
+        job->error = std::current_exception();
+    }
+    return nullptr;
+}
+
+void walk_on_deep_stack(FolderWalk& walk, const OpenFolder& root)
+{
+    WalkJob job{&walk, &root, nullptr};
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, size_t(walk.max_depth + 1) * WALK_STACK_PER_LEVEL);
+    pthread_t thread;
+    int error = ::pthread_create(&thread, &attributes, run_walk, &job);
+    pthread_attr_destroy(&attributes);
+    if (error != 0)
+        fail("cannot start the walk of folder " + printable(walk.given) + ": " + std::strerror(error));
+    ::pthread_join(thread, nullptr);
+    if (job.error)
+        std::rethrow_exception(job.error);
+}
+
+// The walk holds one descriptor for each level it is in: as many as the deepest tree needs,
+// where the system allows that many.
+void allow_descriptors_for_depth(unsigned depth)
+{
+    struct rlimit limit;
+    rlim_t wanted = rlim_t(depth) + 64;  // the rest of the build's files
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= wanted)
+        return;
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(limit.rlim_max, wanted);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 }  // namespace
 
-ArchiveInput read_input_folder(const std::string& path, const NameReading& reading)
+ArchiveInput read_input_folder(const std::string& path, const NameReading& reading, bool win9x)
 {
     FolderWalk walk;
     walk.given = path;
+    walk.max_depth = win9x ? MAX_FOLDER_DEPTH_WIN9X : MAX_FOLDER_DEPTH;
+    allow_descriptors_for_depth(walk.max_depth);
     int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         fail("cannot read folder " + printable(path) + ": " + std::strerror(errno));
@@ -312,7 +382,7 @@ ArchiveInput read_input_folder(const std::string& path, const NameReading& readi
     }
     walk.open_folders.insert({root.st.st_dev, root.st.st_ino});
     try {
-        walk_folder(walk, root, "", 0);
+        walk_on_deep_stack(walk, root);
     } catch (...) {
         ::close(fd);
         throw;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "archive.h"
+#include "format/path_limits.h"
 
 // Reads an input ZIP with libzip; headers the builder must keep exactly (DOS time, flags,
 // extra fields) are taken from the archive's own bytes. Refuses what the stub cannot read.
@@ -22,9 +23,12 @@ constexpr size_t MAX_FOLDER_ENTRIES = 0xFFFF;
 // trees of folders that hold few files.
 constexpr size_t MAX_FOLDERS_WALKED = 0xFFFF;
 // Nesting: every level adds at least one character and a '/' to the names below it, so
-// below this depth no name fits the stub's MAX_ENTRY_NAME.
-constexpr unsigned MAX_FOLDER_DEPTH = (MAX_ENTRY_NAME + 1) / 2;
-static_assert(2 * MAX_FOLDER_DEPTH >= MAX_ENTRY_NAME, "a name at the deepest level would still fit");
+// below this depth no name fits the NT family's long paths (MAX_LONG_NAME_UNITS), or with
+// --win9x the stub's MAX_ENTRY_NAME. The walk holds each level's folder open.
+constexpr unsigned MAX_FOLDER_DEPTH = (MAX_LONG_NAME_UNITS + 1) / 2;
+constexpr unsigned MAX_FOLDER_DEPTH_WIN9X = (MAX_ENTRY_NAME + 1) / 2;
+static_assert(2 * MAX_FOLDER_DEPTH >= MAX_LONG_NAME_UNITS, "a name at the deepest level would still fit");
+static_assert(2 * MAX_FOLDER_DEPTH_WIN9X >= MAX_ENTRY_NAME, "a name at the deepest level would still fit");
 // Symbolic links followed in all: each is resolved to check that it stays inside the folder,
 // and links that fan out (two per level to the next) would otherwise be followed 2^levels
 // times.
@@ -33,7 +37,8 @@ constexpr size_t MAX_LINKS_FOLLOWED = 4096;
 // Collects a folder's files in sorted order; each is compressed when it is written.
 // Names are UTF-8 on this system; bytes that are not are read by `reading`. Each file is
 // noted with the identity the walk saw, and only that very file is read later
-// (open_walked_file). Refuses what exceeds the limits above.
-ArchiveInput read_input_folder(const std::string& path, const NameReading& reading);
+// (open_walked_file). Refuses what exceeds the limits above, with `win9x` the depth of
+// MAX_FOLDER_DEPTH_WIN9X.
+ArchiveInput read_input_folder(const std::string& path, const NameReading& reading, bool win9x);
 
 #endif

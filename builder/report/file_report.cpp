@@ -54,10 +54,6 @@ const char* method_label(const InspectedEntry& e)
 
 namespace {
 
-enum : uint32_t {
-    STUB_NAME_LIMIT = 260,  // the stub's entry_name holds 260 bytes and a NUL
-};
-
 Record decode_record(const uint8_t* r)
 {
     Record v;
@@ -182,8 +178,6 @@ std::string step_over_central_header(std::FILE* f, uint64_t& at)
     uint8_t h[CENTRAL_HEADER_SIZE - SIGNATURE_SIZE];
     if (!read_exact(f, at + SIGNATURE_SIZE, h, sizeof h))
         return "central header truncated" + at_text(at);
-    if (get_u16(h + 24) > STUB_NAME_LIMIT)
-        return "central header name over 260 bytes" + at_text(at);
     at += CENTRAL_HEADER_SIZE + uint64_t(get_u16(h + 24)) + get_u16(h + 26) + get_u16(h + 28);
     return "";
 }
@@ -205,9 +199,9 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
     e.crc32 = get_u32(h + 10);
     e.compressed_size = get_u32(h + 14);
     e.uncompressed_size = get_u32(h + 18);
+    // On the NT family the stub takes any name a header holds (MAX_LONG_NAME_BYTES); Windows
+    // 95/98/ME stop at one over 260 bytes, which inspect lists as needing the NT family.
     uint16_t name_size = get_u16(h + 22);
-    if (name_size > STUB_NAME_LIMIT)
-        return "entry name over 260 bytes" + at_text(at);
     e.name.assign(name_size, '\0');
     if (!read_exact(f, at + LOCAL_HEADER_SIZE, &e.name[0], name_size))
         return "entry name truncated" + at_text(at);
@@ -216,7 +210,7 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
         return "extra field truncated" + at_text(at);
     // What Windows makes of the stored bytes: the builder's default code page when no
     // Unicode Path field tells.
-    e.shown_name = shown_name(e.name, extra, DEFAULT_CODEPAGE);
+    e.shown_name = shown_name(e.name, e.flags, extra, DEFAULT_CODEPAGE);
     e.aes = find_aes_record(extra);
     e.time = find_exact_time(extra, e.mod_date, e.mod_time);
     e.data_offset = at + LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 24);
@@ -334,6 +328,16 @@ long find_record(std::FILE* f, uint64_t file_size, std::vector<uint8_t>& head)
     return at >= 0 && size_t(at) + sizeof(StubRecord) <= head.size() ? at : -1;
 }
 
+// The names a vendor should know of before shipping to Windows 95/98/ME.
+void print_nt_only_names(const InspectReport& report)
+{
+    std::printf("names needing the NT family: %zu\n", count_nt_only_names(report));
+    for (const InspectedEntry& e : report.entries) {
+        if (needs_nt_family(e.name, e.flags))
+            std::printf("needs the NT family: \"%s\"\n", printable_name(e.shown_name).c_str());
+    }
+}
+
 void print_entries(const InspectReport& report)
 {
     for (const InspectedEntry& e : report.entries)
@@ -342,6 +346,7 @@ void print_entries(const InspectReport& report)
                     e.method, method_label(e), e.compressed_size, e.uncompressed_size, encryption_label(e).c_str(),
                     entry_time_text(e).c_str(), entry_time_source(e), quoted(e.name, true).c_str(),
                     printable_name(e.shown_name).c_str());
+    print_nt_only_names(report);
 }
 
 void print_identity(const IdentityReport& identity)
@@ -392,6 +397,14 @@ const char* const field_labels[CONFIG_FIELD_COUNT] = {"folder", "command", "para
 const char* verdict(int result)
 {
     return result > 0 ? "ok" : result == 0 ? "FAILED" : "skipped";
+}
+
+size_t count_nt_only_names(const InspectReport& report)
+{
+    size_t count = 0;
+    for (const InspectedEntry& e : report.entries)
+        count += needs_nt_family(e.name, e.flags) ? 1 : 0;
+    return count;
 }
 
 bool InspectReport::failed() const

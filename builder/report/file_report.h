@@ -85,6 +85,9 @@ void report_inspect_status(const char* command, const InspectReport& report, Ins
 // The report as one JSON object (inspect --json).
 void print_inspect_json(const InspectReport& report, std::FILE* to);
 
+// The entries whose names Windows 95/98/ME may not extract (needs_nt_family).
+size_t count_nt_only_names(const InspectReport& report);
+
 // The verdict word of a check: "ok", "FAILED" or "skipped".
 const char* verdict(int result);
 

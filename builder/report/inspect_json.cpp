@@ -8,6 +8,7 @@
 
 #include "archive.h"
 #include "file_report.h"
+#include "names.h"
 #include "stub_record_io.h"
 #include "text_encoding.h"
 
@@ -140,12 +141,14 @@ void print_entries(const InspectReport& report, std::FILE* to)
         const InspectedEntry& e = report.entries[i];
         std::fprintf(to, "%s\n    {\"name\": %s, \"name_hex\": %s, \"method\": %u, \"method_name\": \"%s\", \"compressed\": %u, "
                          "\"uncompressed\": %u, \"crc32\": %u, \"encrypted\": %s, \"encryption\": \"%s\", "
-                         "\"time\": \"%s\", \"time_from\": \"%s\", \"offset\": %llu}",
+                         "\"time\": \"%s\", \"time_from\": \"%s\", \"offset\": %llu, \"needs_nt\": %s}",
                      i ? "," : "", text_value(e.name).c_str(), hex_value(e.name).c_str(), e.method, method_label(e), e.compressed_size,
                      e.uncompressed_size, e.crc32, (e.flags & GP_ENCRYPTED) ? "true" : "false", encryption_label(e).c_str(),
-                     entry_time_text(e).c_str(), entry_time_source(e), (unsigned long long)e.offset);
+                     entry_time_text(e).c_str(), entry_time_source(e), (unsigned long long)e.offset,
+                     needs_nt_family(e.name, e.flags) ? "true" : "false");
     }
     std::fputs(report.entries.empty() ? "],\n" : "\n  ],\n", to);
+    std::fprintf(to, "  \"names_needing_nt\": %zu,\n", count_nt_only_names(report));
 }
 
 void print_license(const InspectReport& report, std::FILE* to)

@@ -414,7 +414,7 @@ def test_japanese_names_need_code_page_932(bench, japanese_session, tmp_path):
     archive = tmp_path / "in.zip"
     python_zip(archive, JAPANESE_FILES)
     out = tmp_path / "out"
-    refused = subprocess.run([str(BUILD / "tvsfx"), "build", "-o", str(tmp_path / "x.exe"),
+    refused = subprocess.run([str(BUILD / "tvsfx"), "build", "-o", str(tmp_path / "x.exe"), "--win9x",
                               str(archive)], capture_output=True, text=True)
     assert refused.returncode == 1
     assert 'entry "ポート/表.txt": the character "ポ" (U+30DD) has no place in code page CP1252' \

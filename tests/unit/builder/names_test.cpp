@@ -216,7 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RefusalCase{"CharacterTheCodePageLacks",
                     {{JAPANESE, 0x0800, 0x0314}},
-                    {},
+                    {"--win9x"},
                     {"entry \"\xE3\x83\x9D\xE3\x83\xBC\xE3\x83\x88.txt\"", "\"\xE3\x83\x9D\" (U+30DD)",
                      "code page CP1252", "--codepage"}},
         // Bytes read in a code page: the fix is the reading (--input-codepage), never --codepage;
@@ -241,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
         // CP932 writes the yen sign as 0x5C, which reads as a backslash: a folder and a file.
         RefusalCase{"YenSignWouldBecomeABackslash",
                     {{"a\xC2\xA5" "b.txt", 0x0800}},
-                    {"--codepage", "CP932"},
+                    {"--codepage", "CP932", "--win9x"},
                     {"entry \"a\xC2\xA5" "b.txt\"", "\"\xC2\xA5\" (U+00A5) has no place in code page CP932"}},
         RefusalCase{"ByteWithoutMeaningInTheAnsiCodePage",
                     {{"a\x81.txt", 0, 0x0314}},
@@ -287,7 +287,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"NulInName", {{std::string("a\0b.txt", 7)}}, {}, {"entry \"a\\x00b.txt\"", "NUL"}},
         RefusalCase{"LongerThanTheStubTakes",
                     {{std::string(130, 'a') + "/" + std::string(130, 'b')}},
-                    {},
+                    {"--win9x"},
                     {"the name has 261 bytes in code page CP1252; the stub takes at most 259"}}),
     [](const ::testing::TestParamInfo<RefusalCase>& case_info) { return std::string(case_info.param.id); });
 
@@ -358,18 +358,19 @@ TEST_F(BuilderTest, MacOsMetadataIsLeftOutUnlessKept)
               "a.txt\n__MACOSX/\n__MACOSX/._a.txt\nsub/._b.txt\nsub/b.txt\n._c\n");
 }
 
-// Below an absolute --folder the stub's paths hold 259 characters: each entry past that is named.
+// Below an absolute --folder the paths of Windows 95/98/ME (--win9x) hold 259 characters: each
+// entry past that is named.
 TEST_F(BuilderTest, WarnsForPathsTooLongBelowAnAbsoluteFolder)
 {
     std::string name = std::string(120, 'n') + "/" + std::string(122, 'm');  // 243 bytes
     write_bytes(at("in.zip"), raw_zip({{"short.txt"}, {name}}));
-    RunResult r = build(at("in.zip"), at("out.exe"), {"--folder", "C:\\Programme\\Xyz"});  // 16 characters
+    RunResult r = build(at("in.zip"), at("out.exe"), {"--win9x", "--folder", "C:\\Programme\\Xyz"});  // 16 characters
     ASSERT_EQ(r.exit_code, 0) << r.all();
     EXPECT_NE(r.err.find("entry \"" + name + "\": below --folder its path has 260 characters"), std::string::npos)
         << r.err;
     EXPECT_EQ(r.err.find("short.txt"), std::string::npos) << r.err;
     // A relative folder's length is not known before the run.
-    r = build(at("in.zip"), at("relative.exe"), {"--folder", "Programme\\Xyz"});
+    r = build(at("in.zip"), at("relative.exe"), {"--win9x", "--folder", "Programme\\Xyz"});
     EXPECT_EQ(r.err.find("below --folder"), std::string::npos) << r.err;
 }
 
