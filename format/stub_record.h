@@ -61,6 +61,9 @@ enum SfxFlags : uint32_t {
     // The language of every text the stub shows or writes; neither bit: German.
     SFX_LANGUAGE_EN = 0x04000000,    // English
     SFX_LANGUAGE_AUTO = 0x08000000,  // German when the user's Windows reads German, else English
+    // The archive goes on in data volumes beside the program (split_volumes.h has their table);
+    // set together with SFX_MULTI_VOLUME, whose reading across volumes it uses.
+    SFX_SPLIT_VOLUMES = 0x20000000,
 };
 
 // Name of the image's last section, which holds the configuration block and the archive.
