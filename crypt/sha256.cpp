@@ -40,28 +40,31 @@ static void put_be32(uint8_t* p, uint32_t value)
     p[3] = (uint8_t)value;
 }
 
+// The working variables a..h stay in place: in round i, a is v[(0 - i) & 7], b is
+// v[(1 - i) & 7] and so on, so the round's shift of all eight is only a change of index, and
+// after 64 rounds (a multiple of 8) every variable is back at its own place.
 static void compress_block(uint32_t* state, const uint8_t* data)
 {
     uint32_t w[16];
     for (int i = 0; i < 16; ++i)
         w[i] = get_be32(data + 4 * i);
     uint32_t v[8];
-    memcpy(v, state, sizeof v);  // a b c d e f g h
+    memcpy(v, state, sizeof v);
     for (int i = 0; i < 64; ++i) {
+#define V(n) v[((n) - i) & 7]
         if (i >= 16) {
             uint32_t w15 = w[(i + 1) & 15], w2 = w[(i + 14) & 15];
             uint32_t s0 = rotr32(w15, 7) ^ rotr32(w15, 18) ^ (w15 >> 3);
             uint32_t s1 = rotr32(w2, 17) ^ rotr32(w2, 19) ^ (w2 >> 10);
             w[i & 15] += s0 + w[(i + 9) & 15] + s1;
         }
-        uint32_t e = v[4];
-        uint32_t t1 = v[7] + (rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25)) + ((e & v[5]) ^ (~e & v[6])) +
+        uint32_t e = V(4), a = V(0);
+        uint32_t t1 = V(7) + (rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25)) + ((e & V(5)) ^ (~e & V(6))) +
                       ROUND_CONSTANT[i] + w[i & 15];
-        uint32_t a = v[0];
-        uint32_t t2 = (rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22)) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
-        memmove(v + 1, v, 7 * sizeof v[0]);
-        v[4] += t1;
-        v[0] = t1 + t2;
+        uint32_t t2 = (rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22)) + ((a & V(1)) ^ (a & V(2)) ^ (V(1) & V(2)));
+        V(3) += t1;      // d + t1 becomes the next round's e
+        V(7) = t1 + t2;  // and t1 + t2 its a
+#undef V
     }
     for (int i = 0; i < 8; ++i)
         state[i] += v[i];
@@ -74,17 +77,13 @@ void sha256_start(Sha256* hash)
     hash->length = 0;
 }
 
+// Byte by byte into the block: the loop is the smallest code, and the compression costs
+// far more per byte than the copy.
 void sha256_add(Sha256* hash, const uint8_t* data, size_t length)
 {
     hash->length += length;
-    while (length > 0) {
-        size_t take = SHA256_BLOCK_SIZE - hash->block_used;
-        if (take > length)
-            take = length;
-        memcpy(hash->block + hash->block_used, data, take);
-        hash->block_used += (uint32_t)take;
-        data += take;
-        length -= take;
+    for (size_t i = 0; i < length; ++i) {
+        hash->block[hash->block_used++] = data[i];
         if (hash->block_used == SHA256_BLOCK_SIZE) {
             compress_block(hash->state, hash->block);
             hash->block_used = 0;
@@ -92,15 +91,20 @@ void sha256_add(Sha256* hash, const uint8_t* data, size_t length)
     }
 }
 
+// The padding byte by byte: 0x80, zeros up to the place of the bit count in the last block,
+// then the count, big-endian (the count is taken before the padding adds to the length).
 void sha256_finish(Sha256* hash, uint8_t* digest)
 {
     uint64_t bits = hash->length * 8;
-    uint8_t pad[SHA256_BLOCK_SIZE + 8] = {0x80};
-    // The 0x80 byte and the zeros up to the bit count, which ends a block.
-    size_t pad_length = (SHA256_LENGTH_OFFSET - 1 - hash->block_used + SHA256_BLOCK_SIZE) % SHA256_BLOCK_SIZE + 1;
-    for (int i = 0; i < 8; ++i)
-        pad[pad_length + i] = (uint8_t)(bits >> (56 - 8 * i));
-    sha256_add(hash, pad, pad_length + 8);
+    uint8_t byte = 0x80;
+    do {
+        sha256_add(hash, &byte, 1);
+        byte = 0;
+    } while (hash->block_used != SHA256_LENGTH_OFFSET);
+    for (int i = 56; i >= 0; i -= 8) {
+        byte = (uint8_t)(bits >> i);
+        sha256_add(hash, &byte, 1);
+    }
     for (int i = 0; i < 8; ++i)
         put_be32(digest + 4 * i, hash->state[i]);
 }

@@ -7,11 +7,11 @@
 // The table lies directly in front of the configuration block (it ends at config_offset, so
 // the stub checksum and an Authenticode signature cover it):
 //
-//   per volume, in order:  u64 size, u8 sha256[32], u8 name length, the name's bytes
-//   then the trailer:      u32 volume count, u32 size of the entries above, "TVSP"
+//   per volume, in order:  u64 size, u8 sha256[32], u8 name length, the name's bytes, a NUL
+//   then the trailer:      u32 volume count, u32 size of the entries above, u32 SPLIT_TRAILER_ID
 //
 // A name is a plain file name in the program's own folder (no folder part, no drive), in the
-// ANSI code page, without a NUL. All numbers are little-endian.
+// ANSI code page; its NUL lets the stub use it where it lies. All numbers are little-endian.
 // Portable, no Win32: the stub and the builder both include it.
 #ifndef TVSFX_FORMAT_SPLIT_VOLUMES_H
 #define TVSFX_FORMAT_SPLIT_VOLUMES_H
@@ -24,10 +24,11 @@ enum {
     SPLIT_NAME_MAX = 200,        // bytes; room left in a 260-character path for the folder
     SPLIT_VOLUMES_MAX = 999,     // .z01 ... .z999
     // The largest table: the stub reads it whole into one block.
-    SPLIT_TABLE_MAX = SPLIT_VOLUMES_MAX * (SPLIT_ENTRY_FIXED_SIZE + SPLIT_NAME_MAX),
+    SPLIT_TABLE_MAX = SPLIT_VOLUMES_MAX * (SPLIT_ENTRY_FIXED_SIZE + SPLIT_NAME_MAX + 1),
 };
 
-#define SPLIT_TRAILER_MAGIC "TVSP"
+// "TVSP" read as a little-endian u32.
+enum : uint32_t { SPLIT_TRAILER_ID = 0x50535654 };
 
 // Whether a table name stays in the program's folder: not empty, no separator, no drive
 // colon, no control character, not "." or "..".

@@ -19,11 +19,12 @@ std::vector<uint8_t> encode_split_table(const std::vector<SplitVolume>& volumes)
         std::memcpy(table.data() + at + 8, v.sha256.data(), SHA256_DIGEST_SIZE);
         table[at + 8 + SHA256_DIGEST_SIZE] = uint8_t(v.name.size());
         table.insert(table.end(), v.name.begin(), v.name.end());
+        table.push_back(0);
     }
     uint8_t trailer[SPLIT_TRAILER_SIZE];
     put_u32(trailer, uint32_t(volumes.size()));
     put_u32(trailer + 4, uint32_t(table.size()));
-    std::memcpy(trailer + 8, SPLIT_TRAILER_MAGIC, 4);
+    put_u32(trailer + 8, SPLIT_TRAILER_ID);
     table.insert(table.end(), trailer, trailer + sizeof trailer);
     return table;
 }
@@ -45,10 +46,10 @@ static std::string decode_entries(const std::vector<uint8_t>& bytes, uint32_t co
         std::memcpy(v.sha256.data(), bytes.data() + at + 8, SHA256_DIGEST_SIZE);
         unsigned length = bytes[at + 8 + SHA256_DIGEST_SIZE];
         at += SPLIT_ENTRY_FIXED_SIZE;
-        if (bytes.size() - at < length || !is_plain_volume_name(bytes.data() + at, length))
+        if (bytes.size() - at <= length || !is_plain_volume_name(bytes.data() + at, length) || bytes[at + length] != 0)
             return "volume table: entry " + std::to_string(i + 1) + " has no plain file name";
         v.name.assign(reinterpret_cast<const char*>(bytes.data() + at), length);
-        at += length;
+        at += length + 1;
         volumes.push_back(v);
     }
     return at == bytes.size() ? "" : "volume table: bytes left behind its last entry";
@@ -59,7 +60,7 @@ std::string read_split_table(std::FILE* f, uint64_t config_offset, std::vector<S
     volumes.clear();
     uint8_t trailer[SPLIT_TRAILER_SIZE];
     if (config_offset < SPLIT_TRAILER_SIZE || !read_at(f, config_offset - SPLIT_TRAILER_SIZE, trailer, sizeof trailer) ||
-        std::memcmp(trailer + 8, SPLIT_TRAILER_MAGIC, 4) != 0)
+        get_u32(trailer + 8) != SPLIT_TRAILER_ID)
         return "no volume table in front of the configuration block";
     uint32_t count = get_u32(trailer), size = get_u32(trailer + 4);
     if (count == 0 || count > SPLIT_VOLUMES_MAX || size > SPLIT_TABLE_MAX || size > config_offset - SPLIT_TRAILER_SIZE)
