@@ -12,7 +12,7 @@ struct Sha256 {
     uint32_t state[8];
     uint8_t block[SHA256_BLOCK_SIZE];  // the bytes of a block not yet complete
     uint32_t block_used;
-    uint64_t length;  // bytes hashed so far
+    uint64_t length;  // bytes hashed so far (sha256_finish adds its padding)
 };
 
 void sha256_start(Sha256* hash);

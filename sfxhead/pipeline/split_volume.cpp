@@ -19,8 +19,6 @@ static uint32_t volume_count;
 static HFILE* volume_handles;    // per volume: its checked handle, 0 until checked
 static uint8_t* check_buffer;    // CHECK_READ_SIZE bytes for the hash pass
 static HFILE volume_in_check;    // the volume being checked; closed if the check is cancelled
-static bool reading_volumes;     // archive_handle is a volume's, no longer the program's own file
-                                 // (close_all closes it; the others end with the process)
 
 // The hash pass reads in blocks of 64 KiB: few calls per volume, and a message pump between
 // two blocks keeps the dialog's answers quick.
@@ -133,9 +131,10 @@ static bool volume_matches(HFILE file, const uint8_t* entry, bool (*poll)())
         if (poll())
             abort_run(ABORT_FATAL);
     }
+    uint64_t size = hash.length;  // the padding adds to it
     uint8_t digest[SHA256_DIGEST_SIZE];
     sha256_finish(&hash, digest);
-    return hash.length == get_u64(entry) && memcmp(digest, entry + 8, SHA256_DIGEST_SIZE) == 0;
+    return size == get_u64(entry) && memcmp(digest, entry + 8, SHA256_DIGEST_SIZE) == 0;
 }
 
 static void close_volume_in_check()
@@ -169,13 +168,10 @@ void check_split_volumes(bool (*poll)())
 
 void enter_split_volume(uint16_t number)
 {
-    if (number > volume_count || volume_handles[number - 1] == 0)
+    // Past the last volume: the archive's own records are damaged. The program's own file
+    // stays open behind the volumes until the end, as the volumes do between runs.
+    if (number > volume_count)
         report_read_error(READ_ERROR_DATA);
-    // The program's own file is done with once the first volume is read; the volumes' handles
-    // stay open for the next run.
-    if (!reading_volumes && archive_handle != 0)
-        _lclose(archive_handle);
-    reading_volumes = true;
     archive_handle = volume_handles[number - 1];
     if (_llseek(archive_handle, 0, FILE_BEGIN) != 0)
         report_read_error(READ_ERROR_DATA);
