@@ -249,7 +249,13 @@ void run_build(const BuildOptions& options)
     for (const ArchiveEntry& e : input.entries)
         total_bytes += e.uncompressed_size;
     BuildProgress progress(progress_wanted(options.quiet), input.entries.size(), total_bytes);
+    // The inputs' own readers, kept for a second pass: the writer drops each once it has read it.
+    std::vector<std::function<PayloadReader(ArchiveEntry&)>> input_payloads;
+    for (const ArchiveEntry& e : input.entries)
+        input_payloads.push_back(e.open_payload);
     auto start_compressing = [&]() {
+        for (size_t i = 0; i < input.entries.size(); ++i)
+            input.entries[i].open_payload = input_payloads[i];
         return std::make_unique<CompressionPool>(input.entries, Compression{options.level, options.method},
                                                  options.jobs != 0 ? options.jobs : default_jobs(), progress);
     };

@@ -3,9 +3,11 @@ NAME.z01, NAME.z02, ... beside it. The program finds them in its own folder, ask
 missing one, and checks every volume whole (size and SHA-256 from inside the program) before it
 uses a byte of any: a damaged or replaced volume is refused naming it, and nothing is extracted."""
 
+import os
 import random
 import shutil
 import subprocess
+import time
 from pathlib import Path
 
 import pytest
@@ -231,3 +233,51 @@ def test_signed_split_package_extracts(bench, tmp_path):
     out, log = tmp_path / "out", tmp_path / "lauf.log"
     assert run_silent(bench, signed, out, log) == 0
     bench.compare_trees(out, exe.source)
+
+
+# ---- large: the default split below 2 GiB ------------------------------------------------------
+
+
+def write_noise_file(path: Path, size: int) -> None:
+    """Incompressible bytes without holding them in memory (the system's generator: fast, and
+    the test compares with what it wrote, whatever that is)."""
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with open(path, "wb") as f:
+        left = size
+        while left:
+            n = min(left, 64 << 20)
+            f.write(os.urandom(n))
+            left -= n
+
+
+@pytest.mark.large
+def test_three_gib_package_is_split_by_default_and_extracts(bench, tmp_path):
+    """3.2 GB stored: the builder finds it too large for one program and splits it into 1 GiB
+    volumes; the program checks 3.2 GB of volumes and extracts it."""
+    source = tmp_path / "src"
+    sizes = {"gross/eins.bin": 1_700_000_000, "gross/zwei.bin": 1_500_000_000, "klein.txt": 10_000}
+    for name, size in sizes.items():
+        write_noise_file(source / name, size)
+    try:
+        started = time.monotonic()
+        (tmp_path / "paket").mkdir()
+        exe = tmp_path / "paket" / "test.exe"
+        result = subprocess.run([str(BUILDER), "build", "-o", str(exe), "--level", "0", str(source)],
+                                capture_output=True, text=True, timeout=3600)
+        built = time.monotonic()
+        assert result.returncode == 0, result.stderr
+        assert "split package" in result.stderr  # the note says why
+        volumes = sorted((tmp_path / "paket").glob("test.z*"))
+        assert [v.name for v in volumes] == ["test.z01", "test.z02", "test.z03", "test.z04"]
+        assert all(v.stat().st_size == 1 << 30 for v in volumes[:-1])
+        out, log = tmp_path / "out", tmp_path / "lauf.log"
+        code = exit_without_window(bench.start(exe, f'-silent -dir="{bench.winpath(out)}" '
+                                                          f'-log="{bench.winpath(log)}"'), timeout=1800)
+        extracted = time.monotonic()
+        assert code == 0, log_text(log)
+        bench.compare_trees(out, source)
+        print(f"3 GiB split package: build {built - started:.0f} s, check and extract {extracted - built:.0f} s")
+    finally:
+        # The disk is shared: the big files go at once, whatever the outcome.
+        for folder in ("src", "paket", "out"):
+            shutil.rmtree(tmp_path / folder, ignore_errors=True)
