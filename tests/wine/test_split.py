@@ -252,10 +252,11 @@ def write_noise_file(path: Path, size: int) -> None:
 
 @pytest.mark.large
 def test_three_gib_package_is_split_by_default_and_extracts(bench, tmp_path):
-    """3.2 GB stored: the builder finds it too large for one program and splits it into 1 GiB
-    volumes; the program checks 3.2 GB of volumes and extracts it."""
+    """3.03 GiB stored: the builder finds it too large for one program and splits it into 1 GiB
+    volumes; the program checks 3.03 GiB of volumes and extracts it."""
     source = tmp_path / "src"
-    sizes = {"gross/eins.bin": 1_700_000_000, "gross/zwei.bin": 1_500_000_000, "klein.txt": 10_000}
+    # 3.03 GiB: four volumes, the last one short.
+    sizes = {"gross/eins.bin": 1_700_000_000, "gross/zwei.bin": 1_550_000_000, "klein.txt": 10_000}
     for name, size in sizes.items():
         write_noise_file(source / name, size)
     try:
