@@ -139,6 +139,25 @@ TEST_F(SplitTest, VolumesBesideTheProgramAndTheirTableInsideIt)
     EXPECT_EQ(entry_names, (std::vector<std::string>{"daten/a.bin", "daten/b.bin", "leer/", "text.txt"}));
 }
 
+// inspect --json lists each volume's name, size and SHA-256 as the table holds them.
+TEST_F(SplitTest, InspectJsonListsTheVolumes)
+{
+    fs::create_directories(at("out"));
+    ASSERT_EQ(build_split(at("out/Paket.exe")).exit_code, 0);
+    std::string script = "import json, sys\n"
+                         "r = json.load(sys.stdin)\n"
+                         "print(r['checks']['volumes'])\n"
+                         "for v in r['volumes']: print(v['name'], v['size'], v['sha256'])\n";
+    write_text(at("volumes.py"), script);
+    RunResult json = run_shell("'" + tvsfx_path() + "' inspect --json '" + at("out/Paket.exe") + "' | python3 '" +
+                               at("volumes.py") + "'");
+    ASSERT_EQ(json.exit_code, 0) << json.all();
+    std::string expected = "ok\n";
+    for (const std::string& n : volumes_in(at("out")))
+        expected += n + " " + std::to_string(fs::file_size(at("out/" + n))) + " " + sha256sum_of(at("out/" + n)) + "\n";
+    EXPECT_EQ(json.out, expected);
+}
+
 TEST_F(SplitTest, TableIsCoveredByTheStubChecksum)
 {
     fs::create_directories(at("out"));
