@@ -17,6 +17,7 @@ set(BUILDER_SOURCES
   ${BUILDER_DIR}/report/file_report.cpp
   ${BUILDER_DIR}/report/inspect_json.cpp
   ${BUILDER_DIR}/report/progress.cpp
+  ${BUILDER_DIR}/report/split_set.cpp
   ${BUILDER_DIR}/report/test_command.cpp
   ${BUILDER_DIR}/image/config_block.cpp
   ${BUILDER_DIR}/image/icon_file.cpp

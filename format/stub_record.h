@@ -64,6 +64,9 @@ enum SfxFlags : uint32_t {
     // The configuration block's texts are UTF-8; without it they are in the package's ANSI
     // code page. The builder sets it only when some text has no place in that code page.
     SFX_UTF8_TEXTS = 0x10000000,
+    // The archive goes on in data volumes beside the program (split_volumes.h has their table);
+    // set together with SFX_MULTI_VOLUME, whose reading across volumes it uses.
+    SFX_SPLIT_VOLUMES = 0x20000000,
 };
 
 // Name of the image's last section, which holds the configuration block and the archive.

@@ -31,12 +31,12 @@ MESSAGE_TEXT_COUNT = 54          # ids 0..53; id 54 is the main dialog template
 FIXED_TEXT_NAMES = ("caption", "header_error", "no_memory", "no_memory_resources",
                     "product_info", "report_notice", "log_message", "log_file", "log_end",
                     "log_license", "log_at_restart", "log_not_removed", "log_not_empty",
-                    "log_link", "log_replaced", "log_gone", "log_folder")
+                    "log_link", "log_replaced", "log_gone", "log_folder", "split_missing", "split_damaged")
 # The fixed texts that every language has in its own words; the others are the same for all
 # (caption, English internal-error texts) or never shown (no_memory).
 LANGUAGE_TEXT_NAMES = ("header_error", "product_info", "log_message", "log_file", "log_end",
                        "log_license", "log_at_restart", "log_not_removed", "log_not_empty", "log_link",
-                       "log_replaced", "log_gone", "log_folder")
+                       "log_replaced", "log_gone", "log_folder", "split_missing", "split_damaged")
 
 # The languages in the order of the stub's Language enum: name, suffix of their files and of
 # their C++ names. German comes first and has no suffix: its names are those of old.

@@ -52,6 +52,8 @@ extern const char text_log_link[];             // ... a created path now a link 
 extern const char text_log_replaced[];         // ... a created path where something else stands now
 extern const char text_log_gone[];             // ... a created path moved away or removed by the command
 extern const char text_log_folder[];           // log line prefix of the run's own temporary folder
+extern const char text_split_missing[];        // a split package's volume is missing; %s its name
+extern const char text_split_damaged[];        // ... differs from its SHA-256; %s its name
 
 // --- licence dialog ------------------------------------------------------------------------
 // One raw Deflate stream that inflates to the licence dialog template (at most 600 bytes, as
@@ -92,6 +94,8 @@ struct TextSet {
     const char* log_replaced;
     const char* log_gone;
     const char* log_folder;
+    const char* split_missing;
+    const char* split_damaged;
 };
 extern const TextSet text_sets[LANGUAGE_COUNT];
 

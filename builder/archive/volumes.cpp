@@ -27,6 +27,8 @@
 #include "byte_buffer.h"
 #include "extra_field.h"
 #include "output_file.h"
+#include "split_set.h"
+#include "split_volumes.h"
 #include "stub_record_io.h"
 #include "format/zip_format.h"
 
@@ -310,7 +312,8 @@ void write_label(const fs::path& disk, unsigned number)
 
 // Fills in disk 1's self-extractor once its bytes are written: the section `_tarvel_` of
 // `section_size` bytes from section_offset, the stub record and the PE checksum.
-void finish_self_extractor(OutputFile& out, const VolumeJob& job, uint64_t section_size, uint32_t total_size)
+void finish_self_extractor(OutputFile& out, const VolumeJob& job, uint64_t section_size, uint32_t total_size,
+                           uint32_t table_size = 0)
 {
     std::vector<uint8_t> headers = job.stub_part;
     AttachedSection section = plan_attached_section(job.image, uint32_t(section_size));
@@ -320,7 +323,8 @@ void finish_self_extractor(OutputFile& out, const VolumeJob& job, uint64_t secti
     uint32_t checksum_at = job.image.pe_offset + PE_CHECKSUM;
     put_u32(headers.data() + checksum_at, 0);
     // The stub skips the end-record check of a spanned archive: the end record is on the last disk.
-    RecordValues record{uint32_t(headers.size()), job.section_offset + job.license_size, 0, total_size, job.flags,
+    RecordValues record{uint32_t(headers.size()), job.section_offset + job.license_size + table_size, 0, total_size,
+                        job.flags,
                         job.image.entry_point, job.with_stub_crc};
     set_license_location(record, job.section_offset, job.license_size);
     fill_stub_record(headers, job.record_offset, record);
@@ -463,6 +467,89 @@ void write_disks(const VolumeJob& job, ArchiveInput& input, const fs::path& dir)
                 (unsigned long long)job.span, (job.name + ".EXE").c_str());
 }
 
+// ---- split packages -------------------------------------------------------------------------
+
+// The program's name without its extension: the volumes' names are made from it. Plain ASCII,
+// so the stub finds the names in the table whatever the user's ANSI code page.
+std::string split_base_name(const std::string& program_file)
+{
+    size_t dot = program_file.rfind('.');
+    std::string base = dot == std::string::npos || dot == 0 ? program_file : program_file.substr(0, dot);
+    bool plain = !base.empty() && std::all_of(base.begin(), base.end(), [](unsigned char c) {
+        return c >= 0x20 && c < 0x7F && std::strchr("\\/:*?\"<>|", c) == nullptr;
+    });
+    if (!plain)
+        fail("-o " + program_file + ": a split package's name must be plain ASCII without \\/:*?\"<>|, so the "
+             "program finds its volumes by it on every Windows");
+    if (split_volume_name(base, SPLIT_VOLUMES_MAX).size() > SPLIT_NAME_MAX)
+        fail("-o " + program_file + ": the name is too long for its volumes (at most " +
+             std::to_string(SPLIT_NAME_MAX - 5) + " characters before the extension)");
+    return base;
+}
+
+// The program of a split package: the stub part with the volume table in front of the
+// configuration block, padded to the file alignment; archive_offset is its end.
+void write_split_program(const fs::path& file, const VolumeJob& job, const std::vector<uint8_t>& table,
+                         uint32_t total_size)
+{
+    VolumeJob program = job;
+    program.stub_part.insert(program.stub_part.begin() + job.section_offset + job.license_size, table.begin(),
+                             table.end());
+    OutputFile out(file.string());
+    out.write(program.stub_part.data(), program.stub_part.size());
+    uint64_t attached_size = program.stub_part.size() - job.section_offset;
+    std::vector<uint8_t> padding(align_up(attached_size, job.image.file_alignment) - attached_size, 0);
+    out.write(padding.data(), padding.size());
+    finish_self_extractor(out, program, attached_size, total_size, uint32_t(table.size()));
+    out.commit();
+}
+
+// Volumes of an earlier, longer build of the same name: they would lie beside the new set
+// without belonging to it.
+std::vector<fs::path> stale_volumes(const fs::path& dir, const std::string& base, unsigned count)
+{
+    std::vector<fs::path> stale;
+    for (unsigned i = count + 1; i <= SPLIT_VOLUMES_MAX; ++i) {
+        fs::path p = dir / split_volume_name(base, i);
+        std::error_code ec;
+        if (!fs::is_regular_file(fs::symlink_status(p, ec)))
+            break;
+        stale.push_back(p);
+    }
+    return stale;
+}
+
+// Cuts the archive stream into volumes in `work`; returns each volume's name, size and SHA-256.
+std::vector<SplitVolume> write_split_volumes(const VolumeJob& job, ArchiveInput& input, const fs::path& work,
+                                             const std::string& base, uint32_t& total_size)
+{
+    OutputFile stream_file((work / "archive.zip").string());
+    uint8_t marker[4];
+    put_u32(marker, SIG_SPANNING);
+    stream_file.write(marker, sizeof marker);
+    WrittenArchive archive = write_archive(stream_file, input.entries, input.comment, job.password, job.cipher, 0, 1);
+    total_size = uint32_t(archive.total_size);
+    std::FILE* stream = stream_file.stream();
+    uint64_t stream_size = stream_file.position();
+
+    DirectoryRecords records;
+    std::vector<SpanPiece> pieces = cut_into_pieces(stream, stream_size, records);
+    DiskMap map{plan_disk_starts(pieces, job.span, job.span), 0};
+    unsigned count = unsigned(map.starts.size());
+    if (count > SPLIT_VOLUMES_MAX)
+        fail("the archive needs " + std::to_string(count) + " volumes of " + std::to_string(job.span) +
+             " bytes; a split package has at most " + std::to_string(SPLIT_VOLUMES_MAX) + ": give a larger --split");
+    patch_directory(stream_file, stream, map, records);
+    map.starts.push_back(stream_size);
+    std::vector<SplitVolume> volumes;
+    for (unsigned i = 0; i < count; ++i) {
+        fs::path file = work / split_volume_name(base, i + 1);
+        write_part(file, stream, map.starts[i], map.starts[i + 1] - map.starts[i]);
+        volumes.push_back(hash_volume_file(file.string()));
+    }
+    return volumes;
+}
+
 }  // namespace
 
 bool parse_span_size(const std::string& text, uint64_t& bytes)
@@ -475,7 +562,11 @@ bool parse_span_size(const std::string& text, uint64_t& bytes)
     while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])))
         ++digits;
     std::string suffix = text.substr(digits);
-    uint64_t unit = suffix.empty() ? 1 : suffix == "k" || suffix == "K" ? 1024 : suffix == "M" ? 1024 * 1024 : 0;
+    uint64_t unit = suffix.empty()                    ? 1
+                    : suffix == "k" || suffix == "K" ? 1024
+                    : suffix == "M"                  ? 1024 * 1024
+                    : suffix == "G"                  ? 1024 * 1024 * 1024
+                                                     : 0;
     if (digits == 0 || digits > 12 || unit == 0)
         return false;
     bytes = std::stoull(text.substr(0, digits)) * unit;
@@ -563,4 +654,56 @@ void write_volumes(const VolumeJob& job, ArchiveInput& input)
         throw;
     }
     remove_made(false);
+}
+
+bool parse_split_size(const std::string& text, uint64_t& bytes)
+{
+    return text != "floppy" && parse_span_size(text, bytes);
+}
+
+std::string split_volume_name(const std::string& base, unsigned number)
+{
+    char extension[16];
+    std::snprintf(extension, sizeof extension, ".z%02u", number);
+    return base + extension;
+}
+
+void write_split_package(const VolumeJob& job, ArchiveInput& input,
+                         const std::function<void(const std::string& written_program)>& verify)
+{
+    fs::path program(job.program_path);
+    fs::path dir = program.parent_path().empty() ? fs::path(".") : program.parent_path();
+    std::string program_file = program.filename().string();
+    std::string base = split_base_name(program_file);
+    if (!fs::is_directory(dir))
+        fail("cannot write " + job.program_path + ": the folder " + dir.string() + " does not exist");
+    WorkFolder work(dir);
+    uint32_t total_size = 0;
+    std::vector<SplitVolume> volumes = write_split_volumes(job, input, work.path(), base, total_size);
+    write_split_program(work.path() / program_file, job, encode_split_table(volumes), total_size);
+    if (verify)
+        verify((work.path() / program_file).string());
+
+    // The volumes first, the program last: until it is replaced, an earlier program finds
+    // volumes that fail its check rather than running on with a mixed set.
+    for (const fs::path& old : stale_volumes(dir, base, unsigned(volumes.size())))
+        fs::remove(old);
+    for (const SplitVolume& v : volumes) {
+        std::error_code ec;
+        fs::rename(work.path() / v.name, dir / v.name, ec);
+        if (ec)
+            fail("cannot move " + v.name + " into " + dir.string() + ": " + ec.message());
+    }
+    std::error_code ec;
+    fs::rename(work.path() / program_file, program, ec);
+    if (ec)
+        fail("cannot move " + program_file + " into " + dir.string() + ": " + ec.message());
+    std::string listing;
+    uint64_t total = 0;
+    for (const SplitVolume& v : volumes) {
+        listing += "  " + v.name + " " + std::to_string(v.size) + " bytes\n";
+        total += v.size;
+    }
+    std::printf("%s: %zu entries; the archive's %llu bytes in %zu volumes beside it:\n%s", job.program_path.c_str(),
+                input.entries.size(), (unsigned long long)total, volumes.size(), listing.c_str());
 }

@@ -11,6 +11,7 @@
 #define TVSFX_VOLUMES_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,10 @@ constexpr uint64_t MIN_SPAN = 64 * 1024;
 // characters of a FAT volume label.
 constexpr unsigned MAX_DISKS = 999;
 
-// "1457664", "1440k", "100M" or "floppy"; false when the text is none of these.
+// "1457664", "1440k", "100M", "2G" or "floppy"; false when the text is none of these.
 bool parse_span_size(const std::string& text, uint64_t& bytes);
+// --split: as --span without "floppy".
+bool parse_split_size(const std::string& text, uint64_t& bytes);
 
 // The program's name on the disks (without extension): `given` upper-cased, or else the
 // output folder's name when it makes a valid 8.3 name, or else SETUP. Fails on a given
@@ -64,9 +67,27 @@ struct VolumeJob {
     bool with_stub_crc = true;
     std::string password;
     EntryCipher cipher = EntryCipher::aes256;
+    std::string program_path;        // split packages: -o NAME.exe
 };
 
 // Writes the disk folders into job.output_dir; a failed build leaves earlier disks as they were.
 void write_volumes(const VolumeJob& job, ArchiveInput& input);
+
+// Split packages: the program NAME.exe (stub, configuration, the volume table; no archive
+// bytes, so a signature appended to it is never read as archive data) and the archive in
+// data volumes beside it, NAME.z01, NAME.z02, ..., each of job.span bytes but the last.
+//
+// The volume size by default, when a package would not stay below 2 GiB: 1 GiB. The stub's
+// reads stay clear of signed 32-bit offsets in every volume, a volume fits every file system
+// (FAT32 ends at 4 GiB) and every download tool, and its SHA-256 takes a few seconds.
+constexpr uint64_t DEFAULT_SPLIT_SIZE = 1024ull * 1024 * 1024;
+// The name of data volume `number` (1-based) of the program NAME.exe: NAME.z01 ... NAME.z99,
+// NAME.z100 onwards.
+std::string split_volume_name(const std::string& base, unsigned number);
+// Writes job.program_path and its volumes beside it; `verify` reads the set under its
+// temporary names and throws to keep it from the final names. A failed build leaves the
+// files of an earlier build as they were.
+void write_split_package(const VolumeJob& job, ArchiveInput& input,
+                         const std::function<void(const std::string& written_program)>& verify);
 
 #endif

@@ -11,6 +11,8 @@
 #include "build.h"
 
 #include <cctype>
+#include <functional>
+#include <memory>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -30,6 +32,7 @@
 #include "pe_image.h"
 #include "printable.h"
 #include "progress.h"
+#include "split_volumes.h"
 #include "stub_record_io.h"
 #include "volumes.h"
 
@@ -252,45 +255,81 @@ void run_build(const BuildOptions& options)
     for (const ArchiveEntry& e : input.entries)
         total_bytes += e.uncompressed_size;
     BuildProgress progress(progress_wanted(options.quiet), input.entries.size(), total_bytes);
-    CompressionPool pool(input.entries, Compression{options.level, options.method}, options.jobs != 0 ? options.jobs : default_jobs(), progress);
+    // The inputs' own readers, kept for a second pass: the writer drops each once it has read it.
+    std::vector<std::function<PayloadReader(ArchiveEntry&)>> input_payloads;
+    for (const ArchiveEntry& e : input.entries)
+        input_payloads.push_back(e.open_payload);
+    auto start_compressing = [&]() {
+        for (size_t i = 0; i < input.entries.size(); ++i)
+            input.entries[i].open_payload = input_payloads[i];
+        return std::make_unique<CompressionPool>(input.entries, Compression{options.level, options.method},
+                                                 options.jobs != 0 ? options.jobs : default_jobs(), progress);
+    };
+    std::unique_ptr<CompressionPool> pool = start_compressing();
 
+    VolumeJob job;
+    job.stub_part = stub_part;
+    job.image = stub.image;
+    job.record_offset = stub.record_offset;
+    job.section_offset = section_offset;
+    job.license_size = license_size;
+    job.flags = flags;
+    job.with_stub_crc = settings.with_stub_crc;
+    job.password = settings.password;
+    job.cipher = settings.cipher;
     if (options.span != 0) {
-        VolumeJob job;
         job.output_dir = options.output;
         job.name = choose_volume_name(options.volume_name, options.output);
         job.span = options.span;
-        job.stub_part = std::move(stub_part);
-        job.image = stub.image;
-        job.record_offset = stub.record_offset;
-        job.section_offset = section_offset;
-        job.license_size = license_size;
-        job.flags = flags;
-        job.with_stub_crc = settings.with_stub_crc;
-        job.password = settings.password;
-        job.cipher = settings.cipher;
         write_volumes(job, input);
         return;
     }
 
-    OutputFile out(options.output);
-    out.write(stub_part.data(), stub_part.size());
-    WrittenArchive archive = write_archive(out, input.entries, input.comment, settings.password, settings.cipher,
-                                           section_offset,
-                                           stub.image.file_alignment);
-    finish_file(out, stub_part, stub, archive, flags, settings.with_stub_crc, license_size);
-    if (options.no_verify) {
-        out.commit();
-    } else {
-        // Entries that arrived encrypted keep a password the builder does not know.
-        std::vector<bool> password_known;
-        for (const ArchiveEntry& e : input.entries)
-            password_known.push_back(!e.encrypted());
-        out.commit([&](const std::string& written) {
+    // Entries that arrived encrypted keep a password the builder does not know.
+    std::vector<bool> password_known;
+    for (const ArchiveEntry& e : input.entries)
+        password_known.push_back(!e.encrypted());
+    std::function<void(const std::string&)> verify;
+    if (!options.no_verify) {
+        verify = [&](const std::string& written) {
             std::string failure = verify_package(written, settings.password, password_known);
             if (!failure.empty())
                 throw SelfTestFailure(options.output + ": the written package fails its own test, so it was not kept: " +
                                       failure);
-        });
+        };
+    }
+    job.program_path = options.output;
+    job.flags = flags | SFX_MULTI_VOLUME | SFX_SPLIT_VOLUMES;
+    if (options.split != 0) {
+        job.span = options.split;
+        write_split_package(job, input, verify);
+        progress.finish();
+        return;
+    }
+
+    WrittenArchive archive;
+    {
+        OutputFile out(options.output);
+        out.write(stub_part.data(), stub_part.size());
+        archive = write_archive(out, input.entries, input.comment, settings.password, settings.cipher, section_offset,
+                                stub.image.file_alignment);
+        if (archive.file_end <= MAX_PROGRAM_FILE_SIZE) {
+            finish_file(out, stub_part, stub, archive, flags, settings.with_stub_crc, license_size);
+            out.commit(verify);
+        }
+    }
+    if (archive.file_end > MAX_PROGRAM_FILE_SIZE) {
+        // Compressed again from the start: the single file is gone, and its offsets are not
+        // those of the volumes' stream.
+        note(options.output + ": the package would reach 2 GiB, which Windows does not start everywhere; it is "
+             "written as a split package, the program with volumes of " + std::to_string(DEFAULT_SPLIT_SIZE >> 20) +
+             " MiB beside it (--split SIZE chooses their size)");
+        pool.reset();
+        pool = start_compressing();
+        job.span = DEFAULT_SPLIT_SIZE;
+        write_split_package(job, input, verify);
+        progress.finish();
+        return;
     }
     progress.finish();
     if (options.quiet)

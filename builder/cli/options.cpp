@@ -60,6 +60,7 @@ enum OptionId {
     OPT_CODEPAGE,
     OPT_SPAN,
     OPT_NAME,
+    OPT_SPLIT,
     OPT_INPUT_CODEPAGE,
     OPT_KEEP_MACOS_METADATA,
     OPT_LEVEL,
@@ -101,6 +102,7 @@ std::vector<option> option_table()
     table.push_back({"keep-macos-metadata", no_argument, nullptr, OPT_KEEP_MACOS_METADATA});
     table.push_back({"span", required_argument, nullptr, OPT_SPAN});
     table.push_back({"name", required_argument, nullptr, OPT_NAME});
+    table.push_back({"split", required_argument, nullptr, OPT_SPLIT});
     table.push_back({"level", required_argument, nullptr, OPT_LEVEL});
     table.push_back({"method", required_argument, nullptr, OPT_METHOD});
     table.push_back({"jobs", required_argument, nullptr, OPT_JOBS});
@@ -265,6 +267,13 @@ bool apply_option(int id, const char* arg, BuildOptions& o)
             return false;
         }
         return true;
+    case OPT_SPLIT:
+        if (!parse_split_size(arg, o.split)) {
+            std::fprintf(stderr, "tvsfx build: --split needs bytes per volume such as 700M, 2G or 1048576, "
+                                 "below 4G, not '%s'\n", printable(arg).c_str());
+            return false;
+        }
+        return true;
     case OPT_RAW_FLAGS: {
         uint32_t bits = 0;
         if (!parse_hex_flags(arg, bits)) {
@@ -346,6 +355,20 @@ void check_flag_combinations(uint32_t flags, const ConfigFields& fields)
              "(leave out --folder, or --cleanup)");
     if ((flags & SFX_CLEANUP) && fields[FIELD_COMMAND].empty())
         fail("--cleanup removes the files once the command has ended: give --command too");
+}
+
+void check_split_options(const BuildOptions& o, uint32_t flags)
+{
+    if (flags & SFX_SPLIT_VOLUMES && o.split == 0)
+        fail("--flags: bit 0x20000000 marks a split package, which only --split writes");
+    if (o.split == 0)
+        return;
+    if (o.span != 0 || (flags & SFX_MULTI_VOLUME))
+        fail("--split writes volumes beside the program; it does not go with --multi-volume or --span, which "
+             "write removable disks");
+    if (o.split < MIN_SPAN)
+        fail("--split " + std::to_string(o.split) + " is below the smallest volume of " + std::to_string(MIN_SPAN) +
+             " bytes");
 }
 
 void check_span_options(const BuildOptions& o, uint32_t flags)
@@ -472,6 +495,12 @@ void print_build_help(std::FILE* to)
         "  --name NAME         the program's 8.3 name on the disks, without extension\n"
         "                      (default: DIR's name when it is one, else SETUP)\n"
         "\n"
+        "Split packages (the program with data volumes beside it):\n"
+        "  --split SIZE        write -o NAME.exe and the archive in volumes NAME.z01,\n"
+        "                      NAME.z02, ... of SIZE bytes beside it (k, M and G suffixes,\n"
+        "                      below 4G); without it a package that would reach 2 GiB is\n"
+        "                      split into volumes of 1G\n"
+        "\n"
         "Other:\n"
         "  -o, --output FILE   the .exe to write (replaced only when the build succeeds);\n"
         "                      with --span the folder for the disks\n"
@@ -481,8 +510,8 @@ void print_build_help(std::FILE* to)
         "  --encryption KIND   with --password: aes256 (default; AES-256, read by current\n"
         "                      ZIP tools) or zipcrypto (traditional ZIP encryption, weak,\n"
         "                      for tools that know nothing else)\n"
-        "  -q, --quiet         no progress line; no summary line (spanned builds still\n"
-        "                      list their disks)\n"
+        "  -q, --quiet         no progress line; no summary line (spanned and split\n"
+        "                      builds still list their disks and volumes)\n"
         "  --no-verify         skip reading the written file back with test's checks\n"
         "                      (done by default before the build reports success)\n"
         "  -h, --help          this text\n"
@@ -595,6 +624,7 @@ StubSettings settle_command_line(const BuildOptions& o)
              "their code page holds them; --win9x refuses such texts here");
     }
     check_flag_combinations(s.flags, s.fields);
+    check_split_options(o, s.flags);
     check_span_options(o, s.flags);
     if (o.password_given)
         s.password = settle_password(o.password, o.codepage);

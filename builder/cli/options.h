@@ -32,6 +32,7 @@ struct BuildOptions {
     bool crc_from_start = false;
     bool no_password_first = false;
     uint64_t span = 0;        // --span: bytes per disk; 0 writes one file
+    uint64_t split = 0;       // --split: bytes per data volume; 0 splits only a package of 2 GiB
     std::string volume_name;  // --name: the program's name on the disks
     int level = DEFAULT_LEVEL;  // --level: 0 stores, 1..12 libdeflate's levels (LZMA: presets)
     Method method = Method::deflate;  // --method

@@ -193,7 +193,7 @@ AttachedSection plan_attached_section(const PeImage& image, uint32_t data_size)
     // 32-bit image must end below 2 GiB of address space (an x86-64 image, by its size alone).
     uint64_t image_end = (image.pe32_plus ? 0 : image.image_base) +
                          align_up(virtual_address + mapped, image.section_alignment);
-    if (raw_pointer + raw_size > 0x7FFFFFFFu || image_end > 0x80000000u)
+    if (raw_pointer + raw_size > MAX_PROGRAM_FILE_SIZE || image_end > 0x80000000u)
         fail("the archive is too large for a self-extractor (the file must stay below 2 GiB)");
     return AttachedSection{uint32_t(raw_pointer), uint32_t(raw_size), uint32_t(virtual_address), mapped};
 }

@@ -90,6 +90,10 @@ bool try_parse_pe_image(const std::vector<uint8_t>& file, PeImage& image, std::s
 void check_room_for_section(const std::vector<uint8_t>& file, const PeImage& image,
                             const std::string& what);
 
+// The largest program file: the stub seeks in its own file with signed 32-bit offsets, and
+// Windows does not start larger programs everywhere. A package that would be larger is split.
+constexpr uint64_t MAX_PROGRAM_FILE_SIZE = 0x7FFFFFFF;
+
 // Places `data_size` bytes of attached data behind the image's last section.
 AttachedSection plan_attached_section(const PeImage& image, uint32_t data_size);
 

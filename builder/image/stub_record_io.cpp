@@ -29,6 +29,7 @@ const FlagName flag_names[] = {
     {SFX_LANGUAGE_EN, "SFX_LANGUAGE_EN", nullptr},
     {SFX_LANGUAGE_AUTO, "SFX_LANGUAGE_AUTO", nullptr},
     {SFX_UTF8_TEXTS, "SFX_UTF8_TEXTS", nullptr},
+    {SFX_SPLIT_VOLUMES, "SFX_SPLIT_VOLUMES", nullptr},
 };
 const size_t flag_name_count = sizeof flag_names / sizeof flag_names[0];
 

@@ -234,7 +234,8 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
 std::string walk_entries(std::FILE* f, const Record& r, std::vector<InspectedEntry>& entries, bool check_data)
 {
     uint64_t at = r.archive_offset;
-    bool spanned = (r.flags & SFX_MULTI_VOLUME) != 0;
+    // A split package's stream runs on through its volumes: it is read like one file.
+    bool spanned = (r.flags & SFX_MULTI_VOLUME) && !(r.flags & SFX_SPLIT_VOLUMES);
     for (;;) {
         uint8_t sig[4];
         // A spanned archive goes on in the next disk's file, as the stub's reads do.
@@ -252,7 +253,7 @@ std::string walk_entries(std::FILE* f, const Record& r, std::vector<InspectedEnt
                        std::to_string(get_u16(rest + 6)) + at_text(at);
             return "";
         }
-        if (s == SIG_SINGLE_VOLUME || (s == SIG_SPANNING && spanned)) {
+        if (s == SIG_SINGLE_VOLUME || (s == SIG_SPANNING && (r.flags & SFX_MULTI_VOLUME))) {
             at += 4;
             continue;
         }
@@ -373,6 +374,23 @@ void print_identity(const IdentityReport& identity)
     std::printf("icon: %s\n", icon.empty() ? "none" : icon.c_str());
 }
 
+bool is_split_package(const InspectReport& report)
+{
+    return (report.record.flags & SFX_SPLIT_VOLUMES) != 0;
+}
+
+void print_volumes(const InspectReport& report)
+{
+    static const char digits[] = "0123456789abcdef";
+    for (const SplitVolume& v : report.split_volumes) {
+        std::string hex;
+        for (uint8_t b : v.sha256)
+            hex += std::string{digits[b >> 4], digits[b & 15]};
+        std::printf("volume: %s %llu bytes sha256 %s\n", printable(v.name).c_str(), (unsigned long long)v.size,
+                    hex.c_str());
+    }
+}
+
 void print_checks(const InspectReport& report)
 {
     const StartupChecks& c = report.checks;
@@ -381,15 +399,46 @@ void print_checks(const InspectReport& report)
     std::printf("check end record: %s\n", verdict(c.end_record));
     std::printf("check complete mark: %s\n", verdict(c.complete_mark));
     std::printf("check configuration: %s\n", verdict(c.configuration));
+    if (is_split_package(report))
+        std::printf("check volumes: %s\n", report.split_error.empty() ? ("ok (" + std::to_string(report.split_volumes.size()) +
+                                                                         " volumes)").c_str()
+                                                                      : ("FAILED (" + report.split_error + ")").c_str());
     if (report.archive_elsewhere)
         std::printf("check archive walk: skipped (the archive is in the disks' .ZIP files)\n");
+    else if (is_split_package(report) && !report.split_error.empty())
+        std::printf("check archive walk: skipped (the volumes do not match)\n");
     else if (report.walk_error.empty())
         std::printf("check archive walk: ok (%zu entries)\n", report.entries.size());
     else
         std::printf("check archive walk: FAILED (%s)\n", report.walk_error.c_str());
 }
 
+// A split package: its table, then every volume checked whole, and only then the walk over
+// the program's part and the volumes, as the stub does.
+void walk_split_package(std::FILE* f, InspectReport& report, bool check_data)
+{
+    report.split_error = read_split_table(f, report.record.config_offset, report.split_volumes);
+    if (report.split_error.empty())
+        report.split_error = check_split_volumes(folder_of_path(report.path), report.split_volumes);
+    if (!report.split_error.empty())
+        return;
+    FilePtr stream = open_archive_stream(report, report.split_error);
+    if (stream)
+        report.walk_error = walk_entries(stream.get(), report.record, report.entries, check_data);
+}
+
 }  // namespace
+
+FilePtr open_archive_stream(const InspectReport& report, std::string& error)
+{
+    if (report.record.flags & SFX_SPLIT_VOLUMES)
+        return open_split_stream(report.path, report.record.archive_offset, folder_of_path(report.path),
+                                 report.split_volumes, error);
+    FilePtr f(std::fopen(report.path.c_str(), "rb"), std::fclose);
+    if (!f)
+        error = "cannot open " + report.path + ": " + std::strerror(errno);
+    return f;
+}
 
 const char* const field_labels[CONFIG_FIELD_COUNT] = {"folder", "command", "params", "ignored",
                                                       "prompt", "title",   "about",  "info"};
@@ -410,7 +459,8 @@ size_t count_nt_only_names(const InspectReport& report)
 bool InspectReport::failed() const
 {
     return checks.stub_checksum == 0 || checks.entry_point == 0 || checks.end_record == 0 ||
-           checks.complete_mark == 0 || !checks.configuration || !walk_error.empty() || !license_error.empty();
+           checks.complete_mark == 0 || !checks.configuration || !walk_error.empty() || !license_error.empty() ||
+           !split_error.empty();
 }
 
 InspectStatus inspect_file(const std::string& path, InspectReport& report, bool check_data)
@@ -432,8 +482,11 @@ InspectStatus inspect_file(const std::string& path, InspectReport& report, bool 
     report.checks.configuration = read_configuration(f.get(), report);
     read_license(f.get(), report);
     // With .ZIP volumes the stub reads the archive from the disks' .ZIP files, not from here.
-    report.archive_elsewhere = (r.flags & SFX_MULTI_VOLUME) && !(r.flags & SFX_EXE_VOLUMES);
-    if (!report.archive_elsewhere)
+    bool split = (r.flags & SFX_SPLIT_VOLUMES) != 0;
+    report.archive_elsewhere = (r.flags & SFX_MULTI_VOLUME) && !(r.flags & SFX_EXE_VOLUMES) && !split;
+    if (split)
+        walk_split_package(f.get(), report, check_data);
+    else if (!report.archive_elsewhere)
         report.walk_error = walk_entries(f.get(), r, report.entries, check_data);
     // The three start-up checks and the complete mark, as the stub runs them.
     report.checks.stub_checksum = check_stub_checksum(f.get(), r, report.file_size, head, report.record_offset);
@@ -475,6 +528,7 @@ int run_inspect(const std::string& path, bool json)
     print_identity(report.identity);
     print_configuration(report);
     print_license(report);
+    print_volumes(report);
     print_entries(report);
     print_checks(report);
     return report.failed() ? 1 : 0;

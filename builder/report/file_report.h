@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "split_set.h"
+
 #include "config_block.h"
 #include "extra_field.h"
 #include "package_identity.h"
@@ -64,6 +66,8 @@ struct InspectReport {
     std::string license_text;      // as the stub shows it (its code page, CR LF)
     std::vector<InspectedEntry> entries;
     bool archive_elsewhere = false;  // the archive is in the disks' .ZIP files
+    std::vector<SplitVolume> split_volumes;  // a split package's volume table
+    std::string split_error;         // empty: every volume is beside it and matches its table entry
     std::string walk_error;          // empty: the walk reached the end record
     StartupChecks checks;
     std::string execution_level;     // the manifest's requestedExecutionLevel; empty: none
@@ -78,6 +82,9 @@ enum InspectStatus { INSPECT_OK, INSPECT_UNREADABLE, INSPECT_NO_RECORD };
 // `check_data` the walk also decodes each entry that is not encrypted and stops at the first
 // whose data does not give its size and CRC.
 InspectStatus inspect_file(const std::string& path, InspectReport& report, bool check_data = true);
+// The bytes the stub reads as its file: the file itself, or for a split package the program's
+// part and its volumes as one stream. Null with `error` set when that cannot be opened.
+FilePtr open_archive_stream(const InspectReport& report, std::string& error);
 
 // Explains on stderr why `path` could not be inspected, for the command named `command`.
 void report_inspect_status(const char* command, const InspectReport& report, InspectStatus status);

@@ -172,7 +172,29 @@ void print_checks(const InspectReport& report, std::FILE* to)
                  verdict(c.configuration), walk);
     if (!report.walk_error.empty())
         std::fprintf(to, ", \"archive_walk_error\": %s", json_string(report.walk_error).c_str());
+    if (report.record.flags & SFX_SPLIT_VOLUMES)
+        std::fprintf(to, ", \"volumes\": \"%s\"", report.split_error.empty() ? "ok" : "FAILED");
+    if (!report.split_error.empty())
+        std::fprintf(to, ", \"volumes_error\": %s", json_string(report.split_error).c_str());
     std::fputs("},\n", to);
+}
+
+// A split package's volume table: name, size and SHA-256 of each volume beside the program.
+void print_volumes(const InspectReport& report, std::FILE* to)
+{
+    if (!(report.record.flags & SFX_SPLIT_VOLUMES))
+        return;
+    static const char digits[] = "0123456789abcdef";
+    std::fputs("  \"volumes\": [", to);
+    for (size_t i = 0; i < report.split_volumes.size(); ++i) {
+        const SplitVolume& v = report.split_volumes[i];
+        std::string hex;
+        for (uint8_t b : v.sha256)
+            hex += std::string{digits[b >> 4], digits[b & 15]};
+        std::fprintf(to, "%s\n    {\"name\": %s, \"size\": %llu, \"sha256\": \"%s\"}", i ? "," : "",
+                     json_string(bytes_to_utf8(v.name)).c_str(), (unsigned long long)v.size, hex.c_str());
+    }
+    std::fputs("\n  ],\n", to);
 }
 
 }  // namespace
@@ -185,6 +207,7 @@ void print_inspect_json(const InspectReport& report, std::FILE* to)
     print_identity(report.identity, to);
     print_configuration(report, to);
     print_license(report, to);
+    print_volumes(report, to);
     print_entries(report, to);
     print_checks(report, to);
     std::fprintf(to, "  \"ok\": %s\n}\n", report.failed() ? "false" : "true");

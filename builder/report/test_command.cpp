@@ -336,6 +336,13 @@ std::string decode_entry_data(std::FILE* file, const InspectedEntry& e, const st
     return text;
 }
 
+// The disks of a spanned archive, which only the stub's prompts bring together; a split
+// package's volumes lie beside it and are read here.
+static bool is_spanned_on_disks(const InspectReport& report)
+{
+    return (report.record.flags & SFX_MULTI_VOLUME) && !(report.record.flags & SFX_SPLIT_VOLUMES);
+}
+
 std::string verify_package(const std::string& path, const std::string& password,
                            const std::vector<bool>& password_known)
 {
@@ -351,14 +358,17 @@ std::string verify_package(const std::string& path, const std::string& password,
         return "archive walk FAILED (" + report.walk_error + ")";
     if (!report.license_error.empty())
         return "licence text FAILED (" + report.license_error + ")";
-    if (report.record.flags & SFX_MULTI_VOLUME)
+    if (!report.split_error.empty())
+        return report.split_error;
+    if (is_spanned_on_disks(report))
         return "";
     if (report.entries.size() != password_known.size())
         return "the walk found " + std::to_string(report.entries.size()) + " entries, the builder wrote " +
                std::to_string(password_known.size());
-    std::unique_ptr<std::FILE, decltype(&std::fclose)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    std::string open_error;
+    FilePtr f = open_archive_stream(report, open_error);
     if (!f)
-        return std::string("cannot open it again: ") + std::strerror(errno);
+        return "cannot open it again: " + open_error;
     for (size_t i = 0; i < report.entries.size(); ++i) {
         const InspectedEntry& e = report.entries[i];
         // An entry that arrived encrypted keeps a password the builder does not know.
@@ -382,14 +392,20 @@ int run_test(const std::string& path, const std::string& password)
     }
     bool checks_ok = report_checks(report);
     // A spanned archive goes on in the other disks' files, which the stub asks for.
-    if (report.record.flags & SFX_MULTI_VOLUME) {
+    if (is_spanned_on_disks(report)) {
         std::printf("%s: start-up checks %s; the archive spans disks, test its volumes with a ZIP tool\n",
                     path.c_str(), checks_ok ? "ok" : "FAILED");
         return checks_ok ? 0 : 1;
     }
-    std::unique_ptr<std::FILE, decltype(&std::fclose)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!report.split_error.empty()) {
+        std::fprintf(stderr, "tvsfx test: %s: %s\n", printable(path).c_str(), printable(report.split_error).c_str());
+        std::printf("%s: start-up checks %s, volumes FAILED\n", path.c_str(), checks_ok ? "ok" : "FAILED");
+        return 1;
+    }
+    std::string open_error;
+    FilePtr f = open_archive_stream(report, open_error);
     if (!f) {
-        std::fprintf(stderr, "tvsfx test: cannot open %s: %s\n", printable(path).c_str(), std::strerror(errno));
+        std::fprintf(stderr, "tvsfx test: %s\n", printable(open_error).c_str());
         return 1;
     }
     size_t bad = 0;

@@ -9,6 +9,7 @@
 #include "paths.h"
 #include "reader.h"
 #include "resource_data.h"
+#include "split_volume.h"
 
 uint16_t disk_number = 1;
 
@@ -69,6 +70,11 @@ static void make_volume_name(char* name, bool exe_name)
 
 void open_volume(uint16_t wanted, bool exe_name)
 {
+    if (split_volumes) {
+        enter_split_volume(wanted);
+        disk_number = wanted;
+        return;
+    }
     if (archive_handle != 0)
         _lclose(archive_handle);
     archive_handle = 0;

@@ -86,7 +86,7 @@ void read_configuration()
     uint32_t length = stub_record.archive_offset - stub_record.config_offset;
     if (stub_record.archive_offset < stub_record.config_offset || length > CONFIG_STORED_MAX)
         fatal_header_error();
-    if (multi_volume)
+    if (multi_volume && !split_volumes)
         open_volume(1, true);
 
     uint8_t stored[CONFIG_STORED_MAX];

@@ -17,6 +17,7 @@
 #include "paths.h"
 #include "resource_data.h"
 #include "selfcheck.h"
+#include "split_volume.h"
 #include "system.h"
 #include "volume.h"
 #include "zip_aes.h"
@@ -174,9 +175,16 @@ void startup()
         check_stub_crc(stub_record.archive_offset, stub_record.stub_crc, stub_record.marker);
     multi_volume = flag_set(SFX_MULTI_VOLUME);
     exe_volumes = flag_set(SFX_EXE_VOLUMES);
+    // A split package reads its configuration from its own file, which holds no archive bytes:
+    // the volumes beside it are checked when a run starts.
+    split_volumes = flag_set(SFX_SPLIT_VOLUMES);
+    if (split_volumes) {
+        multi_volume = 1;
+        load_volume_table();
+    }
     allocate_decoder_buffers();
     load_messages();
-    if (multi_volume)
+    if (multi_volume && !split_volumes)
         open_volume(1, true);
     read_configuration();
     if (multi_volume)

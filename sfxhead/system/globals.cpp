@@ -35,6 +35,7 @@ int auto_mode;
 int overwrite_silently;
 int multi_volume;
 int exe_volumes;
+int split_volumes;
 int test_mode;
 
 EntryHeader entry_header;

@@ -53,6 +53,7 @@ extern int auto_mode;
 extern int overwrite_silently;
 extern int multi_volume;
 extern int exe_volumes;
+extern int split_volumes;  // the archive lies in data volumes beside the program (split_volume.h)
 // "-test": every entry is read, decrypted, decoded and checked as in an extraction, and
 // nothing is written: no folder, no file, no command.
 extern int test_mode;

@@ -20,6 +20,7 @@
 #include "paths.h"
 #include "pipeline.h"
 #include "reader.h"
+#include "split_volume.h"
 #include "volume.h"
 #include "web_mark.h"
 
@@ -426,6 +427,9 @@ static void position_at_archive_start()
 {
     LONG start = (LONG)stub_record.archive_offset;
     if (multi_volume) {
+        // Every volume of a split package is checked whole before the first byte is used.
+        if (split_volumes)
+            check_split_volumes(poll_cancel);
         open_volume(1, exe_volumes);
         if (!exe_volumes)
             return;

@@ -1,5 +1,6 @@
 """Fixtures of the Wine test bench; see README.md and winebench.py."""
 
+import os
 import time
 
 import pytest
@@ -8,6 +9,20 @@ import pytest
 from winebench import Bench, WineSession, wine_unavailable_reason
 
 _timings = {}
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "large: gigabytes of data and minutes of time; runs only with TVSFX_LARGE=1")
+
+
+def pytest_collection_modifyitems(config, items):
+    """Large tests need gigabytes of the shared disk: only when asked for."""
+    if os.environ.get("TVSFX_LARGE") == "1":
+        return
+    skip = pytest.mark.skip(reason="large test: set TVSFX_LARGE=1 to run it")
+    for item in items:
+        if "large" in item.keywords:
+            item.add_marker(skip)
 
 
 @pytest.fixture(scope="session")

@@ -41,6 +41,8 @@ LAYERS = [
     # disks, the output file, the current entry's cipher, the archive file's lowest level
     ["sfxhead/pipeline/volume", "sfxhead/pipeline/output_file", "sfxhead/pipeline/entry_cipher",
      "sfxhead/pipeline/lzma_entry"],
+    # a split package's volumes beside the program
+    ["sfxhead/pipeline/split_volume"],
     ["sfxhead/pipeline/reader", "sfxhead/pipeline/cleanup"],
     # the mark an extracted file gets, and loses with it
     ["sfxhead/pipeline/web_mark"],
