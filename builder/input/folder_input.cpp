@@ -154,7 +154,7 @@ void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, const s
         fail(printable_name(relative) + ": neither a file nor a folder");
     if (walk.items.size() >= MAX_FOLDER_ENTRIES)
         fail(printable(walk.given) + ": more than " + std::to_string(MAX_FOLDER_ENTRIES) +
-             " files and empty folders, the most a ZIP archive counts; at " + printable_name(relative));
+             " files and empty folders, the most the builder takes; at " + printable_name(relative));
     FolderItem item{relative, {}, st, false};
     if (real == folder.real + "/" + name) {
         item.file = walked_file(folder, name, st);
@@ -193,7 +193,7 @@ void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& 
             names.push_back(e->d_name);
         if (names.size() > MAX_FOLDER_ENTRIES)
             fail("folder " + label + " holds more than " + std::to_string(MAX_FOLDER_ENTRIES) +
-                 " names, the most a ZIP archive counts");
+                 " names, the most the builder takes");
     }
     if (errno != 0)
         fail("cannot read folder " + label + ": " + std::strerror(errno));
@@ -203,7 +203,7 @@ void walk_folder(FolderWalk& walk, const OpenFolder& folder, const std::string& 
     if (names.empty() && !prefix.empty()) {
         if (walk.items.size() >= MAX_FOLDER_ENTRIES)
             fail(printable(walk.given) + ": more than " + std::to_string(MAX_FOLDER_ENTRIES) +
-                 " files and empty folders, the most a ZIP archive counts; at " + printable_name(prefix));
+                 " files and empty folders, the most the builder takes; at " + printable_name(prefix));
         walk.items.push_back(FolderItem{prefix, {}, folder.st, true});
     }
 }
@@ -323,12 +323,7 @@ ArchiveInput read_input_folder(const std::string& path, const NameReading& readi
               [](const FolderItem& a, const FolderItem& b) { return a.relative < b.relative; });
 
     ArchiveInput input;
-    uint64_t total = 0;
-    for (const FolderItem& item : items) {
+    for (const FolderItem& item : items)
         input.entries.push_back(make_entry(item, path, reading));
-        total += input.entries.back().uncompressed_size;
-    }
-    if (total > 0xFFFFFFFFu)
-        fail("the files add up to " + std::to_string(total) + " bytes; the stub's progress counter holds at most 4 GiB - 1");
     return input;
 }

@@ -24,7 +24,7 @@
 uint8_t* input_buffer;
 uint8_t* output_buffer;
 // The decoder counts the current entry's compressed bytes down in the header itself.
-uint32_t& source_remaining = entry_header.compressed_size;
+uint64_t& source_remaining = entry_header.compressed_size;
 
 enum { STATUS_TEXT_CAPACITY = 290 };
 // Within a long file the meter repaints when this many milliseconds have passed since its last
@@ -36,15 +36,22 @@ static uint64_t entry_output_size;
 
 // --- progress --------------------------------------------------------------------------------
 
+// Both counts are halved together until the total needs at most 25 bits, so the percentage
+// is a 32-bit division at any size (a 64-bit one would pull in the library's division).
 WORD progress_percentage()
 {
-    uint32_t total = stub_record.total_size;
+    uint64_t total = stub_total_size(stub_record);
+    uint64_t done = bytes_written;
     // An archive whose sizes add up to nothing is complete as soon as anything was written.
     if (total == 0)
-        return bytes_written == 0 ? 0 : 100;
-    if (total < 100)
-        return (WORD)(bytes_written * 100 / total);
-    return (WORD)(bytes_written / (total / 100));
+        return done == 0 ? 0 : 100;
+    if (done > total)
+        done = total;
+    while (total >> 25 != 0) {
+        total >>= 1;
+        done >>= 1;
+    }
+    return (WORD)((uint32_t)done * 100 / (uint32_t)total);
 }
 
 int format_extract_status(char* buffer, size_t capacity)
@@ -184,7 +191,7 @@ uint32_t refill_input()
         input_avail = 0;
         return 0;
     }
-    UINT want = entry_header.compressed_size < (uint32_t)INPUT_CHUNK_SIZE ? entry_header.compressed_size : (UINT)INPUT_CHUNK_SIZE;
+    UINT want = entry_header.compressed_size < INPUT_CHUNK_SIZE ? (UINT)entry_header.compressed_size : (UINT)INPUT_CHUNK_SIZE;
     UINT count = _lread(archive_handle, input_buffer, want);
     // A short read at the end of a disk continues on the next one: an empty read is repeated
     // there, a partial chunk is used as it is and the rest follows with the next refill.
