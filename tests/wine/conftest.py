@@ -1,5 +1,6 @@
 """Fixtures of the Wine test bench; see README.md and winebench.py."""
 
+import os
 import time
 
 import pytest
@@ -8,6 +9,20 @@ import pytest
 from winebench import Bench, WineSession, wine_unavailable_reason
 
 _timings = {}
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "large: takes minutes and gigabytes of disk; runs only with "
+                                       "TVSFX_LARGE=1 (make large)")
+
+
+def pytest_collection_modifyitems(config, items):
+    if os.environ.get("TVSFX_LARGE") == "1":
+        return
+    skip = pytest.mark.skip(reason="a large case: TVSFX_LARGE=1 (make large) runs it")
+    for item in items:
+        if "large" in item.keywords:
+            item.add_marker(skip)
 
 
 @pytest.fixture(scope="session")
