@@ -36,8 +36,9 @@ static uint64_t entry_output_size;
 
 // --- progress --------------------------------------------------------------------------------
 
-// Both counts are halved together until the total needs at most 25 bits, so the percentage
-// is a 32-bit division at any size (a 64-bit one would pull in the library's division).
+// Past 4 GiB both counts are halved together until the total fits 32 bits, so the percentage
+// is a 32-bit division at any size (a 64-bit one would pull in the library's division) and
+// below 4 GiB it is what it always was.
 WORD progress_percentage()
 {
     uint64_t total = stub_total_size(stub_record);
@@ -45,13 +46,16 @@ WORD progress_percentage()
     // An archive whose sizes add up to nothing is complete as soon as anything was written.
     if (total == 0)
         return done == 0 ? 0 : 100;
-    if (done > total)
-        done = total;
-    while (total >> 25 != 0) {
+    while (total >> 32 != 0) {
         total >>= 1;
         done >>= 1;
     }
-    return (WORD)((uint32_t)done * 100 / (uint32_t)total);
+    if (done >> 32 != 0)
+        done = total;  // sizes that lie: more output than the total
+    uint32_t total32 = (uint32_t)total, done32 = (uint32_t)done;
+    if (total32 < 100)
+        return (WORD)(done32 * 100 / total32);
+    return (WORD)(done32 / (total32 / 100));
 }
 
 int format_extract_status(char* buffer, size_t capacity)

@@ -170,9 +170,11 @@ INSTANTIATE_TEST_SUITE_P(
         // ZIP64 where no entry needs it: the package has none.
         MakerCase{"InfoZipForcedZip64", "zip", "cd src && zip -q -fz -r ../input.zip .", nullptr},
         MakerCase{"PythonForcedZip64", "python3", python_zip("force_zip64"), nullptr},
+        // 7-Zip gives data from a pipe a ZIP64 record, whatever its size (only in a new archive:
+        // adding to one rewrites the entries without it).
         MakerCase{"SevenZipStdinZip64", "7zz",
-                  "cd src && 7zz a -tzip ../input.zip empty.txt rand.bin sub >/dev/null && "
-                  "7zz a -tzip -sitext.txt ../input.zip < text.txt >/dev/null",
+                  "cd src && cat text.txt | 7zz a -tzip -sitext.txt ../input.zip >/dev/null && "
+                  "python3 -c \"import sys; sys.exit(bytes([1, 0, 16, 0]) not in open('../input.zip', 'rb').read())\"",
                   nullptr},
         MakerCase{"Bsdtar", "bsdtar", "cd src && bsdtar --format zip -cf ../input.zip .", nullptr}),
     [](const ::testing::TestParamInfo<MakerCase>& case_info) { return std::string(case_info.param.name); });
