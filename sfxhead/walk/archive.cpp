@@ -96,8 +96,9 @@ static void take_zip64_record(const uint8_t* record, uint32_t size)
     }
 }
 
-// Walks the extra field record by record: the ZIP64 record, the 0x9901 record of an AES entry, and the exact
-// modification time (the best kind of record wins, see TIME_FROM_*); the rest is stepped over.
+// Walks the extra field record by record: the ZIP64 record, the 0x9901 record of an AES
+// entry, and the exact modification time (the best kind of record wins, see TIME_FROM_*); the
+// rest is stepped over.
 // A record that runs past the field ends the walk (an AES record that does, is unknown).
 static void read_extra_records()
 {
