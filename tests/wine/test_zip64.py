@@ -221,7 +221,11 @@ def test_seventy_thousand_files_extract_exactly(bench, tmp_path):
     started = time.monotonic()
     exe = bench.make_sfx(tmp_path, folder=src, args=hidden_args(out))
     report_time("70,000 files: build", started)
-    started = time.monotonic()
-    expect_success(bench.start(exe), timeout=3600 * TIME_FACTOR)
-    report_time("70,000 files: extraction", started)
-    compare_trees(out, src, times=False)
+    try:
+        started = time.monotonic()
+        expect_success(bench.start(exe), timeout=3600 * TIME_FACTOR)
+        report_time("70,000 files: extraction", started)
+        compare_trees(out, src, times=False)
+    finally:
+        shutil.rmtree(out, ignore_errors=True)
+        shutil.rmtree(src, ignore_errors=True)
