@@ -36,7 +36,7 @@ timed() {  # timed COMMAND...: "seconds peak-KiB" of one run
   t0=$(date +%s.%N)
   /usr/bin/time -f %M -o "$work/peak" "$@" >/dev/null 2>&1
   t1=$(date +%s.%N)
-  awk -v a="$t0" -v b="$t1" -v k="$(tail -n1 "$work/peak")" 'BEGIN { printf "%.1f %d", b - a, k }'
+  awk -v a="$t0" -v b="$t1" -v k="$(tail -n1 "$work/peak")" 'BEGIN { printf "%.1f %d\n", b - a, k }'
 }
 
 for gib in 1 6; do
