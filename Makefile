@@ -10,7 +10,7 @@ HOST_DIR := build/host
 SANITIZE_DIR := build/sanitize
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 
-.PHONY: all deps stub host wine64 test test32 check-layers sanitize demo bench fuzz sweep clean
+.PHONY: all deps stub host wine64 test large test32 check-layers sanitize demo bench fuzz sweep clean
 
 all: stub host
 
@@ -37,6 +37,12 @@ wine64: all
 
 test: all
 	@bash scripts/run-tests.sh
+
+# The cases that take minutes and gigabytes of disk (a 5 GiB file, 70,000 files; native and
+# Wine), skipped by `make test`. Each prints its timings. On the real 32-bit stub under the i386
+# emulator: `make large LARGE_WINE=32emu` (the Wine cases only).
+large: all
+	@bash scripts/run-large.sh
 
 # Every #include of the product code against the rooms' arrows in layers.txt (also a CTest,
 # so `make test` runs it); names each file and include that goes against them.

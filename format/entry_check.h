@@ -19,7 +19,7 @@ constexpr bool entry_method_known(uint32_t method)
 
 // What the headers promise.
 struct EntryPromise {
-    uint32_t size;       // uncompressed size
+    uint64_t size;       // uncompressed size
     uint32_t crc32;
     bool crc_stored;     // false for AE-2, whose CRC field means nothing
     bool code_stored;    // an AES entry: a 10-byte authentication code follows the data

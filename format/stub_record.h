@@ -17,14 +17,14 @@ struct StubRecord {
     uint32_t archive_offset;     // first local header; end of the part stub_crc covers
     uint32_t config_offset;      // configuration block; 0 = none
     uint32_t end_record_offset;  // end of central directory record; 0 = not checked
-    uint32_t total_size;         // sum of the entries' uncompressed sizes (progress base)
+    uint32_t total_size;         // sum of the entries' uncompressed sizes (progress base), low 32 bits
     uint32_t flags;              // SFX_* bits
     uint32_t license_offset;     // licence text (raw Deflate, license_text.h); 0 = none
     uint32_t license_size;       // its stored bytes
     uint16_t reserved3;
     uint16_t complete;           // 0 marks an incompletely built file
     uint32_t reserved4;          // builders write 8
-    uint32_t reserved5;
+    uint32_t total_size_high;    // the sum's high 32 bits; 0 below 4 GiB
     uint16_t reserved6;
     uint32_t entry_point;        // AddressOfEntryPoint of the image as built
 };
@@ -33,6 +33,12 @@ struct StubRecord {
 static_assert(sizeof(StubRecord) == 58, "the stub record is 58 packed bytes");
 static_assert(__builtin_offsetof(StubRecord, complete) == 0x2A, "complete lies at 0x2A");
 static_assert(__builtin_offsetof(StubRecord, entry_point) == 0x36, "entry_point lies at 0x36");
+
+// The sum of the entries' uncompressed sizes, whole.
+inline uint64_t stub_total_size(const StubRecord& record)
+{
+    return record.total_size | (uint64_t)record.total_size_high << 32;
+}
 
 // Offset of stub_crc inside the record (the checksum treats these 4 bytes as zero).
 enum { STUB_CRC_FIELD_OFFSET = 8 };

@@ -17,6 +17,7 @@
 #define SIG_TAIL_SINGLE_VOLUME "K00"    // an archive that fit on its first disk
 #define SIG_TAIL_SPANNING "K\x07\x08"   // an archive cut into disks; also the data descriptor's
 #define SIG_TAIL_ZIP64_LOCATOR "K\x06\x07"
+#define SIG_TAIL_ZIP64_END "K\x06\x06"
 
 enum { SIGNATURE_SIZE = 4 };
 
@@ -35,6 +36,7 @@ enum : uint32_t {
     SIG_SPANNING = signature_value(SIG_TAIL_SPANNING),
     SIG_DESCRIPTOR = SIG_SPANNING,
     SIG_ZIP64_LOCATOR = signature_value(SIG_TAIL_ZIP64_LOCATOR),
+    SIG_ZIP64_END = signature_value(SIG_TAIL_ZIP64_END),
 };
 
 // Fixed parts of the records, signature included; names, extra fields and comments follow.
@@ -43,7 +45,20 @@ enum {
     CENTRAL_HEADER_SIZE = 46,
     END_RECORD_SIZE = 22,
     DESCRIPTOR_SIZE = 16,  // with its signature, as the builder writes it and the stub skips it
+    ZIP64_DESCRIPTOR_SIZE = 24,  // the same with 8-byte sizes, behind an entry whose local header has a ZIP64 record
+    ZIP64_END_RECORD_SIZE = 56,  // the ZIP64 end record as the builder writes it (no extensible data)
+    ZIP64_LOCATOR_SIZE = 20,
 };
+
+// ZIP64. A 32-bit size or offset field, or a 16-bit count, that holds its largest value says
+// that the real value is in the ZIP64 extra record (0x0001) or the ZIP64 end record. The extra
+// record holds only the 8-byte values whose field is marked, in this order: uncompressed size,
+// compressed size, local header offset (the central header's only); a local header's record
+// holds both sizes. The ZIP64 end record and its locator stand in front of the end record.
+enum : uint32_t { ZIP64_MARK_32 = 0xFFFFFFFFu };
+enum : uint16_t { ZIP64_MARK_16 = 0xFFFF };
+enum : uint16_t { ZIP64_VERSION_NEEDED = 45 };
+enum { ZIP64_LOCAL_EXTRA_SIZE = 16 };  // the local record's data: both sizes
 
 // The traditional cipher's header in front of an encrypted entry's data: eleven random
 // bytes and the check byte.

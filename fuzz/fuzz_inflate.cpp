@@ -100,7 +100,7 @@ Run run_stream(const uint8_t* data, size_t size, bool deflate64, uint32_t chunk_
     chunk = nullptr;
     run.exhausted = input_exhausted;
     run.output = collected;
-    run.taken = (uint32_t)size - source_remaining;
+    run.taken = (uint32_t)(size - source_remaining);
     run.marks = refill_marks;
     run.reason = inflate_error_reason;
     if (run.taken > size || embedded.handed > size || embedded.refill_beyond)

@@ -161,7 +161,7 @@ static int decode_symbols(const DecodeTable* literals, const DecodeTable* distan
 static uint32_t buffered_input()
 {
     int32_t count = input_avail;
-    if (count > (int32_t)source_remaining)
+    if (count > 0 && (uint64_t)count > source_remaining)
         count = (int32_t)source_remaining;
     return count > 0 ? (uint32_t)count : 0;
 }
@@ -382,7 +382,7 @@ int inflate_stream(uint8_t is_deflate64)
     return INFLATE_OK;
 }
 
-uint32_t inflate_unused_bytes()
+uint64_t inflate_unused_bytes()
 {
     return source_remaining + (bit_count - overread_bits) / 8;
 }

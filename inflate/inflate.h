@@ -41,11 +41,11 @@ extern uint8_t* slide_window;  // WINDOW_ALLOC_SIZE bytes, allocated by the embe
 extern const uint8_t* input_cursor;  // next unread compressed byte
 extern int32_t input_avail;          // bytes left at input_cursor
 extern bool input_exhausted;         // set when the source has no more bytes
-// Compressed bytes of the current stream not yet taken, tested as a signed count. For an
+// Compressed bytes of the current stream not yet taken, 64-bit (a ZIP64 entry's). For an
 // archive entry this is the compressed_size field of the entry header itself, so the source,
 // the cipher header check and the spanned-archive skipper all count down the same number.
 // Defined by the embedding program.
-extern uint32_t& source_remaining;
+extern uint64_t& source_remaining;
 
 // Byte sink, shared with the entry pipeline.
 extern uint8_t* output_cursor;       // next free byte of the sink
@@ -61,7 +61,7 @@ int inflate_stream(uint8_t deflate64);
 
 // After inflate_stream returned INFLATE_OK: the whole bytes of the source behind the final
 // block (held in the bit buffer or not yet taken). A ZIP entry's stream should have none.
-uint32_t inflate_unused_bytes();
+uint64_t inflate_unused_bytes();
 
 // In-memory decode of plain Deflate data stored in the program (configuration block,
 // message table, dialog template): sets up source and sink, decodes, clears the cursors.

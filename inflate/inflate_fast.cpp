@@ -184,7 +184,7 @@ __attribute__((optimize("no-tree-loop-vectorize")))
 DecodeStep decode_fast(const DecodeTable* literals, const DecodeTable* distances)
 {
     int32_t avail = input_avail;
-    if (avail > (int32_t)source_remaining)
+    if (avail > 0 && (uint64_t)avail > source_remaining)
         avail = (int32_t)source_remaining;
     if (!fast_loop_enabled || input_exhausted || avail < FAST_INPUT_MARGIN || window_pos > FAST_WINDOW_LIMIT)
         return STEP_MORE;

@@ -393,6 +393,11 @@ static int decode_run(uint32_t limit)
     s.range = rc.range;
     s.code = rc.code;
     s.total = base + pos;
+    // Of the count only its low bits (the position state) and whether it exceeds a distance
+    // matter, and every distance is below the 64 MiB ring: past 3 GiB it drops by 2 GiB, so an
+    // entry over 4 GiB never wraps it to a small count that would refuse a valid distance.
+    if (s.total >= 0xC0000000u)
+        s.total -= 0x80000000u;
     s.pos = pos;
     s.state = state;
     s.rep0 = rep0;
@@ -421,12 +426,12 @@ static void pass_to_sink(uint32_t from, uint32_t to)
 
 // --- header and stream -----------------------------------------------------------------------
 
-uint32_t lzma_dictionary_need(uint32_t declared, uint32_t unpacked_size)
+uint32_t lzma_dictionary_need(uint32_t declared, uint64_t unpacked_size)
 {
     const uint32_t smallest = 4096;  // LZMA's minimum dictionary
     uint32_t size = declared < smallest ? smallest : declared;
     if (size > unpacked_size)
-        size = unpacked_size;
+        size = (uint32_t)unpacked_size;
     return size == 0 ? 1 : size;
 }
 
@@ -473,7 +478,7 @@ static int start_range_decoder()
     return s.code == s.range ? LZMA_BAD_DATA : LZMA_DECODED;
 }
 
-static int prepare_stream(uint32_t unpacked_size)
+static int prepare_stream(uint64_t unpacked_size)
 {
     int result = read_zip_lzma_header();
     if (result != LZMA_DECODED)
@@ -499,13 +504,13 @@ static int prepare_stream(uint32_t unpacked_size)
 
 // Output runs are at most a piece long, so the sink, the meter and the cancel check see data
 // as often as with Deflate, whatever the dictionary size.
-static uint32_t run_limit(uint32_t left)
+static uint32_t run_limit(uint64_t left)
 {
     uint32_t limit = s.dict_size - s.pos;
     if (limit > OUTPUT_PIECE_SIZE)
         limit = OUTPUT_PIECE_SIZE;
     if (limit > left)
-        limit = left;
+        limit = (uint32_t)left;
     return s.pos + limit;
 }
 
@@ -527,13 +532,13 @@ static int check_end(bool end_marker)
     return result == RUN_END_MARKER && s.pos == saved && !input_exhausted ? LZMA_DECODED : LZMA_BAD_DATA;
 }
 
-int decode_lzma(uint32_t unpacked_size, bool end_marker)
+int decode_lzma(uint64_t unpacked_size, bool end_marker)
 {
     input_exhausted = false;
     int result = prepare_stream(unpacked_size);
     if (result != LZMA_DECODED)
         return result;
-    uint32_t left = unpacked_size;
+    uint64_t left = unpacked_size;
     while (left != 0) {
         uint32_t from = s.pos;
         int run = decode_run(run_limit(left));

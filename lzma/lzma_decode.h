@@ -29,7 +29,7 @@ enum LzmaResult {
 // The dictionary an entry needs: what its header declares (at least LZMA's minimum of 4 KiB),
 // but never more than the entry's size, since no match reaches further back than the output.
 // At least 1 byte, so that the embedding never sees a request for nothing.
-uint32_t lzma_dictionary_need(uint32_t declared, uint32_t unpacked_size);
+uint32_t lzma_dictionary_need(uint32_t declared, uint64_t unpacked_size);
 
 // Decodes the data of one ZIP entry of method 14: the 9-byte ZIP LZMA header (version,
 // properties size 5, properties), then the LZMA stream of exactly `unpacked_size` bytes of
@@ -38,7 +38,7 @@ uint32_t lzma_dictionary_need(uint32_t declared, uint32_t unpacked_size);
 // anywhere else, a match that runs past the size or a distance before the start of the output
 // is a data error. Never writes outside the dictionary block or the sink's pieces, and stops
 // at once when the source runs out.
-int decode_lzma(uint32_t unpacked_size, bool end_marker);
+int decode_lzma(uint64_t unpacked_size, bool end_marker);
 
 // After decode_lzma returned LZMA_DICTIONARY_TOO_LARGE or LZMA_NO_DICTIONARY_MEMORY: the bytes the
 // entry needed, for the message.

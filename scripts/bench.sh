@@ -44,3 +44,4 @@ fi
 bash scripts/bench-extract.sh
 bash scripts/bench-builder.sh
 bash scripts/bench-lzma.sh
+bash scripts/bench-large.sh

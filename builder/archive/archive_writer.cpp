@@ -22,15 +22,63 @@
 
 namespace {
 
-enum : uint32_t { ZIP32_LIMIT = 0xFFFFFFFFu };
-
 // What the central directory needs to repeat about a written entry.
 struct WrittenEntry {
     uint16_t version_needed;
     uint16_t gp_flags;
     uint64_t stored_size;
     uint64_t local_offset;
+    bool zip64_local;  // the local header has a ZIP64 record (and the descriptor 8-byte sizes)
 };
+
+// ZIP64 is written only where a value does not fit its field, so an archive within the
+// classic limits is what it always was. A value equal to the field's largest would read as
+// the mark, so it goes to ZIP64 too.
+bool needs_zip64(uint64_t value)
+{
+    return value >= ZIP64_MARK_32;
+}
+
+uint32_t field_or_mark(uint64_t value)
+{
+    return needs_zip64(value) ? ZIP64_MARK_32 : uint32_t(value);
+}
+
+// A ZIP64 record of the given 8-byte values, in the order they are passed.
+std::vector<uint8_t> zip64_record(const std::vector<uint64_t>& values)
+{
+    std::vector<uint8_t> r;
+    append_u16(r, EXTRA_ZIP64);
+    append_u16(r, uint16_t(8 * values.size()));
+    for (uint64_t v : values)
+        append_u64(r, v);
+    return r;
+}
+
+// The local record holds both sizes, as readers of a local header expect.
+std::vector<uint8_t> local_extra_of(const ArchiveEntry& e, const WrittenEntry& w)
+{
+    if (!w.zip64_local)
+        return e.local_extra;
+    std::vector<uint8_t> extra = zip64_record({e.uncompressed_size, w.stored_size});
+    extra.insert(extra.end(), e.local_extra.begin(), e.local_extra.end());
+    return extra;
+}
+
+// The central record holds only the values whose field is marked.
+std::vector<uint8_t> central_extra_of(const ArchiveEntry& e, const WrittenEntry& w)
+{
+    std::vector<uint64_t> values;
+    for (uint64_t v : {e.uncompressed_size, w.stored_size, w.local_offset}) {
+        if (needs_zip64(v))
+            values.push_back(v);
+    }
+    if (values.empty())
+        return e.central_extra;
+    std::vector<uint8_t> extra = zip64_record(values);
+    extra.insert(extra.end(), e.central_extra.begin(), e.central_extra.end());
+    return extra;
+}
 
 // A header's name, extra fields and comment each have a 16-bit length: more would wrap and
 // shift everything behind it, so it is refused before anything of the entry is written.
@@ -58,6 +106,7 @@ void check_field_lengths(const ArchiveEntry& e, size_t added_extra)
 
 std::vector<uint8_t> local_header(const ArchiveEntry& e, const WrittenEntry& w)
 {
+    std::vector<uint8_t> extra = local_extra_of(e, w);
     std::vector<uint8_t> h;
     append_u32(h, SIG_LOCAL);
     append_u16(h, w.version_needed);
@@ -66,17 +115,18 @@ std::vector<uint8_t> local_header(const ArchiveEntry& e, const WrittenEntry& w)
     append_u16(h, e.dos_time);
     append_u16(h, e.dos_date);
     append_u32(h, e.crc32);
-    append_u32(h, uint32_t(w.stored_size));
-    append_u32(h, uint32_t(e.uncompressed_size));
+    append_u32(h, w.zip64_local ? ZIP64_MARK_32 : uint32_t(w.stored_size));
+    append_u32(h, w.zip64_local ? ZIP64_MARK_32 : uint32_t(e.uncompressed_size));
     append_u16(h, field_length(e.name.size(), e, "name"));
-    append_u16(h, field_length(e.local_extra.size(), e, "local header's extra fields"));
+    append_u16(h, field_length(extra.size(), e, "local header's extra fields"));
     append_bytes(h, e.name.data(), e.name.size());
-    append_bytes(h, e.local_extra.data(), e.local_extra.size());
+    append_bytes(h, extra.data(), extra.size());
     return h;
 }
 
 void append_central_header(std::vector<uint8_t>& h, const ArchiveEntry& e, const WrittenEntry& w)
 {
+    std::vector<uint8_t> extra = central_extra_of(e, w);
     append_u32(h, SIG_CENTRAL);
     append_u16(h, e.version_made_by);
     append_u16(h, w.version_needed);
@@ -85,18 +135,18 @@ void append_central_header(std::vector<uint8_t>& h, const ArchiveEntry& e, const
     append_u16(h, e.dos_time);
     append_u16(h, e.dos_date);
     append_u32(h, e.crc32);
-    append_u32(h, uint32_t(w.stored_size));
-    append_u32(h, uint32_t(e.uncompressed_size));
+    append_u32(h, field_or_mark(w.stored_size));
+    append_u32(h, field_or_mark(e.uncompressed_size));
     append_u16(h, field_length(e.name.size(), e, "name"));
-    append_u16(h, field_length(e.central_extra.size(), e, "central header's extra fields"));
+    append_u16(h, field_length(extra.size(), e, "central header's extra fields"));
     std::vector<uint8_t> comment = e.comment_size != 0 ? e.read_comment() : std::vector<uint8_t>();
     append_u16(h, field_length(comment.size(), e, "comment"));
     append_u16(h, 0);  // disk number start
     append_u16(h, e.internal_attributes);
     append_u32(h, e.external_attributes);
-    append_u32(h, uint32_t(w.local_offset));
+    append_u32(h, field_or_mark(w.local_offset));
     append_bytes(h, e.name.data(), e.name.size());
-    append_bytes(h, e.central_extra.data(), e.central_extra.size());
+    append_bytes(h, extra.data(), extra.size());
     append_bytes(h, comment.data(), comment.size());
 }
 
@@ -204,8 +254,9 @@ WrittenEntry write_entry(OutputFile& out, ArchiveEntry& e, const std::string& pa
     }
     uint64_t overhead = aes ? aes_overhead(AES_STRENGTH_256) : encrypt ? ENCRYPTION_HEADER_SIZE : 0;
     w.stored_size = e.compressed_size + overhead;
-    if (w.stored_size > ZIP32_LIMIT || e.uncompressed_size > ZIP32_LIMIT || w.local_offset > ZIP32_LIMIT)
-        fail(describe_entry(e) + ": the archive would need ZIP64, which the stub cannot read (over 4 GiB)");
+    w.zip64_local = needs_zip64(w.stored_size) || needs_zip64(e.uncompressed_size);
+    if (w.zip64_local || needs_zip64(w.local_offset))
+        w.version_needed = std::max<uint16_t>(w.version_needed, ZIP64_VERSION_NEEDED);
 
     std::vector<uint8_t> header = local_header(e, w);
     out.write(header.data(), header.size());
@@ -227,28 +278,63 @@ WrittenEntry write_entry(OutputFile& out, ArchiveEntry& e, const std::string& pa
         out.write(code, sizeof code);
     }
     if (w.gp_flags & GP_DESCRIPTOR) {
-        // The stub steps over exactly 16 bytes, so the descriptor carries its signature.
+        // The stub steps over exactly 16 bytes (24 behind a ZIP64 local header), so the
+        // descriptor carries its signature.
         std::vector<uint8_t> d;
         append_u32(d, SIG_DESCRIPTOR);
         append_u32(d, e.crc32);
-        append_u32(d, uint32_t(w.stored_size));
-        append_u32(d, uint32_t(e.uncompressed_size));
+        if (w.zip64_local) {
+            append_u64(d, w.stored_size);
+            append_u64(d, e.uncompressed_size);
+        } else {
+            append_u32(d, uint32_t(w.stored_size));
+            append_u32(d, uint32_t(e.uncompressed_size));
+        }
         out.write(d.data(), d.size());
     }
     return w;
 }
 
+// A count of exactly 65,535 stays classic, as the builder always wrote it: only more entries
+// need the ZIP64 end record.
+bool directory_needs_zip64(size_t count, uint64_t directory_size, uint64_t directory_offset)
+{
+    return count > ZIP64_MARK_16 || needs_zip64(directory_size) || needs_zip64(directory_offset);
+}
+
 std::vector<uint8_t> end_record(size_t count, uint64_t directory_size, uint64_t directory_offset, size_t comment_size)
 {
+    uint16_t shown_count = count > ZIP64_MARK_16 ? uint16_t(ZIP64_MARK_16) : uint16_t(count);
     std::vector<uint8_t> r;
     append_u32(r, SIG_END);
     append_u16(r, 0);  // this disk
     append_u16(r, 0);  // disk of the central directory
-    append_u16(r, uint16_t(count));
-    append_u16(r, uint16_t(count));
-    append_u32(r, uint32_t(directory_size));
-    append_u32(r, uint32_t(directory_offset));
+    append_u16(r, shown_count);
+    append_u16(r, shown_count);
+    append_u32(r, field_or_mark(directory_size));
+    append_u32(r, field_or_mark(directory_offset));
     append_u16(r, uint16_t(comment_size));
+    return r;
+}
+
+// The ZIP64 end record at `at` and the locator that points to it.
+std::vector<uint8_t> zip64_end_records(uint64_t at, size_t count, uint64_t directory_size, uint64_t directory_offset)
+{
+    std::vector<uint8_t> r;
+    append_u32(r, SIG_ZIP64_END);
+    append_u64(r, ZIP64_END_RECORD_SIZE - 12);  // the record's size after this field
+    append_u16(r, ZIP64_VERSION_NEEDED);         // made by
+    append_u16(r, ZIP64_VERSION_NEEDED);         // needed
+    append_u32(r, 0);  // this disk
+    append_u32(r, 0);  // disk of the central directory
+    append_u64(r, count);
+    append_u64(r, count);
+    append_u64(r, directory_size);
+    append_u64(r, directory_offset);
+    append_u32(r, SIG_ZIP64_LOCATOR);
+    append_u32(r, 0);  // disk of the ZIP64 end record
+    append_u64(r, at);
+    append_u32(r, 1);  // disks in all
     return r;
 }
 
@@ -264,8 +350,6 @@ WrittenArchive write_archive(OutputFile& out, std::vector<ArchiveEntry>& entries
                              const std::string& password, EntryCipher cipher, uint64_t section_start,
                              uint32_t alignment)
 {
-    if (entries.size() > 0xFFFF)
-        fail("more than 65535 entries need ZIP64, which the stub cannot read");
     for (const ArchiveEntry& e : entries)
         check_field_lengths(e, added_extra_size(e, password, cipher));
     WrittenArchive result;
@@ -276,9 +360,6 @@ WrittenArchive write_archive(OutputFile& out, std::vector<ArchiveEntry>& entries
         result.encrypted_entries += (written.back().gp_flags & GP_ENCRYPTED) ? 1 : 0;
         e.open_payload = nullptr;  // releases the input's resources early
     }
-    if (result.total_size > ZIP32_LIMIT)
-        fail("the files add up to " + std::to_string(result.total_size) +
-             " bytes; the stub's progress counter holds at most 4 GiB - 1");
 
     // Header by header, so the directory (with the comments) is never in memory whole.
     uint64_t directory_offset = out.position();
@@ -289,10 +370,12 @@ WrittenArchive write_archive(OutputFile& out, std::vector<ArchiveEntry>& entries
         out.write(header.data(), header.size());
     }
     uint64_t directory_size = out.position() - directory_offset;
+    if (directory_needs_zip64(entries.size(), directory_size, directory_offset)) {
+        std::vector<uint8_t> records = zip64_end_records(out.position(), entries.size(), directory_size, directory_offset);
+        out.write(records.data(), records.size());
+    }
 
     result.end_record_offset = out.position();
-    if (result.end_record_offset > ZIP32_LIMIT)
-        fail("the archive is larger than 4 GiB, which needs ZIP64");
     result.data_end = result.end_record_offset + END_RECORD_SIZE + comment.size();
     uint64_t used = result.data_end - section_start;
     uint64_t padding = align_up(used, alignment) - used;

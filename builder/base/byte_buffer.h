@@ -22,6 +22,12 @@ inline void append_u32(std::vector<uint8_t>& out, uint32_t v)
     out.insert(out.end(), field, field + 4);
 }
 
+inline void append_u64(std::vector<uint8_t>& out, uint64_t v)
+{
+    append_u32(out, uint32_t(v));
+    append_u32(out, uint32_t(v >> 32));
+}
+
 inline void append_bytes(std::vector<uint8_t>& out, const void* data, size_t size)
 {
     const uint8_t* p = static_cast<const uint8_t*>(data);

@@ -196,7 +196,7 @@ void finish_file(OutputFile& out, std::vector<uint8_t>& stub_part, const Stub& s
     add_attached_section(stub_part, stub.image, section);
     put_u32(stub_part.data() + stub.image.pe_offset + PE_CHECKSUM, 0);
     RecordValues record{uint32_t(stub_part.size()), section_offset + license_size, uint32_t(archive.end_record_offset),
-                        uint32_t(archive.total_size), flags, stub.image.entry_point, with_stub_crc};
+                        archive.total_size, flags, stub.image.entry_point, with_stub_crc};
     set_license_location(record, section_offset, license_size);
     fill_stub_record(stub_part, stub.record_offset, record);
     out.write_at(0, stub_part.data(), stub_part.size());

@@ -27,6 +27,34 @@ bool for_each_extra(const std::vector<uint8_t>& extra, Visit visit)
     return at == extra.size();
 }
 
+// The ZIP64 record of a block, read as the stub reads it: the 8-byte values, in the record's
+// order, of the fields that hold ZIP64_MARK_32 (uncompressed size, compressed size and, when
+// `offset` is given, the local header's offset); a record too short for all of them is not
+// used and the fields keep their marks. True when the block has a ZIP64 record at all.
+inline bool take_zip64_values(const std::vector<uint8_t>& extra, uint64_t& uncompressed, uint64_t& compressed,
+                              uint64_t* offset = nullptr)
+{
+    bool found = false;
+    for_each_extra(extra, [&](uint16_t id, const uint8_t* data, size_t size, size_t) {
+        if (id != EXTRA_ZIP64)
+            return;
+        found = true;
+        uint64_t* fields[3] = {&uncompressed, &compressed, offset};
+        size_t needed = 0;
+        for (uint64_t* field : fields)
+            needed += field != nullptr && *field == ZIP64_MARK_32 ? 8 : 0;
+        if (needed == 0 || size < needed)
+            return;
+        for (uint64_t* field : fields) {
+            if (field != nullptr && *field == ZIP64_MARK_32) {
+                *field = get_u64(data);
+                data += 8;
+            }
+        }
+    });
+    return found;
+}
+
 // The exact modification time a block states, as the stub takes it (the best kind of record
 // wins, see TIME_FROM_*; the entry's DOS date and time pick the reading of a 32-bit Unix
 // time); TIME_FROM_DOS when no record states one (or only malformed ones).

@@ -82,14 +82,14 @@ void fill_stub_record(std::vector<uint8_t>& stub_part, size_t record_offset, con
     put_u32(r + offsetof(StubRecord, archive_offset), v.archive_offset);
     put_u32(r + offsetof(StubRecord, config_offset), v.config_offset);
     put_u32(r + offsetof(StubRecord, end_record_offset), v.end_record_offset);
-    put_u32(r + offsetof(StubRecord, total_size), v.total_size);
+    put_u32(r + offsetof(StubRecord, total_size), uint32_t(v.total_size));
     put_u32(r + offsetof(StubRecord, flags), v.flags);
     put_u32(r + offsetof(StubRecord, license_offset), v.license_offset);
     put_u32(r + offsetof(StubRecord, license_size), v.license_size);
     put_u16(r + offsetof(StubRecord, reserved3), 0);
     put_u16(r + offsetof(StubRecord, complete), 0xFFFF);
     put_u32(r + offsetof(StubRecord, reserved4), 8);
-    put_u32(r + offsetof(StubRecord, reserved5), 0);
+    put_u32(r + offsetof(StubRecord, total_size_high), uint32_t(v.total_size >> 32));
     put_u16(r + offsetof(StubRecord, reserved6), 0);
     put_u32(r + offsetof(StubRecord, entry_point), v.entry_point);
     if (v.with_stub_crc)

@@ -10,12 +10,12 @@
 #include "format/stub_record.h"
 
 // The values the builder decides; the marker stays as compiled, the reserved fields get
-// the fixed values 0, 8, 0, 0 and `complete` 0xFFFF.
+// the fixed values 0, 8, 0 and `complete` 0xFFFF.
 struct RecordValues {
     uint32_t archive_offset;
     uint32_t config_offset;
     uint32_t end_record_offset;
-    uint32_t total_size;
+    uint64_t total_size;  // written as total_size and total_size_high
     uint32_t flags;
     uint32_t entry_point;
     bool with_stub_crc;  // false writes stub_crc 0, which the stub takes as "not checked"

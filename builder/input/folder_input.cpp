@@ -165,7 +165,7 @@ void visit(FolderWalk& walk, const OpenFolder& folder, const char* name, unsigne
         fail(printable_name(relative) + ": neither a file nor a folder");
     if (walk.items.size() >= MAX_FOLDER_ENTRIES)
         fail(printable(walk.given) + ": more than " + std::to_string(MAX_FOLDER_ENTRIES) +
-             " files and empty folders, the most a ZIP archive counts; at " + printable_name(relative));
+             " files and empty folders, the most the builder takes; at " + printable_name(relative));
     FolderItem item{relative, {}, st, false};
     if (real == folder.real + "/" + name) {
         item.file = walked_file(folder, name, st);
@@ -207,7 +207,7 @@ void walk_folder(FolderWalk& walk, const OpenFolder& folder, unsigned depth)
             names.push_back(e->d_name);
         if (names.size() > MAX_FOLDER_ENTRIES)
             fail("folder " + label() + " holds more than " + std::to_string(MAX_FOLDER_ENTRIES) +
-                 " names, the most a ZIP archive counts");
+                 " names, the most the builder takes");
     }
     if (errno != 0)
         fail("cannot read folder " + label() + ": " + std::strerror(errno));
@@ -221,7 +221,7 @@ void walk_folder(FolderWalk& walk, const OpenFolder& folder, unsigned depth)
     if (names.empty() && prefix != 0) {
         if (walk.items.size() >= MAX_FOLDER_ENTRIES)
             fail(printable(walk.given) + ": more than " + std::to_string(MAX_FOLDER_ENTRIES) +
-                 " files and empty folders, the most a ZIP archive counts; at " + label());
+                 " files and empty folders, the most the builder takes; at " + label());
         walk.items.push_back(FolderItem{walk.path, {}, folder.st, true});
     }
 }
@@ -393,12 +393,7 @@ ArchiveInput read_input_folder(const std::string& path, const NameReading& readi
               [](const FolderItem& a, const FolderItem& b) { return a.relative < b.relative; });
 
     ArchiveInput input;
-    uint64_t total = 0;
-    for (const FolderItem& item : items) {
+    for (const FolderItem& item : items)
         input.entries.push_back(make_entry(item, path, reading));
-        total += input.entries.back().uncompressed_size;
-    }
-    if (total > 0xFFFFFFFFu)
-        fail("the files add up to " + std::to_string(total) + " bytes; the stub's progress counter holds at most 4 GiB - 1");
     return input;
 }

@@ -16,12 +16,13 @@ ArchiveInput read_input_zip(const std::string& path, const NameReading& reading)
 // What the walk of a folder input takes at most, so that no folder, however it nests or
 // links, makes it run or grow without bound. Each refusal names the path where it stopped.
 //
-// Files and empty folders: the ZIP end record counts entries in 16 bits (the stub reads no
-// ZIP64), so a folder with more could never be packed.
-constexpr size_t MAX_FOLDER_ENTRIES = 0xFFFF;
+// Files and empty folders: ZIP64 counts any number, so this bound only keeps the builder's
+// memory in reach (each entry is held as its name and header fields until the central
+// directory is written, some hundred bytes; 4 Mi entries take about 2 GB).
+constexpr size_t MAX_FOLDER_ENTRIES = size_t(1) << 22;
 // Folders walked, counting again those reached through a link a second time: a bound for
 // trees of folders that hold few files.
-constexpr size_t MAX_FOLDERS_WALKED = 0xFFFF;
+constexpr size_t MAX_FOLDERS_WALKED = size_t(1) << 22;
 // Nesting: every level adds at least one character and a '/' to the names below it, so
 // below this depth no name fits the NT family's long paths (MAX_LONG_NAME_UNITS), or with
 // --win9x the stub's MAX_ENTRY_NAME. The walk holds each level's folder open.

@@ -37,14 +37,16 @@ constexpr uint64_t DEFLATE64_MAX_RATIO = 29128;
 // decisions (is_match, is_rep, is_rep0, is_rep0_long, two length choices, 8 length bits):
 // 273 * 8 / (14 * 0.022) < 7,100 bytes per byte.
 constexpr uint64_t LZMA_MAX_RATIO = 7100;
-constexpr uint64_t TOTAL_SIZE_LIMIT = 0xFFFFFFFFu;  // the stub's progress counter
 
 using ZipPtr = std::shared_ptr<zip_t>;
 
+// The end record's facts, from the ZIP64 end record where the archive has one.
 struct EndRecord {
     uint64_t position;  // where it was found
-    uint16_t disk, directory_disk, entries_here, entries_total;
-    uint32_t directory_size, directory_offset;
+    uint64_t directory_end;  // where the central directory ends: the ZIP64 end record, else the end record
+    uint32_t disk, directory_disk;
+    uint64_t entries_here, entries_total;
+    uint64_t directory_size, directory_offset;
     std::vector<uint8_t> comment;
 };
 
@@ -67,6 +69,7 @@ EndRecord find_end_record(std::FILE* f, uint64_t file_size, const std::string& p
             continue;
         EndRecord end;
         end.position = file_size - tail_size + i;
+        end.directory_end = end.position;
         end.disk = get_u16(r + 4);
         end.directory_disk = get_u16(r + 6);
         end.entries_here = get_u16(r + 8);
@@ -79,28 +82,56 @@ EndRecord find_end_record(std::FILE* f, uint64_t file_size, const std::string& p
     fail(path + ": not a ZIP archive (no end of central directory record)");
 }
 
-void check_end_record(std::FILE* f, const EndRecord& end, const std::string& path)
+// The ZIP64 end record the locator in front of the end record points to. Its offset counts
+// from the archive's start, so in an archive behind other bytes it is also looked for where
+// writers put it, right in front of the locator.
+void read_zip64_end_record(std::FILE* f, EndRecord& end, const std::string& path)
+{
+    uint64_t locator_at = end.position - ZIP64_LOCATOR_SIZE;
+    std::vector<uint8_t> locator = read_at(f, locator_at, ZIP64_LOCATOR_SIZE, "cannot read " + path);
+    uint64_t places[2] = {get_u64(locator.data() + 8), locator_at - std::min<uint64_t>(locator_at, ZIP64_END_RECORD_SIZE)};
+    for (uint64_t at : places) {
+        if (at + ZIP64_END_RECORD_SIZE > locator_at)
+            continue;
+        std::vector<uint8_t> r = read_at(f, at, ZIP64_END_RECORD_SIZE, "cannot read " + path);
+        if (get_u32(r.data()) != SIG_ZIP64_END)
+            continue;
+        end.directory_end = at;
+        end.disk = get_u32(r.data() + 16);
+        end.directory_disk = get_u32(r.data() + 20);
+        end.entries_here = get_u64(r.data() + 24);
+        end.entries_total = get_u64(r.data() + 32);
+        end.directory_size = get_u64(r.data() + 40);
+        end.directory_offset = get_u64(r.data() + 48);
+        return;
+    }
+    fail(path + ": damaged ZIP64 archive (its locator points to no ZIP64 end record)");
+}
+
+void check_end_record(std::FILE* f, EndRecord& end, const std::string& path)
 {
     bool zip64_locator = false;
-    if (end.position >= 20) {
-        std::vector<uint8_t> locator = read_at(f, end.position - 20, 4, "cannot read " + path);
+    if (end.position >= ZIP64_LOCATOR_SIZE) {
+        std::vector<uint8_t> locator = read_at(f, end.position - ZIP64_LOCATOR_SIZE, 4, "cannot read " + path);
         zip64_locator = get_u32(locator.data()) == SIG_ZIP64_LOCATOR;
     }
     // 0xFFFF entries is a real count unless a ZIP64 locator says otherwise: the builder itself
     // writes it for exactly 65,535 entries.
-    if (zip64_locator || end.directory_size == 0xFFFFFFFF || end.directory_offset == 0xFFFFFFFF)
-        fail(path + ": ZIP64 archives are not supported (the stub reads only classic ZIP)");
+    if (zip64_locator)
+        read_zip64_end_record(f, end, path);
+    else if (end.directory_size == ZIP64_MARK_32 || end.directory_offset == ZIP64_MARK_32)
+        fail(path + ": damaged ZIP64 archive (the end record defers to a ZIP64 end record that is not there)");
     if (end.disk != 0 || end.directory_disk != 0 || end.entries_here != end.entries_total)
         fail(path + ": multi-disk (spanned or split) archives are not supported as input");
-    if (uint64_t(end.directory_offset) + end.directory_size > end.position)
+    if (end.directory_size > end.directory_end || end.directory_offset > end.directory_end - end.directory_size)
         fail(path + ": damaged ZIP (the central directory overlaps its end record)");
-    if (uint64_t(end.entries_total) * CENTRAL_HEADER_SIZE > end.directory_size)
+    if (end.entries_total > end.directory_size / CENTRAL_HEADER_SIZE)
         fail(path + ": damaged ZIP (a central directory of " + std::to_string(end.directory_size) +
              " bytes cannot hold its " + std::to_string(end.entries_total) + " entries)");
 }
 
-// Splits an extra field block into records, dropping ZIP64 ones (the builder writes no
-// ZIP64 data, so they would describe sizes that are not there). A block that does not
+// Splits an extra field block into records, dropping ZIP64 ones (the writer makes its own
+// where an entry needs one, for the sizes and offsets of the package). A block that does not
 // parse as records is kept as it is. Sets `has_zip64` / `has_aes` when those occur.
 std::vector<uint8_t> filter_extra(const std::vector<uint8_t>& extra, bool& has_zip64, bool& has_aes)
 {
@@ -139,13 +170,12 @@ size_t parse_central_header(const std::vector<uint8_t>& dir, size_t at, ArchiveE
     local_offset = get_u32(h + 42);
     e.name.assign(reinterpret_cast<const char*>(h + 46), name_size);
     std::vector<uint8_t> extra(h + 46 + name_size, h + 46 + name_size + extra_size);
+    take_zip64_values(extra, e.uncompressed_size, e.compressed_size, &local_offset);
     bool aes = false;
     e.central_extra = filter_extra(extra, zip64, aes);
     if (aes)
         e.method = METHOD_AES;
     e.comment_size = uint16_t(comment_size);
-    zip64 |= e.compressed_size == 0xFFFFFFFF || e.uncompressed_size == 0xFFFFFFFF || local_offset == 0xFFFFFFFF ||
-             get_u16(h + 34) == 0xFFFF;
     return total;
 }
 
@@ -217,13 +247,11 @@ void check_aes_entry(const ArchiveEntry& e, const std::string& label)
 }
 
 // What the stub cannot extract is refused here, naming the entry.
-void check_entry_supported(const ArchiveEntry& e, bool zip64, const std::string& path)
+void check_entry_supported(const ArchiveEntry& e, const std::string& path)
 {
     if (e.name.empty())
         fail(path + ": an entry has an empty name");
     std::string label = path + ": " + entry_label(e);
-    if (zip64)
-        fail(label + " is a ZIP64 entry, which the stub cannot read");
     if (e.gp_flags & (GP_STRONG_ENCRYPTION | GP_ENCRYPTED_DIRECTORY))
         fail(label + " uses strong encryption, which the stub cannot decrypt; re-encrypt it with AES (or --password)");
     if (e.method == METHOD_AES)
@@ -242,7 +270,7 @@ struct CentralItem {
     uint64_t header_offset = 0; // absolute, once the local header has been read
     uint64_t data_offset = 0;
     uint64_t comment_offset = 0;  // absolute, where the central record's comment lies
-    bool zip64 = false;
+    bool zip64 = false;  // the local header has a ZIP64 record
 };
 
 // Reads the central directory record by record, so a directory that claims more than the
@@ -329,21 +357,16 @@ void check_sizes_for_method(const ArchiveEntry& e, const std::string& path)
 }
 
 // Everything the central directory alone can tell, decided before any entry's data is read:
-// names Windows would see as one, what the stub cannot extract, sizes the method cannot give, data that would run into the central directory, the 4 GiB total, and local headers
+// names Windows would see as one, what the stub cannot extract, sizes the method cannot give, data that would run into the central directory, and local headers
 // that two entries share.
 void check_central_directory(std::vector<CentralItem>& items, uint64_t directory_offset,
                              const NameReading& reading, const std::string& path)
 {
     refuse_central_name_collisions(items, reading, path);
-    uint64_t total = 0;
     for (size_t i = 0; i < items.size(); ++i) {
         const ArchiveEntry& e = items[i].entry;
-        check_entry_supported(e, items[i].zip64, path);
+        check_entry_supported(e, path);
         check_sizes_for_method(e, path);
-        total += e.uncompressed_size;
-        if (total > TOTAL_SIZE_LIMIT)
-            fail(path + ": with " + entry_label(e) + " the files add up to " + std::to_string(total) +
-                 " bytes; the stub's progress counter holds at most 4 GiB - 1");
     }
     std::map<uint64_t, size_t> local_headers;
     for (size_t i = 0; i < items.size(); ++i) {
@@ -388,20 +411,24 @@ std::string hex32(uint32_t value)
 
 // The stub reads the local header, other ZIP tools the central directory: both must describe
 // the same entry. The AES record (strength, real method, vendor), and the CRC and sizes unless
-// the local header defers them to a data descriptor (bit 3; ZIP64 entries are refused anyway).
-// Method and encryption are compared by the caller. `h` is the fixed part of the local header.
-void check_local_agrees(const uint8_t* h, const ArchiveEntry& e, bool zip64, const std::string& label)
+// the local header defers them to a data descriptor (bit 3); the sizes as the stub reads them,
+// from the local ZIP64 record where the fields say so. Method and encryption are compared by
+// the caller. `h` is the fixed part of the local header, `extra` its whole extra field.
+void check_local_agrees(const uint8_t* h, const std::vector<uint8_t>& extra, const ArchiveEntry& e,
+                        const std::string& label)
 {
     if (e.method == METHOD_AES && !find_aes_record(e.local_extra).same_as(find_aes_record(e.central_extra)))
         fail(label + ": the AES extra fields (0x9901) of its local header and the central directory disagree");
-    if (zip64 || (get_u16(h + 6) & GP_DESCRIPTOR))
+    if (get_u16(h + 6) & GP_DESCRIPTOR)
         return;
     if (get_u32(h + 14) != e.crc32)
         fail(label + ": the local header gives CRC-32 " + hex32(get_u32(h + 14)) + ", the central directory " +
              hex32(e.crc32));
-    if (get_u32(h + 18) != e.compressed_size || get_u32(h + 22) != e.uncompressed_size)
-        fail(label + ": the local header gives sizes " + std::to_string(get_u32(h + 18)) + " and " +
-             std::to_string(get_u32(h + 22)) + ", the central directory " + std::to_string(e.compressed_size) +
+    uint64_t compressed = get_u32(h + 18), uncompressed = get_u32(h + 22);
+    take_zip64_values(extra, uncompressed, compressed);
+    if (compressed != e.compressed_size || uncompressed != e.uncompressed_size)
+        fail(label + ": the local header gives sizes " + std::to_string(compressed) + " and " +
+             std::to_string(uncompressed) + ", the central directory " + std::to_string(e.compressed_size) +
              " and " + std::to_string(e.uncompressed_size));
 }
 
@@ -432,11 +459,12 @@ uint64_t read_local_header(std::FILE* f, uint64_t offset, ArchiveEntry& e, bool&
     e.dos_time = get_u16(h.data() + 10);
     e.dos_date = get_u16(h.data() + 12);
     bool aes = false;
-    e.local_extra = filter_extra(std::vector<uint8_t>(rest.begin() + name_size, rest.end()), zip64, aes);
+    std::vector<uint8_t> extra(rest.begin() + name_size, rest.end());
+    e.local_extra = filter_extra(extra, zip64, aes);
     // The stub reads the AES record of the local header, whatever the central directory says.
     if (e.method == METHOD_AES && !aes)
         fail(path + ": " + entry_label(e) + " has method 99 (AES) but its local header has no AES extra field (0x9901)");
-    check_local_agrees(h.data(), e, zip64, path + ": " + entry_label(e));
+    check_local_agrees(h.data(), extra, e, path + ": " + entry_label(e));
     return offset + LOCAL_HEADER_SIZE + name_size + extra_size;
 }
 
@@ -523,9 +551,9 @@ void verify_entry_data(ArchiveEntry& e, uint64_t data_offset, const std::string&
     if (e.encrypted())
         return;
     FilePtr f = open_regular_file(path, "input");
-    uint32_t unused = 0;
-    std::string error = check_entry_data(f.get(), data_offset, e.method, e.gp_flags, uint32_t(e.compressed_size),
-                                         uint32_t(e.uncompressed_size), e.crc32, &unused);
+    uint64_t unused = 0;
+    std::string error = check_entry_data(f.get(), data_offset, e.method, e.gp_flags, e.compressed_size,
+                                         e.uncompressed_size, e.crc32, &unused);
     if (!error.empty())
         fail(path + ": " + entry_label(e) + ": " + error);
     if (unused == 0)
@@ -603,14 +631,14 @@ ArchiveInput read_input_zip(const std::string& path, const NameReading& reading)
     // stored offset by the same amount when its offsets count from its own start: the
     // central directory then ends that much before the end record. Offsets that count from
     // the file's start (adjusted, as `zip -A` does and this builder writes) give 0.
-    uint64_t shift = end.position - end.directory_offset - end.directory_size;
+    uint64_t shift = end.directory_end - end.directory_offset - end.directory_size;
     std::vector<CentralItem> items = read_central_directory(f.get(), shift + end.directory_offset, end, path);
     check_central_directory(items, end.directory_offset, reading, path);
     for (CentralItem& item : items) {
         ArchiveEntry& e = item.entry;
         item.header_offset = shift + item.local_offset;
         item.data_offset = read_local_header(f.get(), item.header_offset, e, item.zip64, path);
-        check_entry_supported(e, item.zip64, path);
+        check_entry_supported(e, path);
         if (!e.encrypted())  // encrypted entries are copied exactly as they are
             copy_time_records(e);
         e.unicode_name = decode_zip_name(e.name, uint16_t(item.central_flags | e.gp_flags), e.version_made_by,
@@ -622,7 +650,7 @@ ArchiveInput read_input_zip(const std::string& path, const NameReading& reading)
 
     // libzip comes in only now: it reads the whole central directory into memory at once.
     ZipPtr za = open_with_libzip(path, shift, file_size);
-    if (zip_get_num_entries(za.get(), 0) != end.entries_total)
+    if (uint64_t(zip_get_num_entries(za.get(), 0)) != end.entries_total)
         fail(path + ": the archive's entry count is inconsistent");
     ArchiveInput input;
     // Trailing NULs are padding (a built file as input carries its section padding there).

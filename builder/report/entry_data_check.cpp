@@ -21,8 +21,8 @@ const char* method_kind(uint16_t method)
 
 }  // namespace
 
-std::string check_entry_data(std::FILE* file, uint64_t offset, uint16_t method, uint16_t flags, uint32_t compressed_size,
-                             uint32_t uncompressed_size, uint32_t crc32, uint32_t* unused_bytes)
+std::string check_entry_data(std::FILE* file, uint64_t offset, uint16_t method, uint16_t flags, uint64_t compressed_size,
+                             uint64_t uncompressed_size, uint32_t crc32, uint64_t* unused_bytes)
 {
     if (!entry_method_known(method))
         return "compression method " + std::to_string(method) + " is not one the stub extracts";

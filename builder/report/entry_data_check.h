@@ -12,6 +12,6 @@
 // else what is wrong. Inspect runs it on every such entry, the ZIP reader on every input
 // entry; `flags` holds an LZMA entry's end-marker bit. `unused_bytes`, when given, receives the whole bytes behind the final Deflate block.
 std::string check_entry_data(std::FILE* file, uint64_t offset, uint16_t method, uint16_t flags,
-                             uint32_t compressed_size, uint32_t uncompressed_size, uint32_t crc32, uint32_t* unused_bytes = nullptr);
+                             uint64_t compressed_size, uint64_t uncompressed_size, uint32_t crc32, uint64_t* unused_bytes = nullptr);
 
 #endif

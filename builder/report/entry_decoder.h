@@ -14,7 +14,7 @@
 // What decode_entry_data found besides its text.
 struct DecodeDetails {
     EntryFault fault = ENTRY_GOOD;  // ENTRY_GOOD also when the data could not be judged (read error, method)
-    uint32_t unused_bytes = 0;      // whole bytes of the data behind the final Deflate block
+    uint64_t unused_bytes = 0;      // whole bytes of the data behind the final Deflate block
     std::string stream_fault;       // ENTRY_BAD_STREAM: what was wrong, when known
 };
 

@@ -68,7 +68,7 @@ Record decode_record(const uint8_t* r)
     v.reserved3 = get_u16(r + offsetof(StubRecord, reserved3));
     v.complete = get_u16(r + offsetof(StubRecord, complete));
     v.reserved4 = get_u32(r + offsetof(StubRecord, reserved4));
-    v.reserved5 = get_u32(r + offsetof(StubRecord, reserved5));
+    v.total_size_high = get_u32(r + offsetof(StubRecord, total_size_high));
     v.reserved6 = get_u16(r + offsetof(StubRecord, reserved6));
     v.entry_point = get_u32(r + offsetof(StubRecord, entry_point));
     return v;
@@ -86,14 +86,14 @@ void print_record(long at, const Record& r)
     std::printf("archive_offset: 0x%08X\n", r.archive_offset);
     std::printf("config_offset: 0x%08X\n", r.config_offset);
     std::printf("end_record_offset: 0x%08X\n", r.end_record_offset);
-    std::printf("total_size: %u\n", r.total_size);
+    std::printf("total_size: %llu\n", (unsigned long long)(r.total_size | uint64_t(r.total_size_high) << 32));
     std::printf("flags: 0x%08X (%s)\n", r.flags, describe_flags(r.flags).c_str());
     std::printf("language: %s\n", language_name(r.flags));
     std::printf("complete: 0x%04X\n", r.complete);
     std::printf("entry_point: 0x%08X\n", r.entry_point);
     std::printf("license_offset: 0x%08X\n", r.license_offset);
     std::printf("license_size: %u\n", r.license_size);
-    std::printf("reserved: %u %u %u %u\n", r.reserved3, r.reserved4, r.reserved5, r.reserved6);
+    std::printf("reserved: %u %u %u\n", r.reserved3, r.reserved4, r.reserved6);
 }
 
 // Reads the eight strings; false when the block cannot be what the stub reads.
@@ -182,8 +182,8 @@ std::string step_over_central_header(std::FILE* f, uint64_t& at)
     return "";
 }
 
-// Reads the local header at `at` and moves past its data: sizes from the local header, a
-// bit 3 descriptor stepped over as 16 bytes. With `check_data` the data of an entry that is
+// Reads the local header at `at` and moves past its data: sizes from the local header (or
+// its ZIP64 record), a bit 3 descriptor stepped over as 16 bytes (24 with a ZIP64 record). With `check_data` the data of an entry that is
 // not encrypted is decoded and compared with its size and CRC.
 std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<InspectedEntry>& entries, bool check_data)
 {
@@ -213,6 +213,7 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
     e.shown_name = shown_name(e.name, e.flags, extra, DEFAULT_CODEPAGE);
     e.aes = find_aes_record(extra);
     e.time = find_exact_time(extra, e.mod_date, e.mod_time);
+    e.zip64 = take_zip64_values(extra, e.uncompressed_size, e.compressed_size);
     e.data_offset = at + LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 24);
     if (check_data && !(e.flags & GP_ENCRYPTED)) {
         std::string error = check_entry_data(f, e.data_offset, e.method, e.flags, e.compressed_size, e.uncompressed_size,
@@ -223,8 +224,21 @@ std::string step_over_local_entry(std::FILE* f, uint64_t& at, std::vector<Inspec
         }
     }
     // The stub steps over the data of every entry it does not write, directories included.
-    at = e.data_offset + e.compressed_size + ((e.flags & GP_DESCRIPTOR) ? DESCRIPTOR_SIZE : 0);
+    uint64_t descriptor = e.zip64 ? ZIP64_DESCRIPTOR_SIZE : DESCRIPTOR_SIZE;
+    at = e.data_offset + e.compressed_size + ((e.flags & GP_DESCRIPTOR) ? descriptor : 0);
     entries.push_back(e);
+    return "";
+}
+
+std::string check_zip64_count(std::FILE* f, uint64_t at, size_t walked, bool spanned)
+{
+    uint8_t rest[ZIP64_END_RECORD_SIZE - SIGNATURE_SIZE];
+    if (!read_exact(f, at + SIGNATURE_SIZE, rest, sizeof rest))
+        return "ZIP64 end record truncated" + at_text(at);
+    uint64_t listed = get_u64(rest + 28);
+    if (!spanned && listed != walked)
+        return "the walk meets " + std::to_string(walked) + " entries, the ZIP64 end record lists " +
+               std::to_string(listed) + at_text(at);
     return "";
 }
 
@@ -253,6 +267,10 @@ std::string walk_entries(std::FILE* f, const Record& r, std::vector<InspectedEnt
                        std::to_string(get_u16(rest + 6)) + at_text(at);
             return "";
         }
+        // The ZIP64 end record and its locator end the walk as the stub's does; the record's
+        // entry count is held against the walk's as the end record's is.
+        if (s == SIG_ZIP64_END || s == SIG_ZIP64_LOCATOR)
+            return s == SIG_ZIP64_END ? check_zip64_count(f, at, entries.size(), spanned) : "";
         if (s == SIG_SINGLE_VOLUME || (s == SIG_SPANNING && (r.flags & SFX_MULTI_VOLUME))) {
             at += 4;
             continue;
@@ -342,9 +360,9 @@ void print_nt_only_names(const InspectReport& report)
 void print_entries(const InspectReport& report)
 {
     for (const InspectedEntry& e : report.entries)
-        std::printf("entry: method=%u (%s) compressed=%u uncompressed=%u encrypted=%s time=\"%s\" time_from=%s "
+        std::printf("entry: method=%u (%s) compressed=%llu uncompressed=%llu encrypted=%s time=\"%s\" time_from=%s "
                     "name=%s shown=\"%s\"\n",
-                    e.method, method_label(e), e.compressed_size, e.uncompressed_size, encryption_label(e).c_str(),
+                    e.method, method_label(e), (unsigned long long)e.compressed_size, (unsigned long long)e.uncompressed_size, encryption_label(e).c_str(),
                     entry_time_text(e).c_str(), entry_time_source(e), quoted(e.name, true).c_str(),
                     printable_name(e.shown_name).c_str());
     print_nt_only_names(report);

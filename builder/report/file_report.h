@@ -16,7 +16,7 @@
 
 struct Record {
     uint32_t stub_crc, archive_offset, config_offset, end_record_offset, total_size, flags;
-    uint32_t license_offset, license_size, reserved4, reserved5, entry_point;
+    uint32_t license_offset, license_size, reserved4, total_size_high, entry_point;
     uint16_t reserved3, complete, reserved6;
 };
 
@@ -27,7 +27,9 @@ struct InspectedEntry {
     std::string name;      // raw name bytes
     std::string shown_name;  // UTF-8: the name as Windows shows it
     uint16_t flags, method, mod_time, mod_date;
-    uint32_t crc32, compressed_size, uncompressed_size;
+    uint32_t crc32;
+    uint64_t compressed_size, uncompressed_size;  // the ZIP64 record's where the header's fields say so
+    bool zip64 = false;  // the local header has a ZIP64 record: a descriptor has 8-byte sizes
     AesRecord aes;  // the local header's 0x9901 record, when it has one
     ExactTime time;  // the local header's exact time, which the stub sets instead of the DOS time
 };

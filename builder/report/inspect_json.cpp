@@ -84,11 +84,11 @@ void print_record(const InspectReport& report, std::FILE* to)
 {
     const Record& r = report.record;
     std::fprintf(to, "  \"record\": {\"offset\": %ld, \"stub_crc\": %u, \"archive_offset\": %u, \"config_offset\": %u, "
-                     "\"end_record_offset\": %u, \"total_size\": %u, \"flags\": %u, \"flags_text\": %s, \"language\": \"%s\", "
-                     "\"complete\": %u, \"entry_point\": %u, \"license_offset\": %u, \"license_size\": %u, \"reserved\": [%u, %u, %u, %u]},\n",
-                 report.record_offset, r.stub_crc, r.archive_offset, r.config_offset, r.end_record_offset, r.total_size,
+                     "\"end_record_offset\": %u, \"total_size\": %llu, \"flags\": %u, \"flags_text\": %s, \"language\": \"%s\", "
+                     "\"complete\": %u, \"entry_point\": %u, \"license_offset\": %u, \"license_size\": %u, \"reserved\": [%u, %u, %u]},\n",
+                 report.record_offset, r.stub_crc, r.archive_offset, r.config_offset, r.end_record_offset, (unsigned long long)(r.total_size | uint64_t(r.total_size_high) << 32),
                  r.flags, json_string(describe_flags(r.flags)).c_str(), language_name(r.flags), r.complete, r.entry_point, r.license_offset,
-                 r.license_size, r.reserved3, r.reserved4, r.reserved5, r.reserved6);
+                 r.license_size, r.reserved3, r.reserved4, r.reserved6);
     std::fprintf(to, "  \"execution_level\": %s,\n", json_string(report.execution_level).c_str());
 }
 
@@ -139,11 +139,11 @@ void print_entries(const InspectReport& report, std::FILE* to)
     std::fputs("  \"entries\": [", to);
     for (size_t i = 0; i < report.entries.size(); ++i) {
         const InspectedEntry& e = report.entries[i];
-        std::fprintf(to, "%s\n    {\"name\": %s, \"name_hex\": %s, \"method\": %u, \"method_name\": \"%s\", \"compressed\": %u, "
-                         "\"uncompressed\": %u, \"crc32\": %u, \"encrypted\": %s, \"encryption\": \"%s\", "
+        std::fprintf(to, "%s\n    {\"name\": %s, \"name_hex\": %s, \"method\": %u, \"method_name\": \"%s\", \"compressed\": %llu, "
+                         "\"uncompressed\": %llu, \"crc32\": %u, \"encrypted\": %s, \"encryption\": \"%s\", "
                          "\"time\": \"%s\", \"time_from\": \"%s\", \"offset\": %llu, \"needs_nt\": %s}",
-                     i ? "," : "", text_value(e.name).c_str(), hex_value(e.name).c_str(), e.method, method_label(e), e.compressed_size,
-                     e.uncompressed_size, e.crc32, (e.flags & GP_ENCRYPTED) ? "true" : "false", encryption_label(e).c_str(),
+                     i ? "," : "", text_value(e.name).c_str(), hex_value(e.name).c_str(), e.method, method_label(e), (unsigned long long)e.compressed_size,
+                     (unsigned long long)e.uncompressed_size, e.crc32, (e.flags & GP_ENCRYPTED) ? "true" : "false", encryption_label(e).c_str(),
                      entry_time_text(e).c_str(), entry_time_source(e), (unsigned long long)e.offset,
                      needs_nt_family(e.name, e.flags) ? "true" : "false");
     }

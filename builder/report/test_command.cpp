@@ -30,7 +30,7 @@ namespace {
 // --- the decoder's byte source and sink -------------------------------------------------------
 
 // Compressed bytes of the current entry not yet read (the decoder counts it down too).
-uint32_t entry_remaining;
+uint64_t entry_remaining;
 std::FILE* archive_file;
 bool entry_encrypted;
 bool entry_aes;  // encrypted with AES: aes_cipher holds its keys
@@ -41,7 +41,7 @@ uint8_t input_buffer[IO_BUFFER_CAPACITY];
 uint8_t output_buffer[IO_BUFFER_CAPACITY];
 uint64_t output_total;
 uint64_t output_limit;  // the header's size: more output than that ends the input
-uint32_t trailing_bytes;  // whole bytes of the data behind the final Deflate block
+uint64_t trailing_bytes;  // whole bytes of the data behind the final Deflate block
 std::string stream_fault;  // what was wrong with a bad Deflate stream, when known
 
 // A read that came short: the file ends there, or the system failed to read it.
@@ -66,7 +66,7 @@ std::string read_failure_text()
 
 }  // namespace
 
-uint32_t& source_remaining = entry_remaining;
+uint64_t& source_remaining = entry_remaining;
 
 // The LZMA decoder's dictionary: one block, replaced for each entry that needs another size.
 uint8_t* provide_dictionary(uint32_t size)
@@ -82,11 +82,11 @@ uint32_t refill_input()
     // More output than the header announces: the entry is wrong whatever follows, so the
     // input ends at the next chunk and data made to expand costs bounded work. (The count the
     // decoder keeps is left alone; its fast loop holds it in a local.)
-    if (int32_t(entry_remaining) <= 0 || output_total > output_limit) {
+    if (int64_t(entry_remaining) <= 0 || output_total > output_limit) {
         input_avail = 0;
         return 0;
     }
-    uint32_t want = entry_remaining < uint32_t(INPUT_CHUNK_SIZE) ? entry_remaining : uint32_t(INPUT_CHUNK_SIZE);
+    uint32_t want = entry_remaining < uint32_t(INPUT_CHUNK_SIZE) ? uint32_t(entry_remaining) : uint32_t(INPUT_CHUNK_SIZE);
     uint32_t count = uint32_t(std::fread(input_buffer, 1, want, archive_file));
     if (count != want) {
         note_read_failure();
@@ -154,7 +154,7 @@ std::string check_aes_code()
 {
     entry_remaining -= uint32_t(input_avail);
     input_avail = 0;
-    while (int32_t(entry_remaining) > 0 && !read_failed) {
+    while (int64_t(entry_remaining) > 0 && !read_failed) {
         output_limit = UINT64_MAX;  // only the code is wanted now
         entry_remaining -= refill_input();
     }
@@ -331,8 +331,8 @@ std::string decode_entry_data(std::FILE* file, const InspectedEntry& e, const st
     case ENTRY_TOO_SHORT:
         break;
     }
-    std::snprintf(text, sizeof text, "%llu bytes, the header says %u", (unsigned long long)outcome.decoded_size,
-                  e.uncompressed_size);
+    std::snprintf(text, sizeof text, "%llu bytes, the header says %llu", (unsigned long long)outcome.decoded_size,
+                  (unsigned long long)e.uncompressed_size);
     return text;
 }
 

@@ -294,7 +294,7 @@ static void main_on_timer(HWND dialog)
         return;
     stop_meter_timer(dialog);
     HWND meter = GetDlgItem(dialog, ID_METER);
-    if (meter != NULL && extracting && bytes_written < stub_record.total_size / 3) {
+    if (meter != NULL && extracting && bytes_written * 3 < stub_total_size(stub_record)) {
         show_meter_now(dialog);
         InvalidateRect(meter, NULL, FALSE);
     }

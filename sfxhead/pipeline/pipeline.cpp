@@ -24,7 +24,7 @@
 uint8_t* input_buffer;
 uint8_t* output_buffer;
 // The decoder counts the current entry's compressed bytes down in the header itself.
-uint32_t& source_remaining = entry_header.compressed_size;
+uint64_t& source_remaining = entry_header.compressed_size;
 
 enum { STATUS_TEXT_CAPACITY = 290 };
 // Within a long file the meter repaints when this many milliseconds have passed since its last
@@ -36,15 +36,26 @@ static uint64_t entry_output_size;
 
 // --- progress --------------------------------------------------------------------------------
 
+// Past 4 GiB both counts are halved together until the total fits 32 bits, so the percentage
+// is a 32-bit division at any size (a 64-bit one would pull in the library's division) and
+// below 4 GiB it is what it always was.
 WORD progress_percentage()
 {
-    uint32_t total = stub_record.total_size;
+    uint64_t total = stub_total_size(stub_record);
+    uint64_t done = bytes_written;
     // An archive whose sizes add up to nothing is complete as soon as anything was written.
     if (total == 0)
-        return bytes_written == 0 ? 0 : 100;
-    if (total < 100)
-        return (WORD)(bytes_written * 100 / total);
-    return (WORD)(bytes_written / (total / 100));
+        return done == 0 ? 0 : 100;
+    while (total >> 32 != 0) {
+        total >>= 1;
+        done >>= 1;
+    }
+    if (done >> 32 != 0)
+        done = total;  // sizes that lie: more output than the total
+    uint32_t total32 = (uint32_t)total, done32 = (uint32_t)done;
+    if (total32 < 100)
+        return (WORD)(done32 * 100 / total32);
+    return (WORD)(done32 / (total32 / 100));
 }
 
 int format_extract_status(char* buffer, size_t capacity)
@@ -184,7 +195,7 @@ uint32_t refill_input()
         input_avail = 0;
         return 0;
     }
-    UINT want = entry_header.compressed_size < (uint32_t)INPUT_CHUNK_SIZE ? entry_header.compressed_size : (UINT)INPUT_CHUNK_SIZE;
+    UINT want = entry_header.compressed_size < INPUT_CHUNK_SIZE ? (UINT)entry_header.compressed_size : (UINT)INPUT_CHUNK_SIZE;
     UINT count = _lread(archive_handle, input_buffer, want);
     // A short read at the end of a disk continues on the next one: an empty read is repeated
     // there, a partial chunk is used as it is and the rest follows with the next refill.

@@ -21,8 +21,8 @@ static HANDLE archive_file()
     return (HANDLE)(INT_PTR)archive_handle;
 }
 
-// Positions and sizes are 32-bit: the archive and its offsets never pass 4 GiB.
-uint32_t bytes_left_in_file(int site)
+// Positions and sizes are 64-bit: a disk's file, and a ZIP64 entry's size, may pass 4 GiB.
+uint64_t bytes_left_in_file(int site)
 {
     SetLastError(NO_ERROR);
     LONG position_high = 0;
@@ -31,14 +31,12 @@ uint32_t bytes_left_in_file(int site)
     DWORD size = GetFileSize(archive_file(), &size_high);
     if (GetLastError() != NO_ERROR)
         report_read_error(site);
-    if (size_high != 0)
-        size = 0xFFFFFFFFu;
-    if (position_high != 0 || position > size)
-        return 0;
-    return size - position;
+    uint64_t end = (uint64_t)size_high << 32 | size;
+    uint64_t at = (uint64_t)(DWORD)position_high << 32 | position;
+    return at > end ? 0 : end - at;
 }
 
-void skip_bytes(uint32_t count, int site)
+void skip_bytes(uint64_t count, int site)
 {
     if (count == 0)
         return;
@@ -46,9 +44,9 @@ void skip_bytes(uint32_t count, int site)
         report_read_error(site);
     // With its high word given, the distance is a 64-bit count: steps of 2 GiB and more move
     // forward too.
-    LONG high = 0;
+    LONG high = (LONG)(count >> 32);
     SetLastError(NO_ERROR);
-    if (SetFilePointer(archive_file(), (LONG)count, &high, FILE_CURRENT) == INVALID_SET_FILE_POINTER &&
+    if (SetFilePointer(archive_file(), (LONG)(DWORD)count, &high, FILE_CURRENT) == INVALID_SET_FILE_POINTER &&
         GetLastError() != NO_ERROR)
         report_read_error(site);
 }

@@ -21,10 +21,10 @@ enum ReadErrorSite {
 // Message 36 with the program's path and the site code, as a fatal error.
 [[noreturn]] void report_read_error(int site);
 // Bytes from the current position of archive_handle to the end of its file.
-uint32_t bytes_left_in_file(int site);
+uint64_t bytes_left_in_file(int site);
 // Moves archive_handle forward over count bytes nothing reads. Sizes are unsigned, so no step
 // goes backwards; one that would end past the end of the file is damage and ends the run with
 // the read error of site. So no archive can make the walk meet a record twice.
-void skip_bytes(uint32_t count, int site);
+void skip_bytes(uint64_t count, int site);
 
 #endif

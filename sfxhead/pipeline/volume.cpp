@@ -98,12 +98,12 @@ void open_volume(uint16_t wanted, bool exe_name)
 
 // Sizes are unsigned and every step stays inside the current disk's file, so the skip moves
 // forward only and reads each disk once at most.
-uint32_t skip_entry_data()
+uint64_t skip_entry_data()
 {
-    uint32_t remaining = entry_header.compressed_size;
+    uint64_t remaining = entry_header.compressed_size;
     if (remaining == 0)
         return 0;
-    uint32_t step = bytes_left_in_file(READ_ERROR_DATA);
+    uint64_t step = bytes_left_in_file(READ_ERROR_DATA);
     if (step >= remaining) {
         step = remaining;
         skip_bytes(step, READ_ERROR_DATA);

@@ -16,6 +16,6 @@ void open_volume(uint16_t wanted, bool exe_name);
 uint16_t read_volume_number(const char* drive);
 // Steps over the rest of the current entry's data across disks; returns the bytes stepped
 // over in this call, 0 when nothing was left.
-uint32_t skip_entry_data();
+uint64_t skip_entry_data();
 
 #endif

@@ -126,6 +126,8 @@ static void assemble_signatures()
     assemble_signature(sig_digital_signature, SIG_TAIL_DIGITAL_SIGNATURE, 6025);
     assemble_signature(sig_single_volume, SIG_TAIL_SINGLE_VOLUME, 6026);
     assemble_signature(sig_spanning, SIG_TAIL_SPANNING, 6029);
+    assemble_signature(sig_zip64_end, SIG_TAIL_ZIP64_END, 8200);
+    assemble_signature(sig_zip64_locator, SIG_TAIL_ZIP64_LOCATOR, 8201);
 }
 
 static void allocate_decoder_buffers()

@@ -68,8 +68,10 @@ struct EntryHeader {
     uint16_t mod_time;          // MS-DOS time; high byte = password check byte with bit 3
     uint16_t mod_date;          // MS-DOS date
     uint32_t crc32;             // of the uncompressed data; high byte = check byte without bit 3
-    uint32_t compressed_size;   // counted down while the data is read (unsigned)
-    uint32_t uncompressed_size;
+    // The sizes as 64-bit counts: the header's 32-bit fields, or the ZIP64 record's values
+    // where a field holds ZIP64_MARK_32.
+    uint64_t compressed_size;   // counted down while the data is read (unsigned)
+    uint64_t uncompressed_size;
     uint16_t name_length;       // at most 260
     uint16_t extra_length;      // skipped
 };
@@ -79,6 +81,7 @@ extern char entry_name[PATH_CAPACITY];    // the name as read, later the output 
 extern char display_name[PATH_CAPACITY];  // the name shown in messages and the status text
 extern int entry_encrypted;              // bit 0 of the current entry (preset at start-up)
 extern int descriptor_follows;           // bit 3 of the current entry
+extern int entry_zip64;                  // its local header has a ZIP64 record (8-byte sizes in its descriptor)
 // An AES entry (method 99) with a usable 0x9901 record: its key strength 1..3 and vendor
 // version (1: the CRC is checked too; 2: only the authentication code). ENTRY_AES_UNKNOWN
 // when an encrypted entry's record names a version, vendor or strength this program does not
@@ -98,7 +101,7 @@ extern int files_extracted;    // file entries written, checked and in place in 
 // The entry of this run that is the command after extraction: its full output path (kept or
 // replaced, the file is the archive's). Empty when no entry is.
 extern char command_file[PATH_CAPACITY];
-extern uint32_t bytes_written;  // bytes of output in this run (the meter's progress)
+extern uint64_t bytes_written;  // bytes of output in this run (the meter's progress)
 extern DWORD meter_tick;        // GetTickCount at the last repaint of the meter
 extern int meter_visible;       // the dialog shows the meter instead of the status line
 
@@ -119,6 +122,8 @@ extern char sig_end_record[SIGNATURE_CAPACITY];
 extern char sig_digital_signature[SIGNATURE_CAPACITY];
 extern char sig_single_volume[SIGNATURE_CAPACITY];
 extern char sig_spanning[SIGNATURE_CAPACITY];
+extern char sig_zip64_end[SIGNATURE_CAPACITY];
+extern char sig_zip64_locator[SIGNATURE_CAPACITY];
 
 // The texts of the language the package asks for (German until the entry function chose).
 extern const TextSet* texts;

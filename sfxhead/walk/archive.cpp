@@ -46,7 +46,6 @@ static void decode_local_header(const uint8_t* raw)
     entry_header.uncompressed_size = get_u32(raw + 18);
     entry_header.name_length = get_u16(raw + 22);
     entry_header.extra_length = get_u16(raw + 24);
-    compressed_size_as_read = entry_header.compressed_size;
     entry_encrypted = (entry_header.gp_flags & GP_ENCRYPTED) != 0;
     descriptor_follows = (entry_header.gp_flags & GP_DESCRIPTOR) != 0;
 }
@@ -77,8 +76,29 @@ static void take_aes_record(const uint8_t* record, uint32_t size)
     entry_header.method = get_u16(record + 5);
 }
 
-// Walks the extra field record by record: the 0x9901 record of an AES entry, and the exact
-// modification time (the best kind of record wins, see TIME_FROM_*); the rest is stepped over.
+// Takes the ZIP64 record's 8-byte values for the size fields that hold ZIP64_MARK_32, in the
+// record's order. A record too short for what the fields ask is not used: the marked field
+// keeps its 32-bit value, which lies past the end of any package, so the entry ends the run
+// as damaged when its data is read or stepped over.
+static void take_zip64_record(const uint8_t* record, uint32_t size)
+{
+    uint64_t* fields[2] = {&entry_header.uncompressed_size, &entry_header.compressed_size};
+    uint32_t needed = 0;
+    for (int i = 0; i < 2; ++i)
+        needed += *fields[i] == ZIP64_MARK_32 ? 8 : 0;
+    if (needed == 0 || size < needed)
+        return;
+    for (int i = 0; i < 2; ++i) {
+        if (*fields[i] == ZIP64_MARK_32) {
+            *fields[i] = get_u64(record);
+            record += 8;
+        }
+    }
+}
+
+// Walks the extra field record by record: the ZIP64 record, the 0x9901 record of an AES
+// entry, and the exact modification time (the best kind of record wins, see TIME_FROM_*); the
+// rest is stepped over.
 // A record that runs past the field ends the walk (an AES record that does, is unknown).
 static void read_extra_records()
 {
@@ -103,6 +123,11 @@ static void read_extra_records()
         skip_bytes(size - taken, READ_ERROR_LOCAL_HEADER);
         if (aes)
             take_aes_record(record, size);
+        // With a ZIP64 record the descriptor has 8-byte sizes, whether or not a field needed it.
+        if (id == EXTRA_ZIP64) {
+            entry_zip64 = 1;
+            take_zip64_record(record, size);
+        }
         int64_t time = 0;
         int kind = exact_file_time(id, record, size, dos_seconds, &time);
         if (kind > entry_time_kind) {
@@ -122,8 +147,10 @@ void read_local_header()
         fatal_error(message_text(MSG_NAMES_TOO_LONG));
     read_entry_name(entry_header.name_length, entry_name);
     entry_aes_strength = 0;
+    entry_zip64 = 0;
     entry_time_kind = TIME_FROM_DOS;
     read_extra_records();
+    compressed_size_as_read = (int64_t)entry_header.compressed_size;
 }
 
 void skip_central_header()
@@ -165,6 +192,8 @@ bool walk_archive()
         } else if (is_signature(signature, sig_end_record) || is_signature(signature, sig_digital_signature)) {
             finish_at_end_record();
             return false;
+        } else if (is_signature(signature, sig_zip64_end) || is_signature(signature, sig_zip64_locator)) {
+            return false;  // the ZIP64 records stand in front of the end record: the entries are done
         } else if (is_signature(signature, sig_central_header)) {
             if (multi_volume)
                 return false;

@@ -315,7 +315,7 @@ static void skip_descriptor()
 {
     if (multi_volume && bytes_left_in_file(READ_ERROR_DATA) == 0)
         open_volume((uint16_t)(disk_number + 1), exe_volumes);
-    skip_bytes(DESCRIPTOR_SIZE, READ_ERROR_DATA);
+    skip_bytes(entry_zip64 ? ZIP64_DESCRIPTOR_SIZE : DESCRIPTOR_SIZE, READ_ERROR_DATA);
 }
 
 static void pass_password_gate()

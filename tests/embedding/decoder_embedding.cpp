@@ -6,8 +6,8 @@
 
 EmbeddedStream embedded;
 
-static uint32_t compressed_size;
-uint32_t& source_remaining = compressed_size;
+static uint64_t compressed_size;
+uint64_t& source_remaining = compressed_size;
 
 static uint8_t input_buffer[IO_BUFFER_CAPACITY];
 static uint8_t output_buffer[IO_BUFFER_CAPACITY];
@@ -47,16 +47,16 @@ uint32_t finish_embedded_stream()
         embedded.take_piece(output_buffer, output_count);
     embedded.flushed += output_count;
     output_count = 0;
-    return embedded.declared - compressed_size;
+    return (uint32_t)(embedded.declared - compressed_size);
 }
 
 uint32_t refill_input()
 {
-    if ((int32_t)compressed_size <= 0) {
+    if ((int64_t)compressed_size <= 0) {
         input_avail = 0;
         return 0;
     }
-    uint32_t want = compressed_size < embedded.chunk ? compressed_size : embedded.chunk;
+    uint32_t want = compressed_size < embedded.chunk ? (uint32_t)compressed_size : embedded.chunk;
     if (embedded.handed + want > embedded.size) {
         embedded.refill_beyond = true;
         input_avail = 0;

@@ -12,14 +12,14 @@ _timings = {}
 
 
 def pytest_configure(config):
-    config.addinivalue_line("markers", "large: gigabytes of data and minutes of time; runs only with TVSFX_LARGE=1")
+    config.addinivalue_line("markers", "large: takes minutes and gigabytes of disk; runs only with "
+                                       "TVSFX_LARGE=1 (make large)")
 
 
 def pytest_collection_modifyitems(config, items):
-    """Large tests need gigabytes of the shared disk: only when asked for."""
     if os.environ.get("TVSFX_LARGE") == "1":
         return
-    skip = pytest.mark.skip(reason="large test: set TVSFX_LARGE=1 to run it")
+    skip = pytest.mark.skip(reason="a large case: TVSFX_LARGE=1 (make large) runs it")
     for item in items:
         if "large" in item.keywords:
             item.add_marker(skip)

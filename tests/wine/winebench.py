@@ -751,7 +751,7 @@ RECORD_FIELDS = {
     "total_size": (0x18, "<I"), "flags": (0x1C, "<I"), "reserved1": (0x20, "<I"),
     "reserved2": (0x24, "<I"), "reserved3": (0x28, "<H"), "complete": (0x2A, "<H"),
     "license_offset": (0x20, "<I"), "license_size": (0x24, "<I"),  # reserved1 and 2 before
-    "reserved4": (0x2C, "<I"), "reserved5": (0x30, "<I"), "reserved6": (0x34, "<H"),
+    "reserved4": (0x2C, "<I"), "total_size_high": (0x30, "<I"), "reserved6": (0x34, "<H"),
     "entry_point": (0x36, "<I"),
 }
 

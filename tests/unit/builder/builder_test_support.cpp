@@ -207,10 +207,29 @@ RecordView read_record(const Bytes& f)
     r.reserved3 = le16(f, o + 0x28);
     r.complete = le16(f, o + 0x2A);
     r.reserved4 = le32(f, o + 0x2C);
-    r.reserved5 = le32(f, o + 0x30);
+    r.total_size_high = le32(f, o + 0x30);
     r.reserved6 = le16(f, o + 0x34);
     r.entry_point = le32(f, o + 0x36);
     return r;
+}
+
+// Replaces each field that holds 0xFFFFFFFF by the next 8-byte value of the ZIP64 record;
+// true when the block has one.
+static bool take_zip64(const Bytes& extra, std::initializer_list<uint64_t*> fields)
+{
+    for (size_t at = 0; at + 4 <= extra.size(); at += 4 + le16(extra, at + 2)) {
+        if (le16(extra, at) != 0x0001)
+            continue;
+        size_t value = at + 4;
+        for (uint64_t* field : fields) {
+            if (*field == 0xFFFFFFFFu) {
+                *field = le32(extra, value) | uint64_t(le32(extra, value + 4)) << 32;
+                value += 8;
+            }
+        }
+        return true;
+    }
+    return false;
 }
 
 std::vector<LocalEntry> walk_local_headers(const Bytes& f, size_t at)
@@ -231,10 +250,11 @@ std::vector<LocalEntry> walk_local_headers(const Bytes& f, size_t at)
         e.name.assign(reinterpret_cast<const char*>(&f.at(at + 30)), name_size);
         e.extra.assign(f.begin() + long(at + 30 + name_size), f.begin() + long(at + 30 + name_size + extra_size));
         e.data_offset = at + 30 + name_size + extra_size;
+        e.zip64 = take_zip64(e.extra, {&e.uncompressed_size, &e.compressed_size});
         at = e.data_offset + e.compressed_size;
         e.descriptor_with_signature = (e.flags & 8) && at + 16 <= f.size() && le32(f, at) == 0x08074B50;
         if (e.flags & 8)
-            at += 16;
+            at += e.zip64 ? 24 : 16;
         entries.push_back(e);
     }
     return entries;
@@ -250,8 +270,17 @@ CentralView read_central_directory(const Bytes& f)
     v.directory_size = le32(f, end + 12);
     v.directory_offset = le32(f, end + 16);
     v.comment_size = le16(f, end + 20);
+    uint64_t count = le16(f, end + 10);
+    v.zip64_end = end >= 20 && le32(f, end - 20) == 0x07064B50;
+    if (v.zip64_end) {
+        size_t record = le32(f, end - 12);
+        EXPECT_EQ(le32(f, record), 0x06064B50u) << "the locator points to the ZIP64 end record";
+        count = le32(f, record + 32) | uint64_t(le32(f, record + 36)) << 32;
+        v.directory_size = le32(f, record + 40) | uint64_t(le32(f, record + 44)) << 32;
+        v.directory_offset = le32(f, record + 48) | uint64_t(le32(f, record + 52)) << 32;
+    }
     size_t at = v.directory_offset;
-    for (uint16_t i = 0; i < le16(f, end + 10); ++i) {
+    for (uint64_t i = 0; i < count; ++i) {
         EXPECT_EQ(le32(f, at), 0x02014B50u) << "central header " << i;
         CentralEntry e;
         e.flags = le16(f, at + 8);
@@ -264,6 +293,8 @@ CentralView read_central_directory(const Bytes& f)
         e.local_offset = le32(f, at + 42);
         size_t n = le16(f, at + 28), x = le16(f, at + 30), c = le16(f, at + 32);
         e.name.assign(reinterpret_cast<const char*>(&f.at(at + 46)), n);
+        Bytes extra(f.begin() + long(at + 46 + n), f.begin() + long(at + 46 + n + x));
+        e.zip64 = take_zip64(extra, {&e.uncompressed_size, &e.compressed_size, &e.local_offset});
         v.entries.push_back(e);
         at += 46 + n + x + c;
     }

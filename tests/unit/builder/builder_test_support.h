@@ -87,7 +87,7 @@ uint32_t pe_checksum(const Bytes& file, uint32_t checksum_offset);
 struct RecordView {
     size_t offset;  // of the marker in the file
     uint32_t stub_crc, archive_offset, config_offset, end_record_offset, total_size, flags;
-    uint32_t reserved1, reserved2, reserved3, reserved4, reserved5, reserved6;
+    uint32_t reserved1, reserved2, reserved3, reserved4, total_size_high, reserved6;
     uint16_t complete;
     uint32_t entry_point;
 };
@@ -96,27 +96,35 @@ RecordView read_record(const Bytes& file);
 long find_marker(const Bytes& file);
 
 // One local header as the stub walks it.
+// Sizes and offsets as a ZIP64 reader takes them: from the ZIP64 record (0x0001) where the
+// header's field holds 0xFFFFFFFF; `zip64` tells that the header has such a record.
 struct LocalEntry {
     size_t offset;
     uint16_t version_needed, flags, method, time, date;
-    uint32_t crc, compressed_size, uncompressed_size;
+    uint32_t crc;
+    uint64_t compressed_size, uncompressed_size;
     std::string name;
     Bytes extra;
     size_t data_offset;
     bool descriptor_with_signature;  // bit 3 and 50 4B 07 08 right after the data
+    bool zip64;
 };
 // Walks the local headers from `start` to the first record that is not one.
 std::vector<LocalEntry> walk_local_headers(const Bytes& file, size_t start);
 
 struct CentralEntry {
     uint16_t flags, method, time, date;
-    uint32_t crc, compressed_size, uncompressed_size, local_offset;
+    uint32_t crc;
+    uint64_t compressed_size, uncompressed_size, local_offset;
     std::string name;
+    bool zip64;
 };
+// The directory as the end record, or the ZIP64 end record its locator points to, gives it.
 struct CentralView {
     size_t end_record;
-    uint32_t directory_offset, directory_size;
+    uint64_t directory_offset, directory_size;
     uint16_t comment_size;
+    bool zip64_end;  // a ZIP64 end record and locator stand in front of the end record
     std::vector<CentralEntry> entries;
 };
 CentralView read_central_directory(const Bytes& file);

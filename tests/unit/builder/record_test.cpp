@@ -33,7 +33,7 @@ TEST_F(BuilderTest, RecordDescribesTheWrittenFile)
     EXPECT_EQ(rec.flags, 0x00000002u | 0x00000200u | 0x00000800u);
     EXPECT_EQ(rec.complete, 0xFFFF);
     EXPECT_EQ(rec.entry_point, read_pe(f).entry_point);
-    EXPECT_EQ(std::vector<uint32_t>({rec.reserved1, rec.reserved2, rec.reserved3, rec.reserved4, rec.reserved5,
+    EXPECT_EQ(std::vector<uint32_t>({rec.reserved1, rec.reserved2, rec.reserved3, rec.reserved4, rec.total_size_high,
                                      rec.reserved6}),
               std::vector<uint32_t>({0, 0, 0, 8, 0, 0}));
 }

@@ -29,12 +29,17 @@ void make_source_tree(const std::string& root)
 const char* const kPythonZip =
     "import os, sys, zipfile\n"
     "stream = sys.argv[1] == 'stream'\n"
+    "force_zip64 = sys.argv[1] == 'force_zip64'\n"
     "out = sys.stdout.buffer if stream else open('input.zip', 'wb')\n"
     "with zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED) as z:\n"
     "    for base, dirs, files in sorted(os.walk('src')):\n"
     "        for f in sorted(files):\n"
     "            path = os.path.join(base, f)\n"
-    "            z.write(path, os.path.relpath(path, 'src'))\n";
+    "            if force_zip64:\n"
+    "                with z.open(os.path.relpath(path, 'src'), 'w', force_zip64=True) as entry:\n"
+    "                    entry.write(open(path, 'rb').read())\n"
+    "            else:\n"
+    "                z.write(path, os.path.relpath(path, 'src'))\n";
 
 struct MakerCase {
     const char* name;
@@ -111,6 +116,7 @@ TEST_P(ArchiveMakerTest, BuiltFileIsReadByToolsAndByTheStubsRules)
     std::vector<LocalEntry> locals = walk_local_headers(out, read_record(out).archive_offset);
     ASSERT_EQ(locals.size(), in_dir.entries.size());
     ASSERT_EQ(out_dir.entries.size(), in_dir.entries.size());
+    EXPECT_FALSE(out_dir.zip64_end) << "no ZIP64 end record where the classic one holds everything";
     for (size_t i = 0; i < locals.size(); ++i) {
         const CentralEntry& source = in_dir.entries[i];
         const LocalEntry& local = locals[i];
@@ -122,6 +128,8 @@ TEST_P(ArchiveMakerTest, BuiltFileIsReadByToolsAndByTheStubsRules)
         EXPECT_EQ(local.crc, source.crc) << "real CRC in the local header";
         EXPECT_EQ(local.compressed_size, source.compressed_size) << "real size in the local header";
         EXPECT_EQ(local.uncompressed_size, source.uncompressed_size);
+        EXPECT_FALSE(local.zip64) << "ZIP64 only where an entry needs it";
+        EXPECT_FALSE(out_dir.entries[i].zip64);
         EXPECT_EQ(local.time, le16(in_local, 10));
         EXPECT_EQ(local.date, le16(in_local, 12));
         EXPECT_EQ(out_dir.entries[i].local_offset, local.offset) << "absolute offset in the central directory";
@@ -159,6 +167,15 @@ INSTANTIATE_TEST_SUITE_P(
         MakerCase{"PythonZipfile", "python3", python_zip("file"), nullptr},
         MakerCase{"PythonZipfileStreamed", "python3", python_zip("stream") + " | cat > input.zip", nullptr},
         MakerCase{"JarStreamed", "jar", "jar cf input.zip -C src .", nullptr},
+        // ZIP64 where no entry needs it: the package has none.
+        MakerCase{"InfoZipForcedZip64", "zip", "cd src && zip -q -fz -r ../input.zip .", nullptr},
+        MakerCase{"PythonForcedZip64", "python3", python_zip("force_zip64"), nullptr},
+        // 7-Zip gives data from a pipe a ZIP64 record, whatever its size (only in a new archive:
+        // adding to one rewrites the entries without it).
+        MakerCase{"SevenZipStdinZip64", "7zz",
+                  "cd src && cat text.txt | 7zz a -tzip -sitext.txt ../input.zip >/dev/null && "
+                  "python3 -c \"import sys; sys.exit(bytes([1, 0, 16, 0]) not in open('../input.zip', 'rb').read())\"",
+                  nullptr},
         MakerCase{"Bsdtar", "bsdtar", "cd src && bsdtar --format zip -cf ../input.zip .", nullptr}),
     [](const ::testing::TestParamInfo<MakerCase>& case_info) { return std::string(case_info.param.name); });
 
@@ -186,6 +203,14 @@ TEST_F(BuilderTest, ArchiveCommentIsKeptInFrontOfThePadding)
     RunResult comment = run({"unzip", "-z", at("out.exe")});
     EXPECT_NE(comment.out.find("Kommentar zum Archiv"), std::string::npos) << comment.all();
     expect_tools_accept(at("out.exe"), nullptr);
+}
+
+// Info-ZIP's forced ZIP64 archive of src/, patched by a Python statement on its bytes `d`.
+std::string zip64_patched(const std::string& statement)
+{
+    return "cd src && zip -q -fz -r ../input.zip . && cd .. && python3 -c \"import struct; "
+           "d = bytearray(open('input.zip', 'rb').read()); " +
+           statement + "; open('input', 'wb').write(d)\" && rm input.zip";
 }
 
 struct BadInputCase {
@@ -227,11 +252,19 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"EmptyZip", "python3 -c \"import zipfile; zipfile.ZipFile('input', 'w').close()\"",
                      "nothing to extract"},
         BadInputCase{"EmptyFolder", "mkdir input", "nothing to extract"},
-        BadInputCase{"InfoZipForcedZip64", "cd src && zip -q -fz -r ../input.zip . && mv ../input.zip ../input", "ZIP64"},
-        BadInputCase{"PythonForcedZip64", "python3 -c \"import zipfile; z = zipfile.ZipFile('input', 'w'); "
-                                          "f = z.open('a.txt', 'w', force_zip64=True); f.write(b'x'); f.close(); "
-                                          "z.close()\"",
-                     "ZIP64"},
+        // ZIP64 records that lie: the builder reads them as strictly as the stub does.
+        BadInputCase{"Zip64EndRecordMissing", zip64_patched("d = d.replace(b'PK\\x06\\x06', b'XX\\x06\\x06')"),
+                     "its locator points to no ZIP64 end record"},
+        BadInputCase{"Zip64MarksWithoutLocator", zip64_patched("d = d.replace(b'PK\\x06\\x07', b'XX\\x06\\x07')"),
+                     "defers to a ZIP64 end record that is not there"},
+        BadInputCase{"Zip64EntryCountTooLarge",
+                     zip64_patched("i = d.find(b'PK\\x06\\x06'); d[i + 24:i + 40] = struct.pack('<QQ', 2**40, 2**40)"),
+                     "cannot hold its 1099511627776 entries"},
+        // The first central record's compressed size marked too: its 8-byte ZIP64 record holds
+        // only the uncompressed size, so the mark stays and the data would run past the directory.
+        BadInputCase{"Zip64RecordTooShort",
+                     zip64_patched("i = d.find(b'PK\\x01\\x02'); d[i + 20:i + 24] = b'\\xff' * 4"),
+                     "runs past the start of the central directory"},
         BadInputCase{"Bzip2Method", "cd src && zip -q -Z bzip2 -r ../input.zip . && mv ../input.zip ../input",
                      "compression method 12"},
         // AES entries are copied; one whose strength byte (offset 8 of the 0x9901 record, in

@@ -616,7 +616,7 @@ TEST(FastLoop, GivesBackOnlyBytesItLoaded)
     ASSERT_EQ(build_decode_table(dl.data(), 32, 0, distance_base, distance_extra, &distances, 5), 0);
 
     Bytes chunk(40, 0);  // zero bits: the fixed end-of-block code is 7 zeros
-    uint32_t kept = source_remaining;
+    uint64_t kept = source_remaining;
     source_remaining = 1000;
     input_cursor = chunk.data();
     input_avail = (int32_t)chunk.size();

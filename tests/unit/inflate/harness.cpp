@@ -96,7 +96,7 @@ DecodeRun decode_stream(const Bytes& stream, const DecodeOptions& options)
     run.bytes_taken = finish_embedded_stream();
     run.output = std::move(collected);
     collected.clear();
-    if ((int32_t)source_remaining < 0 || run.bytes_taken > declared)
+    if ((int64_t)source_remaining < 0 || run.bytes_taken > declared)
         run.problems += "took more than the declared size; ";
     if (embedded.refill_beyond)
         run.problems += "refill beyond the stream; ";
