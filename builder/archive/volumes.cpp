@@ -107,7 +107,11 @@ uint64_t add_entry_pieces(std::FILE* f, uint64_t at, std::vector<SpanPiece>& pie
     uint64_t packed = get_u32(h + 18);
     uint16_t name_size = get_u16(h + 26);
     uint64_t head = LOCAL_HEADER_SIZE + uint64_t(name_size) + get_u16(h + 28);
-    uint64_t descriptor = (flags & GP_DESCRIPTOR) ? uint64_t(DESCRIPTOR_SIZE) : 0;
+    std::vector<uint8_t> extra(get_u16(h + 28));
+    read_at(f, at + LOCAL_HEADER_SIZE + name_size, extra.data(), extra.size());
+    uint64_t unpacked = get_u32(h + 22);
+    bool zip64 = take_zip64_values(extra, unpacked, packed);
+    uint64_t descriptor = (flags & GP_DESCRIPTOR) ? uint64_t(zip64 ? ZIP64_DESCRIPTOR_SIZE : DESCRIPTOR_SIZE) : 0;
     char last_char = 0;
     if (name_size > 0)
         read_at(f, at + LOCAL_HEADER_SIZE + name_size - 1, &last_char, 1);
@@ -133,11 +137,25 @@ uint64_t add_entry_pieces(std::FILE* f, uint64_t at, std::vector<SpanPiece>& pie
     return at + first + running + last;
 }
 
-// Where the central directory's records and the end record lie in the stream.
+// Where the central directory's records and the end records lie in the stream (the ZIP64
+// ones at 0 when the archive has none).
 struct DirectoryRecords {
     std::vector<uint64_t> central;
+    uint64_t zip64_end = 0;
+    uint64_t zip64_locator = 0;
     uint64_t end = 0;
 };
+
+// Adds the record at `at` as a whole piece when it has `signature`; returns where the next starts.
+uint64_t take_fixed_record(std::FILE* f, uint64_t at, uint32_t signature, uint64_t size, uint64_t& where,
+                           std::vector<SpanPiece>& pieces)
+{
+    if (signature_at(f, at) != signature)
+        return at;
+    where = at;
+    pieces.push_back({at, size, true});
+    return at + size;
+}
 
 // Cuts the stream into pieces: the spanning signature, each entry's pieces, and each record
 // of the central directory whole (APPNOTE: no such record is split across disks).
@@ -155,6 +173,8 @@ std::vector<SpanPiece> cut_into_pieces(std::FILE* f, uint64_t size, DirectoryRec
         records.central.push_back(at);
         at += record;
     }
+    at = take_fixed_record(f, at, SIG_ZIP64_END, ZIP64_END_RECORD_SIZE, records.zip64_end, pieces);
+    at = take_fixed_record(f, at, SIG_ZIP64_LOCATOR, ZIP64_LOCATOR_SIZE, records.zip64_locator, pieces);
     uint8_t end[END_RECORD_SIZE];
     read_at(f, at, end, sizeof end);
     uint64_t record = END_RECORD_SIZE + uint64_t(get_u16(end + 20));
@@ -181,27 +201,74 @@ struct DiskMap {
     }
 };
 
+// A central header's local offset becomes the disk's and the offset on that disk. When the
+// header marks it for its ZIP64 record, the record's offset field takes the disk's offset (it
+// fits 32 bits, but the record keeps its layout, so the mark stays).
+void patch_central_header(OutputFile& stream, std::FILE* f, const DiskMap& map, uint64_t at)
+{
+    uint8_t h[CENTRAL_HEADER_SIZE];
+    read_at(f, at, h, sizeof h);
+    uint64_t local = get_u32(h + 42);
+    if (local == ZIP64_MARK_32) {
+        uint64_t extra_at = at + CENTRAL_HEADER_SIZE + get_u16(h + 28);
+        std::vector<uint8_t> extra(get_u16(h + 30));
+        read_at(f, extra_at, extra.data(), extra.size());
+        uint64_t unpacked = get_u32(h + 24), packed = get_u32(h + 20);
+        for_each_extra(extra, [&](uint16_t id, const uint8_t* data, size_t size, size_t record_at) {
+            size_t field = 8 * ((unpacked == ZIP64_MARK_32) + (packed == ZIP64_MARK_32));
+            if (id != EXTRA_ZIP64 || size < field + 8)
+                return;
+            local = get_u64(data + field);
+            uint8_t value[8];
+            put_u64(value, map.file_offset(local));
+            stream.write_at(extra_at + record_at + 4 + field, value, sizeof value);
+        });
+        if (local == ZIP64_MARK_32)
+            fail("internal error: a central header marks its offset for a ZIP64 record it lacks");
+    } else {
+        put_u32(h + 42, map.file_offset(local));
+    }
+    put_u16(h + 34, map.disk_of(local));
+    stream.write_at(at, h, sizeof h);
+}
+
+// The ZIP64 end record gets the disks as the end record does, with 64-bit counts and offset;
+// its locator the disk and offset of the record and the number of disks.
+void patch_zip64_end_records(OutputFile& stream, std::FILE* f, const DiskMap& map, const DirectoryRecords& records,
+                             uint64_t directory, uint64_t on_last)
+{
+    uint8_t end[ZIP64_END_RECORD_SIZE];
+    read_at(f, records.zip64_end, end, sizeof end);
+    put_u32(end + 16, map.disk_of(records.end));
+    put_u32(end + 20, map.disk_of(directory));
+    put_u64(end + 24, on_last);
+    put_u64(end + 48, map.file_offset(directory));
+    stream.write_at(records.zip64_end, end, sizeof end);
+    uint8_t locator[ZIP64_LOCATOR_SIZE];
+    read_at(f, records.zip64_locator, locator, sizeof locator);
+    put_u32(locator + 4, map.disk_of(records.zip64_end));
+    put_u64(locator + 8, map.file_offset(records.zip64_end));
+    put_u32(locator + 16, uint32_t(map.starts.size()));
+    stream.write_at(records.zip64_locator, locator, sizeof locator);
+}
+
 // Puts the disk numbers and the offsets on each disk into the central directory and the end
-// record, as a spanned archive carries them. The stub never reads them; ZIP tools do.
+// records, as a spanned archive carries them. The stub never reads them; ZIP tools do.
 void patch_directory(OutputFile& stream, std::FILE* f, const DiskMap& map, const DirectoryRecords& records)
 {
-    for (uint64_t at : records.central) {
-        uint8_t h[CENTRAL_HEADER_SIZE];
-        read_at(f, at, h, sizeof h);
-        uint32_t local = get_u32(h + 42);
-        put_u16(h + 34, map.disk_of(local));
-        put_u32(h + 42, map.file_offset(local));
-        stream.write_at(at, h, sizeof h);
-    }
-    uint8_t end[END_RECORD_SIZE];
-    read_at(f, records.end, end, sizeof end);
+    for (uint64_t at : records.central)
+        patch_central_header(stream, f, map, at);
     uint16_t last = map.disk_of(records.end);
     uint64_t directory = records.central.empty() ? records.end : records.central.front();
-    size_t on_last = size_t(std::count_if(records.central.begin(), records.central.end(),
-                                          [&](uint64_t at) { return map.disk_of(at) == last; }));
+    uint64_t on_last = uint64_t(std::count_if(records.central.begin(), records.central.end(),
+                                              [&](uint64_t at) { return map.disk_of(at) == last; }));
+    if (records.zip64_end != 0)
+        patch_zip64_end_records(stream, f, map, records, directory, on_last);
+    uint8_t end[END_RECORD_SIZE];
+    read_at(f, records.end, end, sizeof end);
     put_u16(end + 4, last);
     put_u16(end + 6, map.disk_of(directory));
-    put_u16(end + 8, uint16_t(on_last));
+    put_u16(end + 8, on_last < ZIP64_MARK_16 ? uint16_t(on_last) : uint16_t(ZIP64_MARK_16));
     put_u32(end + 16, map.file_offset(directory));
     stream.write_at(records.end, end, sizeof end);
     if (map.starts.size() == 1) {
@@ -312,7 +379,7 @@ void write_label(const fs::path& disk, unsigned number)
 
 // Fills in disk 1's self-extractor once its bytes are written: the section `_tarvel_` of
 // `section_size` bytes from section_offset, the stub record and the PE checksum.
-void finish_self_extractor(OutputFile& out, const VolumeJob& job, uint64_t section_size, uint32_t total_size,
+void finish_self_extractor(OutputFile& out, const VolumeJob& job, uint64_t section_size, uint64_t total_size,
                            uint32_t table_size = 0)
 {
     std::vector<uint8_t> headers = job.stub_part;
@@ -344,7 +411,7 @@ struct DiskFile {
 // Disk 1 with .ZIP volumes: the self-extractor holds the stub and the configuration only
 // (archive_offset is the end of the configuration block); the archive starts at offset 0
 // of the .ZIP file beside it.
-uint64_t write_zip_volume_self_extractor(const fs::path& disk, const VolumeJob& job, uint32_t total_size)
+uint64_t write_zip_volume_self_extractor(const fs::path& disk, const VolumeJob& job, uint64_t total_size)
 {
     OutputFile out((disk / (job.name + ".EXE")).string());
     out.write(job.stub_part.data(), job.stub_part.size());
@@ -362,7 +429,7 @@ uint64_t write_zip_volume_self_extractor(const fs::path& disk, const VolumeJob& 
 // full, seldom on the file alignment, so the section covers the whole alignment blocks and
 // the rest follows outside any section: the loader ignores it, the stub reads its file.
 uint64_t write_exe_volume_self_extractor(const fs::path& disk, const VolumeJob& job, std::FILE* stream,
-                                         uint64_t part_size, uint32_t total_size)
+                                         uint64_t part_size, uint64_t total_size)
 {
     OutputFile out((disk / (job.name + ".EXE")).string());
     out.write(job.stub_part.data(), job.stub_part.size());
@@ -441,7 +508,7 @@ void write_disks(const VolumeJob& job, ArchiveInput& input, const fs::path& dir)
     map.starts.push_back(stream_size);
 
     std::string extension = exe_volumes ? ".EXE" : ".ZIP";
-    uint32_t total_size = uint32_t(archive.total_size);
+    uint64_t total_size = archive.total_size;
     std::string report;
     for (unsigned i = 0; i < count; ++i) {
         fs::path disk = work.path() / ("disk" + std::to_string(i + 1));
@@ -490,7 +557,7 @@ std::string split_base_name(const std::string& program_file)
 // The program of a split package: the stub part with the volume table in front of the
 // configuration block, padded to the file alignment; archive_offset is its end.
 void write_split_program(const fs::path& file, const VolumeJob& job, const std::vector<uint8_t>& table,
-                         uint32_t total_size)
+                         uint64_t total_size)
 {
     VolumeJob program = job;
     program.stub_part.insert(program.stub_part.begin() + job.section_offset + job.license_size, table.begin(),
@@ -521,14 +588,14 @@ std::vector<fs::path> stale_volumes(const fs::path& dir, const std::string& base
 
 // Cuts the archive stream into volumes in `work`; returns each volume's name, size and SHA-256.
 std::vector<SplitVolume> write_split_volumes(const VolumeJob& job, ArchiveInput& input, const fs::path& work,
-                                             const std::string& base, uint32_t& total_size)
+                                             const std::string& base, uint64_t& total_size)
 {
     OutputFile stream_file((work / "archive.zip").string());
     uint8_t marker[4];
     put_u32(marker, SIG_SPANNING);
     stream_file.write(marker, sizeof marker);
     WrittenArchive archive = write_archive(stream_file, input.entries, input.comment, job.password, job.cipher, 0, 1);
-    total_size = uint32_t(archive.total_size);
+    total_size = archive.total_size;
     std::FILE* stream = stream_file.stream();
     uint64_t stream_size = stream_file.position();
 
@@ -678,7 +745,7 @@ void write_split_package(const VolumeJob& job, ArchiveInput& input,
     if (!fs::is_directory(dir))
         fail("cannot write " + job.program_path + ": the folder " + dir.string() + " does not exist");
     WorkFolder work(dir);
-    uint32_t total_size = 0;
+    uint64_t total_size = 0;
     std::vector<SplitVolume> volumes = write_split_volumes(job, input, work.path(), base, total_size);
     write_split_program(work.path() / program_file, job, encode_split_table(volumes), total_size);
     if (verify)

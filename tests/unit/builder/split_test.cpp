@@ -195,6 +195,45 @@ TEST_F(SplitTest, WithoutSplitThePackageIsOneFile)
     EXPECT_EQ(read_record(read_bytes(at("out/Paket.exe"))).flags & kSplitFlags, 0u);
 }
 
+// The volumes renamed as a split ZIP's segments (.z01 ... and the last as .zip) are a set that
+// 7-Zip reads: the disk numbers and the offsets on each disk are right in the central headers
+// and the end records. With more than 65,535 entries they include the ZIP64 end record and its
+// locator, which the cutting must keep whole and give their disks too.
+class SplitSetForToolsTest : public SplitTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SplitSetForToolsTest, SevenZipReadsTheRenamedVolumes)
+{
+    const int files = GetParam();
+    for (int i = 0; i < files; ++i) {
+        std::string folder = at("in/d" + std::to_string(i / 1000));
+        if (i % 1000 == 0)
+            fs::create_directories(folder);
+        write_text(folder + "/f" + std::to_string(i) + ".txt", std::to_string(i) + " " + std::to_string(i * 7919));
+    }
+    fs::create_directories(at("out"));
+    RunResult r = build(at("in"), at("out/Paket.exe"), {"--split", "128k"});
+    ASSERT_EQ(r.exit_code, 0) << r.all();
+    std::vector<std::string> names = volumes_in(at("out"));
+    ASSERT_GE(names.size(), 2u);
+    fs::create_directories(at("set"));
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string number = std::to_string(i + 1);
+        std::string segment = i + 1 == names.size() ? "set.zip" : "set.z" + std::string(i < 9 ? "0" : "") + number;
+        fs::copy_file(at("out/" + names[i]), at("set/" + segment));
+    }
+    RunResult seven = run({"7zz", "t", at("set/set.zip")});
+    EXPECT_EQ(seven.exit_code, 0) << seven.all();
+    EXPECT_NE(seven.out.find("Files: " + std::to_string(files)), std::string::npos) << seven.out;
+    EXPECT_EQ(seven.all().find("WARNING"), std::string::npos) << seven.all();
+    RunResult tested = run({tvsfx_path(), "test", at("out/Paket.exe")});
+    EXPECT_EQ(tested.exit_code, 0) << tested.all();
+}
+
+INSTANTIATE_TEST_SUITE_P(EntryCounts, SplitSetForToolsTest, ::testing::Values(3000, 66000),
+                         [](const ::testing::TestParamInfo<int>& p) {
+                             return p.param > 65535 ? std::string("WithZip64EndRecord") : std::string("Classic");
+                         });
+
 // id, how the set is spoilt, what `tvsfx test` says
 struct SpoiltSet {
     const char* name;
