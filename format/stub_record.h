@@ -61,6 +61,7 @@ enum SfxFlags : uint32_t {
     // The language of every text the stub shows or writes; neither bit: German.
     SFX_LANGUAGE_EN = 0x04000000,    // English
     SFX_LANGUAGE_AUTO = 0x08000000,  // German when the user's Windows reads German, else English
+    SFX_UTF8_TEXTS = 0x10000000,  // the configuration texts are UTF-8, not in the ANSI code page
 };
 
 // Name of the image's last section, which holds the configuration block and the archive.

@@ -27,7 +27,7 @@ int show_box(const char* text, unsigned type)
             exit_code = EXIT_FAILED;
         abort_run(ABORT_FATAL);
     }
-    return MessageBoxA(main_window, text, text_caption, type);
+    return show_message_box(main_window, text, text_caption, type);
 }
 
 void show_notice(const char* text)
@@ -35,7 +35,7 @@ void show_notice(const char* text)
     if (silent_mode)
         log_message(text);
     else
-        MessageBoxA(main_window, text, text_caption, MB_OK);
+        show_message_box(main_window, text, text_caption, MB_OK);
 }
 
 void report_error(const char* text, unsigned type)
@@ -66,11 +66,11 @@ void fatal_message(int fail_line, int full_line, int id, ...)
 {
     va_list args;
     va_start(args, id);
-    int length = _vsnprintf(message_buffer, MESSAGE_BUFFER_CAPACITY, message_text(id), args);
+    int length = _vsnprintf(message_buffer, MESSAGE_SCRATCH_CAPACITY, message_text(id), args);
     va_end(args);
     if (length < 0)
         internal_error_at(fail_line);
-    if (length >= MESSAGE_BUFFER_CAPACITY)
+    if (length >= MESSAGE_SCRATCH_CAPACITY)
         internal_error_at(full_line);
     fatal_error(message_buffer);
 }
@@ -211,7 +211,7 @@ static void show_warning(const char* text)
 {
     log_message(text);
     if (!silent_mode)
-        MessageBoxA(main_window, text, text_caption, MB_ICONWARNING);
+        show_message_box(main_window, text, text_caption, MB_ICONWARNING);
 }
 
 void internal_error(const char* module, int line)
