@@ -2,7 +2,6 @@
 // the folder before the command after extraction.
 #include "folders.h"
 
-#include <shlobj.h>
 #include <string.h>
 
 #include "control_ids.h"
@@ -13,7 +12,7 @@
 #include "system.h"
 #include "wide_api.h"
 
-enum { WINDOWS_FOLDER_LIMIT = 250, DISPLAY_NAME_CAPACITY = 512 };
+enum { WINDOWS_FOLDER_LIMIT = 250 };
 
 int read_env_folder(const char* name, char* buffer)
 {
@@ -73,56 +72,8 @@ int change_to_folder(char* path, size_t capacity)
     return changed == 1 ? 0 : 1;
 }
 
-typedef LPITEMIDLIST(WINAPI* BrowseCall)(BROWSEINFOW*);
-typedef BOOL(WINAPI* PathOfListCall)(LPCITEMIDLIST, LPWSTR);
-
-// The browser of wide mode, looked up: shell32 of Windows 95 has no W form.
-static void browse_wide(HWND dialog)
-{
-    HMODULE shell = GetModuleHandleA("shell32.dll");
-    BrowseCall browse_call = (BrowseCall)(void*)GetProcAddress(shell, "SHBrowseForFolderW");
-    PathOfListCall path_call = (PathOfListCall)(void*)GetProcAddress(shell, "SHGetPathFromIDListW");
-    IMalloc* allocator;
-    if (browse_call == NULL || path_call == NULL || SHGetMalloc(&allocator) != NOERROR)
-        return;
-    static WCHAR title[DISPLAY_NAME_CAPACITY];
-    WCHAR folder_name[MAX_PATH];
-    WCHAR chosen_path[MAX_PATH];
-    utf8_to_wide(message_text(MSG_EXTRACT_TO), title, DISPLAY_NAME_CAPACITY);
-    BROWSEINFOW browse = {};
-    browse.hwndOwner = dialog;
-    browse.pszDisplayName = folder_name;
-    browse.lpszTitle = title;
-    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS;
-    LPITEMIDLIST chosen = browse_call(&browse);
-    if (chosen != NULL) {
-        if (path_call(chosen, chosen_path) && wide_to_utf8(chosen_path, -1, target_folder, LONG_PATH_CAPACITY) != 0)
-            set_item_text(dialog, ID_FOLDER_FIELD, target_folder);
-        allocator->Free(chosen);
-    }
-    allocator->Release();
-}
-
 void browse_for_folder(HWND dialog)
 {
-    if (wide_mode) {
-        browse_wide(dialog);
-        return;
-    }
-    IMalloc* allocator;
-    if (SHGetMalloc(&allocator) != NOERROR)
-        return;
-    char folder_name[DISPLAY_NAME_CAPACITY];
-    BROWSEINFOA browse = {};
-    browse.hwndOwner = dialog;
-    browse.pszDisplayName = folder_name;
-    browse.lpszTitle = message_text(MSG_EXTRACT_TO);
-    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS;
-    LPITEMIDLIST chosen = SHBrowseForFolderA(&browse);
-    if (chosen != NULL) {
-        if (SHGetPathFromIDListA(chosen, target_folder))
-            SetDlgItemTextA(dialog, ID_FOLDER_FIELD, target_folder);
-        allocator->Free(chosen);
-    }
-    allocator->Release();
+    if (browse_folder(dialog, message_text(MSG_EXTRACT_TO), target_folder))
+        set_item_text(dialog, ID_FOLDER_FIELD, target_folder);
 }

@@ -189,7 +189,8 @@ void write_report_body(HANDLE file)
 
     char module_name[MODULE_NAME_CAPACITY];
     module_name[0] = '\0';
-    GetModuleFileNameA(instance, module_name, sizeof module_name);
+    own_module_path(module_name, sizeof module_name);
+    module_name[sizeof module_name - 1] = '\0';  // a longer name is cut
     write_report_line(file, 3238, "Module name = %s\r\n", module_name);
 
     write_report_line(file, 3245, "\nOperating System Version %d.%02d\r\n", (int)version_info.dwMajorVersion,
@@ -228,8 +229,8 @@ void internal_error(const char* module, int line)
         internal_error_at(3189);
     show_warning(text);
 
-    HANDLE file = CreateFileA("TVSFX32.RPT", GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_ARCHIVE, NULL);
+    HANDLE file = open_path("TVSFX32.RPT", GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_ARCHIVE);
     if (file == INVALID_HANDLE_VALUE)
         ExitProcess(log_outcome(EXIT_INTERNAL_ERROR));
     append_checked(text, sizeof text, "\r\n", 3198);

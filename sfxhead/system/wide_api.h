@@ -24,7 +24,8 @@ enum {
 // True on the NT family, from choose_text_form on.
 extern bool wide_mode;
 // Asks the system whether its W functions work (not its version number: a 9x system with the
-// Unicode layer answers like NT only through that layer, which the program does not load).
+// Unicode layer answers like NT only through that layer, which the program does not load),
+// and takes the calls of that form. First thing at start-up: every call below needs it.
 void choose_text_form();
 
 // The character after p: UTF-8 sequences in wide mode, the ANSI code page's double-byte
@@ -48,7 +49,7 @@ bool utf8_to_ansi(const char* text, size_t length, char* ansi, size_t capacity);
 // otherwise. False when it does not fit capacity.
 bool ansi_to_run_text(const char* ansi, size_t length, char* text, size_t capacity);
 
-// --- file system: paths in the run's form ----------------------------------------------------
+// --- file system: paths in the run's form; each call as its A or W function ------------------
 HANDLE open_path(const char* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD disposition,
                  DWORD flags);
 // _lopen(path, OF_READ | share) in the ANSI form; the handle of CreateFileW in wide mode.
@@ -76,7 +77,6 @@ DWORD own_module_path(char* path, DWORD capacity);
 DWORD environment_text(const char* name, char* text, DWORD capacity);
 BOOL change_current_folder(const char* path);
 DWORD current_folder(DWORD capacity, char* path);
-UINT drive_type(const char* root);
 // GetTempPath2's folder; 0 where the system lacks the call.
 DWORD system_temp_path(DWORD capacity, char* path);
 // Upper case as the file system compares names, in place (in UTF-8 a few letters change their
@@ -84,16 +84,20 @@ DWORD system_temp_path(DWORD capacity, char* path);
 void upper_case_path(char* text, size_t capacity);
 
 // --- windows ---------------------------------------------------------------------------------
+// The shell's folder browser with title; the chosen folder into folder (LONG_PATH_CAPACITY
+// bytes). False when none was chosen.
+bool browse_folder(HWND owner, const char* title, char* folder);
 int show_message_box(HWND owner, const char* text, const char* caption, UINT type);
 BOOL set_item_text(HWND dialog, int id, const char* text);
 BOOL set_window_text(HWND window, const char* text);
 UINT get_item_text(HWND dialog, int id, char* text, int capacity);
 INT_PTR run_dialog(HINSTANCE module, const void* dialog_template, HWND owner, DLGPROC procedure, LPARAM param);
-// The command after extraction: CreateProcess (suspended), FindExecutable and ShellExecute.
+// The command after extraction: CreateProcess (suspended), FindExecutable (program: MAX_PATH
+// bytes, filled only in the ANSI form) and ShellExecute.
 BOOL start_suspended(const char* path, char* command_line, PROCESS_INFORMATION* started);
 UINT_PTR find_program(const char* path, char* program);
 UINT_PTR shell_start(HWND owner, const char* verb, const char* path, const char* parameters, const char* folder);
-// The program's whole command line in the run's form (static storage). in the run's form (static storage).
+// The program's whole command line in the run's form (static storage).
 char* argument_text();
 
 #endif

@@ -34,8 +34,9 @@ enum { WORK_PATH_CAPACITY = LONG_PATH_CAPACITY, QUESTION_CAPACITY = 320 + LONG_P
 // superscript digits, which Windows takes for device numbers. A digit counts only when it
 // converts back to itself, so a best-fit '1' for a code page without it is no superscript.
 // Wide mode: UTF-8 has no lead bytes in this sense (no byte of a sequence equals an ASCII
-// character) and spells the superscript digits in two bytes each.
-static const NameCodePage utf8_code_page = {{0}, {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"}};
+// character) and spells the superscript digits in two bytes each. Not const: it lies in the
+// writable data, which has room, where the read-only data would take one more file block.
+static NameCodePage utf8_code_page = {{0}, {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"}};
 
 static const NameCodePage* name_code_page()
 {
@@ -121,7 +122,7 @@ static void check_drive(char* path)
     if (!is_drive_letter(path[0]) || path[1] != ':' || upper_ascii(path[0]) == known_drive)
         return;
     char root[4] = {path[0], ':', '\\', '\0'};
-    UINT type = drive_type(root);
+    UINT type = GetDriveTypeA(root);  // a drive root is ASCII in either form
     if (type == DRIVE_UNKNOWN || type == DRIVE_NO_ROOT_DIR) {
         path[1] = '\0';
         fatal_message(1461, 1462, MSG_INVALID_DRIVE, path);
