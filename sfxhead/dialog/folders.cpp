@@ -19,7 +19,7 @@ int read_env_folder(const char* name, char* buffer)
     // A value too long for the buffer is reported by its needed size and treated as absent.
     DWORD capacity = run_path_capacity();
     DWORD length = environment_text(name, buffer, capacity);
-    if (length == 0 || length >= capacity)
+    if (length == 0 || length >= capacity || text_length(buffer) >= PATH_CAPACITY)
         return 0;
     return buffer[0] != '\0';
 }

@@ -36,7 +36,7 @@ static char* load_license_text()
 static void license_on_init(HWND dialog, const char* text)
 {
     center_window(dialog);
-    set_item_text(dialog, LICENSE_TEXT_ID, text);
+    SetDlgItemTextA(dialog, LICENSE_TEXT_ID, text);
     SetFocus(GetDlgItem(dialog, LICENSE_TEXT_ID));
 }
 

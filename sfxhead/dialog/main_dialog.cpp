@@ -42,8 +42,8 @@ static bool hidden_mode()
 static void set_prompt_and_caption(HWND dialog)
 {
     const char* name = file_name_part(self_path);
-    const char* shown = strlen(name) <= MAX_PROMPT_NAME_LENGTH ? name : message_text(MSG_THIS_ARCHIVE);
-    char text[DIALOG_TEXT_CAPACITY];
+    const char* shown = text_length(name) <= MAX_PROMPT_NAME_LENGTH ? name : message_text(MSG_THIS_ARCHIVE);
+    static char text[run_text_capacity(DIALOG_TEXT_CAPACITY)];  // the name may be UTF-8
     format_checked(text, sizeof text, 5156, 5156, message_text(MSG_EXTRACT_HINT), shown);
     set_item_text(dialog, ID_PROMPT_LINE, text);
 
@@ -56,8 +56,8 @@ static void set_prompt_and_caption(HWND dialog)
 
 static void fill_folder_field(HWND dialog)
 {
-    // Wide mode: the field takes a path in UTF-16 units, up to the longest path.
-    SendDlgItemMessageA(dialog, ID_FOLDER_FIELD, EM_LIMITTEXT, wide_mode ? LONG_PATH_UNITS : PATH_CAPACITY - 1, 0);
+    // 259 characters, in either form (a longer folder comes with -dir=).
+    SendDlgItemMessageA(dialog, ID_FOLDER_FIELD, EM_LIMITTEXT, PATH_CAPACITY - 1, 0);
     if (target_folder[0] == '\0') {
         find_temp_folder(target_folder, LONG_PATH_CAPACITY);
         copy_checked(temp_folder_shown, sizeof temp_folder_shown, target_folder, 7650);
@@ -177,8 +177,8 @@ static bool run_command_after(HWND dialog)
     if (command_text[0] != '\0') {
         if (extra_args[0] != '\0') {
             if (command_params[0] != '\0')
-                append_checked(command_params, run_text_capacity(COMMAND_CAPACITY), " ", 5578);
-            append_checked(command_params, run_text_capacity(COMMAND_CAPACITY), extra_args, 5579);
+                append_checked(command_params, COMMAND_CAPACITY, " ", 5578);
+            append_checked(command_params, COMMAND_CAPACITY, extra_args, 5579);
         }
         run_command(command_text, command_params, START_SHELL);
     }

@@ -49,9 +49,13 @@ static void read_config_block(uint8_t* stored, uint32_t length)
 // A text of the block in the run's form: SFX_UTF8_TEXTS says the block's texts are UTF-8,
 // otherwise they are in the ANSI code page. Windows 95, 98 and Me refuse a UTF-8 text with a
 // character their code page lacks, as a damaged block: never a best-fit stand-in.
-static void store_text(char* text, size_t capacity, const char* field, int line)
+static void store_text(char* text, size_t field_capacity, const char* field, int line)
 {
+    // The field's own limit, as the builder keeps it; its conversion gets three times the room.
     size_t length = strlen(field);
+    size_t capacity = run_text_capacity(field_capacity);
+    if (length >= field_capacity)
+        internal_error_at(line);
     if (!flag_set(SFX_UTF8_TEXTS)) {
         if (!ansi_to_run_text(field, length, text, capacity))
             internal_error_at(line);
@@ -73,28 +77,28 @@ static void store_prompt(const char* field)
     startup_prompt = (char*)LocalAlloc(LMEM_ZEROINIT, run_text_capacity(PROMPT_CAPACITY));
     if (startup_prompt == NULL)
         fatal_header_error();
-    store_text(startup_prompt, run_text_capacity(PROMPT_CAPACITY), field, 2953);
+    store_text(startup_prompt, PROMPT_CAPACITY, field, 2953);
 }
 
 static void store_fields(const char* area, const char* area_end)
 {
     const char* field = area;
-    store_text(target_folder, LONG_PATH_CAPACITY, field, 2925);
+    store_text(target_folder, PATH_CAPACITY, field, 2925);
     field = next_field(field, area_end);
-    store_text(command_text, run_text_capacity(COMMAND_CAPACITY), field, 2932);
+    store_text(command_text, COMMAND_CAPACITY, field, 2932);
     field = next_field(field, area_end);
-    store_text(command_params, run_text_capacity(COMMAND_CAPACITY), field, 2937);
+    store_text(command_params, COMMAND_CAPACITY, field, 2937);
     field = next_field(field, area_end);
     field = next_field(field, area_end);  // FIELD_IGNORED is not used by the extractor
     store_prompt(field);
     field = next_field(field, area_end);
     if (flag_set(SFX_USE_TITLE))
-        store_text(title_text, run_text_capacity(TITLE_CAPACITY), field, 2963);
+        store_text(title_text, TITLE_CAPACITY, field, 2963);
     field = next_field(field, area_end);
     about_text[0] = '\0';
-    store_text(about_text, run_text_capacity(ABOUT_CAPACITY), field, 2967);
+    store_text(about_text, ABOUT_CAPACITY, field, 2967);
     field = next_field(field, area_end);
-    store_text(info_option_text, run_text_capacity(INFO_OPTION_CAPACITY), field, 2970);
+    store_text(info_option_text, INFO_OPTION_CAPACITY, field, 2970);
 }
 
 void read_configuration()

@@ -375,8 +375,12 @@ static DWORD result_capacity(DWORD capacity)
 // NUL, a capacity-or-more length when it does not fit, 0 on failure.
 static DWORD take_result(DWORD length, char* text, DWORD capacity)
 {
-    if (!wide_mode || length == 0)
+    if (!wide_mode)
         return length;
+    if (length == 0) {
+        text[0] = '\0';  // an empty field reads as empty, as with the A call
+        return 0;
+    }
     if (length >= LONG_PATH_UNITS + 1)
         return capacity;
     int size = wide_to_utf8(plain_path, (int)length, text, (int)capacity);

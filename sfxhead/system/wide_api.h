@@ -7,6 +7,7 @@
 #define TVSFX_WIDE_API_H
 
 #include <stddef.h>
+#include <string.h>
 #include <windows.h>
 
 // A path of the NT family has at most this many UTF-16 units; in UTF-8 each takes at most 3
@@ -37,6 +38,9 @@ const char* next_char(const char* p);
 bool is_valid_utf8(const char* text, size_t length);
 // How many UTF-16 units a valid UTF-8 text takes.
 size_t utf16_length(const char* text);
+// A text's length in characters as the limits of the ANSI form count them: its bytes there,
+// its UTF-16 units in wide mode (the same count for a text of a single-byte code page).
+inline size_t text_length(const char* text) { return wide_mode ? utf16_length(text) : strlen(text); }
 // UTF-16 of a UTF-8 text; 0 when it is invalid or longer than capacity (the NUL included),
 // otherwise the units written with the NUL.
 int utf8_to_wide(const char* text, WCHAR* wide, int capacity);
