@@ -33,6 +33,7 @@ SITE_ARGUMENTS = {
     "assemble_signature": (2,),
     "report_start_failure": (2,),
     "store_text": (3,),
+    "check_text_length": (2,),
 }
 WHAT = {
     "internal_error_at": "raised directly",
@@ -46,6 +47,7 @@ WHAT = {
     "assemble_signature": "signature copy too long",
     "report_start_failure": "command-failed message too long",
     "store_text": "configuration text too long",
+    "check_text_length": "text too long in characters",
 }
 
 
