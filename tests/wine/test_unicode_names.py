@@ -309,6 +309,32 @@ def test_long_paths_are_extracted_and_overwritten(bench, tmp_path):
     assert utf8_tree(folder) == expected
 
 
+def name_of_length(length: int) -> str:
+    """A name of length characters in components of at most 201."""
+    parts = []
+    while length > 201:
+        parts.append("p" * 200)
+        length -= 201
+    return "/".join([*parts, "q" * length])
+
+
+def test_path_over_32767_characters_is_refused(bench, tmp_path):
+    """Folder, separator and name of 32,768 characters: refused before anything is made for
+    the entry (message 28 with the name), the entries before it stay."""
+    out = tmp_path / "out"
+    name = name_of_length(32768 - len(winpath(out)) - 1)
+    assert len(winpath(out)) + 1 + len(name) == 32768
+    archive = zip_with_extras([local_header(b"vorher.txt", b"1"), local_header(name.encode(), b"x")])
+    exe = package_with_archive(bench, tmp_path, archive, hidden_args(out))
+    run = bench.start(exe)
+    box = run.wait_message_box()
+    # The box shows the start of the name; a line of 32,768 characters does not fit on screen.
+    assert box.text.startswith(MSG_CREATE_OUTPUT.format(name[:2000])), box.text[:100]
+    box.click("OK")
+    assert run.wait_exit() == 2
+    assert utf8_tree(out) == {b"vorher.txt": b"1"}
+
+
 def test_long_paths_are_cleaned_up(bench, tmp_path):
     temp = tmp_path / "temp"
     temp.mkdir()
