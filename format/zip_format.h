@@ -86,6 +86,10 @@ enum : uint32_t { ZIP_LZMA_DICTIONARY_LIMIT = 64u << 20 };
 // salt (8, 12 or 16 bytes by strength), the 2-byte password verifier, the encrypted data and
 // the 10-byte authentication code; the compressed size counts all four.
 enum : uint16_t { EXTRA_ZIP64 = 0x0001, EXTRA_AES = 0x9901 };
+// The Info-ZIP Unicode Path extra field: version 1 (u8), the CRC-32 of the name as stored in
+// the header (u32), then the name in UTF-8.
+enum : uint16_t { EXTRA_UNICODE_PATH = 0x7075 };
+enum { UNICODE_PATH_VERSION = 1, UNICODE_PATH_HEAD_SIZE = 5 };
 enum {
     AES_EXTRA_SIZE = 7,
     AES_VERSION_AE1 = 1,

@@ -4,13 +4,19 @@
 
 #include <string.h>
 
-enum { RANGE_WORD = 0, POSITION_WORD = 2, METER_EXTRA_BYTES = 4, METER_TEXT_CAPACITY = 260 };
+enum { RANGE_WORD = 0, POSITION_WORD = 2, METER_EXTRA_BYTES = 4, METER_TEXT_CAPACITY = 3 * 255 + 64 };
 enum { METER_POINT_SIZE = 8 };
 
 static const char METER_FACE_NAME[] = "MS Shell Dlg";
 static_assert(sizeof METER_FACE_NAME <= LF_FACESIZE, "the face name fits the font record");
 
 static MeterTextSource text_source;
+static UINT text_code_page;
+
+void set_meter_code_page(UINT code_page)
+{
+    text_code_page = code_page;
+}
 
 void set_meter_text_source(MeterTextSource source)
 {
@@ -55,7 +61,13 @@ static HFONT select_meter_font(HDC dc, HFONT previous, bool create)
 // Draws text centred across the whole control, clipped to and filling rect.
 static void draw_meter_part(HDC dc, const RECT* rect, int x, int y, const char* text, int length)
 {
-    ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, rect, text, length, NULL);
+    if (text_code_page == 0) {
+        ExtTextOutA(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, rect, text, length, NULL);
+        return;
+    }
+    WCHAR wide[METER_TEXT_CAPACITY];
+    int units = length == 0 ? 0 : MultiByteToWideChar(text_code_page, 0, text, length, wide, METER_TEXT_CAPACITY);
+    ExtTextOutW(dc, x, y, ETO_CLIPPED | ETO_OPAQUE, rect, wide, (UINT)units, NULL);
 }
 
 static void paint_meter(HWND meter)

@@ -24,5 +24,8 @@ LRESULT CALLBACK meter_window_proc(HWND window, UINT message, WPARAM wparam, LPA
 typedef int (*MeterTextSource)(char* buffer, size_t capacity);
 // Set once by the program before a meter exists; without a source the meter shows no text.
 void set_meter_text_source(MeterTextSource source);
+// The code page of the source's texts for a program whose texts are not in the ANSI code page
+// (CP_UTF8): they are drawn as UTF-16 then. 0, the default: the ANSI code page.
+void set_meter_code_page(UINT code_page);
 
 #endif

@@ -45,7 +45,11 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
 else()
   set(MANIFEST_ARCHITECTURE x86)
 endif()
-configure_file("${_resource_source_dir}/stub.manifest.in" "${_resource_out_dir}/stub.manifest" @ONLY)
+# The image gets it without the indentation of its lines: every byte of the stub counts.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_resource_source_dir}/stub.manifest.in")
+file(READ "${_resource_source_dir}/stub.manifest.in" _manifest)
+string(REGEX REPLACE "\n[ ]+" "\n" _manifest "${_manifest}")
+file(CONFIGURE OUTPUT "${_resource_out_dir}/stub.manifest" CONTENT "${_manifest}" @ONLY)
 
 # windres finds stub.manifest and tarvel.ico through this include directory.
 set_source_files_properties("${RESOURCE_RC}" PROPERTIES

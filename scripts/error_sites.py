@@ -32,6 +32,8 @@ SITE_ARGUMENTS = {
     "write_report_line": (1,),
     "assemble_signature": (2,),
     "report_start_failure": (2,),
+    "store_text": (3,),
+    "check_text_length": (2,),
 }
 WHAT = {
     "internal_error_at": "raised directly",
@@ -44,6 +46,8 @@ WHAT = {
     "write_report_line": "report line too long",
     "assemble_signature": "signature copy too long",
     "report_start_failure": "command-failed message too long",
+    "store_text": "configuration text too long",
+    "check_text_length": "text too long in characters",
 }
 
 

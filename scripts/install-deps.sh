@@ -19,12 +19,13 @@ native_pkgs=(
 # wine64 and the x86-64 cross compiler serve the Wine tests on kernels that run no 32-bit code.
 i386_pkgs=(wine32:i386)
 
-# Wine takes its ANSI code page and its languages from the locale: the Wine test of a Japanese
-# system runs under LANG=ja_JP.UTF-8 (code page 932), the tests of packages that choose their
-# language by the user's Windows under de_DE.UTF-8 and en_US.UTF-8. The name tests run zip and
+# Wine takes its ANSI code page and its languages from the locale: the Wine tests of a Japanese
+# and a Russian system run under LANG=ja_JP.UTF-8 (code page 932) and ru_RU.UTF-8 (1251), the
+# tests of packages that choose their language by the user's Windows under de_DE.UTF-8 and
+# en_US.UTF-8. The name tests run zip and
 # bsdtar in a Latin-1 locale, as archives of legacy Unix systems were made. Those locales must
 # exist ("name charset", as /etc/locale.gen spells them).
-WANTED_LOCALES=("ja_JP.UTF-8 UTF-8" "de_DE.UTF-8 UTF-8" "en_US.UTF-8 UTF-8" "de_DE.ISO-8859-1 ISO-8859-1")
+WANTED_LOCALES=("ja_JP.UTF-8 UTF-8" "ru_RU.UTF-8 UTF-8" "de_DE.UTF-8 UTF-8" "en_US.UTF-8 UTF-8" "de_DE.ISO-8859-1 ISO-8859-1")
 # locale -a spells de_DE.ISO-8859-1 as de_de.iso88591 (case aside).
 locale_listed_as() {
   local name=${1%% *}

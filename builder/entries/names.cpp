@@ -23,8 +23,6 @@
 
 namespace {
 
-enum { UNICODE_PATH_VERSION = 1 };
-
 bool host_uses_oem(uint16_t version_made_by)
 {
     uint8_t host = uint8_t(version_made_by >> 8);

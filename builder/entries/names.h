@@ -35,10 +35,6 @@ struct NameSettings {
     std::string target_folder_given;                     // --folder as given, UTF-8
 };
 
-// The Info-ZIP Unicode Path extra field: version 1, the CRC-32 of the name as stored in the
-// header, the name in UTF-8.
-enum : uint16_t { EXTRA_UNICODE_PATH = 0x7075 };
-
 // A ZIP entry's name as Unicode (UTF-8, NFC). `extras` are the central and the local extra
 // field; a Unicode Path field in either whose CRC matches `raw` wins over the bytes. `label`
 // names the entry in a refusal. `how_read` gets how a name that is not Unicode was read

@@ -10,15 +10,18 @@
 #include "log.h"
 #include "message_ids.h"
 #include "system.h"
+#include "wide_api.h"
 
-enum { COMMAND_LINE_CAPACITY = 739, ARCHIVER_COMMAND_CAPACITY = 261 };
+// A command line: the program's path, quoted, and the parameters with "-args=" (in UTF-8 in
+// wide mode). Its buffers are static, as the stack is small.
+enum { COMMAND_LINE_CAPACITY = 739 + LONG_PATH_CAPACITY + 2 * 3 * 256, ARCHIVER_COMMAND_CAPACITY = 261 };
 // FindExecutable's answer for a file whose type has no associated program.
 enum { SE_NO_ASSOCIATION = 31 };
 
 // Message 14 with the system's code; the command is named as configured.
 static void report_start_failure(int code, const char* file, int line)
 {
-    char text[COMMAND_LINE_CAPACITY];
+    static char text[COMMAND_LINE_CAPACITY];
     format_checked(text, sizeof text, line, line, message_text(MSG_COMMAND_FAILED), code, file);
     report_error(text, MB_OK);
 }
@@ -70,26 +73,30 @@ static const char* find_command_file(const char* file, char* found)
     char* list = system_search_list();
     if (list == NULL)
         return NULL;
-    DWORD length = SearchPathA(list, file, ".exe", PATH_CAPACITY, found, NULL);
+    // The system's folders are searched in the ANSI form: a command named there is a program
+    // of the system, and the path found comes back in the run's form.
+    char ansi[PATH_CAPACITY];
+    DWORD length = SearchPathA(list, file, ".exe", PATH_CAPACITY, ansi, NULL);
     LocalFree(list);
-    return length != 0 && length < PATH_CAPACITY ? found : NULL;
+    if (length == 0 || length >= PATH_CAPACITY || !ansi_to_run_text(ansi, length, found, LONG_PATH_CAPACITY))
+        return NULL;
+    return found;
 }
 
 // The shell start with the full path, in the target folder.
 static UINT_PTR start_through_shell(const char* path, const char* file, const char* parameters)
 {
-    char program[COMMAND_LINE_CAPACITY];
-    UINT_PTR result = (UINT_PTR)FindExecutableA(path, NULL, program);
+    char program[MAX_PATH];
+    UINT_PTR result = find_program(path, program);
     if (result == SE_NO_ASSOCIATION) {
-        char text[COMMAND_LINE_CAPACITY];
+        static char text[COMMAND_LINE_CAPACITY];
         format_checked(text, sizeof text, 3625, 3625, message_text(MSG_NO_ASSOCIATION), file);
         report_error(text, MB_ICONERROR);
         return 0;
     }
     if (result > 32) {
         const char* verb = flag_set(SFX_VERB_INSTALL) ? "Install" : NULL;
-        result = (UINT_PTR)ShellExecuteA(main_window, verb, path, parameters[0] ? parameters : NULL, target_folder,
-                                         SW_SHOWNORMAL);
+        result = shell_start(main_window, verb, path, parameters[0] ? parameters : NULL, target_folder);
         if (result > 32)
             return result;
     }
@@ -160,14 +167,11 @@ static void wait_for_job(HANDLE job)
 // its path can make the system try a shorter name.
 static void start_and_wait(const char* path, const char* file, const char* parameters)
 {
-    char command_line[COMMAND_LINE_CAPACITY];
+    static char command_line[COMMAND_LINE_CAPACITY];
     format_checked(command_line, sizeof command_line, 7507, 7507, parameters[0] ? "\"%s\" %s" : "\"%s\"", path,
                    parameters);
-    STARTUPINFOA startup;
     PROCESS_INFORMATION started;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(path, command_line, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup, &started)) {
+    if (!start_suspended(path, command_line, &started)) {
         report_start_failure((int)GetLastError(), file, 7400);
         return;
     }
@@ -190,7 +194,7 @@ static void start_and_wait(const char* path, const char* file, const char* param
 // The archiver's line as it stands, with WinExec.
 static UINT_PTR start_plain(const char* file, const char* parameters)
 {
-    char command_line[COMMAND_LINE_CAPACITY];
+    static char command_line[COMMAND_LINE_CAPACITY];
     copy_checked(command_line, sizeof command_line, file, 3607);
     if (parameters[0] != '\0') {
         append_checked(command_line, sizeof command_line, " ", 3610);
@@ -203,7 +207,7 @@ UINT_PTR run_command(const char* file, const char* parameters, StartMode mode)
 {
     if (mode == START_PLAIN)
         return start_plain(file, parameters);
-    char found[PATH_CAPACITY];
+    static char found[LONG_PATH_CAPACITY];
     const char* path = find_command_file(file, found);
     if (path == NULL) {
         report_start_failure(ERROR_FILE_NOT_FOUND, file, 7506);

@@ -2,7 +2,6 @@
 // the folder before the command after extraction.
 #include "folders.h"
 
-#include <shlobj.h>
 #include <string.h>
 
 #include "control_ids.h"
@@ -11,14 +10,16 @@
 #include "message_ids.h"
 #include "paths.h"
 #include "system.h"
+#include "wide_api.h"
 
-enum { WINDOWS_FOLDER_LIMIT = 250, DISPLAY_NAME_CAPACITY = 512 };
+enum { WINDOWS_FOLDER_LIMIT = 250 };
 
 int read_env_folder(const char* name, char* buffer)
 {
     // A value too long for the buffer is reported by its needed size and treated as absent.
-    DWORD length = GetEnvironmentVariableA(name, buffer, PATH_CAPACITY);
-    if (length == 0 || length >= PATH_CAPACITY)
+    DWORD capacity = run_path_capacity();
+    DWORD length = environment_text(name, buffer, capacity);
+    if (length == 0 || length >= capacity || text_length(buffer) >= PATH_CAPACITY)
         return 0;
     return buffer[0] != '\0';
 }
@@ -33,31 +34,27 @@ int windows_temp_folder(char* buffer, size_t capacity)
         return 0;
     append_backslash(buffer, capacity);
     append_checked(buffer, capacity, message_text(MSG_TEMP_NAME), 1661);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(buffer, &found);
+    FoundFile found;
+    HANDLE search = find_first_path(buffer, &found);
     if (search == INVALID_HANDLE_VALUE)
-        return CreateDirectoryA(buffer, NULL) ? 1 : 0;
+        return create_folder_path(buffer, NULL) ? 1 : 0;
     FindClose(search);
-    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+    return (found.attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
 }
 
-typedef DWORD(WINAPI* TempPathCall)(DWORD, LPSTR);
-
-// GetTempPath2A (Windows 11, and updates of 10) reads TMP and TEMP as before, but gives a
+// GetTempPath2 (Windows 11, and updates of 10) reads TMP and TEMP as before, but gives a
 // program running as SYSTEM the system's own temporary folder, which only SYSTEM may open,
-// instead of a folder others may write to. It is looked up at run time.
+// instead of a folder others may write to.
 static int system_temp_folder(char* buffer)
 {
-    TempPathCall temp_path = (TempPathCall)(void*)kernel_procedure("GetTempPath2A");
-    if (temp_path == NULL)
-        return 0;
-    DWORD length = temp_path(PATH_CAPACITY, buffer);
-    return length != 0 && length < PATH_CAPACITY;
+    DWORD capacity = run_path_capacity();
+    DWORD length = system_temp_path(capacity, buffer);
+    return length != 0 && length < capacity;
 }
 
 int find_temp_folder(char* destination, size_t capacity)
 {
-    char folder[PATH_CAPACITY];
+    static char folder[LONG_PATH_CAPACITY];
     if (!system_temp_folder(folder) && !read_env_folder("TMP", folder) && !read_env_folder("TEMP", folder) &&
         !windows_temp_folder(folder, sizeof folder))
         return 0;
@@ -69,7 +66,7 @@ int find_temp_folder(char* destination, size_t capacity)
 int change_to_folder(char* path, size_t capacity)
 {
     int stripped = strip_trailing_separator(path);
-    BOOL changed = SetCurrentDirectoryA(path);
+    BOOL changed = change_current_folder(path);
     if (stripped)
         append_backslash(path, capacity);
     return changed == 1 ? 0 : 1;
@@ -77,20 +74,6 @@ int change_to_folder(char* path, size_t capacity)
 
 void browse_for_folder(HWND dialog)
 {
-    IMalloc* allocator;
-    if (SHGetMalloc(&allocator) != NOERROR)
-        return;
-    char folder_name[DISPLAY_NAME_CAPACITY];
-    BROWSEINFOA browse = {};
-    browse.hwndOwner = dialog;
-    browse.pszDisplayName = folder_name;
-    browse.lpszTitle = message_text(MSG_EXTRACT_TO);
-    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS;
-    LPITEMIDLIST chosen = SHBrowseForFolderA(&browse);
-    if (chosen != NULL) {
-        if (SHGetPathFromIDListA(chosen, target_folder))
-            SetDlgItemTextA(dialog, ID_FOLDER_FIELD, target_folder);
-        allocator->Free(chosen);
-    }
-    allocator->Release();
+    if (browse_folder(dialog, message_text(MSG_EXTRACT_TO), target_folder))
+        set_item_text(dialog, ID_FOLDER_FIELD, target_folder);
 }

@@ -30,7 +30,7 @@ enum { MAX_PROMPT_NAME_LENGTH = 24 };
 static UINT_PTR meter_timer;
 // The temporary folder the folder field was given when the package names no folder; empty
 // otherwise. Extract with this very text makes a folder of the run's own inside it.
-static char temp_folder_shown[PATH_CAPACITY];
+static char temp_folder_shown[LONG_PATH_CAPACITY];
 
 static bool hidden_mode()
 {
@@ -42,27 +42,28 @@ static bool hidden_mode()
 static void set_prompt_and_caption(HWND dialog)
 {
     const char* name = file_name_part(self_path);
-    const char* shown = strlen(name) <= MAX_PROMPT_NAME_LENGTH ? name : message_text(MSG_THIS_ARCHIVE);
-    char text[DIALOG_TEXT_CAPACITY];
+    const char* shown = text_length(name) <= MAX_PROMPT_NAME_LENGTH ? name : message_text(MSG_THIS_ARCHIVE);
+    static char text[run_text_capacity(DIALOG_TEXT_CAPACITY)];  // the name may be UTF-8
     format_checked(text, sizeof text, 5156, 5156, message_text(MSG_EXTRACT_HINT), shown);
-    SetDlgItemTextA(dialog, ID_PROMPT_LINE, text);
+    set_item_text(dialog, ID_PROMPT_LINE, text);
 
     format_checked(text, sizeof text, 5169, 5169, "%s - %s", text_caption, name);
     if (flag_set(SFX_TITLE_CAPTION))
-        SetWindowTextA(dialog, title_text[0] != '\0' ? title_text : message_text(MSG_SETUP));
+        set_window_text(dialog, title_text[0] != '\0' ? title_text : message_text(MSG_SETUP));
     else
-        SetWindowTextA(dialog, text);
+        set_window_text(dialog, text);
 }
 
 static void fill_folder_field(HWND dialog)
 {
+    // 259 characters, in either form (a longer folder comes with -dir=).
     SendDlgItemMessageA(dialog, ID_FOLDER_FIELD, EM_LIMITTEXT, PATH_CAPACITY - 1, 0);
     if (target_folder[0] == '\0') {
-        find_temp_folder(target_folder, PATH_CAPACITY);
+        find_temp_folder(target_folder, LONG_PATH_CAPACITY);
         copy_checked(temp_folder_shown, sizeof temp_folder_shown, target_folder, 7650);
     } else if (strcmp(target_folder, ".") == 0)
-        GetCurrentDirectoryA(PATH_CAPACITY, target_folder);
-    SetDlgItemTextA(dialog, ID_FOLDER_FIELD, target_folder);
+        current_folder(run_path_capacity(), target_folder);
+    set_item_text(dialog, ID_FOLDER_FIELD, target_folder);
 }
 
 // Check box 111 offers the command; a long command goes into the line below it.
@@ -77,10 +78,10 @@ static void set_command_check_box(HWND dialog)
     char caption[CHECK_BOX_CAPTION_CAPACITY];
     copy_checked(caption, sizeof caption, message_text(MSG_RUN_AFTER), 5225);
     if (strlen(command_text) > SHORT_COMMAND_LENGTH)
-        SetDlgItemTextA(dialog, ID_COMMAND_TEXT, command_text);
+        set_item_text(dialog, ID_COMMAND_TEXT, command_text);
     else
         append_checked(caption, sizeof caption, command_text, 5230);
-    SetDlgItemTextA(dialog, ID_RUN_COMMAND, caption);
+    set_item_text(dialog, ID_RUN_COMMAND, caption);
 }
 
 static void main_on_init(HWND dialog)
@@ -99,7 +100,7 @@ static void main_on_init(HWND dialog)
     fill_folder_field(dialog);
     main_window = dialog;
     set_command_check_box(dialog);
-    SetDlgItemTextA(dialog, ID_STATUS_LINE, "");
+    set_item_text(dialog, ID_STATUS_LINE, "");
     if (auto_mode || hidden_mode())
         PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     if (!hidden_mode()) {
@@ -169,7 +170,7 @@ static void finish_progress(HWND dialog)
 // configured parameters. Returns true when the dialog ends.
 static bool run_command_after(HWND dialog)
 {
-    if (change_to_folder(target_folder, PATH_CAPACITY) != 0) {
+    if (change_to_folder(target_folder, LONG_PATH_CAPACITY) != 0) {
         report_error(message_text(MSG_CHANGE_FOLDER_FAILED), MB_OK);
         return false;
     }
@@ -206,9 +207,9 @@ static bool report_success(HWND dialog)
     }
     char text[DIALOG_TEXT_CAPACITY];
     format_checked(text, sizeof text, 5495, 5495, message_text(MSG_FILES_EXTRACTED), files_extracted);
-    SetDlgItemTextA(dialog, ID_STATUS_LINE, text);
+    set_item_text(dialog, ID_STATUS_LINE, text);
     if (!auto_mode && !hidden_mode())
-        MessageBoxA(dialog, text, text_caption, MB_OK);
+        show_message_box(dialog, text, text_caption, MB_OK);
     if (IsDlgButtonChecked(dialog, ID_RUN_COMMAND) != BST_CHECKED)
         keep_created();  // extracted without the command (-extract-only, box cleared): asked for
     else if (run_command_after(dialog))
@@ -221,7 +222,7 @@ static bool report_success(HWND dialog)
 // The target folder from its field; an empty field is refused and Extract stays available.
 static bool take_folder_field(HWND dialog)
 {
-    GetDlgItemTextA(dialog, ID_FOLDER_FIELD, target_folder, PATH_CAPACITY);
+    get_item_text(dialog, ID_FOLDER_FIELD, target_folder, run_path_capacity());
     if (target_folder[0] != '\0')
         return true;
     report_error(message_text(MSG_NO_FOLDER), MB_ICONERROR);
@@ -236,8 +237,8 @@ static bool take_private_folder(HWND dialog)
 {
     if (test_mode || temp_folder_shown[0] == '\0' || strcmp(target_folder, temp_folder_shown) != 0)
         return true;
-    if (make_private_folder(target_folder, PATH_CAPACITY)) {
-        SetDlgItemTextA(dialog, ID_FOLDER_FIELD, target_folder);
+    if (make_private_folder(target_folder, LONG_PATH_CAPACITY)) {
+        set_item_text(dialog, ID_FOLDER_FIELD, target_folder);
         return true;
     }
     EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
@@ -253,7 +254,7 @@ static bool main_on_extract(HWND dialog)
     // A test has no target folder.
     if (!test_mode && !take_folder_field(dialog))
         return true;
-    SetDlgItemTextA(dialog, ID_STATUS_LINE, "");
+    set_item_text(dialog, ID_STATUS_LINE, "");
     if (!password_dialog(dialog)) {
         exit_code = EXIT_DECLINED;
         EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
@@ -271,12 +272,12 @@ static bool main_on_extract(HWND dialog)
     files_extracted = 0;
     int result = extract_all();
     finish_progress(dialog);
-    SetDlgItemTextA(dialog, ID_STATUS_LINE, "");
+    set_item_text(dialog, ID_STATUS_LINE, "");
     if (result != 0) {
         // A run that ended without an error message was cancelled by the user.
         if (exit_code == EXIT_DONE)
             exit_code = EXIT_DECLINED;
-        SetDlgItemTextA(dialog, ID_STATUS_LINE, message_text(MSG_EXTRACTION_CANCELLED));
+        set_item_text(dialog, ID_STATUS_LINE, message_text(MSG_EXTRACTION_CANCELLED));
         EndDialog(dialog, 1);
     } else {
         report_success(dialog);

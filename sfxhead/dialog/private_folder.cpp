@@ -90,14 +90,14 @@ static PSECURITY_DESCRIPTOR private_descriptor()
 
 static bool report_not_created(const char* path)
 {
-    format_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, 7630, 7631, message_text(MSG_CREATE_FOLDER_FAILED), path);
+    format_checked(message_buffer, MESSAGE_SCRATCH_CAPACITY, 7630, 7631, message_text(MSG_CREATE_FOLDER_FAILED), path);
     report_error(message_buffer, MB_ICONERROR);
     return false;
 }
 
 bool make_private_folder(char* folder, size_t capacity)
 {
-    char path[PATH_CAPACITY];
+    static char path[LONG_PATH_CAPACITY];
     copy_checked(path, sizeof path, folder, 7640);
     append_separator(path, sizeof path, 7641);
     size_t name_start = strlen(path);
@@ -109,7 +109,7 @@ bool make_private_folder(char* folder, size_t capacity)
         DWORD bits[2];
         draw_random(bits);
         format_checked(path + name_start, sizeof path - name_start, 7642, 7643, "tvsfx-%08lX%08lX", bits[0], bits[1]);
-        made = CreateDirectoryA(path, security.lpSecurityDescriptor != NULL ? &security : NULL) != FALSE;
+        made = create_folder_path(path, security.lpSecurityDescriptor != NULL ? &security : NULL) != FALSE;
         if (!made && GetLastError() != ERROR_ALREADY_EXISTS)
             break;
     }

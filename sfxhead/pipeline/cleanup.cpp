@@ -20,6 +20,7 @@
 #include "paths.h"
 #include "system.h"
 #include "web_mark.h"
+#include "wide_api.h"
 
 // Which file or folder a path named when the run made it.
 struct FileIdentity {
@@ -74,8 +75,8 @@ static CreatedRecord* record_at(DWORD offset)
 // look never stands in anyone's way.
 static HANDLE open_without_following(const char* path, DWORD access)
 {
-    return CreateFileA(path, access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    return open_path(path, access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
 static bool read_identity(HANDLE file, FileIdentity* identity, DWORD* attributes)
@@ -98,7 +99,7 @@ static void add_record(const char* path, HANDLE file)
     if (!make_room(size)) {
         // What cannot be noted would stay for ever: it goes at once, and the run ends.
         if (file == INVALID_HANDLE_VALUE)
-            RemoveDirectoryA(path);
+            remove_folder_path(path);
         fatal_error(text_no_memory);
     }
     CreatedRecord* record = (CreatedRecord*)(created_block + created_size);
@@ -151,7 +152,7 @@ static bool system_has_links()
 
 static Verdict judge_by_name(CreatedRecord* record, bool* folder)
 {
-    DWORD attributes = GetFileAttributesA(record->path);
+    DWORD attributes = path_attributes(record->path);
     *folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     return attributes == INVALID_FILE_ATTRIBUTES ? VERDICT_GONE : VERDICT_OURS;
 }
@@ -210,7 +211,7 @@ static bool remove_checked(HANDLE opened, const char* path, bool folder)
         DispositionInfo disposition = {TRUE};
         removed = set_info(opened, FILE_DISPOSITION_CLASS, &disposition, sizeof disposition) != FALSE;
     } else {
-        removed = folder ? RemoveDirectoryA(path) != FALSE : DeleteFileA(path) != FALSE;
+        removed = folder ? remove_folder_path(path) != FALSE : delete_file_path(path) != FALSE;
     }
     if (opened != INVALID_HANDLE_VALUE)
         CloseHandle(opened);
@@ -222,13 +223,13 @@ static bool remove_checked(HANDLE opened, const char* path, bool folder)
 // True when the folder that path names exists (the folder part of a created path).
 static bool parent_exists(const char* path)
 {
-    char parent[PATH_CAPACITY];
+    static char parent[LONG_PATH_CAPACITY];
     copy_checked(parent, sizeof parent, path, 7600);
     char* name = (char*)file_name_part(parent);
     if (name == parent)
         return true;
     name[-1] = '\0';
-    return GetFileAttributesA(parent) != INVALID_FILE_ATTRIBUTES;
+    return path_attributes(parent) != INVALID_FILE_ATTRIBUTES;
 }
 
 // A created path that is not there any more was moved away or removed by the command. Only
@@ -288,26 +289,26 @@ static bool is_scheduled(const char* path)
 // removes in the order of scheduling: the folder is empty by the time its turn comes.
 static bool holds_only_scheduled(const char* folder)
 {
-    char pattern[PATH_CAPACITY];
+    static char pattern[LONG_PATH_CAPACITY];
     // A folder whose search pattern would not fit a path cannot be looked into: it stays.
     if (strlen(folder) + 2 >= sizeof pattern)
         return false;
     copy_checked(pattern, sizeof pattern, folder, 7601);
     append_checked(pattern, sizeof pattern, "\\*", 7602);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
+    FoundFile found;
+    HANDLE search = find_first_path(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
         return true;
     bool only_scheduled = true;
     do {
-        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+        if (strcmp(found.name, ".") == 0 || strcmp(found.name, "..") == 0)
             continue;
-        char child[PATH_CAPACITY];
+        static char child[LONG_PATH_CAPACITY];
         copy_checked(child, sizeof child, folder, 7603);
         append_checked(child, sizeof child, "\\", 7604);
-        if (strlen(child) + strlen(found.cFileName) >= sizeof child || !is_scheduled(strcat(child, found.cFileName)))
+        if (strlen(child) + strlen(found.name) >= sizeof child || !is_scheduled(strcat(child, found.name)))
             only_scheduled = false;
-    } while (only_scheduled && FindNextFileA(search, &found));
+    } while (only_scheduled && find_next_path(search, &found));
     FindClose(search);
     return only_scheduled;
 }
@@ -328,7 +329,7 @@ static void schedule_removal(CreatedRecord* record)
             CloseHandle(opened);
         if (folder && !holds_only_scheduled(record->path)) {
             leave(record, LEFT_NOT_EMPTY);
-        } else if (MoveFileExA(record->path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        } else if (move_path(record->path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
             record->state = RECORD_SCHEDULED;
             log_left_behind(record->path, LEFT_AT_RESTART);
         } else {

@@ -9,21 +9,22 @@
 #include "globals.h"
 #include "paths.h"
 #include "system.h"
+#include "wide_api.h"
 
 // The temporary file: "~" and up to eight hexadecimal digits, beside the file it replaces and
 // never longer than that file's name, so its path fits wherever the output path fits.
 enum { TEMP_NAME_DIGITS = 8, TEMP_NAME_TRIES = 16 };
 
-static char temp_path[PATH_CAPACITY];      // empty while no temporary file exists
-static char replaced_path[PATH_CAPACITY];  // the file the temporary file replaces
+static char temp_path[LONG_PATH_CAPACITY];      // empty while no temporary file exists
+static char replaced_path[LONG_PATH_CAPACITY];  // the file the temporary file replaces
 static DWORD replaced_attributes;          // its attributes, which the new content keeps
 
 static bool can_replace(const char* path, DWORD attributes)
 {
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
         return false;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = open_path(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(file);
@@ -55,8 +56,8 @@ static bool create_temp_file(const char* path)
     DWORD number = GetTickCount();
     for (int i = 0; i < TEMP_NAME_TRIES; ++i, number = number * 69069 + 1) {
         make_temp_name(path, number);
-        HANDLE file = CreateFileA(temp_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        HANDLE file = open_path(temp_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL);
         if (file != INVALID_HANDLE_VALUE) {
             output_handle = (HFILE)(INT_PTR)file;
             return true;
@@ -76,8 +77,8 @@ int open_output_file(const char* path)
 {
     temp_path[0] = '\0';
     output_handle = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = open_path(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL);
     if (file != INVALID_HANDLE_VALUE) {
         output_handle = (HFILE)(INT_PTR)file;
         remember_created_file(path, file);
@@ -85,7 +86,7 @@ int open_output_file(const char* path)
     }
     if (GetLastError() == ERROR_PATH_NOT_FOUND)
         return OUTPUT_NO_FOLDER;
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = path_attributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || !can_replace(path, attributes) || !create_temp_file(path))
         return OUTPUT_REFUSED;
     memcpy(replaced_path, path, strlen(path) + 1);
@@ -96,28 +97,20 @@ int open_output_file(const char* path)
     return OUTPUT_OPENED;
 }
 
-typedef BOOL(WINAPI* ReplaceFileCall)(LPCSTR, LPCSTR, LPCSTR, DWORD, LPVOID, LPVOID);
-
-// ReplaceFileA gives the new content the old file's identity: its attributes (a hidden or
-// system file stays so), ACL, creation time and short name. Windows 95, 98 and NT 4 lack it:
-// it is looked up at run time, and there the temporary file is renamed over the old one.
-static ReplaceFileCall replace_file_call()
-{
-    return (ReplaceFileCall)(void*)kernel_procedure("ReplaceFileA");
-}
-
-// Puts the temporary file in the old one's place in one step. When ReplaceFileA fails, the old
-// file keeps its name and content (no backup name is asked for). Windows 95 and 98 have no
-// MoveFileEx: there the old file is removed first.
+// Puts the temporary file in the old one's place in one step. ReplaceFile gives the new
+// content the old file's identity: its attributes (a hidden or system file stays so), ACL,
+// creation time and short name; when it fails, the old file keeps its name and content (no
+// backup name is asked for). Windows 95, 98 and NT 4 lack it: there the temporary file is
+// renamed over the old one, and Windows 95 and 98, without MoveFileEx, remove the old first.
 static bool replace_old_file()
 {
-    ReplaceFileCall replace_file = replace_file_call();
-    if (replace_file != NULL)
-        return replace_file(replaced_path, temp_path, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL) != FALSE;
-    if (MoveFileExA(temp_path, replaced_path, MOVEFILE_REPLACE_EXISTING))
+    int replaced = replace_path(replaced_path, temp_path);
+    if (replaced >= 0)
+        return replaced != FALSE;
+    if (move_path(temp_path, replaced_path, MOVEFILE_REPLACE_EXISTING))
         return true;
-    return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED && DeleteFileA(replaced_path) &&
-           MoveFileA(temp_path, replaced_path);
+    return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED && delete_file_path(replaced_path) &&
+           plain_move_path(temp_path, replaced_path);
 }
 
 bool commit_output_file()
@@ -131,7 +124,7 @@ bool commit_output_file()
     temp_path[0] = '\0';
     // A hidden or system file stays so, whichever way it was replaced (the rename of older
     // systems gives the temporary file's plain attributes).
-    SetFileAttributesA(replaced_path, replaced_attributes);
+    set_path_attributes(replaced_path, replaced_attributes);
     return true;
 }
 
@@ -141,6 +134,6 @@ void discard_output_file()
         _lclose(output_handle);
     output_handle = 0;
     if (temp_path[0] != '\0')
-        DeleteFileA(temp_path);
+        delete_file_path(temp_path);
     temp_path[0] = '\0';
 }

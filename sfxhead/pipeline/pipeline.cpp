@@ -26,7 +26,8 @@ uint8_t* output_buffer;
 // The decoder counts the current entry's compressed bytes down in the header itself.
 uint64_t& source_remaining = entry_header.compressed_size;
 
-enum { STATUS_TEXT_CAPACITY = 290 };
+// The status text names the file: up to 255 UTF-16 units, 3 bytes each in UTF-8.
+enum { STATUS_TEXT_CAPACITY = 3 * 255 + 64 };
 // Within a long file the meter repaints when this many milliseconds have passed since its last
 // repaint, checked at every input chunk and output piece: it moves ten times a second however
 // fast the data arrives, and costs one GetTickCount per 28 KiB.
@@ -100,7 +101,7 @@ static void show_extract_status()
         return;
     }
     HWND status_line = GetDlgItem(main_window, ID_STATUS_LINE);
-    SetWindowTextA(status_line, text);
+    set_window_text(status_line, text);
     InvalidateRect(status_line, NULL, FALSE);
 }
 

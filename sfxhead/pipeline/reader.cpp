@@ -11,8 +11,8 @@ void report_read_error(int site)
 {
     char code[READ_ERROR_CODE_CAPACITY];
     format_checked(code, sizeof code, 2370, 2370, " <%d>", site);
-    format_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, 2372, 2374, message_text(MSG_READ_FAILED), self_path);
-    append_checked(message_buffer, MESSAGE_BUFFER_CAPACITY, code, 2373);
+    format_checked(message_buffer, MESSAGE_SCRATCH_CAPACITY, 2372, 2374, message_text(MSG_READ_FAILED), self_path);
+    append_checked(message_buffer, MESSAGE_SCRATCH_CAPACITY, code, 2373);
     fatal_error(message_buffer);
 }
 

@@ -90,7 +90,7 @@ void open_volume(uint16_t wanted, bool exe_name)
     }
     char name[PATH_CAPACITY];
     make_volume_name(name, exe_name);
-    HFILE file = _lopen(name, OF_READ | OF_SHARE_DENY_WRITE);
+    HFILE file = open_for_reading(name, OF_SHARE_DENY_WRITE);
     if (file == HFILE_ERROR)
         fatal_header_error();
     archive_handle = file;

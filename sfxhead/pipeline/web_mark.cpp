@@ -76,6 +76,10 @@ static int read_zone_id(const char* text, size_t length)
     return zone;
 }
 
+// A path and the stream's name; static, as the stack is small.
+enum { STREAM_PATH_CAPACITY = LONG_PATH_CAPACITY + sizeof STREAM_SUFFIX };
+static char stream_path_text[STREAM_PATH_CAPACITY];
+
 static void stream_path(char* destination, const char* path)
 {
     memcpy(destination, path, strlen(path) + 1);
@@ -87,10 +91,10 @@ static void stream_path(char* destination, const char* path)
 static void read_package_mark()
 {
     mark_state = MARK_NONE;
-    char path[PATH_CAPACITY + sizeof STREAM_SUFFIX];
+    char* path = stream_path_text;
     stream_path(path, self_path);
-    HANDLE stream = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE stream = open_path(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL);
     if (stream == INVALID_HANDLE_VALUE)
         return;
     DWORD length = 0;
@@ -113,9 +117,9 @@ void mark_extracted_file(const char* path)
         read_package_mark();
     if (mark_state != MARK_PRESENT)
         return;
-    char marked[PATH_CAPACITY + sizeof STREAM_SUFFIX];
+    char* marked = stream_path_text;
     stream_path(marked, path);
-    HANDLE stream = CreateFileA(marked, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE stream = open_path(marked, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
     if (stream == INVALID_HANDLE_VALUE)
         return;
     DWORD written;
@@ -127,7 +131,7 @@ void remove_web_mark(const char* path)
 {
     if (mark_state != MARK_PRESENT)
         return;
-    char marked[PATH_CAPACITY + sizeof STREAM_SUFFIX];
+    char* marked = stream_path_text;
     stream_path(marked, path);
-    DeleteFileA(marked);
+    delete_file_path(marked);
 }

@@ -15,6 +15,7 @@
 #include "password_limit.h"
 #include "resource_data.h"
 #include "volume.h"
+#include "wide_api.h"
 
 // One spare byte behind the decoded fields stays zero, so the field walk always ends in a NUL.
 enum { CONFIG_OUTPUT_AREA = CONFIG_DECODED_MAX + 1 };
@@ -45,37 +46,59 @@ static void read_config_block(uint8_t* stored, uint32_t length)
         fatal_header_error();
 }
 
+// A text of the block in the run's form: SFX_UTF8_TEXTS says the block's texts are UTF-8,
+// otherwise they are in the ANSI code page. Windows 95, 98 and Me refuse a UTF-8 text with a
+// character their code page lacks, as a damaged block: never a best-fit stand-in.
+static void store_text(char* text, size_t field_capacity, const char* field, int line)
+{
+    // The field's own limit, as the builder keeps it; its conversion gets three times the room.
+    size_t length = strlen(field);
+    size_t capacity = run_text_capacity(field_capacity);
+    if (length >= field_capacity)
+        internal_error_at(line);
+    if (!flag_set(SFX_UTF8_TEXTS)) {
+        if (!ansi_to_run_text(field, length, text, capacity))
+            internal_error_at(line);
+    } else if (wide_mode) {
+        if (!is_valid_utf8(field, length))
+            fatal_header_error();
+        copy_checked(text, capacity, field, line);
+    } else if (!utf8_to_ansi(field, length, text, capacity)) {
+        fatal_header_error();
+    }
+}
+
 static void store_prompt(const char* field)
 {
     if (field[0] == '\0') {
         startup_prompt = NULL;
         return;
     }
-    startup_prompt = (char*)LocalAlloc(LMEM_ZEROINIT, PROMPT_CAPACITY);
+    startup_prompt = (char*)LocalAlloc(LMEM_ZEROINIT, run_text_capacity(PROMPT_CAPACITY));
     if (startup_prompt == NULL)
         fatal_header_error();
-    copy_checked(startup_prompt, PROMPT_CAPACITY, field, 2953);
+    store_text(startup_prompt, PROMPT_CAPACITY, field, 2953);
 }
 
 static void store_fields(const char* area, const char* area_end)
 {
     const char* field = area;
-    copy_checked(target_folder, PATH_CAPACITY, field, 2925);
+    store_text(target_folder, PATH_CAPACITY, field, 2925);
     field = next_field(field, area_end);
-    copy_checked(command_text, COMMAND_CAPACITY, field, 2932);
+    store_text(command_text, COMMAND_CAPACITY, field, 2932);
     field = next_field(field, area_end);
-    copy_checked(command_params, COMMAND_CAPACITY, field, 2937);
+    store_text(command_params, COMMAND_CAPACITY, field, 2937);
     field = next_field(field, area_end);
     field = next_field(field, area_end);  // FIELD_IGNORED is not used by the extractor
     store_prompt(field);
     field = next_field(field, area_end);
     if (flag_set(SFX_USE_TITLE))
-        copy_checked(title_text, TITLE_CAPACITY, field, 2963);
+        store_text(title_text, TITLE_CAPACITY, field, 2963);
     field = next_field(field, area_end);
     about_text[0] = '\0';
-    copy_checked(about_text, ABOUT_CAPACITY, field, 2967);
+    store_text(about_text, ABOUT_CAPACITY, field, 2967);
     field = next_field(field, area_end);
-    copy_checked(info_option_text, INFO_OPTION_CAPACITY, field, 2970);
+    store_text(info_option_text, INFO_OPTION_CAPACITY, field, 2970);
 }
 
 void read_configuration()
@@ -110,7 +133,7 @@ static const char* invalid_parameter;  // the line from the first invalid parame
 static bool info_asked;
 static bool usage_asked;
 static bool extract_only_asked;  // -extract-only: the command after extraction is not started
-static char folder_switch[PATH_CAPACITY];               // -dir=; empty when not given
+static char folder_switch[LONG_PATH_CAPACITY];          // -dir=; empty when not given
 static char password_switch[PASSWORD_CAPACITY];        // -password=; empty when not given
 
 static bool starts_with_nocase(const char* text, const char* word)
@@ -160,13 +183,14 @@ static const char* take_quoted(const char* quote, char* dest, size_t capacity)
 // and kept as a full path: the command after extraction runs in another folder.
 static const char* take_log_switch(const char* quote)
 {
-    char name[PATH_CAPACITY];
-    char path[PATH_CAPACITY];
-    const char* end = take_quoted(quote, name, sizeof name);
+    static char name[LONG_PATH_CAPACITY];
+    static char path[LONG_PATH_CAPACITY];
+    DWORD capacity = run_path_capacity();
+    const char* end = take_quoted(quote, name, capacity);
     if (end == NULL)
         return NULL;
-    DWORD length = GetFullPathNameA(name, sizeof path, path, NULL);
-    if (length == 0 || length >= sizeof path || !open_log(path))
+    DWORD length = full_path_of(name, capacity, path);
+    if (length == 0 || length >= capacity || !open_log(path))
         return NULL;
     return end;
 }
@@ -201,7 +225,7 @@ static const char* take_unattended_switch(const char* p)
         return *(p + 1) == '?' ? p + 1 : p + 4;
     }
     if (is_switch(p, "dir="))
-        return take_quoted(p + 5, folder_switch, sizeof folder_switch);
+        return take_quoted(p + 5, folder_switch, run_path_capacity());
     if (is_switch(p, "password="))
         return take_quoted(p + 10, password_switch, sizeof password_switch);
     if (is_switch(p, "log="))
@@ -212,7 +236,7 @@ static const char* take_unattended_switch(const char* p)
 void scan_command_line(const char* command_line)
 {
     memset(extra_args, 0, EXTRA_ARGS_CAPACITY);
-    for (const char* p = command_line; *p; p = CharNextA(p)) {
+    for (const char* p = command_line; *p; p = next_char(p)) {
         // "-info" ends the scan: anything may follow it.
         if (starts_with_nocase(p, "-info")) {
             info_asked = true;
@@ -259,7 +283,10 @@ bool handle_command_line()
     if (extract_only_asked || test_mode)
         command_text[0] = '\0';
     if (folder_switch[0] != '\0')
-        copy_checked(target_folder, PATH_CAPACITY, folder_switch, 3530);
+        copy_checked(target_folder, LONG_PATH_CAPACITY, folder_switch, 3530);
+    // A password is the ANSI bytes the dialog would give, in wide mode as well.
+    if (wide_mode && password_switch[0] != '\0')
+        utf8_to_ansi(password_switch, strlen(password_switch), password_switch, sizeof password_switch);
     if (password_switch[0] != '\0') {
         preset_password(password_switch);
         SecureZeroMemory(password_switch, sizeof password_switch);
@@ -273,7 +300,7 @@ bool handle_command_line()
 static char* word_end(char* q)
 {
     while (*q && *q != ' ')
-        q = CharNextA(q);
+        q = (char*)next_char(q);
     return q;
 }
 
@@ -286,11 +313,11 @@ static void take_auto_folder(char* rest)
     bool quoted = *rest == '"';
     if (quoted)
         ++rest;
-    if (strlen(rest) > PATH_CAPACITY - 1) {
+    if (strlen(rest) > run_path_capacity() - 1) {
         auto_mode = 0;
         return;
     }
-    copy_checked(target_folder, PATH_CAPACITY, rest, 3520);
+    copy_checked(target_folder, LONG_PATH_CAPACITY, rest, 3520);
     if (quoted && target_folder[0] != '\0') {
         char* closing = strchr(target_folder, '"');
         if (closing)
@@ -302,7 +329,7 @@ void parse_auto_switch(char* command_line)
 {
     char* p = command_line;
     while (*p && *p != '-' && *p != '/')
-        p = CharNextA(p);
+        p = (char*)next_char(p);
     if (*p == '\0')
         return;
     char* q = p + 1;

@@ -31,7 +31,7 @@ static bool confirm_startup_prompt()
     UINT type = MB_OK;
     if (flag_set(SFX_PROMPT_ASK))
         type = flag_set(SFX_PROMPT_OKCANCEL) ? MB_OKCANCEL : MB_YESNO;
-    int answer = MessageBoxA(NULL, startup_prompt, caption, MB_TASKMODAL | type);
+    int answer = show_message_box(NULL, startup_prompt, caption, MB_TASKMODAL | type);
     if (answer == IDNO || answer == IDCANCEL)
         return false;
     LocalFree(startup_prompt);  // the pointer keeps its value; nothing reads it again
@@ -47,7 +47,7 @@ static void run_main_dialog()
     void* dialog_template = GlobalLock(memory);
     if (dialog_template != NULL) {
         memcpy(dialog_template, message_text(MSG_MAIN_DIALOG), DIALOG_TEMPLATE_COPY_SIZE);
-        DialogBoxIndirectParamA(instance, (LPCDLGTEMPLATEA)dialog_template, NULL, main_dialog_proc, 0);
+        run_dialog(instance, dialog_template, NULL, main_dialog_proc, 0);
         GlobalUnlock(memory);
     }
     GlobalFree(memory);
@@ -82,6 +82,8 @@ static int run_sequence(char* command_line)
     entry_encrypted = flag_set(SFX_PASSWORD_FIRST);
     register_meter_class(instance);
     set_meter_text_source(format_extract_status);
+    if (wide_mode)
+        set_meter_code_page(CP_UTF8);
     // A test installs nothing: there is nothing to confirm or accept before it.
     if (!test_mode && (!confirm_startup_prompt() || !accept_license()))
         return EXIT_DECLINED;
@@ -101,7 +103,7 @@ static int sfx_main(HINSTANCE module, char* command_line)
     choose_language();
     if (!prepare_process(module)) {
         // No buffers: stop before anything else runs (the abort point is not armed yet).
-        MessageBoxA(NULL, texts->header_error, text_caption, MB_ICONERROR);
+        show_message_box(NULL, texts->header_error, text_caption, MB_ICONERROR);
         return EXIT_FAILED;
     }
     // A fatal error before the main dialog, or one outside an extraction run, ends here; so
@@ -121,7 +123,8 @@ extern "C" void __stdcall process_start()
 {
     // First, before the common controls, a dialog or the shell load any DLL by name.
     restrict_dll_search();
-    unsigned char* p = (unsigned char*)GetCommandLineA();
+    choose_text_form();
+    unsigned char* p = (unsigned char*)argument_text();
     if (*p == '"') {
         for (++p; *p && *p != '"'; ++p) {
         }

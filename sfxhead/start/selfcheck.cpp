@@ -85,7 +85,7 @@ bool check_entry_point()
     if (headers == NULL)
         return false;
     bool matches = false;
-    HFILE file = _lopen(self_path, OF_SHARE_DENY_NONE);
+    HFILE file = open_for_reading(self_path, OF_SHARE_DENY_NONE);
     if (file != HFILE_ERROR) {
         uint32_t entry_point;
         matches = read_entry_point(file, headers, &entry_point) && entry_point == stub_record.entry_point;

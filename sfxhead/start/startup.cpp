@@ -23,14 +23,12 @@
 #include "zip_aes.h"
 #include "zip_format.h"
 
-enum { MODULE_PATH_CAPACITY = 512 };
-
 // Makes the program's own folder the current directory, so that a target folder "." and the
 // report file of an internal error both refer to it.
 void change_to_program_folder()
 {
-    char path[MODULE_PATH_CAPACITY];
-    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+    static char path[LONG_PATH_CAPACITY];
+    DWORD length = own_module_path(path, sizeof path);
     if (length == 0 || length >= sizeof path)
         return;
     char* name = (char*)file_name_part(path);
@@ -41,7 +39,7 @@ void change_to_program_folder()
         *name = '\0';
     else
         name[-1] = '\0';
-    SetCurrentDirectoryA(path);
+    change_current_folder(path);
 }
 
 static char* allocate_global_text(SIZE_T capacity)
@@ -52,12 +50,12 @@ static char* allocate_global_text(SIZE_T capacity)
 
 static bool allocate_text_buffers()
 {
-    title_text = allocate_global_text(TITLE_CAPACITY);
-    command_text = allocate_global_text(COMMAND_CAPACITY);
-    command_params = allocate_global_text(COMMAND_CAPACITY);
-    info_option_text = allocate_global_text(INFO_OPTION_CAPACITY);
-    about_text = allocate_global_text(ABOUT_CAPACITY);
-    message_buffer = allocate_global_text(MESSAGE_BUFFER_CAPACITY);
+    title_text = allocate_global_text(run_text_capacity(TITLE_CAPACITY));
+    command_text = allocate_global_text(run_text_capacity(COMMAND_CAPACITY));
+    command_params = allocate_global_text(run_text_capacity(COMMAND_CAPACITY));
+    info_option_text = allocate_global_text(run_text_capacity(INFO_OPTION_CAPACITY));
+    about_text = allocate_global_text(run_text_capacity(ABOUT_CAPACITY));
+    message_buffer = allocate_global_text(MESSAGE_SCRATCH_CAPACITY);
     return title_text && command_text && command_params && info_option_text && about_text && message_buffer;
 }
 
@@ -84,14 +82,14 @@ void free_text_buffers()
 // self_path: the module's file name with its last component replaced by the long file name.
 static void find_self_path()
 {
-    GetModuleFileNameA(NULL, self_path, PATH_CAPACITY);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(self_path, &found);
+    own_module_path(self_path, LONG_PATH_CAPACITY);
+    FoundFile found;
+    HANDLE search = find_first_path(self_path, &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
     FindClose(search);
     char* name = (char*)file_name_part(self_path);
-    copy_checked(name, PATH_CAPACITY - (name - self_path), found.cFileName, 2617);
+    copy_checked(name, LONG_PATH_CAPACITY - (name - self_path), found.name, 2617);
 }
 
 bool prepare_process(HINSTANCE module)
@@ -167,7 +165,7 @@ void startup()
     system_saves_simd_state = system_saves_sse_state();
     build_crc_table();
     build_zip_aes();
-    archive_handle = _lopen(self_path, OF_READ | OF_SHARE_DENY_WRITE);
+    archive_handle = open_for_reading(self_path, OF_SHARE_DENY_WRITE);
     if (archive_handle == HFILE_ERROR) {
         archive_handle = 0;
         fatal_header_error();

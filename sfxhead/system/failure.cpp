@@ -27,7 +27,7 @@ int show_box(const char* text, unsigned type)
             exit_code = EXIT_FAILED;
         abort_run(ABORT_FATAL);
     }
-    return MessageBoxA(main_window, text, text_caption, type);
+    return show_message_box(main_window, text, text_caption, type);
 }
 
 void show_notice(const char* text)
@@ -35,7 +35,7 @@ void show_notice(const char* text)
     if (silent_mode)
         log_message(text);
     else
-        MessageBoxA(main_window, text, text_caption, MB_OK);
+        show_message_box(main_window, text, text_caption, MB_OK);
 }
 
 void report_error(const char* text, unsigned type)
@@ -66,11 +66,11 @@ void fatal_message(int fail_line, int full_line, int id, ...)
 {
     va_list args;
     va_start(args, id);
-    int length = _vsnprintf(message_buffer, MESSAGE_BUFFER_CAPACITY, message_text(id), args);
+    int length = _vsnprintf(message_buffer, MESSAGE_SCRATCH_CAPACITY, message_text(id), args);
     va_end(args);
     if (length < 0)
         internal_error_at(fail_line);
-    if (length >= MESSAGE_BUFFER_CAPACITY)
+    if (length >= MESSAGE_SCRATCH_CAPACITY)
         internal_error_at(full_line);
     fatal_error(message_buffer);
 }
@@ -189,7 +189,8 @@ void write_report_body(HANDLE file)
 
     char module_name[MODULE_NAME_CAPACITY];
     module_name[0] = '\0';
-    GetModuleFileNameA(instance, module_name, sizeof module_name);
+    own_module_path(module_name, sizeof module_name);
+    module_name[sizeof module_name - 1] = '\0';  // a longer name is cut
     write_report_line(file, 3238, "Module name = %s\r\n", module_name);
 
     write_report_line(file, 3245, "\nOperating System Version %d.%02d\r\n", (int)version_info.dwMajorVersion,
@@ -211,7 +212,7 @@ static void show_warning(const char* text)
 {
     log_message(text);
     if (!silent_mode)
-        MessageBoxA(main_window, text, text_caption, MB_ICONWARNING);
+        show_message_box(main_window, text, text_caption, MB_ICONWARNING);
 }
 
 void internal_error(const char* module, int line)
@@ -228,8 +229,8 @@ void internal_error(const char* module, int line)
         internal_error_at(3189);
     show_warning(text);
 
-    HANDLE file = CreateFileA("TVSFX32.RPT", GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_ARCHIVE, NULL);
+    HANDLE file = open_path("TVSFX32.RPT", GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_ARCHIVE);
     if (file == INVALID_HANDLE_VALUE)
         ExitProcess(log_outcome(EXIT_INTERNAL_ERROR));
     append_checked(text, sizeof text, "\r\n", 3198);

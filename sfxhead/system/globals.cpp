@@ -19,8 +19,8 @@ HCURSOR arrow_cursor;
 DWORD windows_version;
 OSVERSIONINFOA version_info;
 
-char self_path[PATH_CAPACITY];
-char target_folder[PATH_CAPACITY];
+char self_path[LONG_PATH_CAPACITY];
+char target_folder[LONG_PATH_CAPACITY];
 char extra_args[EXTRA_ARGS_CAPACITY];
 char* title_text;
 char* command_text;
@@ -30,6 +30,7 @@ char* about_text;
 char* message_buffer;
 char* startup_prompt;
 char* messages;
+uint32_t message_starts[MESSAGE_OFFSET_COUNT];
 
 int auto_mode;
 int overwrite_silently;
@@ -40,8 +41,8 @@ int test_mode;
 
 EntryHeader entry_header;
 int64_t compressed_size_as_read;
-char entry_name[PATH_CAPACITY];
-char display_name[PATH_CAPACITY];
+char entry_name[LONG_PATH_CAPACITY];
+char display_name[LONG_PATH_CAPACITY];
 int entry_encrypted;
 int descriptor_follows;
 int entry_zip64;
@@ -52,7 +53,7 @@ int64_t entry_exact_time;
 
 int extracting;
 int files_extracted;
-char command_file[PATH_CAPACITY];
+char command_file[LONG_PATH_CAPACITY];
 uint64_t bytes_written;
 DWORD meter_tick;
 int meter_visible;

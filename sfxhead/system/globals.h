@@ -10,8 +10,11 @@
 
 #include "resource_data.h"
 #include "stub_record.h"
+#include "wide_api.h"
 
-// Buffer capacities, each including the terminating NUL. A path has at most 259 characters.
+// Buffer capacities, each including the terminating NUL. A path of Windows 95, 98 and Me, and
+// the target folder field of the configuration block, has at most 259 characters; the path
+// buffers of a run hold the NT family's longest path in UTF-8 (LONG_PATH_CAPACITY).
 enum {
     PATH_CAPACITY = 261,
     TITLE_CAPACITY = 65,
@@ -23,6 +26,12 @@ enum {
     EXTRA_ARGS_CAPACITY = 257,
     SIGNATURE_CAPACITY = 5,  // four signature bytes and a NUL
 };
+// The longest path of the run, with its NUL: PATH_CAPACITY on Windows 95, 98 and Me.
+inline DWORD run_path_capacity() { return wide_mode ? (DWORD)LONG_PATH_CAPACITY : (DWORD)PATH_CAPACITY; }
+// A configuration text of capacity bytes in the ANSI code page takes up to three times as
+// many in UTF-8.
+constexpr size_t run_text_capacity(size_t capacity) { return 3 * (capacity - 1) + 1; }
+
 
 // Filled by the builder; read from memory as loaded from the file, never written at run time.
 extern StubRecord stub_record;
@@ -36,15 +45,18 @@ extern DWORD windows_version;     // GetVersion() as remembered at start-up
 extern OSVERSIONINFOA version_info;  // for the internal-error report
 
 // --- texts and paths -------------------------------------------------------------------------
-extern char self_path[PATH_CAPACITY];       // the program's file, last component in its long form
-extern char target_folder[PATH_CAPACITY];
+extern char self_path[LONG_PATH_CAPACITY];  // the program's file, last component in its long form
+extern char target_folder[LONG_PATH_CAPACITY];
 extern char extra_args[EXTRA_ARGS_CAPACITY];  // from "-args=" on the command line
+// The configuration texts in the run's form: run_text_capacity(X_CAPACITY) bytes each.
 extern char* title_text;                    // TITLE_CAPACITY, global memory
 extern char* command_text;                  // COMMAND_CAPACITY
 extern char* command_params;                // COMMAND_CAPACITY
 extern char* info_option_text;              // INFO_OPTION_CAPACITY
 extern char* about_text;                    // ABOUT_CAPACITY
-extern char* message_buffer;                // MESSAGE_BUFFER_CAPACITY, scratch for error texts
+// Scratch for error texts: MESSAGE_BUFFER_CAPACITY bytes and room for a path.
+extern char* message_buffer;
+enum { MESSAGE_SCRATCH_CAPACITY = MESSAGE_BUFFER_CAPACITY + LONG_PATH_CAPACITY };
 extern char* startup_prompt;                // PROMPT_CAPACITY local block, or null
 extern char* messages;                      // the loaded message table
 
@@ -72,13 +84,13 @@ struct EntryHeader {
     // where a field holds ZIP64_MARK_32.
     uint64_t compressed_size;   // counted down while the data is read (unsigned)
     uint64_t uncompressed_size;
-    uint16_t name_length;       // at most 260
+    uint16_t name_length;       // at most MAX_NAME_LENGTH on Windows 95, 98 and Me
     uint16_t extra_length;      // skipped
 };
 extern EntryHeader entry_header;
 extern int64_t compressed_size_as_read;  // tested for > 0 before anything is decoded
-extern char entry_name[PATH_CAPACITY];    // the name as read, later the output path
-extern char display_name[PATH_CAPACITY];  // the name shown in messages and the status text
+extern char entry_name[LONG_PATH_CAPACITY];    // the name in the run's form, later the output path
+extern char display_name[LONG_PATH_CAPACITY];  // the name shown in messages and the status text
 extern int entry_encrypted;              // bit 0 of the current entry (preset at start-up)
 extern int descriptor_follows;           // bit 3 of the current entry
 extern int entry_zip64;                  // its local header has a ZIP64 record (8-byte sizes in its descriptor)
@@ -100,7 +112,7 @@ extern int extracting;         // 1 while extract_all runs
 extern int files_extracted;    // file entries written, checked and in place in this run
 // The entry of this run that is the command after extraction: its full output path (kept or
 // replaced, the file is the archive's). Empty when no entry is.
-extern char command_file[PATH_CAPACITY];
+extern char command_file[LONG_PATH_CAPACITY];
 extern uint64_t bytes_written;  // bytes of output in this run (the meter's progress)
 extern DWORD meter_tick;        // GetTickCount at the last repaint of the meter
 extern int meter_visible;       // the dialog shows the meter instead of the status line
@@ -128,8 +140,10 @@ extern char sig_zip64_locator[SIGNATURE_CAPACITY];
 // The texts of the language the package asks for (German until the entry function chose).
 extern const TextSet* texts;
 
-// Message k of the loaded table (ids in message_ids.h).
-inline char* message_text(int id) { return messages + texts->message_offsets[id]; }
+// Where message k of the loaded table starts (ids in message_ids.h): in wide mode the texts
+// are UTF-8 and longer than as stored.
+extern uint32_t message_starts[MESSAGE_OFFSET_COUNT];
+inline char* message_text(int id) { return messages + message_starts[id]; }
 
 // Flag bits the command line adds for this run: -silent adds SFX_HIDDEN and SFX_AUTO,
 // -overwrite adds SFX_OVERWRITE.

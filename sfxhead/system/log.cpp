@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "resource_data.h"
+#include "wide_api.h"
 
 int exit_code;
 int silent_mode;
@@ -22,13 +23,14 @@ enum { LOG_LINE_CHARS = 1024, LOG_LINE_BYTES = 3 * LOG_LINE_CHARS + 2 };
 
 bool open_log(const char* path)
 {
-    log_file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+    log_file = open_path(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL);
     return log_file != INVALID_HANDLE_VALUE;
 }
 
-// Texts are in the ANSI code page; the log is UTF-8 whatever the system's code page, so that
-// logs of many machines read alike. Line breaks inside a text become blanks: one line each.
+// Texts are in the ANSI code page, in wide mode in UTF-8 (the fixed texts there too are in the
+// ANSI code page, and are no valid UTF-8); the log is UTF-8 whatever the system's code page, so
+// that logs of many machines read alike. Line breaks inside a text become blanks: one line each.
 static void write_line(const char* prefix, const char* text)
 {
     if (log_file == INVALID_HANDLE_VALUE)
@@ -40,7 +42,8 @@ static void write_line(const char* prefix, const char* text)
     int cut = (int)strlen(text);
     if (cut > LOG_LINE_CHARS - 1 - length)
         cut = LOG_LINE_CHARS - 1 - length;
-    length += MultiByteToWideChar(CP_ACP, 0, text, cut, wide + length, LOG_LINE_CHARS - 1 - length);
+    UINT code_page = wide_mode && is_valid_utf8(text, strlen(text)) ? CP_UTF8 : CP_ACP;
+    length += MultiByteToWideChar(code_page, 0, text, cut, wide + length, LOG_LINE_CHARS - 1 - length);
     for (int i = 0; i < length; ++i) {
         if (wide[i] == L'\r' || wide[i] == L'\n')
             wide[i] = L' ';

@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include "wide_api.h"
+
 const char* last_char(const char* text)
 {
     const char* last = text;
-    for (const char* p = text; *p; p = CharNextA(p))
+    for (const char* p = text; *p; p = next_char(p))
         last = p;
     return last;
 }
@@ -13,7 +15,7 @@ const char* last_char(const char* text)
 const char* file_name_part(const char* path)
 {
     const char* name = path;
-    for (const char* p = path; *p; p = CharNextA(p)) {
+    for (const char* p = path; *p; p = next_char(p)) {
         if (is_separator(*p))
             name = p + 1;
     }

@@ -1,6 +1,6 @@
-// Path helpers. Paths are narrow strings in the ANSI code page and are scanned character by
-// character with the system's multi-byte rules, so a trail byte of a double-byte character is
-// never taken for a separator. Both "\" and "/" separate when reading; "\" is written.
+// Path helpers. Paths are narrow strings in the run's form (wide_api.h) and are scanned
+// character by character (next_char), so a trail byte of a double-byte character is never
+// taken for a separator. Both "\" and "/" separate when reading; "\" is written.
 #ifndef TVSFX_PATHS_H
 #define TVSFX_PATHS_H
 

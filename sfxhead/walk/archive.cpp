@@ -6,12 +6,14 @@
 #include <string.h>
 
 #include "byte_order.h"
+#include "crc32.h"
 #include "file_times.h"
 #include "failure.h"
 #include "globals.h"
 #include "message_ids.h"
 #include "reader.h"
 #include "volume.h"
+#include "wide_api.h"
 
 // Reads a record of `size` bytes. In a spanned archive a short read moves to the next disk and
 // reads the record again from the start of its file; the bytes of the partial read are dropped.
@@ -25,6 +27,12 @@ static void read_record(void* record, UINT size, int site, int site_next_disk)
     if (_lread(archive_handle, record, size) != size)
         report_read_error(site_next_disk);
 }
+
+// The current entry's name as stored, and the name of its usable Unicode Path field (empty
+// without one). A name may have 65535 bytes; static, as the stack is small.
+enum { STORED_NAME_CAPACITY = 0xFFFF + 1 };
+static char stored_name[STORED_NAME_CAPACITY];
+static char unicode_path[STORED_NAME_CAPACITY];
 
 static void read_entry_name(uint16_t length, char* name)
 {
@@ -54,6 +62,28 @@ static void read_extra_bytes(void* bytes, UINT count)
 {
     if (_lread(archive_handle, bytes, count) != count)
         report_read_error(READ_ERROR_LOCAL_HEADER);
+}
+
+static uint32_t crc_of_stored_name()
+{
+    crc_register = 0xFFFFFFFFu;
+    update_crc((const uint8_t*)stored_name, entry_header.name_length);
+    return ~crc_register;
+}
+
+// A Unicode Path field counts when it is version 1, its CRC is that of the name as stored
+// (so it was written for this very name, not left behind by a tool that renamed the entry),
+// and it holds valid UTF-8; otherwise the stored name counts.
+static void take_unicode_path(uint32_t size)
+{
+    uint8_t* field = (uint8_t*)unicode_path;
+    read_extra_bytes(field, size);
+    uint32_t length = size > UNICODE_PATH_HEAD_SIZE ? size - UNICODE_PATH_HEAD_SIZE : 0;
+    bool usable = length > 0 && field[0] == UNICODE_PATH_VERSION && get_u32(field + 1) == crc_of_stored_name() &&
+                  is_valid_utf8((const char*)field + UNICODE_PATH_HEAD_SIZE, length);
+    if (usable)
+        memmove(field, field + UNICODE_PATH_HEAD_SIZE, length);
+    unicode_path[usable ? length : 0] = '\0';
 }
 
 // Takes the 0x9901 record of an encrypted entry. It is one this program can decrypt when the
@@ -117,6 +147,10 @@ static void read_extra_records()
             break;
         }
         left -= size;
+        if (id == EXTRA_UNICODE_PATH) {
+            take_unicode_path(size);
+            continue;
+        }
         uint8_t record[EXACT_TIME_READ_SIZE];
         uint32_t taken = size < sizeof record ? size : sizeof record;
         read_extra_bytes(record, taken);
@@ -138,19 +172,61 @@ static void read_extra_records()
     skip_bytes(left, READ_ERROR_LOCAL_HEADER);
 }
 
+// A name that is no valid UTF-8 although flagged so, or (Windows 95, 98, Me) one the ANSI code
+// page cannot hold: nothing is made for it. The box shows its bytes as the code page reads them.
+static void refuse_stored_name()
+{
+    if (!ansi_to_run_text(stored_name, strlen(stored_name), display_name, LONG_PATH_CAPACITY))
+        display_name[0] = '\0';
+    fatal_message(8100, 8101, MSG_CREATE_OUTPUT_FAILED, display_name);
+}
+
+// A name flagged as UTF-8 (bit 11): as it stands in wide mode, in the ANSI code page on
+// Windows 95, 98 and Me. False when it is no valid UTF-8 or the code page lacks a character.
+static bool take_flagged_name(uint16_t length)
+{
+    if (!wide_mode)
+        return utf8_to_ansi(stored_name, length, entry_name, PATH_CAPACITY);
+    if (!is_valid_utf8(stored_name, length))
+        return false;
+    memcpy(entry_name, stored_name, length + 1u);  // 65535 bytes at most: shorter than the buffer
+    return true;
+}
+
+// The name in the run's form. Wide mode: UTF-8 as flagged or from a usable Unicode Path
+// field, any other name read in the ANSI code page. Windows 95, 98, Me: the stored bytes (a
+// Unicode Path field changes nothing there), a flagged name in the ANSI code page.
+static void take_entry_name()
+{
+    uint16_t length = entry_header.name_length;
+    if (entry_header.gp_flags & GP_UTF8_NAME) {
+        if (!take_flagged_name(length))
+            refuse_stored_name();
+        return;
+    }
+    if (wide_mode && unicode_path[0] != '\0') {
+        copy_checked(entry_name, LONG_PATH_CAPACITY, unicode_path, 8102);
+        return;
+    }
+    if (!ansi_to_run_text(stored_name, length, entry_name, run_path_capacity()))
+        fatal_error(message_text(MSG_NAMES_TOO_LONG));
+}
+
 void read_local_header()
 {
     uint8_t raw[LOCAL_HEADER_SIZE - SIGNATURE_SIZE];
     read_record(raw, sizeof raw, READ_ERROR_LOCAL_HEADER, READ_ERROR_LOCAL_HEADER_NEXT_DISK);
     decode_local_header(raw);
-    if (entry_header.name_length > MAX_NAME_LENGTH)
+    if (!wide_mode && entry_header.name_length > MAX_NAME_LENGTH)
         fatal_error(message_text(MSG_NAMES_TOO_LONG));
-    read_entry_name(entry_header.name_length, entry_name);
+    read_entry_name(entry_header.name_length, stored_name);
     entry_aes_strength = 0;
     entry_zip64 = 0;
     entry_time_kind = TIME_FROM_DOS;
+    unicode_path[0] = '\0';
     read_extra_records();
     compressed_size_as_read = (int64_t)entry_header.compressed_size;
+    take_entry_name();
 }
 
 void skip_central_header()
@@ -159,9 +235,9 @@ void skip_central_header()
     if (_lread(archive_handle, raw, sizeof raw) != sizeof raw)
         report_read_error(READ_ERROR_CENTRAL_HEADER);
     uint16_t name_length = get_u16(raw + 24);
-    if (name_length > MAX_NAME_LENGTH)
+    if (!wide_mode && name_length > MAX_NAME_LENGTH)
         fatal_error(message_text(MSG_NAMES_TOO_LONG));
-    read_entry_name(name_length, entry_name);
+    read_entry_name(name_length, stored_name);
     skip_bytes((uint32_t)get_u16(raw + 26) + get_u16(raw + 28), READ_ERROR_CENTRAL_HEADER);
 }
 

@@ -23,8 +23,10 @@
 #include "split_volume.h"
 #include "volume.h"
 #include "web_mark.h"
+#include "wide_api.h"
 
-enum { WORK_PATH_CAPACITY = 517, QUESTION_CAPACITY = 320 };
+// Work paths hold a path and a name; static, as the stack is small.
+enum { WORK_PATH_CAPACITY = LONG_PATH_CAPACITY, QUESTION_CAPACITY = 320 + LONG_PATH_CAPACITY };
 
 // --- names the stub refuses -----------------------------------------------------------------
 
@@ -32,8 +34,15 @@ enum { WORK_PATH_CAPACITY = 517, QUESTION_CAPACITY = 320 };
 // trail byte of a double-byte character may equal a separator) and how it spells the
 // superscript digits, which Windows takes for device numbers. A digit counts only when it
 // converts back to itself, so a best-fit '1' for a code page without it is no superscript.
-static const NameCodePage* ansi_code_page()
+// Wide mode: UTF-8 has no lead bytes in this sense (no byte of a sequence equals an ASCII
+// character) and spells the superscript digits in two bytes each. Not const: it lies in the
+// writable data, which has room, where the read-only data would take one more file block.
+static NameCodePage utf8_code_page = {{0}, {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"}};
+
+static const NameCodePage* name_code_page()
 {
+    if (wide_mode)
+        return &utf8_code_page;
     static NameCodePage page;
     static bool known;
     if (!known) {
@@ -53,6 +62,15 @@ static const NameCodePage* ansi_code_page()
     return &page;
 }
 
+// Whether a path of used bytes and a name of added bytes is longer than a path may be: 259
+// bytes on Windows 95, 98 and Me, LONG_PATH_UNITS UTF-16 units in wide mode.
+static bool too_long_for_path(const char* path, const char* name)
+{
+    if (!wide_mode)
+        return strlen(name) + strlen(path) + 1 > MAX_NAME_LENGTH;
+    return utf16_length(path) + utf16_length(name) > LONG_PATH_UNITS;
+}
+
 static void refuse_output_name()
 {
     fatal_message(2191, 2192, MSG_CREATE_OUTPUT_FAILED, entry_name);
@@ -68,16 +86,16 @@ static bool is_directory_entry()
 void make_output_path()
 {
     if (target_folder[0] != '\0') {
-        char path[WORK_PATH_CAPACITY];
+        static char path[WORK_PATH_CAPACITY];
         copy_checked(path, sizeof path, target_folder, 2180);
         append_separator(path, sizeof path, 541);
         const char* name = is_separator(entry_name[0]) ? entry_name + 1 : entry_name;
-        if (strlen(name) + strlen(path) + 1 > MAX_NAME_LENGTH)
+        if (too_long_for_path(path, name))
             refuse_output_name();
         append_checked(path, sizeof path, name, 2197);
-        copy_checked(entry_name, PATH_CAPACITY, path, 2199);
+        copy_checked(entry_name, LONG_PATH_CAPACITY, path, 2199);
     }
-    for (char* p = entry_name; *p; p = CharNextA(p)) {
+    for (char* p = entry_name; *p; p = (char*)next_char(p)) {
         if (*p == '/')
             *p = '\\';
     }
@@ -105,7 +123,7 @@ static void check_drive(char* path)
     if (!is_drive_letter(path[0]) || path[1] != ':' || upper_ascii(path[0]) == known_drive)
         return;
     char root[4] = {path[0], ':', '\\', '\0'};
-    UINT type = GetDriveTypeA(root);
+    UINT type = GetDriveTypeA(root);  // a drive root is ASCII in either form
     if (type == DRIVE_UNKNOWN || type == DRIVE_NO_ROOT_DIR) {
         path[1] = '\0';
         fatal_message(1461, 1462, MSG_INVALID_DRIVE, path);
@@ -130,7 +148,7 @@ static char* first_created_component(char* path)
         p += 2;
         for (int part = 0; part < 2; ++part) {
             while (*p && !is_separator(*p))
-                p = CharNextA(p);
+                p = (char*)next_char(p);
             if (part == 0 && *p)
                 ++p;
         }
@@ -142,8 +160,8 @@ static char* first_created_component(char* path)
 
 static bool path_exists(const char* path)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
+    FoundFile found;
+    HANDLE search = find_first_path(path, &found);
     if (search == INVALID_HANDLE_VALUE)
         return false;
     FindClose(search);
@@ -155,7 +173,7 @@ static void create_folder(char* path)
     bool drive_only = is_drive_letter(path[0]) && path[1] == ':' && path[2] == '\0';
     if (path_exists(path) || drive_only)
         return;
-    if (!CreateDirectoryA(path, NULL))
+    if (!create_folder_path(path, NULL))
         fatal_message(1557, 1558, MSG_CREATE_FOLDER_FAILED, path);
     remember_created_folder(path);
 }
@@ -170,7 +188,7 @@ static void make_folder_path(char* path, bool directory)
     }
     copy_checked(path, WORK_PATH_CAPACITY, target_folder, 1425);
     append_separator(path, WORK_PATH_CAPACITY, 1432);
-    if (strlen(entry_name) + strlen(path) + 1 > MAX_NAME_LENGTH)
+    if (too_long_for_path(path, entry_name))
         fatal_message(1438, 1439, MSG_CREATE_FOLDER_FAILED, entry_name);
     append_checked(path, WORK_PATH_CAPACITY, entry_name, 1445);
 }
@@ -181,7 +199,7 @@ static void make_missing_folders(char* path)
     char* end = (char*)file_name_part(path);  // just after the last separator
     // An empty component (two separators in a row) names the folder before it again.
     bool after_separator = false;
-    for (char* p = first_created_component(path); p < end; p = CharNextA(p)) {
+    for (char* p = first_created_component(path); p < end; p = (char*)next_char(p)) {
         bool separator = is_separator(*p);
         if (separator && !after_separator && !is_known_folder(path, p)) {
             *p = '\0';
@@ -208,7 +226,7 @@ static bool folder_is_there(char* path)
 
 void create_entry_folders()
 {
-    char path[WORK_PATH_CAPACITY];
+    static char path[WORK_PATH_CAPACITY];
     bool directory = is_directory_entry();
     make_folder_path(path, directory);
     check_drive(path);
@@ -226,7 +244,7 @@ void create_entry_folders()
 
 // The command's file below the target folder as a full path, as the output path of an entry
 // naming it is (".", ".." and "/" resolved); empty when there is no command or it does not fit.
-static char command_in_target[PATH_CAPACITY];
+static char command_in_target[LONG_PATH_CAPACITY];
 
 static void find_command_in_target()
 {
@@ -234,12 +252,13 @@ static void find_command_in_target()
     command_in_target[0] = '\0';
     if (command_text[0] == '\0')
         return;
-    char joined[2 * PATH_CAPACITY];
+    static char joined[LONG_PATH_CAPACITY + run_text_capacity(COMMAND_CAPACITY)];
     copy_checked(joined, sizeof joined, target_folder, 7500);
     append_separator(joined, sizeof joined, 7501);
     append_checked(joined, sizeof joined, command_text, 7502);
-    DWORD length = GetFullPathNameA(joined, PATH_CAPACITY, command_in_target, NULL);
-    if (length == 0 || length >= PATH_CAPACITY)
+    DWORD capacity = run_path_capacity();
+    DWORD length = full_path_of(joined, capacity, command_in_target);
+    if (length == 0 || length >= capacity)
         command_in_target[0] = '\0';
 }
 
@@ -247,24 +266,25 @@ static void find_command_in_target()
 // lstrcmpi follows, may call two different names equal).
 static bool same_path(const char* a, const char* b)
 {
-    char upper_a[PATH_CAPACITY];
-    char upper_b[PATH_CAPACITY];
+    static char upper_a[LONG_PATH_CAPACITY];
+    static char upper_b[LONG_PATH_CAPACITY];
     copy_checked(upper_a, sizeof upper_a, a, 7503);
     copy_checked(upper_b, sizeof upper_b, b, 7504);
-    CharUpperBuffA(upper_a, (DWORD)strlen(upper_a));
-    CharUpperBuffA(upper_b, (DWORD)strlen(upper_b));
+    upper_case_path(upper_a, sizeof upper_a);
+    upper_case_path(upper_b, sizeof upper_b);
     return strcmp(upper_a, upper_b) == 0;
 }
 
 // A file entry whose output path is the command's makes it the package's own file.
 static void note_command_entry()
 {
-    char path[PATH_CAPACITY];
+    static char path[LONG_PATH_CAPACITY];
     if (command_in_target[0] == '\0' || command_file[0] != '\0')
         return;
-    DWORD length = GetFullPathNameA(entry_name, sizeof path, path, NULL);
-    if (length != 0 && length < sizeof path && same_path(path, command_in_target))
-        copy_checked(command_file, PATH_CAPACITY, path, 7505);
+    DWORD capacity = run_path_capacity();
+    DWORD length = full_path_of(entry_name, capacity, path);
+    if (length != 0 && length < capacity && same_path(path, command_in_target))
+        copy_checked(command_file, LONG_PATH_CAPACITY, path, 7505);
 }
 
 // --- overwrite question ----------------------------------------------------------------------
@@ -287,8 +307,8 @@ bool confirm_overwrite()
     if (silent_mode)
         return false;  // nobody to ask: the existing file stays
     refresh_meter();
-    copy_checked(display_name, PATH_CAPACITY, entry_name, 2240);
-    char question[QUESTION_CAPACITY];
+    copy_checked(display_name, LONG_PATH_CAPACITY, entry_name, 2240);
+    static char question[QUESTION_CAPACITY];
     format_checked(question, sizeof question, 2242, 2243, message_text(MSG_ASK_OVERWRITE), display_name);
     int answer = show_box(question, MB_YESNOCANCEL);
     if (answer == IDCANCEL)
@@ -349,7 +369,7 @@ static void refuse_output_file()
 // made (removed during the run), the folders are made again once.
 static void create_output_file()
 {
-    copy_checked(display_name, PATH_CAPACITY, entry_name, 994);
+    copy_checked(display_name, LONG_PATH_CAPACITY, entry_name, 994);
     int opened = open_output_file(display_name);
     if (opened == OUTPUT_NO_FOLDER) {
         forget_known_folders();
@@ -401,17 +421,17 @@ void extract_entry()
     read_local_header();
     // Names that would leave the target folder, or open a device or a file stream instead of
     // a file, end the run before anything is made for them.
-    if (stub_refuses_name(check_entry_name(entry_name, ansi_code_page(), NULL)))
+    if (stub_refuses_name(check_entry_name(entry_name, name_code_page(), NULL)))
         refuse_output_name();
     if (is_directory_entry()) {
-        copy_checked(display_name, PATH_CAPACITY, entry_name, 4188);
+        copy_checked(display_name, LONG_PATH_CAPACITY, entry_name, 4188);
         // A directory has no data of its own; whatever a writer stored for it is stepped over,
         // before its folders are made, so a size that runs past the file makes nothing.
         skip_entry();
         if (!test_mode)
             create_entry_folders();
     } else {
-        copy_checked(display_name, PATH_CAPACITY, entry_name, 4222);
+        copy_checked(display_name, LONG_PATH_CAPACITY, entry_name, 4222);
         if (test_mode)
             test_file();
         else

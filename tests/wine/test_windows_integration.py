@@ -27,6 +27,7 @@ ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
 WINDOWS_SETTINGS = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+LONG_PATH_SETTINGS = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
 # Microsoft's identifiers of Windows Vista, 7, 8, 8.1 and 10/11.
 SUPPORTED_OS = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
                 "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
@@ -59,6 +60,8 @@ def test_manifest_declares_level_dpi_systems_and_processor(tmp_path, elevation, 
     assert (request.get("level"), request.get("uiAccess")) == (level, "false")
     settings = manifest.find(f"{ASM_V3}application/{ASM_V3}windowsSettings/{WINDOWS_SETTINGS}dpiAware")
     assert settings.text == "true"
+    long_paths = manifest.find(f"{ASM_V3}application/{ASM_V3}windowsSettings/{LONG_PATH_SETTINGS}longPathAware")
+    assert long_paths is not None and long_paths.text == "true"
     systems = manifest.findall(f"{COMPATIBILITY}compatibility/{COMPATIBILITY}application/{COMPATIBILITY}supportedOS")
     assert {s.get("Id") for s in systems} == SUPPORTED_OS
     identity = manifest.find(f"{ASM_V1}assemblyIdentity")

@@ -48,7 +48,10 @@ LAYERS = [
     ["sfxhead/pipeline/web_mark"],
     # helpers and the register of global state
     ["sfxhead/system/screen", "sfxhead/system/failure"],
-    ["sfxhead/system/paths", "sfxhead/system/globals", "sfxhead/system/log", "sfxhead/system/system"],
+    ["sfxhead/system/paths", "sfxhead/system/globals", "sfxhead/system/log"],
+    # the run's text form: UTF-8 and the W calls on the NT family, the A calls on Windows 9x
+    ["sfxhead/system/wide_api"],
+    ["sfxhead/system/system"],
     ["sfxhead/system/control_ids"],
     # leaves
     ["meter", "crypt", "lzma"],
