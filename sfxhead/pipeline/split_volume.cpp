@@ -13,6 +13,7 @@
 #include "sha256.h"
 #include "split_volumes.h"
 #include "stub_record.h"
+#include "wide_api.h"
 
 static uint8_t* volume_table;    // the table's entries (no trailer), then the handles and the read block
 static uint32_t volume_count;
@@ -80,7 +81,7 @@ static const uint8_t* volume_entry(uint32_t number)
 // saved the volumes alike.
 static void make_volume_path(char* path, const char* name, bool renamed)
 {
-    copy_checked(path, PATH_CAPACITY, self_path, 8300);
+    copy_checked(path, LONG_PATH_CAPACITY, self_path, 8300);
     char* cut = (char*)file_name_part(path);
     if (renamed) {
         cut = strrchr(cut, '.');
@@ -91,18 +92,18 @@ static void make_volume_path(char* path, const char* name, bool renamed)
         }
     }
     *cut = '\0';
-    append_checked(path, PATH_CAPACITY, name, 8301);
+    append_checked(path, LONG_PATH_CAPACITY, name, 8301);
 }
 
 // Opens the volume sharing read access only, so nobody can write, replace or delete it while
 // it is open; asks for a missing one until it is there (Cancel ends the run as failed).
 static HFILE open_checked_volume(const char* name)
 {
-    char path[PATH_CAPACITY];
+    static char path[LONG_PATH_CAPACITY];
     for (;;) {
         for (int renamed = 0; renamed < 2; ++renamed) {
             make_volume_path(path, name, renamed != 0);
-            HFILE file = _lopen(path, OF_READ | OF_SHARE_DENY_WRITE);
+            HFILE file = open_for_reading(path, OF_SHARE_DENY_WRITE);
             if (file != HFILE_ERROR)
                 return file;
         }

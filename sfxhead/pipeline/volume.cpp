@@ -61,11 +61,11 @@ static uint16_t wait_for_labelled_disk(const char* drive, uint16_t wanted)
 // gets one appended.
 static void make_volume_name(char* name, bool exe_name)
 {
-    copy_checked(name, PATH_CAPACITY, self_path, 1246);
+    copy_checked(name, LONG_PATH_CAPACITY, self_path, 1246);
     char* dot = strrchr((char*)file_name_part(name), '.');
     if (dot)
         *dot = '\0';
-    append_checked(name, PATH_CAPACITY, exe_name ? ".EXE" : ".ZIP", exe_name ? 1252 : 1254);
+    append_checked(name, LONG_PATH_CAPACITY, exe_name ? ".EXE" : ".ZIP", exe_name ? 1252 : 1254);
 }
 
 void open_volume(uint16_t wanted, bool exe_name)
@@ -88,7 +88,7 @@ void open_volume(uint16_t wanted, bool exe_name)
         if (show_box(message_buffer, MB_OKCANCEL) == IDCANCEL)
             abort_run(ABORT_FATAL);
     }
-    char name[PATH_CAPACITY];
+    static char name[LONG_PATH_CAPACITY];
     make_volume_name(name, exe_name);
     HFILE file = open_for_reading(name, OF_SHARE_DENY_WRITE);
     if (file == HFILE_ERROR)
