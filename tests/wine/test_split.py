@@ -100,6 +100,21 @@ def test_renamed_program_finds_its_volumes(bench, tmp_path, volumes_too):
     bench.compare_trees(out, exe.source)
 
 
+def test_split_package_in_a_folder_outside_the_code_page(bench, tmp_path):
+    """A download folder such as C:\\Users\\Łukasz\\Downloads on a Western system: the program
+    finds and checks its volumes through its own Unicode path."""
+    exe, volumes = build_split(bench, tmp_path / "bau")
+    downloads = tmp_path / "Łukasz Пакет" / "Downloads"
+    downloads.mkdir(parents=True)
+    program = downloads / exe.path.name
+    shutil.move(str(exe.path), str(program))
+    for v in volumes:
+        shutil.move(str(v), str(downloads / v.name))
+    out, log = tmp_path / "out", tmp_path / "lauf.log"
+    assert run_silent(bench, program, out, log) == 0
+    bench.compare_trees(out, exe.source)
+
+
 # ---- a missing volume --------------------------------------------------------------------------
 
 
