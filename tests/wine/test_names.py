@@ -25,7 +25,6 @@
 from __future__ import annotations
 
 import os
-import shutil
 import struct
 import subprocess
 import unicodedata
@@ -40,7 +39,7 @@ from extractkit import (
     MSG_CREATE_OUTPUT, ArchiveImage, RawEntry, expect_error, expect_success, hidden_args,
     name_table_rows, raw_zip, tree_names,
 )
-from winebench import BUILD, EMULATED, Bench, WineSession
+from winebench import BUILD, Bench, locale_session
 
 BERLIN = "Europe/Berlin"
 
@@ -393,20 +392,8 @@ JAPANESE_FILES = {
 
 @pytest.fixture(scope="module")
 def japanese_session(wine_session):
-    """A second prefix whose ANSI code page is 932: Wine takes it from the locale."""
-    if "ja_JP.utf8" not in subprocess.run(["locale", "-a"], capture_output=True,
-                                          text=True).stdout.split():
-        pytest.skip("the ja_JP.UTF-8 locale is missing (scripts/install-deps.sh generates it)")
-    session = WineSession()
-    session.prefix = BUILD / ("wine-test-prefix-ja-32emu" if EMULATED else "wine-test-prefix-ja")
-    session.env.update(DISPLAY=wine_session.env["DISPLAY"], LANG="ja_JP.UTF-8",
-                       LC_ALL="ja_JP.UTF-8")
-    try:
-        session.start()
-        yield session
-    finally:
-        session.stop()
-        shutil.rmtree(session.prefix, ignore_errors=True)
+    """A second prefix whose ANSI code page is 932."""
+    yield from locale_session(wine_session, "ja", "ja_JP.UTF-8")
 
 
 def test_japanese_names_need_code_page_932(bench, japanese_session, tmp_path):

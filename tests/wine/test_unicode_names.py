@@ -21,7 +21,6 @@ package by hand (package_with_archive).
 from __future__ import annotations
 
 import os
-import shutil
 import struct
 import subprocess
 import unicodedata
@@ -34,7 +33,7 @@ import pytest
 from extractkit import (
     MSG_CREATE_OUTPUT, ArchiveImage, RawEntry, expect_error, expect_success, hidden_args, raw_zip,
 )
-from winebench import BUILD, Bench, WineSession, winpath
+from winebench import Bench, locale_session, winpath
 
 GP_UTF8 = 0x0800
 FOLDER_FIELD = 106
@@ -135,20 +134,8 @@ LOCALES = {"japanese": "ja_JP.UTF-8", "russian": "ru_RU.UTF-8"}
 
 @pytest.fixture(scope="module", params=sorted(LOCALES))
 def foreign_session(request, wine_session):
-    """A second prefix whose ANSI code page is 932 or 1251: Wine takes it from the locale."""
-    locale = LOCALES[request.param]
-    listed = locale.replace("UTF-8", "utf8")
-    if listed not in subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.split():
-        pytest.skip(f"the {locale} locale is missing (scripts/install-deps.sh generates it)")
-    session = WineSession()
-    session.prefix = BUILD / f"wine-test-prefix-{request.param}"
-    session.env.update(DISPLAY=wine_session.env["DISPLAY"], LANG=locale, LC_ALL=locale)
-    try:
-        session.start()
-        yield session
-    finally:
-        session.stop()
-        shutil.rmtree(session.prefix, ignore_errors=True)
+    """A second prefix whose ANSI code page is 932 or 1251."""
+    yield from locale_session(wine_session, request.param, LOCALES[request.param])
 
 
 @pytest.mark.parametrize("kind", ["python", "folder"])

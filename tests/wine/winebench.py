@@ -118,6 +118,7 @@ def wine_unavailable_reason() -> str | None:
     return WINE_KIND_REASON if WINE_KIND == "none" else None
 
 
+
 class BenchError(AssertionError):
     """A bench step failed; the message says what was seen at that moment."""
 
@@ -967,6 +968,28 @@ def builder_arguments(options: dict) -> list:
 # which it takes the system's default language (LC_CTYPE) and the user's language and UI
 # language (LC_MESSAGES).
 UNIX_SIDE_VARIABLES = ("TZ", "LANG", "LC_ALL", "LC_CTYPE", "LC_MESSAGES")
+
+
+
+def locale_session(display_session: WineSession, name: str, locale: str):
+    """A second prefix whose ANSI code page follows `locale` (Wine takes it from there), on the
+    display of `display_session`; a generator for a fixture, which removes the prefix after.
+    Skips when the machine lacks the locale (scripts/install-deps.sh generates them). The
+    prefix's folder names the bench's Wine, so the emulated 32-bit run beside the x86-64 one
+    never shares it."""
+    import pytest
+    listed = locale.replace("UTF-8", "utf8")
+    if listed not in subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.split():
+        pytest.skip(f"the {locale} locale is missing (scripts/install-deps.sh generates it)")
+    session = WineSession()
+    session.prefix = BUILD / (f"wine-test-prefix-{name}" + ("-32emu" if EMULATED else ""))
+    session.env.update(DISPLAY=display_session.env["DISPLAY"], LANG=locale, LC_ALL=locale)
+    try:
+        session.start()
+        yield session
+    finally:
+        session.stop()
+        shutil.rmtree(session.prefix, ignore_errors=True)
 
 
 class Bench:

@@ -40,6 +40,18 @@ void exec_program(const std::vector<std::string>& argv)
     _exit(127);
 }
 
+long peak_memory_kib(const std::vector<std::string>& argv)
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        exec_program(argv);
+    int status = 0;
+    struct rusage usage = {};
+    wait4(pid, &status, 0, &usage);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    return usage.ru_maxrss;
+}
+
 RunResult run(const std::vector<std::string>& argv)
 {
     TempFolder capture;

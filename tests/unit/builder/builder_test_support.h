@@ -24,6 +24,8 @@ struct RunResult {
 RunResult run(const std::vector<std::string>& argv);
 // In a forked child: replaces it by argv (searched on PATH when it has no slash); 127 if that fails.
 [[noreturn]] void exec_program(const std::vector<std::string>& argv);
+// Peak resident memory of a program run to its end, in KiB; expects it to exit with 0.
+long peak_memory_kib(const std::vector<std::string>& argv);
 // Runs a shell command line (for pipes and redirections).
 RunResult run_shell(const std::string& command);
 bool have_program(const std::string& name);

@@ -33,19 +33,6 @@ void expect_tools_accept(const std::string& exe)
     EXPECT_EQ(t.exit_code, 0) << t.all();
 }
 
-// Peak resident memory of a program run to its end, in KiB.
-long peak_memory_kib(const std::vector<std::string>& argv)
-{
-    pid_t pid = fork();
-    if (pid == 0)
-        exec_program(argv);
-    int status = 0;
-    struct rusage usage = {};
-    wait4(pid, &status, 0, &usage);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    return usage.ru_maxrss;
-}
-
 // 70,000 small files in 70 folders: the end record's 16-bit count cannot hold them, so the
 // ZIP64 end record and its locator carry the count; no entry needs a ZIP64 record.
 TEST_F(BuilderTest, MoreThan65535EntriesGetTheZip64EndRecord)

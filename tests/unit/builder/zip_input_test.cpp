@@ -446,20 +446,6 @@ INSTANTIATE_TEST_SUITE_P(Names, EntryNameWarningTest,
 
 // --- entry comments --------------------------------------------------------------------------
 
-// Peak resident memory of a program run to its end, in KiB.
-long peak_memory_kib(const std::vector<std::string>& argv)
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        exec_program(argv);
-    }
-    int status = 0;
-    struct rusage usage = {};
-    wait4(pid, &status, 0, &usage);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    return usage.ru_maxrss;
-}
-
 // Python writes 4,096 one-byte entries, each with an 8 KB comment (32 MB in all) or none.
 // The comments come through byte for byte and are held in memory once: libzip keeps the
 // input's directory, the builder reads each comment from the file only to write it.
