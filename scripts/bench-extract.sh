@@ -79,16 +79,8 @@ mkdir -p "$work/tiny-src" && printf x >"$work/tiny-src/x.txt"
   "$work/tiny-src" >/dev/null
 
 # One display for all runs: starting Xvfb is not part of any timing.
-if [ -z "${DISPLAY:-}" ]; then
-  rm -f "$work/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-  xvfb_pid=$!
-  trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(head -n1 "$work/display")"
-fi
-export WINEPREFIX="$root/build/wine-bench${WINELOADER:+64}" WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+start_bench_wine "$work"
+trap '[ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true' EXIT
 # Every file call of a Wine program is a round trip to wineserver. On an otherwise idle
 # (virtual) machine the two bounce between CPUs, and each wake-up of the other CPU costs more
 # than the call itself: unpinned, the same run takes about twice as long. So the server and

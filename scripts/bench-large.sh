@@ -19,15 +19,8 @@ sfx_label=sfx-under-wine
 winpath() { echo "Z:${1//\//\\}"; }
 
 if [ "$wine_kind" != none ]; then
-  if [ -z "${DISPLAY:-}" ]; then
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    trap 'kill "$xvfb_pid" 2>/dev/null || true; rm -rf "$work/out" "$work"/src-*' EXIT
-    for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-    export DISPLAY=":$(head -n1 "$work/display")"
-  fi
-  export WINEPREFIX="$root/build/wine-bench${WINELOADER:+64}" WINEDEBUG=-all
-  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  start_bench_wine "$work"
+  trap '[ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true; rm -rf "$work/out" "$work"/src-*' EXIT
   [ -d "$WINEPREFIX" ] || "${wine[@]}" wineboot -i >/dev/null 2>&1
 fi
 

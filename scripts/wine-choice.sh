@@ -22,3 +22,19 @@ choose_wine() {
   wine_kind=none
   wine=()
 }
+
+# The benches' Wine: a display of its own unless DISPLAY names one (its Xvfb's pid in
+# xvfb_pid, for the caller's exit trap; its number is read from a file in the folder $1) and
+# the benches' prefix, apart from the test bench's.
+start_bench_wine() {
+  xvfb_pid=""
+  if [ -z "${DISPLAY:-}" ]; then
+    rm -f "$1/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$1/display" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do [ -s "$1/display" ] && break; sleep 0.1; done
+    export DISPLAY=":$(head -n1 "$1/display")"
+  fi
+  export WINEPREFIX="$root/build/wine-bench${WINELOADER:+64}" WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+}

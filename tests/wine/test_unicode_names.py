@@ -40,7 +40,7 @@ FOLDER_FIELD = 106
 IDOK = 1
 IDCANCEL = 2
 
-# Every script the issue names, and a composed (NFC) and a decomposed (NFD) name, each kept as
+# Names in many scripts, and a composed (NFC) and a decomposed (NFD) name, each kept as
 # stored (the builder refuses two names that differ only in their normal form).
 UNICODE_FILES = {
     "Кириллица/Документ.txt": b"ru",
